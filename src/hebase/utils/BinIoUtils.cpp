@@ -1,0 +1,162 @@
+#include "hebase/utils/BinIoUtils.h"
+
+#include <stdexcept>
+
+namespace quorvane {
+
+namespace {
+
+// The library's fields are little-endian; this build targets little-endian hosts.
+static_assert(sizeof(int32_t) == 4 && sizeof(double) == 8, "unexpected type sizes");
+
+constexpr uint64_t MAX_STRING_LENGTH = 0x280000000ULL;
+
+template <typename T>
+T readRaw(std::istream& in, const char* what)
+{
+  T value{};
+  BinIoUtils::readBytes(in, reinterpret_cast<char*>(&value), sizeof(T), what);
+  return value;
+}
+
+template <typename T>
+std::ostream& writeRaw(std::ostream& out, const T& value)
+{
+  BinIoUtils::writeBytes(out, reinterpret_cast<const char*>(&value), sizeof(T));
+  return out;
+}
+
+} // namespace
+
+void BinIoUtils::readBytes(std::istream& in, char* data, size_t size, const char* what)
+{
+  if (size == 0)
+    return;
+  in.read(data, static_cast<std::streamsize>(size));
+  if (!in || static_cast<size_t>(in.gcount()) != size)
+    throw std::runtime_error(std::string("Input stream ended or failed while reading ") + what +
+                             ": the data is truncated or corrupt.");
+}
+
+void BinIoUtils::writeBytes(std::ostream& out, const char* data, size_t size)
+{
+  out.write(data, static_cast<std::streamsize>(size));
+  if (!out)
+    throw std::runtime_error("Output stream failed while writing.");
+}
+
+std::ostream& BinIoUtils::writeBool(std::ostream& out, bool value)
+{
+  char byte = value ? 1 : 0;
+  return writeRaw(out, byte);
+}
+
+bool BinIoUtils::readBool(std::istream& in)
+{
+  return readRaw<char>(in, "a bool") != 0;
+}
+
+std::ostream& BinIoUtils::writeInt32(std::ostream& out, int32_t value)
+{
+  return writeRaw(out, value);
+}
+
+int32_t BinIoUtils::readInt32(std::istream& in)
+{
+  return readRaw<int32_t>(in, "an int32");
+}
+
+int32_t BinIoUtils::readInt32Checked(std::istream& in, int32_t min, int32_t max)
+{
+  int32_t value = readInt32(in);
+  if (value < min || value > max)
+    throw std::runtime_error("BinIoUtils::readInt32Checked() failed: The loaded value (" +
+                             std::to_string(value) +
+                             ") doesn't fall in the specified valid range ([" +
+                             std::to_string(min) + ", " + std::to_string(max) + "]).");
+  return value;
+}
+
+std::ostream& BinIoUtils::writeInt32Vector(std::ostream& out, const std::vector<int>& values)
+{
+  writeInt32(out, static_cast<int32_t>(values.size()));
+  for (int v : values)
+    writeInt32(out, v);
+  return out;
+}
+
+std::vector<int> BinIoUtils::readInt32Vector(std::istream& in, int maxCount)
+{
+  int32_t count = readInt32Checked(in, 0, maxCount);
+  std::vector<int> values(count);
+  for (int32_t i = 0; i < count; ++i)
+    values[i] = readInt32(in);
+  return values;
+}
+
+std::ostream& BinIoUtils::writeDouble(std::ostream& out, double value)
+{
+  return writeRaw(out, value);
+}
+
+double BinIoUtils::readDouble(std::istream& in)
+{
+  return readRaw<double>(in, "a double");
+}
+
+std::ostream& BinIoUtils::writeSizeT(std::ostream& out, size_t value)
+{
+  return writeRaw(out, static_cast<uint64_t>(value));
+}
+
+uint64_t BinIoUtils::readSizeTChecked(std::istream& in, uint64_t max)
+{
+  uint64_t value = readRaw<uint64_t>(in, "a size");
+  if (value > max)
+    throw std::runtime_error("BinIoUtils::readSizeTChecked() failed: the loaded value (" +
+                             std::to_string(value) +
+                             ") is larger than the specified maximum (" + std::to_string(max) +
+                             ").");
+  return value;
+}
+
+std::ostream& BinIoUtils::writeUint64(std::ostream& out, uint64_t value)
+{
+  return writeRaw(out, value);
+}
+
+uint64_t BinIoUtils::readUint64(std::istream& in)
+{
+  return readRaw<uint64_t>(in, "a uint64");
+}
+
+std::ostream& BinIoUtils::writeString(std::ostream& out, const std::string& value)
+{
+  writeInt32(out, static_cast<int32_t>(value.size() + 1));
+  writeBytes(out, value.c_str(), value.size() + 1);
+  return out;
+}
+
+std::string BinIoUtils::readString(std::istream& in, int64_t maxLength)
+{
+  if (maxLength == -1)
+    maxLength = static_cast<int64_t>(MAX_STRING_LENGTH);
+  if (static_cast<uint64_t>(maxLength) > MAX_STRING_LENGTH)
+    throw std::runtime_error("Internal error. Maximum length too large");
+  int32_t length = readInt32(in);
+  if (length > maxLength)
+    throw std::runtime_error(
+        "Input stream is corrupt.\nAttempting to load from stream a string of size " +
+        std::to_string(length) + " where the expected maximum at current position is " +
+        std::to_string(maxLength));
+  if (length < 1)
+    throw std::runtime_error("illegal string");
+  std::string value(static_cast<size_t>(length), '\0');
+  readBytes(in, &value[0], value.size(), "a string");
+  if (value.back() != '\0')
+    throw std::runtime_error("illegal string");
+  value.pop_back();
+  return value;
+}
+
+} // namespace quorvane

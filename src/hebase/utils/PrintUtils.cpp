@@ -1,0 +1,168 @@
+#include "hebase/utils/PrintUtils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+namespace quorvane {
+
+PrintOptions& getPrintOptions()
+{
+  static PrintOptions options;
+  return options;
+}
+
+const char* PrintUtils::boolToString(bool value)
+{
+  return value ? "true" : "false";
+}
+
+Verbosity PrintUtils::decreaseVerbosity(Verbosity verbosity)
+{
+  return verbosity == VERBOSITY_NONE ? VERBOSITY_NONE : static_cast<Verbosity>(verbosity - 1);
+}
+
+namespace {
+
+void applyNumberFormat(std::ostringstream& text)
+{
+  const PrintOptions& options = getPrintOptions();
+  text << std::setprecision(options.precision);
+  if (!options.generalFloatFormat)
+    text << std::fixed;
+}
+
+void printGappedVector(std::ostream& out, const std::vector<std::complex<double>>& values,
+                       double factor)
+{
+  const PrintOptions& options = getPrintOptions();
+  int64_t n = static_cast<int64_t>(values.size());
+  int64_t a = std::max<int64_t>(options.numPrintedElements, 0);
+  int64_t b = std::max<int64_t>(options.numPrintedLastElements, 0);
+  for (int64_t i = 0; i < std::min(n, a); ++i) {
+    if (i > 0)
+      out << " ";
+    PrintUtils::printComplex(out, values[i] * factor);
+  }
+  int64_t start = std::max(n - b, a);
+  if (start > a)
+    out << " ... ";
+  for (int64_t j = start; j < n; ++j) {
+    if (j > 0)
+      out << " ";
+    PrintUtils::printComplex(out, values[j] * factor);
+  }
+}
+
+} // namespace
+
+void PrintUtils::printDouble(std::ostream& out, double value)
+{
+  std::ostringstream text;
+  applyNumberFormat(text);
+  text << value;
+  out << text.str();
+}
+
+void PrintUtils::printComplex(std::ostream& out, const std::complex<double>& value)
+{
+  if (!getPrintOptions().printComplexNumbers) {
+    printDouble(out, value.real());
+    return;
+  }
+  std::ostringstream text;
+  applyNumberFormat(text);
+  text << value;
+  out << text.str();
+}
+
+void PrintUtils::printComplexVector(std::ostream& out,
+                                    const std::vector<std::complex<double>>& values)
+{
+  printGappedVector(out, values, 1.0);
+}
+
+void PrintUtils::printFactoredComplexVector(std::ostream& out,
+                                            const std::vector<std::complex<double>>& values,
+                                            double factor)
+{
+  out << "Factored (by ";
+  printDouble(out, factor);
+  out << "): ";
+  printGappedVector(out, values, factor);
+}
+
+std::ostream& PrintUtils::printDoubleVectorStats(std::ostream& out, const std::string& title,
+                                                 const std::vector<double>& values)
+{
+  double minMag = 0, maxMag = 0, sum = 0, sumSquares = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    double mag = std::abs(values[i]);
+    if (i == 0 || mag < minMag)
+      minMag = mag;
+    if (i == 0 || mag > maxMag)
+      maxMag = mag;
+    sum += values[i];
+    sumSquares += values[i] * values[i];
+  }
+  // An empty vector has no mean; print 0 rather than dividing by zero.
+  double n = static_cast<double>(values.size());
+  double mean = values.empty() ? 0.0 : sum / n;
+  double meanSquares = values.empty() ? 0.0 : sumSquares / n;
+  out << title << ": " << "N=" << values.size() << ", mean=" << mean
+      << ", meanSquares=" << meanSquares << ", maxMag=" << maxMag << ", minMag=" << minMag
+      << std::endl;
+  return out;
+}
+
+void PrintUtils::printTitle(std::ostream& out, const std::string& kind, const std::string& title)
+{
+  out << kind;
+  if (!title.empty()) {
+    if (!kind.empty())
+      out << " ";
+    out << title << ":";
+  }
+}
+
+void PrintUtils::printSeparator(std::ostream& out)
+{
+  out << std::string(53, '=') << std::endl;
+}
+
+void PrintUtils::printTitleWithSeparators(std::ostream& out, const std::string& kind,
+                                          const std::string& title)
+{
+  printSeparator(out);
+  printTitle(out, kind, title);
+  out << std::endl;
+  printSeparator(out);
+}
+
+int32_t getStatusValueMb(std::istream& status, const std::string& key)
+{
+  std::string word;
+  while (status >> word) {
+    if (word == key) {
+      unsigned long long kilobytes = 0;
+      if (!(status >> kilobytes))
+        return -1;
+      return static_cast<int32_t>(kilobytes >> 10);
+    }
+    status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  }
+  return -1;
+}
+
+int32_t getMemoryUsedMb()
+{
+  std::ifstream status("/proc/self/status");
+  if (!status.is_open())
+    return -1;
+  return getStatusValueMb(status, "VmRSS:");
+}
+
+} // namespace quorvane

@@ -1,0 +1,236 @@
+#include "hebase/utils/SectionTimer.h"
+
+#include <chrono>
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+
+namespace quorvane {
+
+namespace {
+
+struct TimerState
+{
+  SectionTimer::Node root;
+  SectionTimer::Node* current;
+  TimerState() : current(&root) { root.name = "all"; }
+};
+
+TimerState& state()
+{
+  static TimerState timerState;
+  return timerState;
+}
+
+// Forces the root into existence during static initialisation.
+const bool rootCreated = (state(), true);
+
+} // namespace
+
+SectionTimer::Node::Node(const Node& other)
+    : name(other.name), totalMicros(other.totalMicros), sumSquares(other.sumSquares),
+      count(other.count), cpuMicros(other.cpuMicros), startWall(0), startCpu(other.startCpu),
+      children(other.children), parent(other.parent)
+{
+}
+
+SectionTimer::Node& SectionTimer::Node::getChild(const std::string& childName)
+{
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = children.find(childName);
+  if (it == children.end()) {
+    it = children.emplace(std::piecewise_construct, std::forward_as_tuple(childName),
+                          std::forward_as_tuple())
+             .first;
+    it->second.parent = this;
+    it->second.name = childName;
+  }
+  return it->second;
+}
+
+void SectionTimer::Node::addTime(int64_t startWallNanos, int64_t startCpuNanos)
+{
+  int64_t elapsed = (wallTimeNow() - startWallNanos) / 1000;
+  int64_t cpu = (cpuTimeNow() - startCpuNanos) / 1000;
+  std::lock_guard<std::mutex> lock(mutex);
+  totalMicros += elapsed;
+  count += 1;
+  cpuMicros += cpu;
+  sumSquares += elapsed * elapsed;
+}
+
+void SectionTimer::Node::printLine(std::ostream& out, int depth) const
+{
+  if (depth > 0) {
+    for (int i = 0; i < depth; ++i)
+      out << "---";
+    out << " ";
+  }
+  out << name << "=" << formatDuration(totalMicros) << " (secs)";
+  if (count != 0) {
+    double mean = static_cast<double>(totalMicros) / static_cast<double>(count);
+    out << " ( " << formatDuration(static_cast<int64_t>(mean));
+    if (count > 1) {
+      double variance = static_cast<double>(sumSquares) / static_cast<double>(count) - mean * mean;
+      double deviation = variance > 0 ? std::sqrt(variance) : 0.0;
+      out << "+-" << formatDuration(static_cast<int64_t>(deviation));
+    }
+    out << " X " << count << ")";
+  } else {
+    out << " (0)";
+  }
+  // A section with no measurable wall time shows 0.00% rather than dividing by zero.
+  double percent = totalMicros != 0 ? static_cast<double>(cpuMicros) /
+                                          static_cast<double>(totalMicros) * 100.0
+                                    : 0.0;
+  out << "   [CPU: " << formatDuration(cpuMicros) << ", " << std::fixed << std::setprecision(2)
+      << percent << "%]" << std::endl;
+}
+
+void SectionTimer::Node::printTree(std::ostream& out, int depth) const
+{
+  for (const auto& child : children) {
+    child.second.printLine(out, depth);
+    child.second.printTree(out, depth + 1);
+  }
+}
+
+void SectionTimer::Node::collectLeaves(std::map<std::string, Node>& leaves) const
+{
+  if (!children.empty()) {
+    for (const auto& child : children)
+      child.second.collectLeaves(leaves);
+    return;
+  }
+  auto it = leaves.find(name);
+  if (it == leaves.end()) {
+    leaves.emplace(name, *this);
+    return;
+  }
+  Node& entry = it->second;
+  std::lock_guard<std::mutex> lock(entry.mutex);
+  entry.count += count;
+  entry.totalMicros += totalMicros;
+  entry.sumSquares += sumSquares;
+  entry.cpuMicros += cpuMicros;
+}
+
+void SectionTimer::Node::printSectionsNamed(const std::string& sectionName,
+                                            std::ostream& out) const
+{
+  if (name == sectionName)
+    printLine(out, 0);
+  for (const auto& child : children)
+    child.second.printSectionsNamed(sectionName, out);
+}
+
+SectionTimer::SectionTimer(const std::string& name)
+{
+  push(name);
+}
+
+SectionTimer::~SectionTimer()
+{
+  // Scopes keep pushes and pops balanced, so this never pops the root.
+  Node& current = getCurrent();
+  if (current.parent != nullptr) {
+    current.addTime(current.startWall, current.startCpu);
+    state().current = current.parent;
+  }
+}
+
+void SectionTimer::push(const std::string& name)
+{
+  TimerState& s = state();
+  Node& child = s.current->getChild(name);
+  s.current = &child;
+  child.startWall = wallTimeNow();
+  child.startCpu = cpuTimeNow();
+}
+
+void SectionTimer::pop()
+{
+  TimerState& s = state();
+  if (s.current->parent == nullptr)
+    throw std::runtime_error("already at top. current name=" + s.current->name);
+  s.current->addTime(s.current->startWall, s.current->startCpu);
+  s.current = s.current->parent;
+}
+
+void SectionTimer::printTree(std::ostream& out)
+{
+  getRoot().printTree(out, 0);
+}
+
+void SectionTimer::printFlatSummary(std::ostream& out)
+{
+  out << "Flat summary:" << std::endl;
+  std::map<std::string, Node> leaves;
+  getRoot().collectLeaves(leaves);
+  for (const auto& leaf : leaves)
+    leaf.second.printLine(out, 0);
+}
+
+void SectionTimer::printSectionsNamed(const std::string& name, std::ostream& out)
+{
+  getRoot().printSectionsNamed(name, out);
+}
+
+std::string SectionTimer::formatDuration(int64_t micros)
+{
+  int64_t s = micros / 1000000;
+  int64_t ms = (micros % 1000000) / 1000;
+  std::ostringstream text;
+  if (s <= 60)
+    text << s << "." << std::setw(3) << std::setfill('0') << ms;
+  else
+    text << s / 60 << ":" << std::setw(2) << std::setfill('0') << s % 60 << "." << ms / 100;
+  return text.str();
+}
+
+int64_t SectionTimer::wallTimeNow()
+{
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t SectionTimer::cpuTimeNow()
+{
+  struct rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0)
+    throw std::runtime_error("getrusage failed.");
+  // Millisecond resolution, as the report shows milliseconds.
+  int64_t millis = static_cast<int64_t>(usage.ru_utime.tv_sec) * 1000 +
+                   static_cast<int64_t>(usage.ru_utime.tv_usec) / 1000;
+  return millis * 1000000;
+}
+
+SectionTimer::Node& SectionTimer::getRoot()
+{
+  return state().root;
+}
+
+SectionTimer::Node& SectionTimer::getCurrent()
+{
+  return *state().current;
+}
+
+LeafTimer::LeafTimer(const std::string& name)
+    : startWall(SectionTimer::wallTimeNow()), startCpu(SectionTimer::cpuTimeNow()), running(true),
+      name(name)
+{
+  node = &SectionTimer::getCurrent().getChild(name);
+}
+
+LeafTimer::~LeafTimer()
+{
+  if (running) {
+    node->addTime(startWall, startCpu);
+    running = false;
+  }
+}
+
+} // namespace quorvane

@@ -1,0 +1,59 @@
+#include <pybind11/pybind11.h>
+
+#include "hebase/DeviceType.h"
+#include "hebase/utils/QuorvaneVersion.h"
+#include "python/Bindings.h"
+#include "python/PythonVersion.h"
+
+namespace py = pybind11;
+
+namespace quorvane {
+
+void initModule(py::module_& m)
+{
+  // The order is part of the module's interface: bases before derived
+  // classes, and argument types before the members that name them.
+  m.attr("VERSION") = py::str(currentVersion.toString());
+  initPrintableBindings(m);
+  initPrintOptionsBindings(m);
+  // SaveableBasic, Saveable, BootstrapConfig, PublicFunctions
+  py::enum_<DeviceType>(m, "DeviceType", "Device types for CTile/PTile compute.")
+      .value("DEVICE_CPU", DEVICE_CPU)
+      .value("DEVICE_GPU", DEVICE_GPU)
+      .export_values();
+  // HeTraits, HeConfigRequirement, HeContext, load functions, DoubleTensor,
+  // Tile, PTile, CTile, Encoder, storages, multi-party configuration,
+  // protocols, protocol messages, TTDim, TTShape, tile tensor classes and
+  // members, packing configuration, TTEncoder, encrypted data, function
+  // evaluators, NumberConfig, DataPacking, AES, Padding2d, SealCkksContext,
+  // TrackingContext, MockupContext, DebugContext
+}
+
+} // namespace quorvane
+
+static PyModuleDef quorvaneModuleDef;
+
+extern "C" PYBIND11_EXPORT PyObject* PyInit__pyquorvanelite_cppwrappers()
+{
+  const char* version = Py_GetVersion();
+  if (!quorvane::isSupportedPythonVersion(version)) {
+    PyErr_Format(PyExc_ImportError,
+                 "Python version mismatch: module was compiled for Python %s, but the "
+                 "interpreter version is incompatible: %s.",
+                 quorvane::SUPPORTED_PYTHON_VERSION, version);
+    return nullptr;
+  }
+  py::detail::get_internals();
+  auto m = py::module_::create_extension_module("_pyquorvanelite_cppwrappers", nullptr,
+                                                &quorvaneModuleDef);
+  try {
+    quorvane::initModule(m);
+    return m.release().ptr();
+  } catch (py::error_already_set& e) {
+    py::raise_from(e, PyExc_ImportError, "initialization failed");
+    return nullptr;
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_ImportError, e.what());
+    return nullptr;
+  }
+}

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "hebase/utils/BinIoUtils.h"
+
+using namespace quorvane;
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values)
+{
+  std::string s;
+  for (int v : values)
+    s.push_back(static_cast<char>(v));
+  return s;
+}
+
+template <typename F>
+std::string runtimeErrorOf(F f)
+{
+  try {
+    f();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+} // namespace
+
+TEST(BinIoUtils, FieldLayouts)
+{
+  std::ostringstream out;
+  BinIoUtils::writeBool(out, true);
+  BinIoUtils::writeInt32(out, -2);
+  BinIoUtils::writeDouble(out, 1.0);
+  BinIoUtils::writeSizeT(out, 0x0102030405060708ULL);
+  BinIoUtils::writeUint64(out, 7);
+  EXPECT_EQ(out.str(), bytes({1, 0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 8, 7, 6, 5,
+                              4, 3, 2, 1, 7, 0, 0, 0, 0, 0, 0, 0}));
+  std::istringstream in(out.str());
+  EXPECT_TRUE(BinIoUtils::readBool(in));
+  EXPECT_EQ(BinIoUtils::readInt32(in), -2);
+  EXPECT_EQ(BinIoUtils::readDouble(in), 1.0);
+  EXPECT_EQ(BinIoUtils::readSizeTChecked(in, UINT64_MAX), 0x0102030405060708ULL);
+  EXPECT_EQ(BinIoUtils::readUint64(in), 7u);
+}
+
+TEST(BinIoUtils, StringLayouts)
+{
+  std::ostringstream out;
+  BinIoUtils::writeString(out, "abc");
+  BinIoUtils::writeString(out, "");
+  EXPECT_EQ(out.str(), bytes({4, 0, 0, 0, 'a', 'b', 'c', 0, 1, 0, 0, 0, 0}));
+  std::istringstream in(out.str());
+  EXPECT_EQ(BinIoUtils::readString(in), "abc");
+  EXPECT_EQ(BinIoUtils::readString(in), "");
+}
+
+TEST(BinIoUtils, StringKeepsInnerNuls)
+{
+  std::istringstream in(bytes({3, 0, 0, 0, 'a', 0, 0}));
+  EXPECT_EQ(BinIoUtils::readString(in), std::string("a\0", 2));
+}
+
+TEST(BinIoUtils, BoolByteTwoIsTrue)
+{
+  std::istringstream in(bytes({2}));
+  EXPECT_TRUE(BinIoUtils::readBool(in));
+}
+
+TEST(BinIoUtils, IllegalStrings)
+{
+  struct Case
+  {
+    std::string stream;
+    std::string message;
+  };
+  const std::string corrupt101 =
+      "Input stream is corrupt.\nAttempting to load from stream a string of size 101 where the "
+      "expected maximum at current position is 100";
+  std::vector<Case> cases = {
+      {bytes({0, 0, 0, 0}), "illegal string"},
+      {bytes({0xFF, 0xFF, 0xFF, 0xFF}), "illegal string"},
+      {bytes({5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}), "illegal string"},
+      {bytes({101, 0, 0, 0}), corrupt101},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.stream);
+    EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, 100); }), c.message);
+  }
+}
+
+TEST(BinIoUtils, StringAtMaximumIsRead)
+{
+  std::ostringstream out;
+  BinIoUtils::writeString(out, std::string(99, 'x'));
+  std::istringstream in(out.str());
+  EXPECT_EQ(BinIoUtils::readString(in, 100), std::string(99, 'x'));
+}
+
+TEST(BinIoUtils, StringMaximumTooLarge)
+{
+  std::istringstream in(bytes({1, 0, 0, 0, 0}));
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, 0x280000001LL); }),
+            "Internal error. Maximum length too large");
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, -2); }),
+            "Internal error. Maximum length too large");
+  // Nothing was read.
+  EXPECT_EQ(BinIoUtils::readString(in), "");
+}
+
+TEST(BinIoUtils, Int32CheckedRange)
+{
+  std::ostringstream out;
+  for (int v : {0, 100000, -1, 100001})
+    BinIoUtils::writeInt32(out, v);
+  std::istringstream in(out.str());
+  EXPECT_EQ(BinIoUtils::readInt32Checked(in, 0, 100000), 0);
+  EXPECT_EQ(BinIoUtils::readInt32Checked(in, 0, 100000), 100000);
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
+            "BinIoUtils::readInt32Checked() failed: The loaded value (-1) doesn't fall in the "
+            "specified valid range ([0, 100000]).");
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
+            "BinIoUtils::readInt32Checked() failed: The loaded value (100001) doesn't fall in the "
+            "specified valid range ([0, 100000]).");
+}
+
+TEST(BinIoUtils, SizeTCheckedIsUnsigned)
+{
+  std::istringstream in(bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readSizeTChecked(in, 100000); }),
+            "BinIoUtils::readSizeTChecked() failed: the loaded value (18446744073709551615) is "
+            "larger than the specified maximum (100000).");
+}
+
+TEST(BinIoUtils, Int32Vectors)
+{
+  std::ostringstream out;
+  BinIoUtils::writeInt32Vector(out, {});
+  BinIoUtils::writeInt32Vector(out, {1, -1});
+  EXPECT_EQ(out.str(), bytes({0, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+  std::istringstream in(out.str());
+  EXPECT_TRUE(BinIoUtils::readInt32Vector(in, 100000).empty());
+  EXPECT_EQ(BinIoUtils::readInt32Vector(in, 100000), (std::vector<int>{1, -1}));
+
+  std::istringstream tooMany(bytes({3, 0, 0, 0}));
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Vector(tooMany, 2); }),
+            "BinIoUtils::readInt32Checked() failed: The loaded value (3) doesn't fall in the "
+            "specified valid range ([0, 2]).");
+}
+
+TEST(BinIoUtils, TruncatedReadsThrow)
+{
+  const std::string prefix = "Input stream ended or failed while reading ";
+  struct Case
+  {
+    std::string stream;
+    std::function<void(std::istream&)> read;
+    std::string what;
+  };
+  std::vector<Case> cases = {
+      {"", [](std::istream& in) { BinIoUtils::readBool(in); }, "a bool"},
+      {bytes({1, 2, 3}), [](std::istream& in) { BinIoUtils::readInt32(in); }, "an int32"},
+      {bytes({1, 2, 3, 4, 5, 6, 7}), [](std::istream& in) { BinIoUtils::readDouble(in); },
+       "a double"},
+      {bytes({1}), [](std::istream& in) { BinIoUtils::readSizeTChecked(in, 10); }, "a size"},
+      {bytes({1, 2}), [](std::istream& in) { BinIoUtils::readUint64(in); }, "a uint64"},
+      {bytes({4, 0, 0, 0, 'a', 'b'}), [](std::istream& in) { BinIoUtils::readString(in); },
+       "a string"},
+      {bytes({2, 0, 0, 0, 1, 0, 0, 0}),
+       [](std::istream& in) { BinIoUtils::readInt32Vector(in, 10); }, "an int32"},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.stream);
+    EXPECT_EQ(runtimeErrorOf([&] { c.read(in); }),
+              prefix + c.what + ": the data is truncated or corrupt.")
+        << c.what;
+  }
+}
+
+TEST(BinIoUtils, FailedWriteThrows)
+{
+  std::ostringstream out;
+  out.setstate(std::ios::badbit);
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::writeInt32(out, 1); }),
+            "Output stream failed while writing.");
+}

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "hebase/utils/Assert.h"
+#include "hebase/utils/PrintUtils.h"
+#include "hebase/utils/TextBox.h"
+
+using namespace quorvane;
+
+namespace {
+
+// Restores the global options after each test.
+class PrintUtilsTest : public testing::Test
+{
+protected:
+  void TearDown() override { getPrintOptions() = PrintOptions(); }
+
+  static std::string vectorText(int n)
+  {
+    std::vector<std::complex<double>> values;
+    for (int i = 1; i <= n; ++i)
+      values.emplace_back(i, 0);
+    std::ostringstream out;
+    PrintUtils::printComplexVector(out, values);
+    return out.str();
+  }
+};
+
+} // namespace
+
+TEST_F(PrintUtilsTest, DefaultOptions)
+{
+  const PrintOptions& o = getPrintOptions();
+  EXPECT_EQ(o.numPrintedElements, 4);
+  EXPECT_EQ(o.numPrintedLastElements, 1);
+  EXPECT_TRUE(o.printComplexNumbers);
+  EXPECT_TRUE(o.generalFloatFormat);
+  EXPECT_EQ(o.precision, 3);
+  EXPECT_EQ(o.tableCellWidth, 5);
+  EXPECT_EQ(o.factor, 1.0);
+  EXPECT_FALSE(o.printEncryptedContent);
+  EXPECT_FALSE(o.ttDemoTiles);
+}
+
+TEST_F(PrintUtilsTest, VectorsWithGap)
+{
+  EXPECT_EQ(vectorText(6), "(1,0) (2,0) (3,0) (4,0) ...  (6,0)");
+  EXPECT_EQ(vectorText(5), "(1,0) (2,0) (3,0) (4,0) (5,0)");
+  EXPECT_EQ(vectorText(4), "(1,0) (2,0) (3,0) (4,0)");
+  EXPECT_EQ(vectorText(0), "");
+  getPrintOptions().numPrintedLastElements = 0;
+  EXPECT_EQ(vectorText(6), "(1,0) (2,0) (3,0) (4,0) ... ");
+}
+
+TEST_F(PrintUtilsTest, NumbersFollowOptions)
+{
+  std::ostringstream out;
+  PrintUtils::printDouble(out, 1.0);
+  out << "|";
+  getPrintOptions().generalFloatFormat = false;
+  PrintUtils::printDouble(out, 1.0);
+  out << "|";
+  getPrintOptions().generalFloatFormat = true;
+  getPrintOptions().printComplexNumbers = false;
+  PrintUtils::printComplex(out, {2.5, 3});
+  out << "|";
+  getPrintOptions().printComplexNumbers = true;
+  PrintUtils::printComplex(out, {2.5, 3});
+  EXPECT_EQ(out.str(), "1|1.000|2.5|(2.5,3)");
+}
+
+TEST_F(PrintUtilsTest, FactoredVector)
+{
+  std::ostringstream out;
+  PrintUtils::printFactoredComplexVector(out, {{1, 1}, {2, 0}}, 2.0);
+  EXPECT_EQ(out.str(), "Factored (by 2): (2,2) (4,0)");
+}
+
+TEST_F(PrintUtilsTest, TitlesAndSeparators)
+{
+  struct Case
+  {
+    std::string kind, title, expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"CTile", "", "CTile"}, {"", "t", "t:"}, {"CTile", "x", "CTile x:"}, {"", "", ""}}) {
+    std::ostringstream out;
+    PrintUtils::printTitle(out, c.kind, c.title);
+    EXPECT_EQ(out.str(), c.expected);
+  }
+  std::ostringstream out;
+  PrintUtils::printTitleWithSeparators(out, "CTile", "x");
+  std::string line(53, '=');
+  EXPECT_EQ(out.str(), line + "\nCTile x:\n" + line + "\n");
+  EXPECT_STREQ(PrintUtils::boolToString(true), "true");
+  EXPECT_EQ(PrintUtils::decreaseVerbosity(VERBOSITY_NONE), VERBOSITY_NONE);
+  EXPECT_EQ(PrintUtils::decreaseVerbosity(VERBOSITY_DETAILED), VERBOSITY_REGULAR);
+}
+
+TEST_F(PrintUtilsTest, Statistics)
+{
+  std::ostringstream out;
+  PrintUtils::printDoubleVectorStats(out, "v", {-3, 1});
+  EXPECT_EQ(out.str(), "v: N=2, mean=-1, meanSquares=5, maxMag=3, minMag=1\n");
+  std::ostringstream empty;
+  PrintUtils::printDoubleVectorStats(empty, "e", {});
+  EXPECT_EQ(empty.str(), "e: N=0, mean=0, meanSquares=0, maxMag=0, minMag=0\n");
+}
+
+TEST_F(PrintUtilsTest, TextBoxLayout)
+{
+  TextBox box("ab\nc\n");
+  EXPECT_EQ(box.getWidth(), 2);
+  EXPECT_EQ(box.getHeight(), 2);
+  EXPECT_EQ(box.getLines()[1], "c ");
+  box.addBorder();
+  EXPECT_EQ(box.getWidth(), 4);
+  EXPECT_EQ(box.getHeight(), 4);
+  EXPECT_EQ(box.getLines(), (std::vector<std::string>{"+--+", "|ab|", "|c |", "+--+"}));
+  TextBox empty("");
+  empty.addBorder();
+  EXPECT_EQ(empty.getLines(), (std::vector<std::string>{"++", "++"}));
+  std::ostringstream out;
+  box.debugPrint("T", VERBOSITY_REGULAR, out);
+  EXPECT_EQ(out.str(), "T\n+--+\n|ab|\n|c |\n+--+\n");
+  std::ostringstream none;
+  box.debugPrint("T", VERBOSITY_NONE, none);
+  EXPECT_EQ(none.str(), "");
+}
+
+TEST_F(PrintUtilsTest, TextBoxRow)
+{
+  TextBox tall("a\nb\nc"), flat("xy");
+  std::ostringstream out;
+  TextBox::printRow(out, {"t1", "title2"}, {tall, flat}, 2);
+  EXPECT_EQ(out.str(), "t1  title2\n"
+                       "a  xy\n"
+                       "b  \n"
+                       "c  \n");
+  try {
+    TextBox::printRow(out, {"t"}, {}, 1);
+    FAIL();
+  } catch (const assert_error& e) {
+    std::string message = e.what();
+    std::string tail = ": printRow: Assertion failed: titles.size() == boxes.size() boxes and "
+                       "titles do not match";
+    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
+    EXPECT_EQ(message.rfind("hebase/utils/TextBox.cpp:", 0), 0u);
+  }
+}
+
+TEST_F(PrintUtilsTest, StatusFileScan)
+{
+  std::istringstream status("Name:\tx\nVmPeak:\t 999 kB\nVmRSS:\t  204800 kB\n");
+  EXPECT_EQ(getStatusValueMb(status, "VmRSS:"), 200);
+  std::istringstream less("VmRSS: 204799 kB\n");
+  EXPECT_EQ(getStatusValueMb(less, "VmRSS:"), 199);
+  std::istringstream missing("Name: x\n");
+  EXPECT_EQ(getStatusValueMb(missing, "VmRSS:"), -1);
+  std::istringstream noNumber("VmRSS: kB\n");
+  EXPECT_EQ(getStatusValueMb(noNumber, "VmRSS:"), -1);
+  EXPECT_GT(getMemoryUsedMb(), 0);
+}

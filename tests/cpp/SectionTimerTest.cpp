@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "hebase/utils/SectionTimer.h"
+
+using namespace quorvane;
+
+namespace {
+
+std::string lineOf(const SectionTimer::Node& node, int depth)
+{
+  std::ostringstream out;
+  node.printLine(out, depth);
+  return out.str();
+}
+
+} // namespace
+
+TEST(SectionTimer, FormatDuration)
+{
+  struct Case
+  {
+    int64_t micros;
+    std::string text;
+  };
+  for (const Case& c : std::vector<Case>{{999999, "0.999"},
+                                         {1005000, "1.005"},
+                                         {60000000, "60.000"},
+                                         {60999999, "60.999"},
+                                         {61000000, "1:01.0"},
+                                         {61500000, "1:01.5"},
+                                         {(62 * 60 + 5) * 1000000LL + 250000, "62:05.2"}})
+    EXPECT_EQ(SectionTimer::formatDuration(c.micros), c.text);
+}
+
+TEST(SectionTimer, ReportLine)
+{
+  SectionTimer::Node node;
+  node.name = "S";
+  node.count = 2;
+  node.totalMicros = 4000000;
+  node.sumSquares = 1500000LL * 1500000LL + 2500000LL * 2500000LL;
+  node.cpuMicros = 3000000;
+  EXPECT_EQ(lineOf(node, 1), "--- S=4.000 (secs) ( 2.000+-0.500 X 2)   [CPU: 3.000, 75.00%]\n");
+
+  node.count = 1;
+  node.totalMicros = 1500000;
+  node.sumSquares = 1500000LL * 1500000LL;
+  node.cpuMicros = 1500000;
+  EXPECT_EQ(lineOf(node, 0), "S=1.500 (secs) ( 1.500 X 1)   [CPU: 1.500, 100.00%]\n");
+
+  SectionTimer::Node never;
+  never.name = "N";
+  EXPECT_EQ(lineOf(never, 2), "------ N=0.000 (secs) (0)   [CPU: 0.000, 0.00%]\n");
+}
+
+TEST(SectionTimer, PopAtRootThrows)
+{
+  SectionTimer::Node* before = &SectionTimer::getCurrent();
+  ASSERT_EQ(before, &SectionTimer::getRoot());
+  try {
+    SectionTimer::pop();
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "already at top. current name=all");
+  }
+  EXPECT_EQ(&SectionTimer::getCurrent(), before);
+}
+
+TEST(SectionTimer, NestedSectionsAndLeaves)
+{
+  SectionTimer::push("TestA");
+  SectionTimer::push("TestB");
+  SectionTimer::pop();
+  SectionTimer::pop();
+  {
+    SectionTimer a("TestA");
+    LeafTimer leaf("TestLeaf");
+    EXPECT_EQ(SectionTimer::getCurrent().name, "TestA");
+  }
+  EXPECT_EQ(&SectionTimer::getCurrent(), &SectionTimer::getRoot());
+  SectionTimer::Node& a = SectionTimer::getRoot().getChild("TestA");
+  EXPECT_EQ(a.count, 2);
+  EXPECT_EQ(a.children.size(), 2u);
+  EXPECT_EQ(a.getChild("TestB").count, 1);
+  EXPECT_EQ(a.getChild("TestLeaf").count, 1);
+
+  std::ostringstream named;
+  SectionTimer::printSectionsNamed("TestB", named);
+  EXPECT_EQ(named.str().rfind("TestB=", 0), 0u);
+
+  std::ostringstream tree;
+  SectionTimer::printTree(tree);
+  std::string text = tree.str();
+  size_t posA = text.find("\nTestA=") == std::string::npos ? text.find("TestA=")
+                                                            : text.find("\nTestA=") + 1;
+  ASSERT_NE(posA, std::string::npos);
+  EXPECT_NE(text.find("--- TestB=", posA), std::string::npos);
+  EXPECT_LT(text.find("--- TestB=", posA), text.find("--- TestLeaf=", posA));
+}
+
+TEST(SectionTimer, LeafAddsToSectionCurrentAtConstruction)
+{
+  SectionTimer::push("TestOuter");
+  {
+    LeafTimer leaf("TestLate");
+    SectionTimer::push("TestInner");
+    SectionTimer::pop();
+  }
+  SectionTimer::pop();
+  SectionTimer::Node& outer = SectionTimer::getRoot().getChild("TestOuter");
+  EXPECT_EQ(outer.getChild("TestLate").count, 1);
+  EXPECT_EQ(outer.getChild("TestInner").children.count("TestLate"), 0u);
+}
+
+TEST(SectionTimer, FlatSummaryMergesLeaves)
+{
+  {
+    SectionTimer x("TestX");
+    LeafTimer l("TestMergedLeaf");
+  }
+  {
+    SectionTimer y("TestY");
+    LeafTimer l1("TestMergedLeaf");
+  }
+  {
+    SectionTimer y("TestY");
+    LeafTimer l2("TestMergedLeaf");
+  }
+  std::ostringstream out;
+  SectionTimer::printFlatSummary(out);
+  std::string text = out.str();
+  EXPECT_EQ(text.rfind("Flat summary:\n", 0), 0u);
+  size_t pos = text.find("\nTestMergedLeaf=");
+  ASSERT_NE(pos, std::string::npos);
+  EXPECT_NE(text.find(" X 3)", pos), std::string::npos);
+  EXPECT_EQ(text.find("\nTestMergedLeaf=", pos + 1), std::string::npos);
+}
+
+namespace {
+
+int checkFreshTimer()
+{
+  std::ostringstream tree, flat;
+  SectionTimer::printTree(tree);
+  SectionTimer::printFlatSummary(flat);
+  bool ok = tree.str().empty() && flat.str().rfind("Flat summary:\nall=0.000 (secs) (0)", 0) == 0;
+  return ok ? 0 : 1;
+}
+
+} // namespace
+
+TEST(SectionTimer, FreshTimerPrints)
+{
+  // Runs in a child process, where the tree is still empty.
+  testing::FLAGS_gtest_death_test_style = "fast";
+  EXPECT_EXIT(std::exit(checkFreshTimer()), testing::ExitedWithCode(0), "");
+}
