@@ -9,8 +9,27 @@ namespace quorvane {
 // the order of initModule.
 void initPrintableBindings(pybind11::module_& m);
 void initPrintOptionsBindings(pybind11::module_& m);
+void initSaveableBasicBindings(pybind11::module_& m);
+void initSaveableBindings(pybind11::module_& m);
+void initBootstrapConfigBindings(pybind11::module_& m);
+void initPublicFunctionsBindings(pybind11::module_& m);
+void initHeTraitsBindings(pybind11::module_& m);
+void initHeConfigRequirementBindings(pybind11::module_& m);
+void initHeContextBindings(pybind11::module_& m);
+void initLoadHeContextBindings(pybind11::module_& m);
+void initDoubleTensorBindings(pybind11::module_& m);
+void initTileBindings(pybind11::module_& m);
+void initPTileBindings(pybind11::module_& m);
+void initCTileBindings(pybind11::module_& m);
+void initEncoderBindings(pybind11::module_& m);
+void initStorageBindings(pybind11::module_& m);
+void initNumberConfigBindings(pybind11::module_& m);
+void initTrackingContextBindings(pybind11::module_& m);
+void initMockupContextBindings(pybind11::module_& m);
+void initDebugContextBindings(pybind11::module_& m);
 
 /// Registers everything in the module's fixed order.
+void initSealCkksContextBindings(pybind11::module_& m);
 void initModule(pybind11::module_& m);
 
 } // namespace quorvane

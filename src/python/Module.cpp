@@ -16,17 +16,33 @@ void initModule(py::module_& m)
   m.attr("VERSION") = py::str(currentVersion.toString());
   initPrintableBindings(m);
   initPrintOptionsBindings(m);
-  // SaveableBasic, Saveable, BootstrapConfig, PublicFunctions
+  initSaveableBasicBindings(m);
+  initSaveableBindings(m);
+  initBootstrapConfigBindings(m);
+  initPublicFunctionsBindings(m);
   py::enum_<DeviceType>(m, "DeviceType", "Device types for CTile/PTile compute.")
       .value("DEVICE_CPU", DEVICE_CPU)
       .value("DEVICE_GPU", DEVICE_GPU)
       .export_values();
-  // HeTraits, HeConfigRequirement, HeContext, load functions, DoubleTensor,
-  // Tile, PTile, CTile, Encoder, storages, multi-party configuration,
+  initHeTraitsBindings(m);
+  initHeConfigRequirementBindings(m);
+  initHeContextBindings(m);
+  initLoadHeContextBindings(m);
+  initDoubleTensorBindings(m);
+  initTileBindings(m);
+  initPTileBindings(m);
+  initCTileBindings(m);
+  initEncoderBindings(m);
+  initStorageBindings(m);
+  // multi-party configuration,
   // protocols, protocol messages, TTDim, TTShape, tile tensor classes and
   // members, packing configuration, TTEncoder, encrypted data, function
-  // evaluators, NumberConfig, DataPacking, AES, Padding2d, SealCkksContext,
-  // TrackingContext, MockupContext, DebugContext
+  // evaluators
+  initNumberConfigBindings(m);
+  // DataPacking, AES, Padding2d, SealCkksContext,
+  initTrackingContextBindings(m);
+  initMockupContextBindings(m);
+  initDebugContextBindings(m);
 }
 
 } // namespace quorvane

@@ -154,6 +154,6 @@ int checkFreshTimer()
 TEST(SectionTimer, FreshTimerPrints)
 {
   // Runs in a child process, where the tree is still empty.
-  testing::FLAGS_gtest_death_test_style = "fast";
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
   EXPECT_EXIT(std::exit(checkFreshTimer()), testing::ExitedWithCode(0), "");
 }

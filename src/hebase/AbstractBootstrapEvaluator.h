@@ -1,0 +1,44 @@
+#ifndef QUORVANE_HEBASE_ABSTRACTBOOTSTRAPEVALUATOR_H
+#define QUORVANE_HEBASE_ABSTRACTBOOTSTRAPEVALUATOR_H
+
+#include "hebase/BootstrapConfig.h"
+
+namespace quorvane {
+
+class HeContext;
+class CTile;
+
+/// Backend interface of bootstrapping: refreshes ciphertexts in place so that
+/// they sit at a higher chain index afterwards.
+class AbstractBootstrapEvaluator
+{
+public:
+  virtual ~AbstractBootstrapEvaluator();
+
+  /// Bootstraps one ciphertext in place.
+  virtual void bootstrap(CTile& c) = 0;
+
+  /// Bootstraps c1, then c2.
+  virtual void bootstrap(CTile& c1, CTile& c2);
+
+  /// Bootstrapping checked against clear values; refused unless a backend implements it.
+  virtual void bootstrapMockup(CTile& c);
+
+  /// The context this evaluator belongs to.
+  const HeContext& getHeContext() const { return he; }
+
+  /// The configuration copied at construction.
+  const BootstrapConfig& getBootstrapConfig() const { return config; }
+
+protected:
+  AbstractBootstrapEvaluator(const HeContext& he, const BootstrapConfig& config);
+  AbstractBootstrapEvaluator(const AbstractBootstrapEvaluator&) = delete;
+  AbstractBootstrapEvaluator& operator=(const AbstractBootstrapEvaluator&) = delete;
+
+  const HeContext& he;
+  BootstrapConfig config;
+};
+
+} // namespace quorvane
+
+#endif

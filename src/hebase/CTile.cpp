@@ -1,0 +1,368 @@
+#include "hebase/CTile.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+
+#include "hebase/AbstractCiphertext.h"
+#include "hebase/AbstractPlaintext.h"
+#include "hebase/BootstrapEvaluator.h"
+#include "hebase/HeContext.h"
+#include "hebase/PTile.h"
+#include "math/MathUtils.h"
+
+namespace quorvane {
+
+namespace {
+
+std::string formatFixed(double value)
+{
+  char text[64];
+  std::snprintf(text, sizeof(text), "%f", value);
+  return text;
+}
+
+} // namespace
+
+CTile::CTile(const HeContext& he) : impl(he.createAbstractCiphertext()) {}
+
+CTile::CTile(const CTile& src) : Tile(src), impl(src.impl ? src.impl->clone() : nullptr) {}
+
+CTile::CTile(CTile&& src) noexcept : Tile(src), impl(std::move(src.impl)) {}
+
+CTile& CTile::operator=(const CTile& src)
+{
+  if (this != &src)
+    impl = src.impl ? src.impl->clone() : nullptr;
+  return *this;
+}
+
+CTile& CTile::operator=(CTile&& src) noexcept
+{
+  if (this != &src)
+    impl = std::move(src.impl);
+  return *this;
+}
+
+CTile::~CTile() {}
+
+std::shared_ptr<Saveable> CTile::createAndLoad(const HeContext& he, const SaveableHeader& header,
+                                               std::istream& in)
+{
+  auto tile = std::make_shared<CTile>(he);
+  tile->load(in, header);
+  return tile;
+}
+
+void CTile::debugPrint(const std::string& title, Verbosity verbosity, std::ostream& out) const
+{
+  impl->debugPrint(title, verbosity, out);
+}
+
+int32_t CTile::getContextId() const { return getHeContext().getContextId(); }
+
+void CTile::saveImpl(std::ostream& out) const
+{
+  impl->encryptZeroIfTransparent();
+  impl->save(out);
+}
+
+void CTile::loadImpl(std::istream& in)
+{
+  impl->load(in);
+  impl->toDevice(getHeContext().getDefaultDevice());
+}
+
+std::string CTile::getClassName() const { return "CTile"; }
+
+std::unique_ptr<Tile> CTile::clone() const { return std::make_unique<CTile>(*this); }
+
+int64_t CTile::getEstimatedMemoryUsageBytes() const
+{
+  return impl->getEstimatedMemoryUsageBytes();
+}
+
+void CTile::reduceChainIndex() { impl->setChainIndex(impl->getChainIndex() - 1); }
+
+void CTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
+
+int CTile::getChainIndex() const { return impl->getChainIndex(); }
+
+void CTile::setScale(double scale) { impl->setScale(scale); }
+
+double CTile::getScale() const { return impl->getScale(); }
+
+void CTile::toDevice(DeviceType device) { impl->toDevice(device); }
+
+DeviceType CTile::getCurrentDevice() const { return impl->getCurrentDevice(); }
+
+int CTile::slotCount() const { return impl->slotCount(); }
+
+void CTile::addTo(CTile& target) const { target.add(*this); }
+
+void CTile::addToRaw(CTile& target) const { target.addRaw(*this); }
+
+void CTile::subFrom(CTile& target) const { target.sub(*this); }
+
+void CTile::subFromRaw(CTile& target) const { target.subRaw(*this); }
+
+void CTile::multiplyToRaw(CTile& target) const { target.multiplyRaw(*this); }
+
+void CTile::multiplyTo(CTile& target) const { target.multiply(*this); }
+
+const HeContext& CTile::getHeContext() const { return impl->getContext(); }
+
+bool CTile::isEmpty() const { return impl->isEmpty(); }
+
+// ---- Management steps ----
+
+void CTile::autoBootstrapThis()
+{
+  const HeContext& he = getHeContext();
+  if (he.getAutomaticBootstrapping() && getChainIndex() == he.getMinChainIndexForBootstrapping())
+    bootstrap();
+}
+
+std::unique_ptr<CTile> CTile::autoBootstrap(const CTile& other)
+{
+  autoBootstrapThis();
+  // When other is this tile, it has just left the bootstrapping chain index.
+  const HeContext& he = getHeContext();
+  if (he.getAutomaticBootstrapping() &&
+      other.getChainIndex() == he.getMinChainIndexForBootstrapping()) {
+    auto copy = std::make_unique<CTile>(other);
+    other.getHeContext().getBootstrapEvaluator().bootstrap(*copy);
+    return copy;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<CTile> CTile::alignChainIndexes(const CTile& other)
+{
+  if (!getHeContext().getTraits().getSupportsModSwitch())
+    return nullptr;
+  int a = getChainIndex();
+  int b = other.getChainIndex();
+  if (a < b) {
+    auto copy = std::make_unique<CTile>(other);
+    copy->setChainIndex(a);
+    return copy;
+  }
+  if (b < a)
+    setChainIndex(b);
+  return nullptr;
+}
+
+std::unique_ptr<PTile> CTile::alignPlainChainIndex(const PTile& other) const
+{
+  int a = getChainIndex();
+  int b = other.getChainIndex();
+  if (b < a) {
+    // A plaintext is never raised by relabelling: encode its values anew.
+    auto res = std::make_unique<PTile>(getHeContext());
+    other.reencode(*res, a);
+    return res;
+  }
+  if (a < b && getHeContext().getTraits().getSupportsModSwitch()) {
+    auto copy = std::make_unique<PTile>(other);
+    copy->setChainIndex(a);
+    return copy;
+  }
+  return nullptr;
+}
+
+// ---- Two-ciphertext operations ----
+
+void CTile::add(const CTile& other)
+{
+  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
+  impl->add(*(lowered ? lowered->impl : other.impl));
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::addRaw(const CTile& other)
+{
+  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
+  impl->addRaw(*(lowered ? lowered->impl : other.impl));
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::sub(const CTile& other)
+{
+  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
+  impl->sub(*(lowered ? lowered->impl : other.impl));
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::subRaw(const CTile& other)
+{
+  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
+  impl->subRaw(*(lowered ? lowered->impl : other.impl));
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::multiply(const CTile& other)
+{
+  std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
+  const CTile& operand = bootstrapped ? *bootstrapped : other;
+  std::unique_ptr<CTile> lowered = alignChainIndexes(operand);
+  impl->multiply(*(lowered ? lowered->impl : operand.impl));
+}
+
+void CTile::multiplyRaw(const CTile& other)
+{
+  std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
+  const CTile& operand = bootstrapped ? *bootstrapped : other;
+  std::unique_ptr<CTile> lowered = alignChainIndexes(operand);
+  impl->multiplyRaw(*(lowered ? lowered->impl : operand.impl));
+}
+
+CTile CTile::getMultiply(const CTile& other) const
+{
+  CTile res(*this);
+  res.multiply(other);
+  return res;
+}
+
+// ---- Plaintext operations ----
+
+void CTile::addPlain(const PTile& other)
+{
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->addPlain((aligned ? *aligned : other).getImpl());
+}
+
+void CTile::addPlainRaw(const PTile& other)
+{
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->addPlainRaw((aligned ? *aligned : other).getImpl());
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::subPlain(const PTile& other)
+{
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->subPlain((aligned ? *aligned : other).getImpl());
+}
+
+void CTile::subPlainRaw(const PTile& other)
+{
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->subPlainRaw((aligned ? *aligned : other).getImpl());
+}
+
+void CTile::multiplyPlain(const PTile& other)
+{
+  autoBootstrapThis();
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->multiplyPlain((aligned ? *aligned : other).getImpl());
+  impl->encryptZeroIfTransparent();
+}
+
+void CTile::multiplyPlainRaw(const PTile& other)
+{
+  autoBootstrapThis();
+  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
+  impl->multiplyPlainRaw((aligned ? *aligned : other).getImpl());
+  impl->encryptZeroIfTransparent();
+}
+
+// ---- Any tile ----
+
+void CTile::addTile(const Tile& other) { other.addTo(*this); }
+
+void CTile::addTileRaw(const Tile& other) { other.addToRaw(*this); }
+
+void CTile::subTile(const Tile& other) { other.subFrom(*this); }
+
+void CTile::subTileRaw(const Tile& other) { other.subFromRaw(*this); }
+
+void CTile::multiplyTile(const Tile& other) { other.multiplyTo(*this); }
+
+void CTile::multiplyTileRaw(const Tile& other) { other.multiplyToRaw(*this); }
+
+// ---- One-operand operations ----
+
+void CTile::square()
+{
+  autoBootstrapThis();
+  impl->square();
+}
+
+void CTile::squareRaw()
+{
+  autoBootstrapThis();
+  impl->squareRaw();
+}
+
+void CTile::addScalar(int scalar) { impl->addScalar(scalar); }
+
+void CTile::addScalar(double scalar) { impl->addScalar(scalar); }
+
+void CTile::multiplyScalar(int scalar) { impl->multiplyScalar(scalar); }
+
+void CTile::multiplyScalar(double scalar)
+{
+  autoBootstrapThis();
+  impl->multiplyScalar(scalar);
+}
+
+void CTile::conjugate() { impl->conjugate(); }
+
+void CTile::conjugateRaw() { impl->conjugateRaw(); }
+
+void CTile::negate() { impl->negate(); }
+
+void CTile::multiplyImaginaryUnit() { impl->multiplyImaginaryUnit(); }
+
+void CTile::nullifyImaginaryPart() { impl->nullifyImaginaryPart(); }
+
+void CTile::relinearize() { impl->relinearize(); }
+
+void CTile::rescale() { impl->rescale(); }
+
+void CTile::rescaleRaw() { impl->rescaleRaw(); }
+
+void CTile::multiplyByChangingScale(double factor) { impl->multiplyByChangingScale(factor); }
+
+void CTile::rotate(int n)
+{
+  int s = slotCount();
+  if (n > s)
+    n = MathUtils::mod(n, s);
+  if (n < -s)
+    n = MathUtils::mod(n, s) - s;
+  if (MathUtils::mod(n, s) == 0)
+    return;
+  impl->rotate(n);
+}
+
+void CTile::innerSum(int rot1, int rot2, bool reverse) { impl->innerSum(rot1, rot2, reverse); }
+
+void CTile::sumExpBySquaringLeftToRight(int n) { impl->sumExpBySquaringLeftToRight(n); }
+
+void CTile::sumExpBySquaringRightToLeft(int n) { impl->sumExpBySquaringRightToLeft(n); }
+
+void CTile::bootstrap() { getHeContext().getBootstrapEvaluator().bootstrap(*this); }
+
+void CTile::checkScale(const std::string& title, double warnEps, double errorEps, bool fix,
+                       double expectedScale)
+{
+  double expected =
+      expectedScale < 0 ? getHeContext().getAccurateScale(getChainIndex()) : expectedScale;
+  double actual = getScale();
+  double diff = std::abs(actual - expected);
+  if (!MathUtils::isEqual(actual, expected, errorEps))
+    throw std::runtime_error("ERROR: " + title + ", wrong scale: actual=" + formatFixed(actual) +
+                             " expected=" + formatFixed(expected) + " diff=" + formatFixed(diff) +
+                             " epsilon=" + formatFixed(errorEps));
+  if (!MathUtils::isEqual(actual, expected, warnEps))
+    std::cout << "WARNING: " << title << ", wrong scale: actual=" << actual
+              << " expected=" << expected << " diff=" << diff << " epsilon=" << warnEps
+              << std::endl;
+  if (fix)
+    setScale(expected);
+}
+
+} // namespace quorvane

@@ -1,0 +1,192 @@
+#include "hebase/FileStorage.h"
+
+#include <cerrno>
+#include <fstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+
+#include "hebase/utils/Assert.h"
+#include "hebase/utils/FileUtils.h"
+
+namespace fs = boost::filesystem;
+
+namespace quorvane {
+
+const char* const FileStorage::MARKER_FILE_NAME = ".quorvane-file-storage";
+
+namespace {
+
+// A write in progress: the data goes to tempPath and becomes finalPath when
+// the buffer is closed successfully.
+class PendingFileStream : public std::ofstream
+{
+public:
+  PendingFileStream(const std::string& finalPath, const std::string& tempPath)
+      : finalPath(finalPath), tempPath(tempPath)
+  {
+  }
+  const std::string finalPath;
+  const std::string tempPath;
+};
+
+std::string alreadyExistsMessage(const std::string& filePath, const std::string& name)
+{
+  return "FileStorage at path " + filePath + " trying to write to file " + name +
+         " but file already exists.";
+}
+
+void removeQuietly(const std::string& path)
+{
+  boost::system::error_code ec;
+  fs::remove(fs::path(path), ec);
+}
+
+// Moves the finished file into place without replacing an existing one.
+void commitFile(const std::string& tempPath, const std::string& finalPath,
+                const std::string& name)
+{
+  if (::link(tempPath.c_str(), finalPath.c_str()) == 0) {
+    removeQuietly(tempPath);
+    return;
+  }
+  if (errno == EEXIST)
+    throw std::invalid_argument(alreadyExistsMessage(finalPath, name));
+  // File systems without hard links.
+  if (FileUtils::pathExists(finalPath))
+    throw std::invalid_argument(alreadyExistsMessage(finalPath, name));
+  fs::rename(fs::path(tempPath), fs::path(finalPath));
+}
+
+bool isFileStorageDirectory(const fs::path& dir)
+{
+  boost::system::error_code ec;
+  return fs::is_regular_file(fs::symlink_status(dir / FileStorage::MARKER_FILE_NAME, ec));
+}
+
+} // namespace
+
+FileStorage::FileStorage(const std::string& path, bool create) : path(path)
+{
+  fs::path dir(path);
+  if (create) {
+    // Only a file storage or an empty directory may be wiped.
+    fs::file_status status = fs::symlink_status(dir);
+    if (status.type() != fs::file_not_found) {
+      if (status.type() != fs::directory_file)
+        throw std::invalid_argument("Cannot create FileStorage at path " + path +
+                                    ": the path exists and is not a directory. Remove it or "
+                                    "choose another path.");
+      if (!isFileStorageDirectory(dir) && !fs::is_empty(dir))
+        throw std::invalid_argument("Cannot create FileStorage at path " + path +
+                                    ": the directory is not empty and is not a FileStorage "
+                                    "directory. Remove it or choose another path.");
+    }
+    FileUtils::createCleanDir(path);
+    std::ofstream marker((dir / MARKER_FILE_NAME).string(), std::ios::out | std::ios::binary);
+    marker << "Quorvane FileStorage\n";
+    marker.close();
+    if (marker.fail())
+      throw std::runtime_error("Cannot create FileStorage at path " + path +
+                               ": failed to write its marker file.");
+  } else {
+    if (!FileUtils::pathExists(path))
+      throw std::invalid_argument("Cannot open FileStorage with path " + path +
+                                  ": path doesn't exist. Create it or turn on the 'create' "
+                                  "flag.");
+    if (!fs::is_directory(dir))
+      throw std::invalid_argument("Cannot open FileStorage with path " + path +
+                                  ": path is not a directory.");
+  }
+}
+
+FileStorage::~FileStorage() {}
+
+std::string FileStorage::filePath(const std::string& name) const
+{
+  return path + "/" + name;
+}
+
+void FileStorage::validateBufferName(const std::string& name) const
+{
+  if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
+    throw std::invalid_argument("Illegal buffer name: " + name +
+                                ": FileStorage currently doesn't support buffer names with path "
+                                "seperators, slashes or backslashes.");
+  if (name.compare(0, std::string(MARKER_FILE_NAME).size(), MARKER_FILE_NAME) == 0)
+    throw std::invalid_argument("Illegal buffer name: " + name + ": names beginning with " +
+                                MARKER_FILE_NAME + " are reserved by FileStorage.");
+}
+
+Buffer FileStorage::openBufferForRead(const std::string& name)
+{
+  validateBufferName(name);
+  std::string file = filePath(name);
+  auto stream = std::make_shared<std::ifstream>();
+  boost::system::error_code ec;
+  if (!fs::is_directory(fs::path(file), ec))
+    stream->open(file, std::ios::in | std::ios::binary);
+  if (!stream->is_open() || stream->fail())
+    throw std::runtime_error("FileStorage at path " + file + " failed to open file " + name +
+                             " for reading.");
+  stream->exceptions(std::ios::failbit | std::ios::badbit);
+  return Buffer(*this, name, std::shared_ptr<std::istream>(stream));
+}
+
+Buffer FileStorage::openBufferForWrite(const std::string& name)
+{
+  validateBufferName(name);
+  std::string file = filePath(name);
+  if (FileUtils::pathExists(file))
+    throw std::invalid_argument(alreadyExistsMessage(file, name));
+  std::string temp =
+      filePath(std::string(MARKER_FILE_NAME) + ".tmp-" + fs::unique_path("%%%%-%%%%-%%%%").string());
+  auto stream = std::make_shared<PendingFileStream>(file, temp);
+  stream->open(temp, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!stream->is_open() || stream->fail())
+    throw std::runtime_error("FileStorage at path " + file + " failed to open file " + name +
+                             " for writing.");
+  stream->exceptions(std::ios::failbit | std::ios::badbit);
+  return Buffer(*this, name, std::shared_ptr<std::ostream>(stream));
+}
+
+void FileStorage::closeBuffer(Buffer& buffer)
+{
+  if (buffer.getMode() == Buffer::OPEN_IN) {
+    // Everything was read already; closing an input file loses nothing.
+    if (auto* file = dynamic_cast<std::ifstream*>(&buffer.in())) {
+      file->exceptions(std::ios::goodbit);
+      file->close();
+    }
+    return;
+  }
+  auto* file = dynamic_cast<PendingFileStream*>(&buffer.out());
+  QV_ASSERT(file != nullptr, "the buffer was not opened by this FileStorage");
+  try {
+    file->close(); // flushes; a failure throws through the exception mask
+    commitFile(file->tempPath, file->finalPath, buffer.getName());
+  } catch (...) {
+    removeQuietly(file->tempPath);
+    throw;
+  }
+}
+
+void FileStorage::discardBuffer(Buffer& buffer)
+{
+  if (buffer.getMode() == Buffer::OPEN_IN) {
+    if (auto* file = dynamic_cast<std::ifstream*>(&buffer.in())) {
+      file->exceptions(std::ios::goodbit);
+      file->close();
+    }
+    return;
+  }
+  if (auto* file = dynamic_cast<PendingFileStream*>(&buffer.out())) {
+    file->exceptions(std::ios::goodbit);
+    file->close();
+    removeQuietly(file->tempPath);
+  }
+}
+
+} // namespace quorvane

@@ -1,0 +1,7 @@
+#include "hebase/MultiPartyUtils.h"
+
+namespace quorvane {
+
+MultiPartyUtils::~MultiPartyUtils() {}
+
+} // namespace quorvane

@@ -1,0 +1,315 @@
+#include "hebase/mockup/MockupCiphertext.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "hebase/RunStats.h"
+#include "hebase/mockup/MockupContext.h"
+#include "hebase/mockup/MockupPlaintext.h"
+#include "hebase/utils/SectionTimer.h"
+
+namespace quorvane {
+
+MockupCiphertext::MockupCiphertext(const MockupContext& he)
+    : AbstractCiphertext(he), mockupContext(&he)
+{
+}
+
+MockupCiphertext::~MockupCiphertext() {}
+
+// ---- Helpers ----
+
+void MockupCiphertext::checkDevice(DeviceType otherDevice) const
+{
+  if (getCurrentDevice() != otherDevice)
+    throw std::runtime_error("Operands are not in the same device (CPU / GPU).");
+}
+
+const MockupCiphertext& MockupCiphertext::checkOperand(const AbstractCiphertext& other) const
+{
+  const MockupCiphertext& o = dynamic_cast<const MockupCiphertext&>(other);
+  checkDevice(o.getCurrentDevice());
+  if (rawVals.size() != o.rawVals.size())
+    throw std::invalid_argument("mismatching sizes");
+  if (!he.getTraits().getAutomaticallyManagesChainIndices() &&
+      getChainIndex() != o.getChainIndex())
+    throw std::invalid_argument("MockupCiphertext: mismatching chain indexes. This ciphertext: " +
+                                std::to_string(getChainIndex()) +
+                                ", other ciphertext: " + std::to_string(o.getChainIndex()));
+  return o;
+}
+
+const MockupPlaintext& MockupCiphertext::checkOperand(const AbstractPlaintext& other) const
+{
+  const MockupPlaintext& o = dynamic_cast<const MockupPlaintext&>(other);
+  checkDevice(o.getCurrentDevice());
+  if (rawVals.size() != o.rawVals.size())
+    throw std::invalid_argument("mismatching sizes");
+  if (!he.getTraits().getAutomaticallyManagesChainIndices() &&
+      getChainIndex() != o.getChainIndex())
+    throw std::invalid_argument("MockupCiphertext: mismatching chain indexes. This ciphertext: " +
+                                std::to_string(getChainIndex()) +
+                                ", other plaintext: " + std::to_string(o.getChainIndex()));
+  return o;
+}
+
+void MockupCiphertext::trackValues() const { mockupContext->trackValues(rawVals, getChainIndex()); }
+
+void MockupCiphertext::count(int code) const
+{
+  mockupContext->trackOperation(code, getChainIndex());
+}
+
+// ---- Copy and persistence ----
+
+std::shared_ptr<AbstractCiphertext> MockupCiphertext::doClone() const
+{
+  SectionTimer timer("MockupCiphertext::doClone");
+  if (getChainIndex() != -1)
+    count(RunStats::C_COPY);
+  return std::shared_ptr<AbstractCiphertext>(new MockupCiphertext(*this));
+}
+
+int64_t MockupCiphertext::save(std::ostream& out) const
+{
+  LeafTimer timer("MockupCiphertext::save");
+  return MockupPlaintext::saveBody(out, rawVals, chainIndex);
+}
+
+int64_t MockupCiphertext::load(std::istream& in)
+{
+  LeafTimer timer("MockupCiphertext::load");
+  int64_t read = MockupPlaintext::loadBody(in, rawVals, chainIndex);
+  trackValues();
+  return read;
+}
+
+// ---- Ciphertext operands ----
+
+void MockupCiphertext::add(const AbstractCiphertext& other)
+{
+  SectionTimer timer("MockupCiphertext::add");
+  checkDevice(other.getCurrentDevice());
+  addRaw(other);
+}
+
+void MockupCiphertext::addRaw(const AbstractCiphertext& other)
+{
+  LeafTimer timer("MockupCiphertext::addRaw");
+  checkDevice(other.getCurrentDevice());
+  const MockupCiphertext& o = checkOperand(other);
+  count(RunStats::ADD_RAW);
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] += o.rawVals[i];
+  trackValues();
+}
+
+void MockupCiphertext::sub(const AbstractCiphertext& other)
+{
+  SectionTimer timer("MockupCiphertext::sub");
+  checkDevice(other.getCurrentDevice());
+  subRaw(other);
+}
+
+void MockupCiphertext::subRaw(const AbstractCiphertext& other)
+{
+  LeafTimer timer("MockupCiphertext::subRaw");
+  checkDevice(other.getCurrentDevice());
+  const MockupCiphertext& o = checkOperand(other);
+  count(RunStats::SUB_RAW);
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] -= o.rawVals[i];
+  trackValues();
+}
+
+void MockupCiphertext::multiply(const AbstractCiphertext& other)
+{
+  SectionTimer timer("MockupCiphertext::multiply");
+  checkDevice(other.getCurrentDevice());
+  multiplyRaw(other);
+  relinearize();
+  rescale();
+}
+
+void MockupCiphertext::multiplyRaw(const AbstractCiphertext& other)
+{
+  LeafTimer timer("MockupCiphertext::multiplyRaw");
+  checkDevice(other.getCurrentDevice());
+  const MockupCiphertext& o = checkOperand(other);
+  count(RunStats::MULTIPLY_RAW);
+  // Reads o before writing: other may be this very ciphertext.
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] = rawVals[i] * o.rawVals[i];
+  trackValues();
+}
+
+// ---- Plaintext operands ----
+
+void MockupCiphertext::addPlain(const AbstractPlaintext& plain)
+{
+  SectionTimer timer("MockupCiphertext::addPlain");
+  addPlainRaw(plain);
+}
+
+void MockupCiphertext::addPlainRaw(const AbstractPlaintext& plain)
+{
+  LeafTimer timer("MockupCiphertext::addPlainRaw");
+  const MockupPlaintext& p = checkOperand(plain);
+  count(RunStats::ADD_PLAIN_RAW);
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] += p.rawVals[i];
+  trackValues();
+}
+
+void MockupCiphertext::subPlain(const AbstractPlaintext& plain)
+{
+  SectionTimer timer("MockupCiphertext::subPlain");
+  subPlainRaw(plain);
+}
+
+void MockupCiphertext::subPlainRaw(const AbstractPlaintext& plain)
+{
+  LeafTimer timer("MockupCiphertext::subPlainRaw");
+  const MockupPlaintext& p = checkOperand(plain);
+  count(RunStats::SUB_PLAIN_RAW);
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] -= p.rawVals[i];
+  trackValues();
+}
+
+void MockupCiphertext::multiplyPlain(const AbstractPlaintext& plain)
+{
+  SectionTimer timer("MockupCiphertext::multiplyPlain");
+  multiplyPlainRaw(plain);
+  rescale();
+}
+
+void MockupCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
+{
+  LeafTimer timer("MockupCiphertext::multiplyPlainRaw");
+  checkDevice(plain.getCurrentDevice());
+  const MockupPlaintext& p = checkOperand(plain);
+  count(RunStats::MULTIPLY_PLAIN_RAW);
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] *= p.rawVals[i];
+  trackValues();
+}
+
+// ---- Single-operand operations ----
+
+void MockupCiphertext::square()
+{
+  SectionTimer timer("MockupCiphertext::square");
+  squareRaw();
+  relinearize();
+  rescale();
+}
+
+void MockupCiphertext::squareRaw()
+{
+  LeafTimer timer("MockupCiphertext::squareRaw");
+  count(RunStats::SQUARE_RAW);
+  for (std::complex<double>& v : rawVals) {
+    double re = v.real();
+    double im = v.imag();
+    v = std::complex<double>(re * re - im * im, 2 * re * im);
+  }
+  trackValues();
+}
+
+void MockupCiphertext::multiplyScalar(int scalar)
+{
+  SectionTimer timer("MockupCiphertext::multiplyScalar(int)");
+  count(RunStats::MULTIPLY_PLAIN_RAW);
+  double factor = static_cast<double>(scalar);
+  for (std::complex<double>& v : rawVals)
+    v = std::complex<double>(v.real() * factor, v.imag() * factor);
+  trackValues();
+}
+
+void MockupCiphertext::relinearize() { count(RunStats::RELINEARIZE); }
+
+void MockupCiphertext::rescale() { rescaleRaw(); }
+
+void MockupCiphertext::rescaleRaw()
+{
+  count(RunStats::RESCALE_RAW);
+  reduceChainIndex();
+}
+
+void MockupCiphertext::conjugate() { conjugateRaw(); }
+
+void MockupCiphertext::conjugateRaw()
+{
+  LeafTimer timer("MockupCiphertext::conjugate");
+  for (std::complex<double>& v : rawVals)
+    v = std::conj(v);
+  trackValues();
+}
+
+void MockupCiphertext::negate()
+{
+  LeafTimer timer("MockupCiphertext::negate");
+  count(RunStats::NEGATE);
+  for (std::complex<double>& v : rawVals)
+    v = std::complex<double>(-v.real(), -v.imag());
+  trackValues();
+}
+
+void MockupCiphertext::rotate(int n)
+{
+  LeafTimer timer("MockupCiphertext::rotate");
+  count(RunStats::ROTATE);
+  mockupContext->trackRotation(n);
+  if (rawVals.empty())
+    return;
+  // Offsets of any size are taken modulo the number of values.
+  int64_t size = static_cast<int64_t>(rawVals.size());
+  int64_t shift = ((static_cast<int64_t>(n) % size) + size) % size;
+  std::rotate(rawVals.begin(), rawVals.begin() + shift, rawVals.end());
+}
+
+void MockupCiphertext::innerSum(int rot1, int rot2, bool reverse)
+{
+  LeafTimer timer("MockupCiphertext::innerSum");
+  if (rot1 <= 0 || rot2 <= 0)
+    throw std::invalid_argument("Rotation offsets should be positive.");
+  for (int64_t a = rot1; a < rot2; a *= 2) {
+    std::shared_ptr<AbstractCiphertext> rotated = doClone();
+    rotated->rotate(reverse ? -static_cast<int>(a) : static_cast<int>(a));
+    add(*rotated);
+  }
+}
+
+void MockupCiphertext::multiplyByChangingScale(double factor)
+{
+  LeafTimer timer("MockupCiphertext::multiplyByChangingScale");
+  for (std::complex<double>& v : rawVals)
+    v = std::complex<double>(v.real() * factor, v.imag() * factor);
+  trackValues();
+}
+
+// ---- Chain index ----
+
+void MockupCiphertext::setChainIndex(int newChainIndex)
+{
+  if (!he.getTraits().getSupportsExplicitChainIndices())
+    return;
+  if (newChainIndex < 0 || newChainIndex > he.getTopChainIndex() || newChainIndex > chainIndex)
+    throw std::invalid_argument(
+        "Given chain index is out of range or higher than current. Given CI= " +
+        std::to_string(newChainIndex) + " current CI= " + std::to_string(chainIndex));
+  chainIndex = newChainIndex;
+  trackValues();
+  mockupContext->trackChainIndex(newChainIndex);
+}
+
+int MockupCiphertext::getChainIndex() const
+{
+  return he.getTraits().getSupportsExplicitChainIndices() ? chainIndex : -1;
+}
+
+int MockupCiphertext::slotCount() const { return he.slotCount(); }
+
+} // namespace quorvane

@@ -1,0 +1,747 @@
+#include "hebase/seal/SealCkksContext.h"
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <type_traits>
+
+#include <seal/ckks.h>
+#include <seal/context.h>
+#include <seal/decryptor.h>
+#include <seal/encryptionparams.h>
+#include <seal/encryptor.h>
+#include <seal/evaluator.h>
+#include <seal/galoiskeys.h>
+#include <seal/keygenerator.h>
+#include <seal/publickey.h>
+#include <seal/relinkeys.h>
+#include <seal/secretkey.h>
+
+#include "hebase/seal/SealCkksCiphertext.h"
+#include "hebase/seal/SealCkksEncoder.h"
+#include "hebase/seal/SealCkksParams.h"
+#include "hebase/seal/SealCkksPlaintext.h"
+#include "hebase/seal/SealMeasures.h"
+#include "hebase/utils/Assert.h"
+#include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/PrintUtils.h"
+
+namespace quorvane {
+
+static_assert(std::is_same<SealCkksContext::ParmsId, seal::parms_id_type>::value,
+              "ParmsId must be SEAL's parameter id");
+
+/// Everything init or a load builds before it is committed to the context.
+struct SealCkksContext::SealObjects
+{
+  std::optional<std::array<uint64_t, 8>> seedArray;
+  std::shared_ptr<seal::SEALContext> sealContext;
+  std::shared_ptr<seal::KeyGenerator> keyGenerator;
+  std::shared_ptr<seal::PublicKey> publicKey;
+  std::shared_ptr<seal::SecretKey> secretKey;
+  std::shared_ptr<seal::RelinKeys> relinKeys;
+  std::shared_ptr<seal::GaloisKeys> galKeys;
+  std::shared_ptr<seal::Encryptor> encryptor;
+  std::shared_ptr<seal::Evaluator> evaluator;
+  std::shared_ptr<seal::Decryptor> decryptor;
+  std::shared_ptr<seal::CKKSEncoder> encoder;
+  std::shared_ptr<seal::EncryptionParameters> encryptionParams;
+  int32_t securityLevel = 128;
+  std::string signature;
+  bool useAccurateScaling = true;
+  std::vector<double> accurateScalesTable;
+  double defaultScale = 1.0;
+};
+
+namespace {
+
+const bool sealCkksContextRegistered = HeContext::registerContext(new SealCkksContext());
+
+bool needsGaloisKeys(const PublicFunctions& pf)
+{
+  return pf.rotate != NO_ROTATIONS || pf.conjugate != FALSE;
+}
+
+// The security table's bound for 2 * numSlots; 0 for degrees outside it.
+int64_t maxBitsForSlots(int securityLevel, int numSlots)
+{
+  int64_t polyDegree = 2 * static_cast<int64_t>(numSlots);
+  if (polyDegree <= 0 || polyDegree > (1 << 30))
+    return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, 0);
+  return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, static_cast<int>(polyDegree));
+}
+
+std::vector<uint64_t> primesOfFirstLevel(const seal::SEALContext& context)
+{
+  std::vector<uint64_t> primes;
+  for (const seal::Modulus& prime : context.first_context_data()->parms().coeff_modulus())
+    primes.push_back(prime.value());
+  return primes;
+}
+
+std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParameters& parms,
+                                                   int securityLevel)
+{
+  return std::make_shared<seal::SEALContext>(parms, true,
+                                             static_cast<seal::sec_level_type>(securityLevel));
+}
+
+} // namespace
+
+/// What init and load change in the base context, restored after a failure.
+struct SealCkksContext::BaseState
+{
+  int32_t defaultDevice;
+  double defaultScale;
+  int32_t contextId;
+  std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
+  HeConfigRequirement requirement;
+  RotateDependencyMapper rotateDependencyMapper;
+  bool initialized;
+  bool useAccurateScaling;
+};
+
+SealCkksContext::BaseState SealCkksContext::saveBaseState() const
+{
+  return BaseState{defaultDevice, defaultScale,           contextId,   bootstrapEvaluator,
+                   requirement,   rotateDependencyMapper, initialized, useAccurateScaling};
+}
+
+void SealCkksContext::restoreBaseState(BaseState& state)
+{
+  defaultDevice = state.defaultDevice;
+  defaultScale = state.defaultScale;
+  contextId = state.contextId;
+  bootstrapEvaluator = std::move(state.bootstrapEvaluator);
+  requirement = std::move(state.requirement);
+  rotateDependencyMapper = std::move(state.rotateDependencyMapper);
+  initialized = state.initialized;
+  useAccurateScaling = state.useAccurateScaling;
+}
+
+SealCkksContext::SealCkksContext()
+{
+  traits.setSupportsExplicitRescale(true);
+  traits.setSupportsModSwitch(true);
+  traits.setSupportsExplicitChainIndices(true);
+  traits.setSupportsComplexNumbers(true);
+  traits.setSupportsValuesLimitation(true);
+  traits.setSupportsScaledEncoding(true);
+  traits.setSupportsSecKeySeed(true);
+  traits.setSupportsHandleTransparentCiphertexts(true);
+  traits.setSupportsCKKSBootstrapping(false);
+}
+
+SealCkksContext::~SealCkksContext() {}
+
+// ---- Answers ----
+
+std::string SealCkksContext::getLibraryName() const { return "SEAL"; }
+
+std::string SealCkksContext::getSchemeName() const { return "CKKS"; }
+
+int SealCkksContext::getSecurityLevel() const { return securityLevel; }
+
+std::string SealCkksContext::getSignature() const { return signature; }
+
+bool SealCkksContext::hasSecretKey() const { return secretKey != nullptr; }
+
+int SealCkksContext::slotCount() const
+{
+  if (!encoder)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return static_cast<int>(encoder->slot_count());
+}
+
+int SealCkksContext::getTopChainIndex() const
+{
+  if (!sealContext)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return static_cast<int>(sealContext->first_context_data()->chain_index());
+}
+
+std::shared_ptr<std::vector<uint64_t>> SealCkksContext::getModulusChain() const
+{
+  if (!sealContext)
+    throw std::runtime_error("Context not set");
+  const auto& moduli = sealContext->key_context_data()->parms().coeff_modulus();
+  auto chain = std::make_shared<std::vector<uint64_t>>();
+  for (size_t i = 0; i + 1 < moduli.size(); i++)
+    chain->push_back(moduli[i].value());
+  return chain;
+}
+
+int SealCkksContext::getMinSupportedNumSlots() const { return 512; }
+
+int SealCkksContext::getMaxSupportedNumSlots() const { return 16384; }
+
+bool SealCkksContext::publicFunctionsSupported(const PublicFunctions&) const { return true; }
+
+std::shared_ptr<HeContext> SealCkksContext::clone() const
+{
+  return std::make_shared<SealCkksContext>();
+}
+
+std::map<std::string, int64_t> SealCkksContext::getEstimatedMeasures() const
+{
+  return SealMeasures::readFile(SealMeasures::getMeasuresFilePath());
+}
+
+std::vector<double> SealCkksContext::getMaxAllowedValues() const
+{
+  assertInitialized();
+  long s = std::lround(std::log2(getDefaultScale()));
+  long p = std::lround(std::log2(static_cast<double>(getModulusChain()->at(0))));
+  int top = getTopChainIndex();
+  std::vector<double> values;
+  for (int i = 0; i <= top; i++)
+    values.push_back(std::ldexp(1.0, static_cast<int>(p - s - 2 + i * s)) - 1.0);
+  return values;
+}
+
+// ---- Feasibility and planning ----
+
+bool SealCkksContext::isConfigRequirementFeasible(const HeConfigRequirement& req) const
+{
+  req.assertComplete();
+  int64_t frac = req.fractionalPartPrecision;
+  int64_t integer = req.integerPartPrecision;
+  int64_t depth = req.multiplicationDepth;
+  // Values no parameter set can meet.
+  if (req.numSlots <= 0 || depth < 0 || frac <= 0 || integer < 0)
+    return false;
+  if (frac + integer > 60)
+    return false;
+  int64_t totalBits = frac * (depth + 2) + 2 * integer;
+  if (totalBits > maxBitsForSlots(req.securityLevel, req.numSlots))
+    return false;
+  if (!req.bootstrappable)
+    return true;
+  // Bootstrapping over SEAL needs the CKKS bootstrapping trait, which this
+  // context does not declare.
+  return false;
+}
+
+int SealCkksContext::getBestFeasibleFractionalPartPrecision(const HeConfigRequirement& req) const
+{
+  assertNotInitialized();
+  QV_ASSERT(req.numSlots != -1);
+  QV_ASSERT(req.multiplicationDepth != -1);
+  QV_ASSERT(req.integerPartPrecision != -1);
+  int64_t maxBits = maxBitsForSlots(req.securityLevel, req.numSlots);
+  int64_t best = (maxBits - 2 * static_cast<int64_t>(req.integerPartPrecision)) /
+                 (static_cast<int64_t>(req.multiplicationDepth) + 2);
+  return static_cast<int>(std::min<int64_t>(best, 60 - req.integerPartPrecision));
+}
+
+int SealCkksContext::getBestFeasibleMulDepth(const HeConfigRequirement& req) const
+{
+  assertNotInitialized();
+  QV_ASSERT(req.numSlots != -1);
+  QV_ASSERT(req.fractionalPartPrecision != -1);
+  QV_ASSERT(req.integerPartPrecision != -1);
+  if (req.securityLevel == 0)
+    return 30;
+  if (req.fractionalPartPrecision == 0)
+    return -1;
+  int64_t maxBits = maxBitsForSlots(req.securityLevel, req.numSlots);
+  int64_t depth = (maxBits - 2 * static_cast<int64_t>(req.integerPartPrecision)) /
+                      req.fractionalPartPrecision -
+                  2;
+  return depth < -1 ? -1 : static_cast<int>(depth);
+}
+
+// ---- Bootstrapping answers ----
+
+int SealCkksContext::getMinChainIndexForBootstrapping() const
+{
+  assertInitialized();
+  QV_ASSERT(getBootstrappable());
+  return 0;
+}
+
+int SealCkksContext::getChainIndexAfterBootstrapping() const
+{
+  assertInitialized();
+  QV_ASSERT(getBootstrappable());
+  const BootstrapConfig& config = getBootstrapConfig();
+  if (config.targetChainIndex != -1)
+    return config.targetChainIndex;
+  throw std::runtime_error("SEAL bootstrapping is not available");
+}
+
+BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirement& req) const
+{
+  assertNotInitialized();
+  req.assertComplete();
+  QV_ASSERT(req.bootstrappable);
+  QV_ASSERT(!req.bootstrapConfig.has_value());
+  QV_ASSERT(isConfigRequirementFeasible(req));
+  throw std::runtime_error("SEAL bootstrapping is not available");
+}
+
+std::shared_ptr<AbstractBootstrapEvaluator>
+SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig&) const
+{
+  throw std::runtime_error("SEAL bootstrapping is not available");
+}
+
+// ---- Backend objects ----
+
+std::shared_ptr<AbstractCiphertext> SealCkksContext::createAbstractCiphertext() const
+{
+  return std::make_shared<SealCkksCiphertext>(*this);
+}
+
+std::shared_ptr<AbstractPlaintext> SealCkksContext::createAbstractPlaintext() const
+{
+  return std::make_shared<SealCkksPlaintext>(*this);
+}
+
+std::shared_ptr<AbstractEncoder> SealCkksContext::getEncoder() const
+{
+  return std::make_shared<SealCkksEncoder>(*this);
+}
+
+// ---- Initialisation ----
+
+void SealCkksContext::init(const HeConfigRequirement& req)
+{
+  if (!isConfigRequirementFeasible(req))
+    throw std::runtime_error("Given configuration requirement is not feasible");
+  int level = SealCkksParams::roundSecurityLevel(req.securityLevel);
+  assertNotInitialized();
+  BaseState saved = saveBaseState();
+  try {
+    HeContext::init(req);
+    const HeConfigRequirement& actual = getHeConfigRequirement();
+    SealObjects objects;
+    objects.securityLevel = level;
+    objects.useAccurateScaling = useAccurateScaling;
+    objects.defaultScale = std::ldexp(1.0, actual.fractionalPartPrecision);
+    seal::EncryptionParameters parms = SealCkksParams::createEncryptionParameters(
+        2 * actual.numSlots, actual.fractionalPartPrecision, actual.multiplicationDepth,
+        actual.integerPartPrecision);
+    buildKeys(objects, parms, actual.publicFunctions);
+    commit(objects);
+    initBootstrap();
+  } catch (...) {
+    clearSealObjects();
+    restoreBaseState(saved);
+    throw;
+  }
+}
+
+void SealCkksContext::buildKeys(SealObjects& o, const seal::EncryptionParameters& parms,
+                                const PublicFunctions& pf) const
+{
+  o.seedArray = SealCkksParams::drawSeed();
+  o.secretKey = std::make_shared<seal::SecretKey>(
+      SealCkksParams::createSecretKeyFromSeed(parms, o.securityLevel, *o.seedArray));
+  o.sealContext = makeSealContext(parms, o.securityLevel);
+  o.keyGenerator = std::make_shared<seal::KeyGenerator>(*o.sealContext, *o.secretKey);
+  if (pf.encrypt) {
+    o.publicKey = std::make_shared<seal::PublicKey>();
+    o.keyGenerator->create_public_key(*o.publicKey);
+  }
+  if (pf.relinearize) {
+    o.relinKeys = std::make_shared<seal::RelinKeys>();
+    o.keyGenerator->create_relin_keys(*o.relinKeys);
+  }
+  if (needsGaloisKeys(pf)) {
+    int slots = static_cast<int>(parms.poly_modulus_degree() / 2);
+    std::vector<int> steps;
+    if (pf.rotate == DEFAULT_ROTATIONS)
+      steps = SealCkksParams::getDefaultRotationSteps(slots);
+    else if (pf.rotate == CUSTOM_ROTATIONS)
+      steps = pf.rotationSteps;
+    if (pf.conjugate != FALSE)
+      steps.push_back(0);
+    o.galKeys = std::make_shared<seal::GaloisKeys>();
+    o.keyGenerator->create_galois_keys(steps, *o.galKeys);
+  }
+  if (pf.encrypt)
+    o.encryptor = std::make_shared<seal::Encryptor>(*o.sealContext, *o.publicKey);
+  o.evaluator = std::make_shared<seal::Evaluator>(*o.sealContext);
+  o.decryptor = std::make_shared<seal::Decryptor>(*o.sealContext, *o.secretKey);
+  o.encoder = std::make_shared<seal::CKKSEncoder>(*o.sealContext);
+  o.encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
+  if (o.useAccurateScaling) {
+    // With no rescaling prime the scale stays 2^frac.
+    o.accurateScalesTable =
+        SealCkksParams::computeAccurateScales(primesOfFirstLevel(*o.sealContext), o.defaultScale);
+    o.defaultScale = o.accurateScalesTable.back();
+  }
+  o.signature = SealCkksParams::makeSignature(parms, o.securityLevel);
+}
+
+void SealCkksContext::setSignature(const std::string& newSignature)
+{
+  if (!signature.empty() && signature != newSignature) {
+    std::cout << "old signature = " << signature << std::endl;
+    std::cout << "new signature = " << newSignature << std::endl;
+    throw std::runtime_error("inconsistent signatures");
+  }
+  signature = newSignature;
+}
+
+void SealCkksContext::commit(SealObjects& o)
+{
+  setSignature(o.signature);
+  seedArray = o.seedArray;
+  sealContext = std::move(o.sealContext);
+  keyGenerator = std::move(o.keyGenerator);
+  publicKey = std::move(o.publicKey);
+  secretKey = std::move(o.secretKey);
+  relinKeys = std::move(o.relinKeys);
+  galKeys = std::move(o.galKeys);
+  encryptor = std::move(o.encryptor);
+  evaluator = std::move(o.evaluator);
+  decryptor = std::move(o.decryptor);
+  encoder = std::move(o.encoder);
+  encryptionParams = std::move(o.encryptionParams);
+  securityLevel = o.securityLevel;
+  useAccurateScaling = o.useAccurateScaling;
+  accurateScalesTable = std::move(o.accurateScalesTable);
+  setDefaultScale(o.defaultScale);
+}
+
+void SealCkksContext::clearSealObjects()
+{
+  accurateScalesTable.clear();
+  signature.clear();
+  encryptionParams.reset();
+  encoder.reset();
+  decryptor.reset();
+  evaluator.reset();
+  encryptor.reset();
+  galKeys.reset();
+  relinKeys.reset();
+  secretKey.reset();
+  publicKey.reset();
+  keyGenerator.reset();
+  sealContext.reset();
+  seedArray.reset();
+  securityLevel = 128;
+}
+
+void SealCkksContext::setUseAccurateScaling(bool value)
+{
+  if (sealContext)
+    throw std::runtime_error("This context is already initialized");
+  useAccurateScaling = value;
+}
+
+double SealCkksContext::getAccurateScale(int chainIndex) const
+{
+  if (!sealContext)
+    throw std::runtime_error("This context has not been initialized");
+  if (!useAccurateScaling)
+    throw std::runtime_error("Accurate scaling is not enabled");
+  QV_ASSERT((chainIndex >= 0) && (chainIndex <= getTopChainIndex()));
+  if (accurateScalesTable.size() != static_cast<size_t>(getTopChainIndex()) + 1)
+    throwAssertError("accurateScalesTable.size() == (getTopChainIndex() + 1)", __FILE__, __LINE__,
+                     __func__);
+  return accurateScalesTable[static_cast<size_t>(chainIndex)];
+}
+
+// ---- Accessors for the backend ----
+
+SealCkksContext::ParmsId SealCkksContext::getParmsIdForChainIndex(int chainIndex) const
+{
+  if (!sealContext)
+    throw std::runtime_error("HE context has not been initialized yet");
+  // Stepping past the top would reach SEAL's key level.
+  if (chainIndex < 0 || chainIndex > getTopChainIndex())
+    throw std::invalid_argument("illegal chain index count");
+  std::shared_ptr<const seal::SEALContext::ContextData> data = sealContext->last_context_data();
+  for (int i = 0; i < chainIndex; i++) {
+    data = data->prev_context_data();
+    if (!data)
+      throw std::invalid_argument("illegal chain index count");
+  }
+  return data->parms_id();
+}
+
+int SealCkksContext::getCoeffModulusBitCount(int index) const
+{
+  const auto& moduli = getEncryptionParams().coeff_modulus();
+  if (index < 0 || static_cast<size_t>(index) >= moduli.size())
+    throw std::invalid_argument("illegal coefficient modulus index " + std::to_string(index));
+  return moduli[static_cast<size_t>(index)].bit_count();
+}
+
+seal::Encryptor& SealCkksContext::getEncryptor() const
+{
+  if (!encryptor)
+    throw std::runtime_error("This SealCkksContext doesn't have an encryptor");
+  return *encryptor;
+}
+
+const seal::RelinKeys& SealCkksContext::getRelinKeys() const
+{
+  if (!relinKeys)
+    throw std::runtime_error("This SealCkksContext doesn't have reliniarization keys");
+  return *relinKeys;
+}
+
+const seal::GaloisKeys& SealCkksContext::getGaloisKeys() const
+{
+  if (!galKeys)
+    throw std::runtime_error("This SealCkksContext doesn't have galois keys");
+  return *galKeys;
+}
+
+const seal::SEALContext& SealCkksContext::getSealContext() const
+{
+  if (!sealContext)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return *sealContext;
+}
+
+seal::Evaluator& SealCkksContext::getEvaluator() const
+{
+  if (!evaluator)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return *evaluator;
+}
+
+seal::Decryptor& SealCkksContext::getDecryptor() const
+{
+  if (!decryptor)
+    throw std::runtime_error("this HeContext does not have a secret key");
+  return *decryptor;
+}
+
+seal::CKKSEncoder& SealCkksContext::getCkksEncoder() const
+{
+  if (!encoder)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return *encoder;
+}
+
+const seal::EncryptionParameters& SealCkksContext::getEncryptionParams() const
+{
+  if (!encryptionParams)
+    throw std::runtime_error("HE context has not been initialized yet");
+  return *encryptionParams;
+}
+
+// ---- Persistence ----
+
+void SealCkksContext::checkPublicFunctionsForSave(const PublicFunctions& pf) const
+{
+  HeContext::checkPublicFunctionsForSave(pf);
+  if (!needsGaloisKeys(pf))
+    return;
+  const PublicFunctions& own = getPublicFunctions();
+  if (pf.conjugate == own.conjugate && pf.hasSameRotations(own))
+    return;
+  throw std::invalid_argument("SealCkksContext does not support saving a non-trivial subset of "
+                              "the conjugation and rotation keys");
+}
+
+void SealCkksContext::saveImpl(std::ostream& out, const PublicFunctions& pf) const
+{
+  HeContext::saveImpl(out, pf);
+  encryptionParams->save(out, seal::compr_mode_type::none);
+  BinIoUtils::writeDouble(out, getDefaultScale());
+  BinIoUtils::writeInt32(out, securityLevel);
+  if (pf.encrypt) {
+    QV_ASSERT(publicKey != nullptr);
+    publicKey->save(out, seal::compr_mode_type::none);
+  }
+  if (pf.relinearize) {
+    QV_ASSERT(relinKeys != nullptr);
+    relinKeys->save(out, seal::compr_mode_type::none);
+  }
+  if (needsGaloisKeys(pf)) {
+    QV_ASSERT(galKeys != nullptr);
+    galKeys->save(out, seal::compr_mode_type::none);
+  }
+  BinIoUtils::writeBool(out, useAccurateScaling);
+  if (useAccurateScaling) {
+    int top = getTopChainIndex();
+    for (int i = 0; i <= top; i++)
+      BinIoUtils::writeDouble(out, getAccurateScale(i));
+  }
+}
+
+void SealCkksContext::loadImpl(std::istream& in)
+{
+  if (sealContext)
+    throw std::runtime_error("This context is already initialized");
+  BaseState saved = saveBaseState();
+  try {
+    HeContext::loadImpl(in);
+    SealObjects o;
+    seal::EncryptionParameters parms;
+    parms.load(in);
+    if (parms.scheme() != seal::scheme_type::ckks)
+      throw std::runtime_error("The saved SEAL parameters are not CKKS parameters");
+    o.defaultScale = BinIoUtils::readDouble(in);
+    o.securityLevel = BinIoUtils::readInt32(in);
+    o.sealContext = makeSealContext(parms, o.securityLevel);
+    if (!o.sealContext->parameters_set())
+      throw std::runtime_error(std::string("The saved SEAL parameters are not valid: ") +
+                               o.sealContext->parameter_error_message());
+    const PublicFunctions& pf = getPublicFunctions();
+    if (pf.encrypt) {
+      o.publicKey = std::make_shared<seal::PublicKey>();
+      o.publicKey->load(*o.sealContext, in);
+    }
+    if (pf.relinearize) {
+      o.relinKeys = std::make_shared<seal::RelinKeys>();
+      o.relinKeys->load(*o.sealContext, in);
+    }
+    if (needsGaloisKeys(pf)) {
+      o.galKeys = std::make_shared<seal::GaloisKeys>();
+      o.galKeys->load(*o.sealContext, in);
+    }
+    if (pf.encrypt)
+      o.encryptor = std::make_shared<seal::Encryptor>(*o.sealContext, *o.publicKey);
+    o.evaluator = std::make_shared<seal::Evaluator>(*o.sealContext);
+    o.encoder = std::make_shared<seal::CKKSEncoder>(*o.sealContext);
+    if (static_cast<size_t>(getHeConfigRequirement().numSlots) != o.encoder->slot_count())
+      throw std::runtime_error(
+          "The saved requirement's slot count does not match the saved SEAL parameters");
+    o.useAccurateScaling = BinIoUtils::readBool(in);
+    if (o.useAccurateScaling) {
+      size_t top = o.sealContext->first_context_data()->chain_index();
+      for (size_t i = 0; i <= top; i++)
+        o.accurateScalesTable.push_back(BinIoUtils::readDouble(in));
+    }
+    o.encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
+    o.signature = SealCkksParams::makeSignature(parms, o.securityLevel);
+    commit(o);
+    restoreBootstrapEvaluator();
+  } catch (...) {
+    clearSealObjects();
+    restoreBaseState(saved);
+    throw;
+  }
+}
+
+int64_t SealCkksContext::saveSecretKey(std::ostream& out, bool seedOnly) const
+{
+  if (!secretKey)
+    throw std::runtime_error("this HeContext does not have a secret key");
+  // Checked before anything is written.
+  if (seedOnly)
+    QV_ASSERT(seedArray.has_value());
+  int64_t bytes = HeContext::saveSecretKey(out, seedOnly);
+  if (seedOnly) {
+    for (uint64_t word : *seedArray)
+      BinIoUtils::writeUint64(out, word);
+    bytes += static_cast<int64_t>(seedArray->size() * sizeof(uint64_t));
+  } else {
+    bytes += secretKey->save(out, seal::compr_mode_type::zstd);
+  }
+  return bytes;
+}
+
+int64_t SealCkksContext::loadSecretKey(std::istream& in, bool seedOnly)
+{
+  if (secretKey)
+    throw std::runtime_error("this HeContext already has a secret key");
+  if (!sealContext)
+    throw std::runtime_error("HE context has not been initialized yet");
+  int64_t bytes = HeContext::loadSecretKey(in, seedOnly);
+  std::optional<std::array<uint64_t, 8>> newSeed;
+  std::shared_ptr<seal::SecretKey> key;
+  if (seedOnly) {
+    std::array<uint64_t, 8> seed;
+    for (uint64_t& word : seed)
+      word = BinIoUtils::readUint64(in);
+    bytes += static_cast<int64_t>(seed.size() * sizeof(uint64_t));
+    key = std::make_shared<seal::SecretKey>(
+        SealCkksParams::createSecretKeyFromSeed(*encryptionParams, securityLevel, seed));
+    newSeed = seed;
+  } else {
+    key = std::make_shared<seal::SecretKey>();
+    bytes += key->load(*sealContext, in);
+  }
+  bool matches = true;
+  if (publicKey)
+    matches = SealCkksParams::secretKeyMatchesPublicKey(*sealContext, *key, *publicKey);
+  else if (relinKeys)
+    matches = SealCkksParams::secretKeyMatchesSwitchingKeys(*sealContext, *key, *relinKeys);
+  else if (galKeys)
+    matches = SealCkksParams::secretKeyMatchesSwitchingKeys(*sealContext, *key, *galKeys);
+  if (!matches)
+    throw std::runtime_error("The secret key does not match the public keys of this context");
+  auto newDecryptor = std::make_shared<seal::Decryptor>(*sealContext, *key);
+  secretKey = std::move(key);
+  seedArray = newSeed;
+  decryptor = std::move(newDecryptor);
+  return bytes;
+}
+
+// ---- Descriptions ----
+
+std::ostream& SealCkksContext::printSignature(std::ostream& out) const
+{
+  HeContext::printSignature(out);
+  if (!isInitialized() || !encryptionParams)
+    return out;
+  out << "PolyDegree=" << encryptionParams->poly_modulus_degree() << std::endl;
+  out << "SecurityLevel=" << getSecurityLevel() << std::endl;
+  out << "Default scale=2^" << std::round(std::log(getDefaultScale()) / std::log(2.0))
+      << std::endl;
+  return out;
+}
+
+void SealCkksContext::debugPrint(const std::string& title, Verbosity verbosity,
+                                 std::ostream& out) const
+{
+  if (verbosity == VERBOSITY_NONE)
+    return;
+  if (!isInitialized() || !sealContext) {
+    out << "uninitialized SEAL CKKS context" << std::endl;
+    return;
+  }
+  if (verbosity < VERBOSITY_DETAILED) {
+    out << "context SealCkksContext";
+    if (!title.empty())
+      out << " " << title;
+    out << ": slots=" << slotCount() << ", security=" << getSecurityLevel() << std::endl;
+    return;
+  }
+  auto keyData = sealContext->key_context_data();
+  const seal::EncryptionParameters& keyParms = keyData->parms();
+  const auto& moduli = keyParms.coeff_modulus();
+  PrintUtils::printSeparator(out);
+  if (title.empty())
+    out << "ZERE-ZIRU-ZAR Context" << std::endl;
+  else
+    out << "ZERE-ZIRU-ZAR Context: " << title << std::endl;
+  PrintUtils::printSeparator(out);
+  out << "polyDegree                   : " << keyParms.poly_modulus_degree() << std::endl;
+  out << "Default scale                : 2^"
+      << std::round(std::log(getDefaultScale()) / std::log(2.0)) << std::endl;
+  out << "slots                        : " << keyParms.poly_modulus_degree() / 2 << std::endl;
+  out << "SecurityLevel                : " << getSecurityLevel() << std::endl;
+  out << "chain index                  : " << keyData->chain_index() << std::endl;
+  out << "coeff_modulus_size           : " << moduli.size() << std::endl;
+  out << "total_coeff_modulus_bit_count: " << keyData->total_coeff_modulus_bit_count()
+      << std::endl;
+  out << "modulusChainBits={";
+  for (const seal::Modulus& prime : moduli)
+    out << " " << prime.bit_count();
+  out << " }" << std::endl;
+  out << "coeff_modulus={";
+  for (size_t i = 0; i < moduli.size(); i++)
+    out << (i > 0 ? "," : "") << " " << moduli[i].value();
+  out << " }" << std::endl;
+  if (verbosity >= VERBOSITY_EXTRA_DETAILED) {
+    const uint64_t* total = keyData->total_coeff_modulus();
+    out << "total_coeff_modulus={";
+    for (size_t i = 0; i < moduli.size(); i++)
+      out << (i > 0 ? "," : "") << " " << total[i];
+    out << " }" << std::endl;
+  }
+  PrintUtils::printSeparator(out);
+}
+
+} // namespace quorvane

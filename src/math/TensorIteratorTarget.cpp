@@ -1,0 +1,7 @@
+#include "math/TensorIteratorTarget.h"
+
+namespace quorvane {
+
+TensorIteratorTarget::~TensorIteratorTarget() {}
+
+} // namespace quorvane

@@ -1,0 +1,43 @@
+#ifndef QUORVANE_PYTHON_CONTEXTLIFETIME_H
+#define QUORVANE_PYTHON_CONTEXTLIFETIME_H
+
+#include <memory>
+#include <utility>
+
+namespace quorvane {
+
+class HeContext;
+
+/// The shared pointer through which Python holds the context, or an empty
+/// pointer when no Python object owns it.
+std::shared_ptr<const HeContext> findPythonHeldContext(const HeContext& he);
+
+/// Moves an object made from a context into a holder for Python that also
+/// keeps the context alive, so that dropping the context's Python object
+/// first is harmless. Unlike a keep-alive on the object it was made from, it
+/// holds nothing else (no chains of copies stay alive).
+template <class T>
+std::shared_ptr<T> holdWithContext(T&& value, const HeContext& he)
+{
+  std::shared_ptr<const HeContext> context = findPythonHeldContext(he);
+  return std::shared_ptr<T>(new T(std::move(value)), [context](T* p) { delete p; });
+}
+
+/// The same for an object the library already holds in a shared pointer.
+template <class T>
+std::shared_ptr<T> holdWithContext(std::shared_ptr<T> object, const HeContext& he)
+{
+  std::shared_ptr<const HeContext> context = findPythonHeldContext(he);
+  if (!context)
+    return object;
+  T* raw = object.get();
+  return std::shared_ptr<T>(raw, [object, context](T*) mutable {
+    // The object goes before its context.
+    object.reset();
+    context.reset();
+  });
+}
+
+} // namespace quorvane
+
+#endif

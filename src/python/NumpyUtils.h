@@ -1,0 +1,35 @@
+#ifndef QUORVANE_PYTHON_NUMPYUTILS_H
+#define QUORVANE_PYTHON_NUMPYUTILS_H
+
+#include <memory>
+#include <vector>
+
+#include <pybind11/numpy.h>
+
+namespace quorvane {
+
+class DoubleTensor;
+
+/// Array parameter of the bindings: C-contiguous, converted by numpy when needed.
+template <typename T>
+using NumpyArray = pybind11::array_t<T, pybind11::array::c_style | pybind11::array::forcecast>;
+
+/// Copies between numpy float64 arrays and vectors or double tensors. Values
+/// are always copied, in row-major (C) order.
+class NumpyUtils
+{
+public:
+  /// All values of the array (one for a zero-dimensional array).
+  static std::vector<double> toDoubleVector(const NumpyArray<double>& arr);
+  /// A tensor of the array's shape and values.
+  static DoubleTensor toDoubleTensor(const NumpyArray<double>& arr);
+  static std::shared_ptr<DoubleTensor> toSharedDoubleTensor(const NumpyArray<double>& arr);
+  /// A one-dimensional array of the vector's values.
+  static pybind11::array_t<double> fromDoubleVector(const std::vector<double>& v);
+  /// An array of the tensor's shape and values (shape (0,) for an empty tensor).
+  static pybind11::array_t<double> fromDoubleTensor(const DoubleTensor& t);
+};
+
+} // namespace quorvane
+
+#endif

@@ -1,0 +1,148 @@
+"""Numpy conversions of the module, reached through DoubleTensor (its __init__
+and to_numpy are the tensor conversions)."""
+import warnings
+
+import numpy as np
+import pytest
+
+import _pyquorvanelite_cppwrappers as qv
+
+ZERO_EXTENT = ("Error in basic_extents::basic_extents() : shape tuple is not a valid "
+               "permutation: has zero elements.")
+
+BASE = np.array([[1, 2, 0], [3, 4, 5]])
+
+
+def refusal(received):
+    return ("__init__(): incompatible constructor arguments. The following argument types are "
+            "supported:\n    1. _pyquorvanelite_cppwrappers.DoubleTensor(arg0: "
+            "numpy.ndarray[numpy.float64])\n\nInvoked with: " + received)
+
+
+def round_trip(arr):
+    return qv.DoubleTensor(arr).to_numpy()
+
+
+@pytest.mark.parametrize("dtype", [
+    np.float64, np.float32, np.float16, np.longdouble,
+    np.int8, np.int16, np.int32, np.int64,
+    np.uint8, np.uint16, np.uint32, np.uint64,
+])
+def test_numeric_dtypes_are_converted(dtype):
+    res = round_trip(BASE.astype(dtype))
+    assert res.dtype == np.float64
+    assert res.shape == (2, 3)
+    np.testing.assert_array_equal(res, BASE.astype(np.float64))
+
+
+def test_bool_array_becomes_zeros_and_ones():
+    res = round_trip(np.array([[True, False], [False, True]]))
+    np.testing.assert_array_equal(res, [[1.0, 0.0], [0.0, 1.0]])
+
+
+@pytest.mark.parametrize("dtype", [np.complex64, np.complex128])
+def test_complex_arrays_keep_the_real_part(dtype):
+    arr = np.array([1 + 2j, -3.5 - 1j], dtype=dtype)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        res = round_trip(arr)
+    np.testing.assert_array_equal(res, [1.0, -3.5])
+    assert any(issubclass(w.category, np.exceptions.ComplexWarning) for w in caught)
+
+
+@pytest.mark.parametrize("value,expected", [
+    ([1.5, 2, -3], [1.5, 2.0, -3.0]),
+    ((4, 5), [4.0, 5.0]),
+    ([[1, 2], [3, 4.5]], [[1.0, 2.0], [3.0, 4.5]]),
+    (np.array([1, 2.5], dtype=object), [1.0, 2.5]),
+    (np.array(["1.5", "-2"]), [1.5, -2.0]),
+    (np.array([b"7", b"8.25"]), [7.0, 8.25]),
+])
+def test_sequences_and_other_arrays_are_accepted(value, expected):
+    np.testing.assert_array_equal(round_trip(value), np.array(expected))
+
+
+def test_transposed_array_is_read_in_logical_order():
+    base = np.arange(6.0).reshape(2, 3)
+    transposed = base.T
+    assert not transposed.flags["C_CONTIGUOUS"]
+    res = round_trip(transposed)
+    assert res.shape == (3, 2)
+    np.testing.assert_array_equal(res, transposed)
+
+
+@pytest.mark.parametrize("view", [
+    lambda a: a[:, ::2],
+    lambda a: a[::-1],
+    lambda a: np.asfortranarray(a),
+    lambda a: a.transpose(2, 0, 1),
+])
+def test_views_and_fortran_arrays(view):
+    arr = view(np.arange(24.0).reshape(2, 3, 4))
+    res = round_trip(arr)
+    assert res.shape == arr.shape
+    np.testing.assert_array_equal(res, arr)
+
+
+def test_result_is_a_new_c_ordered_float64_array():
+    t = qv.DoubleTensor(np.arange(6.0).reshape(3, 2))
+    res = t.to_numpy()
+    assert res.dtype == np.float64
+    assert res.flags["C_CONTIGUOUS"] and res.flags["OWNDATA"]
+    other = t.to_numpy()
+    assert not np.shares_memory(res, other)
+
+
+def test_conversions_copy_in_both_directions():
+    arr = np.arange(4.0)
+    t = qv.DoubleTensor(arr)
+    arr[:] = -1
+    res = t.to_numpy()
+    np.testing.assert_array_equal(res, [0, 1, 2, 3])
+    res[:] = 100
+    np.testing.assert_array_equal(t.to_numpy(), [0, 1, 2, 3])
+
+
+def test_empty_one_dimensional_array():
+    res = round_trip(np.zeros(0))
+    assert res.shape == (0,)
+    assert res.dtype == np.float64
+
+
+@pytest.mark.parametrize("arr", [
+    np.array(3.0), 2.5, np.zeros((2, 0)), np.zeros((0, 3)), np.zeros((1, 0, 2)), [[]],
+])
+def test_shapes_refused_by_the_tensor(arr):
+    with pytest.raises(ValueError) as info:
+        qv.DoubleTensor(arr)
+    assert str(info.value) == ZERO_EXTENT
+
+
+@pytest.mark.parametrize("value,received", [
+    ("abc", "'abc'"),
+    ([1, "x"], "[1, 'x']"),
+    ([[1, 2], [3]], "[[1, 2], [3]]"),
+    ({"a": 1}, "{'a': 1}"),
+    (np.zeros(2, dtype="V8"), "array([b'\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00',\n"
+                               "       b'\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00'], "
+                               "dtype='|V8')"),
+])
+def test_unconvertible_arguments_raise_type_error(value, received):
+    with pytest.raises(TypeError) as info:
+        qv.DoubleTensor(value)
+    assert str(info.value) == refusal(received)
+
+
+def test_signature_texts_name_float64_arrays():
+    assert qv.DoubleTensor.__init__.__doc__.startswith(
+        "__init__(self: _pyquorvanelite_cppwrappers.DoubleTensor, "
+        "arg0: numpy.ndarray[numpy.float64]) -> None\n")
+    assert qv.DoubleTensor.to_numpy.__doc__.startswith(
+        "to_numpy(self: _pyquorvanelite_cppwrappers.DoubleTensor) -> "
+        "numpy.ndarray[numpy.float64]\n")
+
+
+def test_large_array_round_trip():
+    rng = np.random.default_rng(7)
+    arr = rng.standard_normal((300, 200, 5))
+    np.testing.assert_array_equal(round_trip(arr), arr)

@@ -1,0 +1,139 @@
+import math
+
+import pytest
+
+import _pyquorvanelite_cppwrappers as qv
+
+pytestmark = pytest.mark.skipif(not hasattr(qv, "SealCkksContext"),
+                                reason="the SEAL context is not bound in this build")
+
+
+def small_requirement(slots=1024, depth=2, frac=30, integer=10):
+    req = qv.HeConfigRequirement.insecure(slots, depth, frac, integer)
+    pf = req.public_functions
+    pf.relinearize = False
+    pf.rotate = qv.NO_ROTATIONS
+    pf.conjugate = qv.FALSE
+    req.public_functions = pf
+    return req
+
+
+def test_construction_defaults():
+    he = qv.SealCkksContext()
+    assert isinstance(he, qv.HeContext)
+    assert he.get_use_accurate_scaling() is True
+    assert qv.SealCkksContext.__doc__.startswith(
+        "An implementation of HeContext using the SEAL CKKS backend.")
+
+
+def test_accurate_scaling_before_and_after_init():
+    he = qv.SealCkksContext()
+    with pytest.raises(RuntimeError, match="^This context has not been initialized$"):
+        he.get_accurate_scale(0)
+    he.set_use_accurate_scaling(False)
+    assert he.get_use_accurate_scaling() is False
+    he.init(small_requirement())
+    with pytest.raises(RuntimeError, match="^Accurate scaling is not enabled$"):
+        he.get_accurate_scale(0)
+    with pytest.raises(RuntimeError, match="^This context is already initialized$"):
+        he.set_use_accurate_scaling(True)
+
+
+def test_accurate_scales_follow_the_modulus_chain():
+    he = qv.SealCkksContext()
+    he.init(small_requirement())
+    scales = [he.get_accurate_scale(i) for i in range(3)]
+    assert all(isinstance(s, float) for s in scales)
+    assert math.isclose(math.log2(scales[2]), 30, abs_tol=0.01)
+    assert math.isclose(scales[0] / scales[2], 1.0, rel_tol=1e-9)
+    for index in (-1, 3):
+        with pytest.raises(RuntimeError,
+                           match=r"Assertion failed: \(chainIndex >= 0\) && "
+                                 r"\(chainIndex <= getTopChainIndex\(\)\)"):
+            he.get_accurate_scale(index)
+
+
+def test_depth_zero_keeps_the_fractional_scale():
+    he = qv.SealCkksContext()
+    he.init(small_requirement(depth=0))
+    assert he.get_accurate_scale(0) == 2.0 ** 30
+
+
+def test_init_refusals():
+    he = qv.SealCkksContext()
+    with pytest.raises(RuntimeError, match="^Given configuration requirement is not feasible$"):
+        he.init(small_requirement(frac=51))  # 61-bit primes
+    bad = small_requirement()
+    bad.security_level = 300
+    with pytest.raises(RuntimeError, match="^Security level above 256 not supported$"):
+        he.init(bad)
+    # Still uninitialised and usable.
+    he.init(small_requirement())
+    with pytest.raises(RuntimeError, match="^HE context has already been initialized$"):
+        he.init(small_requirement())
+
+
+def test_failed_seal_init_leaves_a_usable_context():
+    he = qv.SealCkksContext()
+    with pytest.raises(ValueError):
+        he.init(small_requirement(slots=1000))  # SEAL refuses degree 2000
+    he.set_use_accurate_scaling(False)
+    he.init(small_requirement())
+    assert he.get_use_accurate_scaling() is False
+
+
+def test_argument_types():
+    he = qv.SealCkksContext()
+    with pytest.raises(TypeError):
+        he.init(5)
+    with pytest.raises(TypeError):
+        he.set_use_accurate_scaling("yes")
+    with pytest.raises(TypeError):
+        he.get_accurate_scale(1.5)
+
+
+def test_description():
+    he = qv.SealCkksContext()
+    assert he.to_string() == "uninitialized SEAL CKKS context\n"
+    he.init(small_requirement())
+    assert he.to_string() == "context SealCkksContext: slots=1024, security=0\n"
+    assert "ZERE-ZIRU-ZAR Context" in he.to_string(qv.VERBOSITY_DETAILED)
+
+
+INDENT = " " * 13
+END = "\n" + " " * 11
+
+
+@pytest.mark.parametrize("name,lines", [
+    ("init", ["Initializes this SealCkksContext according the given requirement.", "",
+              ":param req: an HeConfigRequirement object, indicating the required",
+              " " * 12 + "configuration parameters (e.g. securityLevel, numSlots).",
+              ":raises RuntimeError: if it is not possible to fulfill the given",
+              " " * 22 + "requirement."]),
+    ("set_use_accurate_scaling",
+     ["Sets whether to enable the accurate scaling mode or not (default:",
+      "enabled). Cannot be called after the context is initialized.", "",
+      ":param use_accurate_scaling: Whether to enable the accurate scaling mode or",
+      "  not."]),
+    ("get_use_accurate_scaling", ["Returns whether accurate scaling mode is enabled or not."]),
+    ("get_accurate_scale",
+     ["Returns the accurate scale to be used for a given chain index. Only",
+      "supported when accurate scaling mode is enabled. Cannot be called before",
+      "the context is initialized.", "",
+      ":param chain_index: The chain index to get the scale of."]),
+])
+def test_docstrings(name, lines):
+    expected = "\n" + "\n".join(INDENT + line if line else "" for line in lines) + END
+    doc = getattr(qv.SealCkksContext, name).__doc__
+    assert doc.endswith(expected)
+
+
+def test_signatures():
+    assert "init(self: _pyquorvanelite_cppwrappers.SealCkksContext, " \
+           "req: _pyquorvanelite_cppwrappers.HeConfigRequirement) -> None" \
+           in qv.SealCkksContext.init.__doc__
+    assert "(self: _pyquorvanelite_cppwrappers.SealCkksContext, use_accurate_scaling: bool)" \
+           " -> None" in qv.SealCkksContext.set_use_accurate_scaling.__doc__
+    assert "-> bool" in qv.SealCkksContext.get_use_accurate_scaling.__doc__
+    assert "(self: _pyquorvanelite_cppwrappers.SealCkksContext, chain_index: int) -> float" \
+           in qv.SealCkksContext.get_accurate_scale.__doc__
