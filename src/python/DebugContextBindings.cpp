@@ -15,8 +15,14 @@ void initDebugContextBindings(py::module_& m)
   py::class_<DebugContext, HeContext, std::shared_ptr<DebugContext>>(m, "DebugContext")
       .def_property("diff_threshold", &DebugContext::getDiffThreshold,
                     &DebugContext::setDiffThreshold)
-      .def(py::init([](HeContext& he1, HeContext& he2, double diffThreshold) {
-             return std::make_shared<DebugContext>(he1, he2, diffThreshold, false);
+      .def(py::init([](std::shared_ptr<HeContext> he1, std::shared_ptr<HeContext> he2,
+                       double diffThreshold) {
+             // The two contexts must outlive this one, also when only objects
+             // made from it are still held: its holder owns them too.
+             if (!he1 || !he2)
+               throw py::type_error("DebugContext needs two contexts");
+             DebugContext* raw = new DebugContext(*he1, *he2, diffThreshold, false);
+             return std::shared_ptr<DebugContext>(raw, [he1, he2](DebugContext* p) { delete p; });
            }),
            R"(
             Constructs a context that operates by running the two given contexts
@@ -31,9 +37,7 @@ void initDebugContextBindings(py::module_& m)
                                    comparisons off.
             :type diff_threshold: float
             )",
-           py::arg("he1"), py::arg("he2"), py::arg("diff_threshold") = 1e-05,
-           // The two contexts must live as long as this one.
-           py::keep_alive<1, 2>(), py::keep_alive<1, 3>())
+           py::arg("he1"), py::arg("he2"), py::arg("diff_threshold") = 1e-05)
       .def(
           "init", [](DebugContext& he, const HeConfigRequirement& req) { he.init(req); },
           R"(

@@ -35,8 +35,12 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
   ASSERT_EQ(registry.count("PTile"), 1u);
   EXPECT_EQ(registry.at("CTile"), &CTile::createAndLoad);
   EXPECT_EQ(registry.at("PTile"), &PTile::createAndLoad);
+  // Besides the library's classes only the fixtures of this test program
+  // (named QvTest...) register.
   for (const auto& entry : registry)
-    EXPECT_EQ(LOADABLE_CLASSES.count(entry.first), 1u) << entry.first;
+    if (entry.first.rfind("QvTest", 0) != 0) {
+      EXPECT_EQ(LOADABLE_CLASSES.count(entry.first), 1u) << entry.first;
+    }
 }
 
 TEST(StartupRegistration, DuplicateLoaderIsRefusedAndTheFirstKept)
