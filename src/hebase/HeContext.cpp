@@ -367,67 +367,7 @@ int HeContext::getMaxSupportedNumSlots() const
   throw std::runtime_error("HeContext::getMaxSupportedNumSlots is not implemented");
 }
 
-// ---- Saving and loading ----
-
-namespace {
-
-[[noreturn]] void refuseContextPersistence()
-{
-  throw std::runtime_error("Saving and loading HE contexts is not supported yet");
-}
-
-} // namespace
-
-void HeContext::saveImpl(std::ostream&, const PublicFunctions&) const
-{
-  refuseContextPersistence();
-}
-
-void HeContext::loadImpl(std::istream&) { refuseContextPersistence(); }
-
-void HeContext::checkPublicFunctionsForSave(const PublicFunctions&) const
-{
-  refuseContextPersistence();
-}
-
-int64_t HeContext::saveSecretKey(std::ostream&, bool) const { refuseContextPersistence(); }
-
-int64_t HeContext::loadSecretKey(std::istream&, bool) { refuseContextPersistence(); }
-
-int64_t HeContext::save(std::ostream& out) const { return save(out, getPublicFunctions()); }
-
-int64_t HeContext::save(std::ostream&, const PublicFunctions&) const
-{
-  refuseContextPersistence();
-}
-
-int64_t HeContext::saveToFile(const std::string&) const { refuseContextPersistence(); }
-
-int64_t HeContext::saveToFile(const std::string&, const PublicFunctions&) const
-{
-  refuseContextPersistence();
-}
-
-int64_t HeContext::load(std::istream&) { refuseContextPersistence(); }
-
-int64_t HeContext::loadFromFile(const std::string&) { refuseContextPersistence(); }
-
-int64_t HeContext::saveSecretKeyToFile(const std::string&, bool) const
-{
-  refuseContextPersistence();
-}
-
-int64_t HeContext::loadSecretKeyFromFile(const std::string&, bool)
-{
-  refuseContextPersistence();
-}
-
-std::shared_ptr<HeContext> loadHeContext(std::istream&) { refuseContextPersistence(); }
-
-std::shared_ptr<HeContext> loadHeContextFromFile(const std::string&)
-{
-  refuseContextPersistence();
-}
+// Saving and loading contexts and secret keys: SavedContext.cpp.
 
 // ---- Registry ----
 

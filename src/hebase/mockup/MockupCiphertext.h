@@ -87,6 +87,7 @@ public:
 
 private:
   friend class MockupEncoder;
+  friend class MockupBootstrapEvaluator;
 
   MockupCiphertext(const MockupCiphertext& src) = default;
 

@@ -1,0 +1,292 @@
+// Saving and loading of contexts and secret keys, common to all backends.
+#include "hebase/SavedContext.h"
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <istream>
+#include <ostream>
+#include <stdexcept>
+
+#include <boost/filesystem.hpp>
+
+#include "hebase/BootstrapEvaluator.h"
+#include "hebase/utils/Assert.h"
+#include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/SaveableHeader.h"
+
+namespace fs = boost::filesystem;
+
+namespace quorvane {
+
+namespace {
+
+const char* const CONTEXT_CLASS_NAME = "HeContext";
+const char* const SECRET_KEY_CLASS_NAME = "SECRETKEY";
+/// Largest stored length of the registry key of a saved context (NUL included).
+const int64_t MAX_KEY_LENGTH = 10240;
+
+std::string temporaryPathFor(const std::string& path)
+{
+  static std::atomic<unsigned> counter{0};
+  return path + ".tmp-" + fs::unique_path("%%%%%%%%").string() + "-" +
+         std::to_string(counter++);
+}
+
+/// Writes through a file beside path and renames it on success, so that a
+/// failed save leaves an earlier file intact and no partial file behind.
+int64_t saveToFileAtomically(const std::string& path,
+                             const std::function<int64_t(std::ostream&)>& save)
+{
+  boost::system::error_code ec;
+  if (fs::is_directory(fs::path(path), ec))
+    throw std::runtime_error("Failed to open file " + path);
+  std::string tmp = temporaryPathFor(path);
+  std::ofstream out;
+  try {
+    out = Saveable::openBinaryFileForWrite(tmp);
+  } catch (const std::runtime_error&) {
+    throw std::runtime_error("Failed to open file " + path);
+  }
+  try {
+    int64_t count = save(out);
+    out.close();
+    fs::rename(fs::path(tmp), fs::path(path));
+    return count;
+  } catch (...) {
+    if (out.is_open()) {
+      out.exceptions(std::ios::goodbit);
+      out.close();
+    }
+    fs::remove(fs::path(tmp), ec);
+    throw;
+  }
+}
+
+int64_t streamDistance(std::streampos before, std::streampos after)
+{
+  if (before == std::streampos(-1) || after == std::streampos(-1))
+    throw std::runtime_error("Cannot determine the stream position");
+  return static_cast<int64_t>(after - before);
+}
+
+} // namespace
+
+// ---- KeySaver ----
+
+HeContext::KeySaver::~KeySaver() {}
+
+int32_t HeContext::KeySaver::getContextId() const { return he->getContextId(); }
+
+void HeContext::KeySaver::saveImpl(std::ostream&) const {}
+
+void HeContext::KeySaver::loadImpl(std::istream&) {}
+
+std::string HeContext::KeySaver::getClassName() const { return SECRET_KEY_CLASS_NAME; }
+
+bool HeContext::KeySaver::allowsStorage() const { return false; }
+
+// ---- Saving a context ----
+
+int64_t HeContext::save(std::ostream& out) const { return save(out, getPublicFunctions()); }
+
+int64_t HeContext::save(std::ostream& out, const PublicFunctions& publicFunctions) const
+{
+  // Refuse before the first byte is written.
+  assertInitialized();
+  checkPublicFunctionsForSave(publicFunctions);
+  std::streampos before = out.tellp();
+  SaveableHeader(CONTEXT_CLASS_NAME, contextId).save(out);
+  saveImpl(out, publicFunctions);
+  return streamDistance(before, out.tellp());
+}
+
+int64_t HeContext::saveToFile(const std::string& path) const
+{
+  return saveToFile(path, getPublicFunctions());
+}
+
+int64_t HeContext::saveToFile(const std::string& path,
+                              const PublicFunctions& publicFunctions) const
+{
+  assertInitialized();
+  checkPublicFunctionsForSave(publicFunctions);
+  return saveToFileAtomically(path,
+                              [&](std::ostream& out) { return save(out, publicFunctions); });
+}
+
+void HeContext::saveImpl(std::ostream& out, const PublicFunctions& publicFunctions) const
+{
+  assertInitialized();
+  checkPublicFunctionsForSave(publicFunctions);
+  BinIoUtils::writeString(out, getRegistryKey());
+  BinIoUtils::writeDouble(out, defaultScale);
+  BinIoUtils::writeInt32(out, defaultDevice);
+  HeConfigRequirement saved = requirement;
+  saved.publicFunctions = publicFunctions;
+  saved.save(out);
+}
+
+void HeContext::checkPublicFunctionsForSave(const PublicFunctions& publicFunctions) const
+{
+  if (!publicFunctionsSupported(publicFunctions))
+    throw std::invalid_argument(
+        "the given PublicFunctions object is not supported by this HeContext");
+  if (!publicFunctions.isSubsetOf(getPublicFunctions()))
+    throw std::invalid_argument("The PublicFunctions to be saved must be a subset of the "
+                                "PublicFunctions used to initialized this HeContext");
+}
+
+// ---- Loading a context ----
+
+namespace {
+
+/// The base fields of a context before a load; put back when the load fails,
+/// so that the context stays uninitialised and can be loaded again.
+struct ContextFieldsSnapshot
+{
+  int32_t defaultDevice;
+  double defaultScale;
+  int32_t contextId;
+  std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
+  HeConfigRequirement requirement;
+  RotateDependencyMapper rotateDependencyMapper;
+  HeTraits traits;
+  bool initialized;
+};
+
+} // namespace
+
+int64_t HeContext::load(std::istream& in)
+{
+  // Nothing is read or adopted into an initialised context.
+  assertNotInitialized();
+  std::streampos before = in.tellg();
+  SaveableHeader header(in);
+  if (header.className != CONTEXT_CLASS_NAME)
+    header.reportClassNameMismatch(CONTEXT_CLASS_NAME);
+
+  ContextFieldsSnapshot snapshot{defaultDevice,  defaultScale,          contextId,
+                                 bootstrapEvaluator, requirement, rotateDependencyMapper,
+                                 traits,         initialized};
+  try {
+    contextId = header.contextId;
+    loadImpl(in);
+  } catch (...) {
+    defaultDevice = snapshot.defaultDevice;
+    defaultScale = snapshot.defaultScale;
+    contextId = snapshot.contextId;
+    bootstrapEvaluator = std::move(snapshot.bootstrapEvaluator);
+    requirement = std::move(snapshot.requirement);
+    rotateDependencyMapper = std::move(snapshot.rotateDependencyMapper);
+    traits = snapshot.traits;
+    initialized = snapshot.initialized;
+    throw;
+  }
+  return streamDistance(before, in.tellg());
+}
+
+int64_t HeContext::loadFromFile(const std::string& path)
+{
+  std::ifstream in = Saveable::openBinaryFileForRead(path);
+  int64_t count = load(in);
+  in.close();
+  return count;
+}
+
+void HeContext::loadImpl(std::istream& in)
+{
+  assertNotInitialized();
+  std::string key = BinIoUtils::readString(in, MAX_KEY_LENGTH);
+  if (key != getRegistryKey())
+    throw std::runtime_error("Context for " + getRegistryKey() +
+                             " trying to read a context for " + key);
+  double loadedScale = BinIoUtils::readDouble(in);
+  int32_t loadedDevice = BinIoUtils::readInt32(in);
+  if (loadedDevice != DEVICE_CPU && loadedDevice != DEVICE_GPU)
+    throw std::runtime_error("Saved context holds an invalid device type " +
+                             std::to_string(loadedDevice));
+  HeConfigRequirement loadedRequirement;
+  loadedRequirement.load(in);
+  loadedRequirement.publicFunctions.validate();
+  if (loadedRequirement.automaticBootstrapping && !loadedRequirement.bootstrappable)
+    throw std::runtime_error(
+        "Saved context asks for automatic bootstrapping but is not bootstrappable");
+  if (loadedRequirement.bootstrappable && !loadedRequirement.bootstrapConfig.has_value())
+    throw std::runtime_error("Saved context is bootstrappable but holds no BootstrapConfig");
+
+  defaultScale = loadedScale;
+  defaultDevice = loadedDevice;
+  requirement = std::move(loadedRequirement);
+  initRotationMap();
+  initialized = true;
+}
+
+
+// ---- Secret keys ----
+
+int64_t HeContext::saveSecretKey(std::ostream& out, bool seedOnly) const
+{
+  if (seedOnly && !traits.getSupportsSecKeySeed())
+    throw std::runtime_error("this HeContext does not support secret key I/O using seeds");
+  int64_t count = KeySaver(*this).save(out);
+  BinIoUtils::writeBool(out, seedOnly);
+  return count + 1;
+}
+
+int64_t HeContext::loadSecretKey(std::istream& in, bool seedOnly)
+{
+  KeySaver keySaver(*this);
+  int64_t count = keySaver.load(in);
+  bool storedSeedOnly = BinIoUtils::readBool(in);
+  if (storedSeedOnly != seedOnly)
+    throw std::runtime_error(std::string("expecting seedOnly=") + (seedOnly ? "true" : "false") +
+                             ", but the given stream has seedOnly=" +
+                             (storedSeedOnly ? "true" : "false"));
+  return count + 1;
+}
+
+int64_t HeContext::saveSecretKeyToFile(const std::string& path, bool seedOnly) const
+{
+  if (seedOnly && !traits.getSupportsSecKeySeed())
+    throw std::runtime_error("this HeContext does not support secret key I/O using seeds");
+  return saveToFileAtomically(path,
+                              [&](std::ostream& out) { return saveSecretKey(out, seedOnly); });
+}
+
+int64_t HeContext::loadSecretKeyFromFile(const std::string& path, bool seedOnly)
+{
+  std::ifstream in = Saveable::openBinaryFileForRead(path);
+  int64_t count = loadSecretKey(in, seedOnly);
+  in.close();
+  return count;
+}
+
+// ---- Loading a context of unknown backend ----
+
+std::shared_ptr<HeContext> loadHeContext(std::istream& in)
+{
+  // Rewind to where this saved context begins, so that contexts saved back
+  // to back in one stream load one after the other.
+  std::streampos start = in.tellg();
+  if (start == std::streampos(-1))
+    throw std::runtime_error("Cannot determine the stream position");
+  SaveableHeader header(in);
+  if (header.className != CONTEXT_CLASS_NAME)
+    header.reportClassNameMismatch(CONTEXT_CLASS_NAME);
+  std::string key = BinIoUtils::readString(in, MAX_KEY_LENGTH);
+  std::shared_ptr<HeContext> he = HeContext::createFromRegistry(key);
+  in.seekg(start);
+  he->load(in);
+  return he;
+}
+
+std::shared_ptr<HeContext> loadHeContextFromFile(const std::string& path)
+{
+  std::ifstream in = Saveable::openBinaryFileForRead(path);
+  std::shared_ptr<HeContext> he = loadHeContext(in);
+  in.close();
+  return he;
+}
+
+} // namespace quorvane
