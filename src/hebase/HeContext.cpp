@@ -11,17 +11,14 @@
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractEncoder.h"
 #include "hebase/AbstractPlaintext.h"
+#include "hebase/BootstrapEvaluator.h"
 #include "hebase/MultiPartyUtils.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/QuorvaneVersion.h"
 
-// Bootstrap evaluators and native function evaluators are built by their own
-// modules; until those are part of the build, contexts run without them.
-#if __has_include("hebase/BootstrapEvaluator.h")
-#include "hebase/BootstrapEvaluator.h"
-#define QUORVANE_HAS_BOOTSTRAP_EVALUATOR 1
-#endif
+// Native function evaluators come with the function evaluation module; until
+// it is part of the build, contexts refuse to make them.
 #if __has_include("math/AbstractFunctionEvaluator.h")
 #include "math/AbstractFunctionEvaluator.h"
 #define QUORVANE_HAS_FUNCTION_EVALUATOR 1
@@ -102,10 +99,8 @@ void HeContext::initBootstrap()
     QV_ASSERT(traits.getSupportsCKKSBootstrapping());
     if (!requirement.bootstrapConfig.has_value())
       requirement.bootstrapConfig = BootstrapConfig();
-#ifdef QUORVANE_HAS_BOOTSTRAP_EVALUATOR
     // Built from the configuration before the chain indexes below are written.
     bootstrapEvaluator = std::make_shared<BootstrapEvaluator>(*this, *requirement.bootstrapConfig);
-#endif
     requirement.bootstrapConfig->minChainIndexForBootstrapping =
         getMinChainIndexForBootstrapping();
     requirement.bootstrapConfig->targetChainIndex = getChainIndexAfterBootstrapping();
@@ -119,9 +114,7 @@ void HeContext::restoreBootstrapEvaluator()
   if (!requirement.bootstrappable)
     return;
   QV_ASSERT(getHeConfigRequirement().bootstrapConfig.has_value());
-#ifdef QUORVANE_HAS_BOOTSTRAP_EVALUATOR
   bootstrapEvaluator = std::make_shared<BootstrapEvaluator>(*this, *requirement.bootstrapConfig);
-#endif
 }
 
 void HeContext::initRotationMap()

@@ -10,13 +10,14 @@ namespace quorvane {
 namespace {
 
 const std::vector<std::string> operationNames = {
-    "encode",      "encrypt", "decodeDouble", "decrypt",          "cCopy",     "addRaw",
-    "subRaw",      "addPlainRaw", "subPlainRaw", "negate",        "relinearize", "rotate",
-    "multiplyRaw", "multiplyPlainRaw", "squareRaw", "rescaleRaw", "bootstrap"};
+    "encode",      "encrypt",          "decodeDouble", "decrypt",    "cCopy",
+    "addRaw",      "subRaw",           "addPlainRaw",  "subPlainRaw", "negate",
+    "relinearize", "rotate",           "multiplyRaw",  "multiplyPlainRaw", "squareRaw",
+    "rescaleRaw",  "bootstrap"};
 
-const std::vector<std::string> objectNames = {"context",       "contextBs", "contextBsDefaultRot",
-                                              "rotationKey",   "rotationKeyBs", "ctile",
-                                              "ptile"};
+const std::vector<std::string> objectNames = {
+    "context", "contextBs", "contextBsDefaultRot", "rotationKey", "rotationKeyBs", "ctile",
+    "ptile"};
 
 bool isValidIndex(int code, int chainIndex)
 {

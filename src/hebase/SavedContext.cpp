@@ -159,19 +159,20 @@ struct ContextFieldsSnapshot
 
 int64_t HeContext::load(std::istream& in)
 {
-  // Nothing is read or adopted into an initialised context.
-  assertNotInitialized();
   std::streampos before = in.tellg();
   SaveableHeader header(in);
   if (header.className != CONTEXT_CLASS_NAME)
     header.reportClassNameMismatch(CONTEXT_CLASS_NAME);
 
-  ContextFieldsSnapshot snapshot{defaultDevice,  defaultScale,          contextId,
+  // The backend's loadImpl refuses an initialised context before it reads or
+  // changes anything; the saved id is adopted only once the whole load
+  // succeeded, and a failed load puts every base field back.
+  ContextFieldsSnapshot snapshot{defaultDevice, defaultScale,           contextId,
                                  bootstrapEvaluator, requirement, rotateDependencyMapper,
-                                 traits,         initialized};
+                                 traits,        initialized};
   try {
-    contextId = header.contextId;
     loadImpl(in);
+    contextId = header.contextId;
   } catch (...) {
     defaultDevice = snapshot.defaultDevice;
     defaultScale = snapshot.defaultScale;

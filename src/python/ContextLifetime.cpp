@@ -14,7 +14,7 @@ std::shared_ptr<const HeContext> findPythonHeldContext(const HeContext& he)
   // context; a context Python does not own yields a wrapper without a holder.
   try {
     py::object wrapper = py::cast(&he, py::return_value_policy::reference);
-    (void)wrapper; return nullptr;
+    return py::cast<std::shared_ptr<HeContext>>(wrapper);
   } catch (const py::cast_error&) {
     return nullptr;
   } catch (const py::error_already_set&) {

@@ -13,6 +13,7 @@
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
 #include "python/Bindings.h"
+#include "python/SelfReference.h"
 #include "python/ContextLifetime.h"
 #include "python/NumpyUtils.h"
 
@@ -110,7 +111,7 @@ void initEncoderBindings(py::module_& m)
             :type he: HeContext
             )",
            py::arg("he"))
-      .def("set_default_device", &Encoder::setDefaultDevice, R"(
+      .def("set_default_device", bySelfRef<Encoder>(&Encoder::setDefaultDevice), R"(
             Sets the device of the plaintexts and ciphertexts this encoder
             produces from now on.
 
@@ -118,13 +119,13 @@ void initEncoderBindings(py::module_& m)
             :type device: DeviceType
             )",
            py::arg("device"))
-      .def("get_default_device", &Encoder::getDefaultDevice, R"(
+      .def("get_default_device", bySelfRef<Encoder>(&Encoder::getDefaultDevice), R"(
             Returns the device of the plaintexts and ciphertexts this encoder
             produces; initially the context's default device.
 
             :rtype: DeviceType
             )")
-      .def("set_default_scale", &Encoder::setDefaultScale, R"(
+      .def("set_default_scale", bySelfRef<Encoder>(&Encoder::setDefaultScale), R"(
             Sets the default scale: the scale with which values are encoded in
             CKKS-like schemes. Unset, the scheme's default is used; once set, the
             encoder uses the given value from then on.
@@ -133,7 +134,7 @@ void initEncoderBindings(py::module_& m)
             :type scale: float
             )",
            py::arg("scale"))
-      .def("get_default_scale", &Encoder::getDefaultScale, R"(
+      .def("get_default_scale", bySelfRef<Encoder>(&Encoder::getDefaultScale), R"(
             Returns the scale set by set_default_scale, else the context's default
             scale for the chain index.
 
@@ -142,10 +143,10 @@ void initEncoderBindings(py::module_& m)
             :rtype: float
             )",
            py::arg("chain_index").noconvert())
-      .def("restore_default_scale", &Encoder::restoreDefaultScale, R"(
+      .def("restore_default_scale", bySelfRef<Encoder>(&Encoder::restoreDefaultScale), R"(
             Returns to the default scale defined by the context.
             )")
-      .def("set_decrypt_added_noise_enabled", &Encoder::setDecryptAddedNoiseEnabled, R"(
+      .def("set_decrypt_added_noise_enabled", bySelfRef<Encoder>(&Encoder::setDecryptAddedNoiseEnabled), R"(
             Sets whether decryption adds noise, a security measure of CKKS.
             Libraries that support it enable it by default.
 
@@ -154,18 +155,18 @@ void initEncoderBindings(py::module_& m)
             :raises RuntimeError: when enabling is not supported.
             )",
            py::arg("val"))
-      .def("get_decrypt_added_noise_enabled", &Encoder::getDecryptAddedNoiseEnabled, R"(
+      .def("get_decrypt_added_noise_enabled", bySelfRef<Encoder>(&Encoder::getDecryptAddedNoiseEnabled), R"(
             Returns whether decryption adds noise.
 
             :rtype: bool
             )")
-      .def("set_decrypt_added_noise_precision", &Encoder::setDecryptAddedNoisePrecision, R"(
+      .def("set_decrypt_added_noise_precision", bySelfRef<Encoder>(&Encoder::setDecryptAddedNoisePrecision), R"(
             Sets the precision to preserve while adding decryption noise; ignored
             when the noise is off.
 
             :raises RuntimeError: if not supported by the underlying library.
             )")
-      .def("get_decrypt_added_noise_precision", &Encoder::getDecryptAddedNoisePrecision, R"(
+      .def("get_decrypt_added_noise_precision", bySelfRef<Encoder>(&Encoder::getDecryptAddedNoisePrecision), R"(
             Returns the precision preserved while adding decryption noise.
 
             :rtype: int

@@ -155,7 +155,6 @@ TEST(MockupBootstrapEvaluatorTest, AutomaticBootstrappingCountsExactly)
   x.multiply(y);
   EXPECT_EQ(x.getChainIndex(), 3);
   EXPECT_EQ(y.getChainIndex(), 1);
-  EXPECT_EQ(encoder.decryptDecodeDouble(x)[0], 6);
   EXPECT_EQ(mockup.getRunStats()->getCount(RunStats::BOOTSTRAP, 4), 2);
   EXPECT_EQ(statsOf(mockup), "Run stats\n"
                              "copy           :    1\n"
@@ -163,6 +162,7 @@ TEST(MockupBootstrapEvaluatorTest, AutomaticBootstrappingCountsExactly)
                              "multiply       :    1\n"
                              "rescale        :    1\n"
                              "bootstrap      :    2\n");
+  EXPECT_EQ(encoder.decryptDecodeDouble(x)[0], 6);
 
   // Squaring from 3: at 2 nothing happens, at 1 one bootstrap first.
   x.square();

@@ -295,7 +295,6 @@ TEST(MockupContext, BootstrappableNeedsAConfiguration)
 
 TEST(MockupContext, BootstrapChainIndexesOfDefaultConfiguration)
 {
-#if __has_include("math/bootstrap/mockup/MockupBootstrapEvaluator.h")
   MockupContext he;
   HeConfigRequirement req = HeConfigRequirement::insecure(8, 5);
   req.bootstrappable = true;
@@ -308,9 +307,6 @@ TEST(MockupContext, BootstrapChainIndexesOfDefaultConfiguration)
   EXPECT_EQ(he.getMaxAllowedBsValue(), 1.0);
   he.setMaxAllowedBsValue(3.5);
   EXPECT_EQ(he.getMaxAllowedBsValue(), 3.5);
-#else
-  GTEST_SKIP() << "the mockup bootstrap evaluator is not part of this build";
-#endif
 }
 
 TEST(MockupContext, QueriesNeedInitialisationAndBootstrapping)
@@ -1109,4 +1105,76 @@ TEST_F(MockupTest, CountingOutsideTheStatisticsRange)
   encoder->encodeEncrypt(*d, y, 100);
   c->add(*d);
   EXPECT_EQ(count(RunStats::ADD_RAW, 100), 1);
+}
+
+TEST(MockupContextPersistence, ChainIndexByteDecidesTheLoadedTraits)
+{
+  MockupContext he;
+  he.init(HeConfigRequirement::insecure(4, 3));
+  std::ostringstream out;
+  int64_t written = he.save(out);
+  std::string bytes = out.str();
+  ASSERT_EQ(static_cast<int64_t>(bytes.size()), written);
+  ASSERT_EQ(bytes.back(), 1);
+
+  for (char flag : {char(1), char(0), char(7)}) {
+    SCOPED_TRACE(static_cast<int>(flag));
+    bytes.back() = flag;
+    MockupContext loaded;
+    std::istringstream in(bytes);
+    EXPECT_EQ(loaded.load(in), written);
+    EXPECT_TRUE(loaded.isInitialized());
+    EXPECT_FALSE(loaded.hasSecretKey());
+    EXPECT_EQ(loaded.getContextId(), he.getContextId());
+    bool enabled = flag != 0;
+    const HeTraits& t = loaded.getTraits();
+    EXPECT_EQ(t.getSupportsExplicitChainIndices(), enabled);
+    EXPECT_EQ(t.getSupportsValuesLimitation(), enabled);
+    EXPECT_EQ(t.getSupportsBsValuesLimitation(), enabled);
+    EXPECT_EQ(t.getSupportsModSwitch(), enabled);
+    EXPECT_EQ(t.getAutomaticallyManagesChainIndices(), !enabled);
+    if (!enabled) {
+      // Operands at different chain indexes now combine; chain indexes read -1.
+      auto encoder = loaded.getEncoder();
+      auto a = loaded.createAbstractCiphertext();
+      auto b = loaded.createAbstractCiphertext();
+      encoder->encodeEncrypt(*a, CVec{cx(1, 0)}, 3);
+      encoder->encodeEncrypt(*b, CVec{cx(2, 0)}, 2);
+      a->add(*b);
+      EXPECT_EQ(a->getChainIndex(), -1);
+      EXPECT_EQ(encoder->decryptDecodeDouble(*a)[0], 3.0);
+      expectAssertion([&] { loaded.getMaxAllowedValues(); },
+                      "traits.getSupportsValuesLimitation()");
+    }
+  }
+}
+
+TEST(MockupContextPersistence, SecretKeyRecordMovesTheFlag)
+{
+  MockupContext he;
+  he.init(HeConfigRequirement::insecure(4, 3));
+  std::ostringstream saved;
+  he.save(saved);
+  std::ostringstream key;
+  he.saveSecretKey(key);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] {
+        std::ostringstream seed;
+        he.saveSecretKey(seed, true);
+      },
+      "this HeContext does not support secret key I/O using seeds");
+
+  MockupContext loaded;
+  std::istringstream in(saved.str());
+  loaded.load(in);
+  EXPECT_FALSE(loaded.hasSecretKey());
+  std::ostringstream none;
+  expectThrowWithMessage<std::runtime_error>([&] { loaded.saveSecretKey(none); },
+                                             "this HeContext does not have a secret key");
+  std::istringstream keyIn(key.str());
+  loaded.loadSecretKey(keyIn);
+  EXPECT_TRUE(loaded.hasSecretKey());
+  std::istringstream again(key.str());
+  expectThrowWithMessage<std::runtime_error>([&] { loaded.loadSecretKey(again); },
+                                             "this HeContext already has a secret key");
 }

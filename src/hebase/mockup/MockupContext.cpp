@@ -11,11 +11,7 @@
 #include "hebase/mockup/MockupPlaintext.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
-
-#if __has_include("math/bootstrap/mockup/MockupBootstrapEvaluator.h")
 #include "math/bootstrap/mockup/MockupBootstrapEvaluator.h"
-#define QUORVANE_HAS_MOCKUP_BOOTSTRAP_EVALUATOR 1
-#endif
 
 namespace quorvane {
 
@@ -120,13 +116,7 @@ std::shared_ptr<MultiPartyUtils> MockupContext::getMultiPartyUtils()
 std::shared_ptr<AbstractBootstrapEvaluator>
 MockupContext::createAbstractBootstrapEvaluator(const BootstrapConfig& config) const
 {
-#ifdef QUORVANE_HAS_MOCKUP_BOOTSTRAP_EVALUATOR
-  // The evaluator records what it bootstraps in this context's trackers.
-  return std::make_shared<MockupBootstrapEvaluator>(const_cast<MockupContext&>(*this), config);
-#else
-  (void)config;
-  throw std::runtime_error("MockupContext: the mockup bootstrap evaluator is not available");
-#endif
+  return std::make_shared<MockupBootstrapEvaluator>(*this, config);
 }
 
 std::ostream& MockupContext::printSignature(std::ostream& out) const
