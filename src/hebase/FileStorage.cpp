@@ -5,6 +5,9 @@
 #include <stdexcept>
 
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include <boost/filesystem.hpp>
 
@@ -16,6 +19,7 @@ namespace fs = boost::filesystem;
 namespace quorvane {
 
 const char* const FileStorage::MARKER_FILE_NAME = ".quorvane-file-storage";
+const char* const FileStorage::MARKER_ATTRIBUTE_NAME = "user.quorvane.file-storage";
 
 namespace {
 
@@ -60,13 +64,37 @@ void commitFile(const std::string& tempPath, const std::string& finalPath,
   fs::rename(fs::path(tempPath), fs::path(finalPath));
 }
 
-bool isFileStorageDirectory(const fs::path& dir)
+// Marks a new storage directory: by an extended attribute, which keeps the
+// directory holding nothing but buffer files, else by a marker file.
+void markStorageDirectory(const fs::path& dir, const std::string& path)
 {
-  boost::system::error_code ec;
-  return fs::is_regular_file(fs::symlink_status(dir / FileStorage::MARKER_FILE_NAME, ec));
+#ifdef __linux__
+  if (::lsetxattr(dir.c_str(), FileStorage::MARKER_ATTRIBUTE_NAME, "1", 1, 0) == 0)
+    return;
+#endif
+  std::ofstream marker((dir / FileStorage::MARKER_FILE_NAME).string(),
+                       std::ios::out | std::ios::binary);
+  marker << "Quorvane FileStorage\n";
+  marker.close();
+  if (marker.fail())
+    throw std::runtime_error("Cannot create FileStorage at path " + path +
+                             ": failed to write its marker file.");
 }
 
 } // namespace
+
+bool FileStorage::isFileStorageDirectory(const std::string& path)
+{
+  fs::path dir(path);
+  boost::system::error_code ec;
+  if (fs::symlink_status(dir, ec).type() != fs::directory_file)
+    return false;
+#ifdef __linux__
+  if (::lgetxattr(dir.c_str(), MARKER_ATTRIBUTE_NAME, nullptr, 0) >= 0)
+    return true;
+#endif
+  return fs::is_regular_file(fs::symlink_status(dir / MARKER_FILE_NAME, ec));
+}
 
 FileStorage::FileStorage(const std::string& path, bool create) : path(path)
 {
@@ -79,18 +107,13 @@ FileStorage::FileStorage(const std::string& path, bool create) : path(path)
         throw std::invalid_argument("Cannot create FileStorage at path " + path +
                                     ": the path exists and is not a directory. Remove it or "
                                     "choose another path.");
-      if (!isFileStorageDirectory(dir) && !fs::is_empty(dir))
+      if (!isFileStorageDirectory(path) && !fs::is_empty(dir))
         throw std::invalid_argument("Cannot create FileStorage at path " + path +
                                     ": the directory is not empty and is not a FileStorage "
                                     "directory. Remove it or choose another path.");
     }
     FileUtils::createCleanDir(path);
-    std::ofstream marker((dir / MARKER_FILE_NAME).string(), std::ios::out | std::ios::binary);
-    marker << "Quorvane FileStorage\n";
-    marker.close();
-    if (marker.fail())
-      throw std::runtime_error("Cannot create FileStorage at path " + path +
-                               ": failed to write its marker file.");
+    markStorageDirectory(dir, path);
   } else {
     if (!FileUtils::pathExists(path))
       throw std::invalid_argument("Cannot open FileStorage with path " + path +

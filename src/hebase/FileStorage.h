@@ -8,13 +8,22 @@
 namespace quorvane {
 
 /// A storage whose buffers are the files of one directory, each written once.
-/// A directory made with the create flag holds a marker file that identifies
-/// it; only such a directory (or an empty one) is cleaned on creation.
+/// A directory made with the create flag is marked as a file storage (by an
+/// extended attribute, or by a marker file where the file system has none);
+/// only such a directory (or an empty one) is cleaned on creation.
 class FileStorage : public Storage
 {
 public:
-  /// Name of the marker file of a directory created as a file storage.
+  /// Name of the marker file of a directory created as a file storage on a
+  /// file system without extended attributes; also the prefix of the
+  /// storage's temporary files.
   static const char* const MARKER_FILE_NAME;
+
+  /// Name of the extended attribute that marks a file storage directory.
+  static const char* const MARKER_ATTRIBUTE_NAME;
+
+  /// Whether path is a directory that was created as a file storage.
+  static bool isFileStorageDirectory(const std::string& path);
 
   /// Opens the storage at a directory. With create, an empty storage is made
   /// there: a missing path is created, a file storage or an empty directory is

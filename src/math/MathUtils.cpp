@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,20 +16,29 @@ int MathUtils::getConvolutionOutputSize(int inputSize, int filterSize, int strid
 {
   if (paddingBefore < 0 || paddingAfter < 0)
     throw std::invalid_argument("Illegal padding");
+  // A stride of 0 would divide by zero.
+  if (stride < 1)
+    throw std::invalid_argument("Illegal stride");
   return (inputSize - filterSize + paddingBefore + paddingAfter) / stride + 1;
 }
 
 int MathUtils::integerDivisionCeil(int numerator, int denominator)
 {
   QV_ASSERT(denominator != 0);
-  int n = numerator, d = denominator;
+  // 64-bit intermediates: n + d - 1 and -d - n - 1 overflow 32 bits near the limits.
+  int64_t n = numerator, d = denominator, q;
   if (n > 0 && d > 0)
-    return (n + d - 1) / d;
-  if (n <= 0 && d < 0)
-    return (-d - n - 1) / (-d);
-  if (n == 0 && d > 0)
-    return 0;
-  return n / d;
+    q = (n + d - 1) / d;
+  else if (n <= 0 && d < 0)
+    q = (-d - n - 1) / (-d);
+  else if (n == 0 && d > 0)
+    q = 0;
+  else
+    q = n / d;
+  if (q > std::numeric_limits<int>::max())
+    throw std::overflow_error("integerDivisionCeil: the quotient " + std::to_string(q) +
+                              " does not fit an int");
+  return static_cast<int>(q);
 }
 
 bool MathUtils::isEqual(double a, double b, double eps)
@@ -46,6 +56,9 @@ bool MathUtils::isPowerOf2(uint64_t x)
 int MathUtils::mod(int a, int modulus)
 {
   QV_ASSERT(modulus != 0);
+  // INT_MIN % -1 traps on common hardware; every number is a multiple of -1.
+  if (modulus == -1)
+    return 0;
   int r = a % modulus;
   return r >= 0 ? r : r + modulus;
 }

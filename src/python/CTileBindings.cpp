@@ -296,7 +296,9 @@ void initCTileBindings(py::module_& m)
             :type reverse: bool
             )",
            py::arg("rot1").noconvert(), py::arg("rot2").noconvert(), py::arg("reverse") = false)
-      .def("sum_exp_by_squaring_left_to_right", bySelfRef<CTile>(&CTile::sumExpBySquaringLeftToRight), R"(
+      .def("sum_exp_by_squaring_left_to_right",
+           bySelfRef<CTile>(&CTile::sumExpBySquaringLeftToRight),
+           R"(
             Sums n slots of this ciphertext: afterwards slot i holds the sum of
             slots i to i+n-1, indices cyclic.
             Summation is done similar to left-to-right repeated squaring algorithm.
@@ -305,7 +307,9 @@ void initCTileBindings(py::module_& m)
             :type n: int
             )",
            py::arg("n").noconvert())
-      .def("sum_exp_by_squaring_right_to_left", bySelfRef<CTile>(&CTile::sumExpBySquaringRightToLeft), R"(
+      .def("sum_exp_by_squaring_right_to_left",
+           bySelfRef<CTile>(&CTile::sumExpBySquaringRightToLeft),
+           R"(
             Sums n slots of this ciphertext: afterwards slot i holds the sum of
             slots i to i+n-1, indices cyclic.
             Summation is done similar to right-to-left repeated squaring algorithm.

@@ -146,7 +146,9 @@ void initEncoderBindings(py::module_& m)
       .def("restore_default_scale", bySelfRef<Encoder>(&Encoder::restoreDefaultScale), R"(
             Returns to the default scale defined by the context.
             )")
-      .def("set_decrypt_added_noise_enabled", bySelfRef<Encoder>(&Encoder::setDecryptAddedNoiseEnabled), R"(
+      .def("set_decrypt_added_noise_enabled",
+           bySelfRef<Encoder>(&Encoder::setDecryptAddedNoiseEnabled),
+           R"(
             Sets whether decryption adds noise, a security measure of CKKS.
             Libraries that support it enable it by default.
 
@@ -155,18 +157,24 @@ void initEncoderBindings(py::module_& m)
             :raises RuntimeError: when enabling is not supported.
             )",
            py::arg("val"))
-      .def("get_decrypt_added_noise_enabled", bySelfRef<Encoder>(&Encoder::getDecryptAddedNoiseEnabled), R"(
+      .def("get_decrypt_added_noise_enabled",
+           bySelfRef<Encoder>(&Encoder::getDecryptAddedNoiseEnabled),
+           R"(
             Returns whether decryption adds noise.
 
             :rtype: bool
             )")
-      .def("set_decrypt_added_noise_precision", bySelfRef<Encoder>(&Encoder::setDecryptAddedNoisePrecision), R"(
+      .def("set_decrypt_added_noise_precision",
+           bySelfRef<Encoder>(&Encoder::setDecryptAddedNoisePrecision),
+           R"(
             Sets the precision to preserve while adding decryption noise; ignored
             when the noise is off.
 
             :raises RuntimeError: if not supported by the underlying library.
             )")
-      .def("get_decrypt_added_noise_precision", bySelfRef<Encoder>(&Encoder::getDecryptAddedNoisePrecision), R"(
+      .def("get_decrypt_added_noise_precision",
+           bySelfRef<Encoder>(&Encoder::getDecryptAddedNoisePrecision),
+           R"(
             Returns the precision preserved while adding decryption noise.
 
             :rtype: int

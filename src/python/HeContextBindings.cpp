@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,20 @@
 namespace py = pybind11;
 
 namespace quorvane {
+
+namespace {
+
+/// The stream's whole content as a new bytes object.
+py::bytes toBytes(const std::string& content)
+{
+  try {
+    return py::bytes(content);
+  } catch (const py::error_already_set&) {
+    throw std::runtime_error("Could not allocate bytes object!");
+  }
+}
+
+} // namespace
 
 void initHeContextBindings(py::module_& m)
 {
@@ -139,6 +154,37 @@ void initHeContextBindings(py::module_& m)
 
             :rtype: HeTraits
             )")
+      .def(
+          "save_secret_key_to_file",
+          [](const HeContext& he, const std::string& fileName, bool seedOnly) {
+            he.saveSecretKeyToFile(fileName, seedOnly);
+          },
+          R"(
+            Saves the secret key to a file, or only the seed that generates it.
+
+            :param file_name: The file to write.
+            :type file_name: str
+            :param seed_only: Save only the seed of the secret key.
+            :type seed_only: bool
+            :raises RuntimeError: If the context has no secret key.
+            )",
+          py::arg("file_name"), py::arg("seed_only") = false)
+      .def(
+          "load_secret_key_from_file",
+          [](HeContext& he, const std::string& fileName, bool seedOnly) {
+            he.loadSecretKeyFromFile(fileName, seedOnly);
+          },
+          R"(
+            Loads the secret key from a file, or loads the seed and generates
+            the key from it.
+
+            :param file_name: The file to read.
+            :type file_name: str
+            :param seed_only: The file holds only the seed of the secret key.
+            :type seed_only: bool
+            :raises RuntimeError: If the context already has a secret key.
+            )",
+          py::arg("file_name"), py::arg("seed_only") = false)
       .def("get_default_device", &HeContext::getDefaultDevice, R"(
             Returns the device of new ciphertexts and plaintexts.
 
@@ -183,6 +229,40 @@ void initHeContextBindings(py::module_& m)
 
             :rtype: str
             )")
+      .def(
+          "save_secret_key",
+          [](const HeContext& he, bool seedOnly) {
+            std::ostringstream out;
+            he.saveSecretKey(out, seedOnly);
+            return toBytes(out.str());
+          },
+          R"(
+            Returns the secret key, or only the seed that generates it, in a buffer.
+
+            :param seed_only: Save only the seed of the secret key.
+            :type seed_only: bool
+            :rtype: bytes
+            :raises RuntimeError: If the context has no secret key, or seed_only
+                                  is set and the context cannot save by seed.
+            )",
+          py::arg("seed_only") = false)
+      .def(
+          "load_secret_key",
+          [](HeContext& he, const py::bytes& buf, bool seedOnly) {
+            std::istringstream in(static_cast<std::string>(buf));
+            he.loadSecretKey(in, seedOnly);
+          },
+          R"(
+            Loads the secret key, or its seed, from a buffer written by save_secret_key.
+
+            :param buf: The saved secret key.
+            :type buf: bytes
+            :param seed_only: The buffer holds only the seed of the secret key.
+            :type seed_only: bool
+            :raises RuntimeError: If the context already has a secret key, or
+                                  seed_only is set and seeds are not supported.
+            )",
+          py::arg("buf"), py::arg("seed_only") = false)
       .def("get_library_name", &HeContext::getLibraryName, R"(
             Returns the name of the underlying library.
 
@@ -193,6 +273,90 @@ void initHeContextBindings(py::module_& m)
 
             :rtype: str
             )")
+      .def(
+          "save_to_file",
+          [](const HeContext& he, const std::string& fileName) { return he.saveToFile(fileName); },
+          R"(
+            Saves this context in binary form, with the public keys of its own
+            public functions.
+
+            :param file_name: The file to write.
+            :type file_name: str
+            :return: The number of bytes written.
+            :rtype: int
+            )",
+          py::arg("file_name"))
+      .def(
+          "save_to_file",
+          [](const HeContext& he, const std::string& fileName,
+             const PublicFunctions& publicFunctions) {
+            return he.saveToFile(fileName, publicFunctions);
+          },
+          R"(
+            Saves this context in binary form, with only the public keys that
+            the given public functions select.
+
+            :param file_name: The file to write.
+            :type file_name: str
+            :param public_functions: The public keys to save.
+            :type public_functions: PublicFunctions
+            :return: The number of bytes written.
+            :rtype: int
+            )",
+          py::arg("file_name"), py::arg("public_fuctions"))
+      .def(
+          "load_from_file",
+          [](HeContext& he, const std::string& fileName) { return he.loadFromFile(fileName); },
+          R"(
+            Loads this (uninitialized) context from a file written by save_to_file.
+
+            :param file_name: The file to read.
+            :type file_name: str
+            :return: The number of bytes read.
+            :rtype: int
+            )",
+          py::arg("file_name"))
+      .def(
+          "save_to_buffer",
+          [](const HeContext& he) {
+            std::ostringstream out;
+            he.save(out);
+            return toBytes(out.str());
+          },
+          R"(
+            Saves this HeContext into a buffer.
+
+            :rtype: bytes
+            )")
+      .def(
+          "save_to_buffer",
+          [](const HeContext& he, const PublicFunctions& publicFunctions) {
+            std::ostringstream out;
+            he.save(out, publicFunctions);
+            return toBytes(out.str());
+          },
+          R"(
+            Saves this HeContext into a buffer, with only the public keys that
+            the given public functions select.
+
+            :param public_functions: The public keys to save.
+            :type public_functions: PublicFunctions
+            :rtype: bytes
+            )",
+          py::arg("public_functions"))
+      .def(
+          "load_from_buffer",
+          [](HeContext& he, const py::bytes& buf) {
+            std::istringstream in(static_cast<std::string>(buf));
+            he.load(in);
+          },
+          R"(
+            Loads this (uninitialized) context from a buffer written by save_to_buffer.
+
+            :param buf: The saved context.
+            :type buf: bytes
+            )",
+          py::arg("buf"))
       .def("public_functions_supported", &HeContext::publicFunctionsSupported, R"(
             Returns whether this context supports the given public functions.
 

@@ -27,21 +27,8 @@ PythonBackedStorage::PythonBackedStorage(py::object handler)
 {
 }
 
-PythonBackedStorage::~PythonBackedStorage()
-{
-  // The callables may be released by a thread that does not hold the GIL only
-  // if the interpreter is still running; take it for the release.
-  if (Py_IsInitialized()) {
-    py::gil_scoped_acquire gil;
-    onBufferWriteClose = py::object();
-    onBufferWriteOpen = py::object();
-    getBufferForRead = py::object();
-  } else {
-    onBufferWriteClose.release();
-    onBufferWriteOpen.release();
-    getBufferForRead.release();
-  }
-}
+// The owners of a storage release it from Python, with the GIL held.
+PythonBackedStorage::~PythonBackedStorage() {}
 
 Buffer PythonBackedStorage::openBufferForRead(const std::string& name)
 {

@@ -105,7 +105,7 @@ TEST_F(PrintUtilsTest, Statistics)
   EXPECT_EQ(out.str(), "v: N=2, mean=-1, meanSquares=5, maxMag=3, minMag=1\n");
   std::ostringstream empty;
   PrintUtils::printDoubleVectorStats(empty, "e", {});
-  EXPECT_EQ(empty.str(), "e: N=0, mean=0, meanSquares=0, maxMag=0, minMag=0\n");
+  EXPECT_EQ(empty.str(), "e: N=0, mean=nan, meanSquares=nan, maxMag=0, minMag=0\n");
 }
 
 TEST_F(PrintUtilsTest, TextBoxLayout)

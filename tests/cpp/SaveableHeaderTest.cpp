@@ -49,6 +49,9 @@ std::string headerWithVersion(uint32_t packed)
   return out.str();
 }
 
+// Read while the library's own static objects may not all be initialised yet.
+const std::string versionSeenAtStartup = currentVersion.toString();
+
 } // namespace
 
 TEST(SaveableHeader, ByteLayout)
@@ -150,4 +153,57 @@ TEST(QuorvaneVersion, PackingAndPrinting)
   std::ostringstream out;
   out << currentVersion;
   EXPECT_EQ(out.str(), "quorvane 1.5.3.0");
+}
+
+TEST(SaveableHeader, NegativeMagicPrintsItsBitPattern)
+{
+  LoadFailure failure = loadHeader(bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 3, 5, 1}));
+  EXPECT_EQ(failure.message, "Input file is corrupt, or not an Quorvane file.");
+  EXPECT_EQ(failure.printed, "Input file is corrupt, or not an Quorvane file.\n"
+                             "First 4 bytes are ffffffff.\n"
+                             "Quorvane files start with 5156524e.\n");
+  // The report leaves std::cerr in decimal.
+  testing::internal::CaptureStderr();
+  std::cerr << 255;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "255");
+}
+
+TEST(SaveableHeader, ChecksRunInFieldOrder)
+{
+  struct Case
+  {
+    std::string stream;
+    std::string message;
+  };
+  std::string magic = bytes({0x4E, 0x52, 0x56, 0x51});
+  std::string version = bytes({0, 3, 5, 1});
+  std::vector<Case> cases = {
+      // A wrong version is reported before a bad class-name length.
+      {magic + bytes({0, 3, 5, 2}) + bytes({101, 0, 0, 0}),
+       "Failed loading object from file: unsupported version."},
+      {magic + version + bytes({0, 0, 0, 0}), "illegal string"},
+      {magic + version + bytes({2, 0, 0, 0, 'a', 'b'}), "illegal string"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(loadHeader(c.stream).message, c.message);
+}
+
+TEST(SaveableHeader, ConstructedFieldsAndLength)
+{
+  SaveableHeader header("EncryptedData", -3);
+  EXPECT_EQ(header.magic, 1364611662);
+  EXPECT_EQ(header.version, 17105664);
+  EXPECT_EQ(header.maxClassNameLength, 100);
+  std::ostringstream out;
+  header.save(out);
+  EXPECT_EQ(out.str().size(), 17u + 13u);
+  EXPECT_EQ(out.str().substr(out.str().size() - 4), bytes({0xFD, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(QuorvaneVersion, ReadyDuringStaticInitialisation)
+{
+  EXPECT_EQ(versionSeenAtStartup, "1.5.3.0");
+  EXPECT_EQ(QuorvaneVersion(0xFF000102u).toString(), "255.0.1.2");
+  EXPECT_FALSE(QuorvaneVersion(1, 5, 3, 1) == currentVersion);
+  EXPECT_EQ(currentVersion.toString(VERBOSITY_NONE), "quorvane 1.5.3.0");
 }

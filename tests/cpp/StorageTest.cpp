@@ -242,13 +242,13 @@ protected:
     boost::system::error_code ec;
     fs::remove_all(root, ec);
   }
-  std::vector<std::string> bufferFiles() const
+  static std::vector<std::string> withoutMarker(std::vector<std::string> names)
   {
-    std::vector<std::string> names = entries(dir);
     names.erase(std::remove(names.begin(), names.end(), FileStorage::MARKER_FILE_NAME),
                 names.end());
     return names;
   }
+  std::vector<std::string> bufferFiles() const { return withoutMarker(entries(dir)); }
   fs::path root;
   std::string dir;
 };
@@ -553,7 +553,7 @@ TEST_F(StorageFiles, LayoutIsOneFilePerBuffer)
   auto storage = std::make_shared<FileStorage>(dir, true);
   EXPECT_EQ(storage->getPath(), dir);
   EXPECT_TRUE(bufferFiles().empty());
-  EXPECT_TRUE(fs::is_regular_file(fs::path(dir) / FileStorage::MARKER_FILE_NAME));
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir));
 
   Note note;
   note.text = "on disk";
@@ -581,10 +581,8 @@ TEST_F(StorageFiles, LayoutIsOneFilePerBuffer)
   EXPECT_EQ(errorOf([&] { p.flushToStorage(); }),
             "FileStorage at path " + attachedDir + "/metadata trying to write to file metadata "
             "but file already exists.");
-  std::vector<std::string> expected = {FileStorage::MARKER_FILE_NAME, "header", "metadata",
-                                       "part-0", "part-1"};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(entries(attachedDir), expected);
+  EXPECT_EQ(withoutMarker(entries(attachedDir)),
+            (std::vector<std::string>{"header", "metadata", "part-0", "part-1"}));
   EXPECT_EQ(readFile(fs::path(attachedDir) / "metadata"), int32Bytes(2));
 
   // A storage opened without create sees the files; its objects read them.
@@ -630,13 +628,17 @@ TEST_F(StorageFiles, CreateCleansOnlyFileStorages)
   std::string link = (root / "link").string();
   fs::create_directory_symlink(dir, link);
   EXPECT_THROW(FileStorage(link, true), std::invalid_argument);
-  EXPECT_TRUE(fs::exists(fs::path(dir) / FileStorage::MARKER_FILE_NAME));
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir));
+  EXPECT_FALSE(FileStorage::isFileStorageDirectory(link));
 
   // An empty directory becomes a storage.
   std::string emptyDir = (root / "empty").string();
   fs::create_directory(emptyDir);
   FileStorage fromEmpty(emptyDir, true);
-  EXPECT_EQ(entries(emptyDir), std::vector<std::string>{FileStorage::MARKER_FILE_NAME});
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(emptyDir));
+  EXPECT_TRUE(withoutMarker(entries(emptyDir)).empty());
+  EXPECT_FALSE(FileStorage::isFileStorageDirectory(plainDir));
+  EXPECT_FALSE(FileStorage::isFileStorageDirectory(file));
 }
 
 TEST_F(StorageFiles, OpenWithoutCreate)

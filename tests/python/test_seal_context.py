@@ -12,8 +12,8 @@ def small_requirement(slots=1024, depth=2, frac=30, integer=10):
     req = qv.HeConfigRequirement.insecure(slots, depth, frac, integer)
     pf = req.public_functions
     pf.relinearize = False
-    pf.rotate = qv.NO_ROTATIONS
-    pf.conjugate = qv.FALSE
+    pf.rotate = qv.RotationSetType.NO_ROTATIONS
+    pf.conjugate = qv.ConjugationSupport.FALSE
     req.public_functions = pf
     return req
 
@@ -125,7 +125,10 @@ END = "\n" + " " * 11
 def test_docstrings(name, lines):
     expected = "\n" + "\n".join(INDENT + line if line else "" for line in lines) + END
     doc = getattr(qv.SealCkksContext, name).__doc__
-    assert doc.endswith(expected)
+    # The binding framework puts the signature and a blank line before the
+    # docstring and a line end after it.
+    assert doc.split(") -> ", 1)[1].split("\n\n", 1)[1] == expected + "\n"
+
 
 
 def test_signatures():
@@ -137,3 +140,34 @@ def test_signatures():
     assert "-> bool" in qv.SealCkksContext.get_use_accurate_scaling.__doc__
     assert "(self: _pyquorvanelite_cppwrappers.SealCkksContext, chain_index: int) -> float" \
            in qv.SealCkksContext.get_accurate_scale.__doc__
+
+
+def test_queries_through_the_he_context_class():
+    he = qv.SealCkksContext()
+    he.init(small_requirement())
+    assert he.slot_count() == 1024
+    assert he.get_top_chain_index() == 2
+    assert he.get_security_level() == 0
+    assert he.has_secret_key()
+    assert he.get_library_name() == "SEAL" and he.get_scheme_name() == "CKKS"
+    assert he.get_signature() == "context_SEAL_KEY_DEG2048_MID30_EXT10_D2_INSEC"
+    assert he.get_default_scale() == he.get_accurate_scale(2)
+    assert len(he.get_modulus_chain()) == 3
+
+
+def test_clones_are_seal_contexts():
+    he = qv.SealCkksContext()
+    he.init(small_requirement())
+    copy = he.clone()
+    assert type(copy) is qv.SealCkksContext
+    assert copy.get_use_accurate_scaling() is True
+    assert copy.get_signature() == ""
+    copy.init(small_requirement(depth=1))
+    assert copy.get_top_chain_index() == 1
+
+
+def test_registry_contexts_reach_python_as_seal_contexts():
+    assert qv.HeContext.is_registered_context("SEAL_CKKS")
+    he = qv.HeContext.create("SEAL_CKKS", small_requirement(depth=1))
+    assert type(he) is qv.SealCkksContext
+    assert he.get_accurate_scale(1) == he.get_default_scale()

@@ -187,13 +187,13 @@ def test_storage_keeps_only_the_methods_of_the_handler(he, enc):
 
 def empty_seal_tile():
     """A tile whose save fails after the header is written, or None."""
-    if not hasattr(qv, "SealCkksContext"):
+    if not qv.HeContext.is_registered_context("SEAL_CKKS"):
         return None
     req = qv.HeConfigRequirement.insecure(1024, 1, 30, 10)
     pf = req.public_functions
     pf.relinearize = False
-    pf.rotate = qv.NO_ROTATIONS
-    pf.conjugate = qv.FALSE
+    pf.rotate = qv.RotationSetType.NO_ROTATIONS
+    pf.conjugate = qv.ConjugationSupport.FALSE
     req.public_functions = pf
     seal = qv.HeContext.create("SEAL_CKKS", req)
     return seal, qv.CTile(seal)
@@ -202,7 +202,7 @@ def empty_seal_tile():
 def test_failed_save_leaves_previous_contents_intact(enc):
     made = empty_seal_tile()
     if made is None:
-        pytest.skip("the SEAL context is not bound in this build")
+        pytest.skip("the SEAL context is not registered in this build")
     seal, empty = made
     handler = RecordingHandler()
     storage = qv.PythonBackedStorage(handler)
@@ -267,7 +267,7 @@ def test_file_storage_create_flag_cleans_a_storage(enc, tmp_path):
 def test_failed_file_save_leaves_no_file(enc, tmp_path):
     made = empty_seal_tile()
     if made is None:
-        pytest.skip("the SEAL context is not bound in this build")
+        pytest.skip("the SEAL context is not registered in this build")
     seal, empty = made
     root = str(tmp_path / "store")
     storage = qv.FileStorage(root, True)

@@ -497,3 +497,44 @@ def test_tiles_and_encoders_keep_their_context_alive():
     """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["1.0", "True", "8", "3", "4", "4"]
+
+
+@pytest.mark.parametrize("cls,member,args", [
+    (qv.CTile, "negate", ()), (qv.CTile, "square", ()), (qv.CTile, "is_empty", ()),
+    (qv.CTile, "get_current_device", ()), (qv.CTile, "rotate", (1,)),
+    (qv.PTile, "is_all_zeroes", ()), (qv.PTile, "get_current_device", ()),
+    (qv.Tile, "get_chain_index", ()), (qv.Tile, "slot_count", ()), (qv.Tile, "get_scale", ()),
+    (qv.Encoder, "restore_default_scale", ()), (qv.Encoder, "get_default_device", ()),
+    (qv.Storage, "save", (None, "x"))])
+def test_members_called_through_the_class_refuse_none_as_self(cls, member, args):
+    with pytest.raises(TypeError):
+        getattr(cls, member)(None, *args)
+
+
+def test_signatures_name_the_bound_classes():
+    assert qv.CTile.to_device.__doc__.startswith(
+        "to_device(self: _pyquorvanelite_cppwrappers.CTile, "
+        "device: _pyquorvanelite_cppwrappers.DeviceType) -> None")
+    assert qv.CTile.get_multiply.__doc__.startswith(
+        "get_multiply(self: _pyquorvanelite_cppwrappers.CTile, "
+        "other: _pyquorvanelite_cppwrappers.CTile) -> _pyquorvanelite_cppwrappers.CTile")
+    assert qv.CTile.inner_sum.__doc__.startswith(
+        "inner_sum(self: _pyquorvanelite_cppwrappers.CTile, rot1: int, rot2: int, "
+        "reverse: bool = False) -> None")
+    assert qv.PTile.__init__.__doc__.count("_pyquorvanelite_cppwrappers.HeContext") == 1
+    assert qv.Tile.set_chain_index.__doc__.startswith(
+        "set_chain_index(self: _pyquorvanelite_cppwrappers.Tile, chain_index: int) -> None")
+
+
+def test_demo_prints_results_that_match_numpy():
+    demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.py")
+    result = subprocess.run([sys.executable, demo], capture_output=True, text=True, timeout=60,
+                            cwd=os.path.dirname(demo))
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == "quorvane version " + qv.VERSION
+    table = lines[lines.index(next(l for l in lines if l.startswith("computation"))) + 1:]
+    errors = [float(l.split()[-1]) for l in table[:6]]
+    assert len(errors) == 6 and max(errors) < 1e-12
+    assert "loaded back equal: True" in result.stdout
+    assert "multiply       :    2" in result.stdout

@@ -1,5 +1,7 @@
 #include "hebase/utils/BinIoUtils.h"
 
+#include <algorithm>
+#include <ios>
 #include <stdexcept>
 
 namespace quorvane {
@@ -32,8 +34,14 @@ void BinIoUtils::readBytes(std::istream& in, char* data, size_t size, const char
 {
   if (size == 0)
     return;
-  in.read(data, static_cast<std::streamsize>(size));
-  if (!in || static_cast<size_t>(in.gcount()) != size)
+  bool complete = false;
+  try {
+    in.read(data, static_cast<std::streamsize>(size));
+    complete = in && static_cast<size_t>(in.gcount()) == size;
+  } catch (const std::ios_base::failure&) {
+    // Streams with exceptions enabled report the same failure, with a vaguer message.
+  }
+  if (!complete)
     throw std::runtime_error(std::string("Input stream ended or failed while reading ") + what +
                              ": the data is truncated or corrupt.");
 }
@@ -151,8 +159,17 @@ std::string BinIoUtils::readString(std::istream& in, int64_t maxLength)
         std::to_string(maxLength));
   if (length < 1)
     throw std::runtime_error("illegal string");
-  std::string value(static_cast<size_t>(length), '\0');
-  readBytes(in, &value[0], value.size(), "a string");
+  // Grow the string as its bytes arrive, so that a corrupt length on a short
+  // stream fails without allocating the whole claimed size.
+  constexpr size_t CHUNK = size_t(1) << 20;
+  std::string value;
+  size_t total = static_cast<size_t>(length);
+  while (value.size() < total) {
+    size_t done = value.size();
+    size_t step = std::min(CHUNK, total - done);
+    value.resize(done + step);
+    readBytes(in, &value[done], step, "a string");
+  }
   if (value.back() != '\0')
     throw std::runtime_error("illegal string");
   value.pop_back();

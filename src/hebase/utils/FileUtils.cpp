@@ -37,9 +37,22 @@ bool pathExists(const std::string& path)
   return fs::symlink_status(fs::path(path)).type() != fs::file_not_found;
 }
 
+namespace {
+
+// A directory opens as a stream on some systems but is no file to read or write.
+bool isDirectory(const std::string& path)
+{
+  boost::system::error_code ec;
+  return fs::is_directory(fs::path(path), ec);
+}
+
+} // namespace
+
 std::ifstream openFileForRead(const std::string& path, std::ios::openmode mode,
                               std::ios::iostate exceptionMask)
 {
+  if (isDirectory(path))
+    throw std::runtime_error("Failed to open file " + path);
   std::ifstream in(path, mode | std::ios::in);
   if (in.fail() || in.bad())
     throw std::runtime_error("Failed to open file " + path);
@@ -50,6 +63,8 @@ std::ifstream openFileForRead(const std::string& path, std::ios::openmode mode,
 std::ofstream openFileForWrite(const std::string& path, std::ios::openmode mode,
                                std::ios::iostate exceptionMask)
 {
+  if (isDirectory(path))
+    throw std::runtime_error("Failed to open file " + path);
   std::ofstream out(path, mode | std::ios::out);
   if (out.fail() || out.bad())
     throw std::runtime_error("Failed to open file " + path);

@@ -108,10 +108,11 @@ std::ostream& PrintUtils::printDoubleVectorStats(std::ostream& out, const std::s
     sum += values[i];
     sumSquares += values[i] * values[i];
   }
-  // An empty vector has no mean; print 0 rather than dividing by zero.
+  // An empty vector has no mean: 0 / 0 is shown as an unsigned "nan".
   double n = static_cast<double>(values.size());
-  double mean = values.empty() ? 0.0 : sum / n;
-  double meanSquares = values.empty() ? 0.0 : sumSquares / n;
+  const double noValue = std::numeric_limits<double>::quiet_NaN();
+  double mean = values.empty() ? noValue : sum / n;
+  double meanSquares = values.empty() ? noValue : sumSquares / n;
   out << title << ": " << "N=" << values.size() << ", mean=" << mean
       << ", meanSquares=" << meanSquares << ", maxMag=" << maxMag << ", minMag=" << minMag
       << std::endl;

@@ -16,10 +16,21 @@ struct QuorvaneVersion : public Printable
   uint8_t patch;
   uint8_t build;
 
-  /// Each number is stored as its low byte.
-  QuorvaneVersion(int major, int minor, int patch, int build);
+  /// Each number is stored as its low byte. Constant, so that currentVersion is
+  /// ready before any other static initialiser reads it.
+  constexpr QuorvaneVersion(int major, int minor, int patch, int build)
+      : major(static_cast<uint8_t>(major)), minor(static_cast<uint8_t>(minor)),
+        patch(static_cast<uint8_t>(patch)), build(static_cast<uint8_t>(build))
+  {
+  }
   /// From the packed form major << 24 | minor << 16 | patch << 8 | build.
-  explicit QuorvaneVersion(uint32_t packed);
+  constexpr explicit QuorvaneVersion(uint32_t packed)
+      : major(static_cast<uint8_t>(packed >> 24)),
+        minor(static_cast<uint8_t>((packed >> 16) & 0xFF)),
+        patch(static_cast<uint8_t>((packed >> 8) & 0xFF)),
+        build(static_cast<uint8_t>(packed & 0xFF))
+  {
+  }
 
   bool operator==(const QuorvaneVersion& other) const;
   bool operator!=(const QuorvaneVersion& other) const { return !(*this == other); }
@@ -28,6 +39,8 @@ struct QuorvaneVersion : public Printable
   uint32_t pack() const;
   /// "major.minor.patch.build".
   std::string toString() const;
+  /// The print text at a verbosity ("quorvane " and the dotted version).
+  using Printable::toString;
 
   /// Writes "quorvane " and the dotted version.
   void debugPrint(const std::string& title = "", Verbosity verbosity = VERBOSITY_REGULAR,
