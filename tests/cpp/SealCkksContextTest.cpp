@@ -15,7 +15,10 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/MultiPartyConfig.h"
+#include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "hebase/seal/SealCkksEncoder.h"
+#include "hebase/seal/SealCkksPlaintext.h"
 #include "hebase/seal/SealCkksParams.h"
 #include "hebase/seal/SealMeasures.h"
 #include "hebase/utils/Assert.h"
@@ -443,6 +446,36 @@ TEST(SealCkksContext, BootstrappableRequirementsAreRefused)
   EXPECT_FALSE(he.isInitialized());
   expectThrowWithMessage<std::runtime_error>([&] { HeContext::create("SEAL_CKKS", req); },
                                              "Given configuration requirement is not feasible");
+}
+
+TEST(SealCkksContext, BootstrappingAnswersOnlyAssert)
+{
+  SealCkksContext he;
+  HeConfigRequirement bootstrappable = lightReq();
+  bootstrappable.bootstrappable = true;
+  expectAssertFailure([&] { he.getBootstrapChainIndexes(bootstrappable); },
+                      "isConfigRequirementFeasible(req)");
+  expectAssertFailure([&] { he.getBootstrapChainIndexes(lightReq()); }, "req.bootstrappable");
+  expectThrowWithMessage<std::runtime_error>([&] { he.getMinChainIndexForBootstrapping(); },
+                                             "HE context has not been initialized yet");
+  he.init(lightReq());
+  expectAssertFailure([&] { he.getMinChainIndexForBootstrapping(); }, "getBootstrappable()");
+  expectAssertFailure([&] { he.getChainIndexAfterBootstrapping(); }, "getBootstrappable()");
+  expectThrowWithMessage<std::runtime_error>([&] { he.getBootstrapChainIndexes(bootstrappable); },
+                                             "HE context has already been initialized");
+}
+
+TEST(SealCkksContext, FactoriesMakeSealObjectsOfThisContext)
+{
+  SealCkksContext he;
+  he.init(lightReq());
+  std::shared_ptr<AbstractCiphertext> c = he.createAbstractCiphertext();
+  std::shared_ptr<AbstractPlaintext> p = he.createAbstractPlaintext();
+  std::shared_ptr<AbstractEncoder> e = he.getEncoder();
+  EXPECT_NE(std::dynamic_pointer_cast<SealCkksCiphertext>(c), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<SealCkksPlaintext>(p), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<SealCkksEncoder>(e), nullptr);
+  EXPECT_NE(he.getEncoder(), e);
 }
 
 // ---------------------------------------------------------------------------

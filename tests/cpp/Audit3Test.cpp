@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "hebase/Buffer.h"
+#include "hebase/FileStorage.h"
+#include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/FileUtils.h"
+#include "hebase/utils/Saveable.h"
+
+using namespace quorvane;
+namespace fs = boost::filesystem;
+
+namespace {
+
+// Keeps its batches in buffers "batch-<i>" while attached; metadata is the batch count.
+class Batches : public Saveable
+{
+public:
+  int32_t count = 0;
+
+  int32_t getContextId() const override { return 3; }
+  std::string getClassName() const override { return "QvAuditBatches"; }
+  bool allowsStorage() const override { return true; }
+  void saveMetadata(std::ostream& out) const override { BinIoUtils::writeInt32(out, count); }
+  void loadMetadata(std::istream& in) override
+  {
+    count = BinIoUtils::readInt32Checked(in, 0, BinIoUtils::MAX_ELEMENT_COUNT);
+  }
+  void saveImpl(std::ostream&) const override {}
+  void loadImpl(std::istream&) override {}
+
+  void addBatch(const std::string& content)
+  {
+    markPopulated();
+    Buffer b = getOutputStorage().openBufferForWrite("batch-" + std::to_string(count));
+    b.out() << content;
+    b.close();
+    ++count;
+  }
+};
+
+class Text : public Saveable
+{
+public:
+  std::string text = "text";
+  int32_t getContextId() const override { return 3; }
+  std::string getClassName() const override { return "QvAuditText"; }
+  void saveImpl(std::ostream& out) const override { BinIoUtils::writeString(out, text); }
+  void loadImpl(std::istream& in) override { text = BinIoUtils::readString(in, 100); }
+};
+
+std::vector<std::string> listing(const fs::path& dir)
+{
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(dir); it != fs::directory_iterator(); ++it)
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string readFile(const fs::path& path)
+{
+  std::ifstream in(path.string(), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string messageOf(const std::function<void()>& f)
+{
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+class Audit3Files : public testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    root = fs::temp_directory_path() / fs::unique_path("qv-audit3-%%%%-%%%%");
+    fs::create_directories(root);
+  }
+  void TearDown() override
+  {
+    boost::system::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  // Where the file system keeps no extended attributes, a storage directory
+  // holds a marker file besides its buffers.
+  bool markedByAttribute(const fs::path& dir) const
+  {
+    return FileStorage::isFileStorageDirectory(dir.string()) &&
+           !fs::exists(dir / FileStorage::MARKER_FILE_NAME);
+  }
+  fs::path root;
+};
+
+} // namespace
+
+TEST_F(Audit3Files, StorageDirectoryHoldsExactlyItsBufferFiles)
+{
+  fs::path dir = root / "store";
+  FileStorage storage(dir.string(), true);
+  if (!markedByAttribute(dir))
+    GTEST_SKIP() << "the file system keeps no extended attributes";
+  EXPECT_TRUE(listing(dir).empty());
+
+  Text t;
+  storage.save(t, "obj");
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"obj"});
+  std::ostringstream expected;
+  t.save(expected);
+  EXPECT_EQ(readFile(dir / "obj"), expected.str());
+
+  // Created again with the flag: every file is gone.
+  FileStorage again(dir.string(), true);
+  EXPECT_TRUE(listing(dir).empty());
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
+}
+
+TEST_F(Audit3Files, AttachedObjectLayout)
+{
+  fs::path dir = root / "attached";
+  auto storage = std::make_shared<FileStorage>(dir.string(), true);
+  if (!markedByAttribute(dir))
+    GTEST_SKIP() << "the file system keeps no extended attributes";
+  Batches b;
+  b.attachOutputStorage(storage);
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"header"});
+  b.addBatch("first");
+  b.addBatch("second");
+  b.flushToStorage();
+  EXPECT_EQ(listing(dir),
+            (std::vector<std::string>{"batch-0", "batch-1", "header", "metadata"}));
+  EXPECT_EQ(readFile(dir / "batch-1"), "second");
+  EXPECT_EQ(readFile(dir / "metadata"), std::string("\x02\x00\x00\x00", 4));
+  // header: magic, version, class name, context id.
+  EXPECT_EQ(readFile(dir / "header").size(), 17u + std::string("QvAuditBatches").size());
+
+  Batches in;
+  in.attachInputStorage(std::make_shared<FileStorage>(dir.string(), false));
+  EXPECT_EQ(in.count, 2);
+  EXPECT_FALSE(in.isPopulated());
+}
+
+TEST_F(Audit3Files, StorageMarkedByAnEarlierMarkerFileIsStillCleaned)
+{
+  fs::path dir = root / "legacy";
+  fs::create_directory(dir);
+  std::ofstream((dir / FileStorage::MARKER_FILE_NAME).string()) << "Quorvane FileStorage\n";
+  std::ofstream((dir / "old").string()) << "x";
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
+  FileStorage storage(dir.string(), true);
+  EXPECT_FALSE(fs::exists(dir / "old"));
+  EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
+}
+
+TEST_F(Audit3Files, DirectoriesAreNoFilesToOpen)
+{
+  const std::string dir = root.string();
+  const std::string expected = "Failed to open file " + dir;
+  EXPECT_EQ(messageOf([&] {
+              FileUtils::openFileForRead(dir, std::ios::binary,
+                                         std::ios::failbit | std::ios::badbit);
+            }),
+            expected);
+  EXPECT_EQ(messageOf([&] {
+              FileUtils::openFileForWrite(dir, std::ios::binary,
+                                          std::ios::failbit | std::ios::badbit);
+            }),
+            expected);
+  Text t;
+  EXPECT_EQ(messageOf([&] { t.loadFromFile(dir); }), expected);
+  EXPECT_EQ(messageOf([&] { t.saveToFile(dir); }), expected);
+  EXPECT_THROW(t.loadFromFile(dir), std::runtime_error);
+  EXPECT_TRUE(fs::is_directory(root));
+}
