@@ -15,6 +15,18 @@ log() { echo "[setup] $*"; }
 # --- Debian packages -------------------------------------------------------
 APT_PKGS=(build-essential cmake ccache libboost-dev libboost-filesystem-dev
           libboost-system-dev zlib1g-dev libzstd-dev libgtest-dev googletest)
+# Debian's own Python 3.11 needs its headers, pip and venv from Debian too;
+# an interpreter installed another way brings them itself.
+if command -v "$PYTHON" >/dev/null 2>&1; then
+  "$PYTHON" - <<'PY' || APT_PKGS+=(python3-dev)
+import os, sys, sysconfig
+sys.exit(0 if os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")) else 1)
+PY
+  "$PYTHON" -m pip --version >/dev/null 2>&1 || APT_PKGS+=(python3-pip)
+  "$PYTHON" -c "import ensurepip, venv" >/dev/null 2>&1 || APT_PKGS+=(python3-venv)
+else
+  APT_PKGS+=(python3 python3-dev python3-pip python3-venv)
+fi
 missing=()
 for p in "${APT_PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -26,7 +38,17 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
 fi
 
+"$PYTHON" - <<'PY' || { echo "[setup] $PYTHON is not Python 3.11; set PYTHON=python3.11" >&2; exit 1; }
+import sys
+sys.exit(0 if sys.version_info[:2] == (3, 11) else 1)
+PY
+
 # --- PyPI packages ---------------------------------------------------------
+# Debian marks its Python as externally managed; the module is meant to be
+# installed into that interpreter, as the README says.
+if "$PYTHON" -c 'import os, sysconfig; raise SystemExit(not os.path.exists(os.path.join(sysconfig.get_path("stdlib"), "EXTERNALLY-MANAGED")))'; then
+  export PIP_BREAK_SYSTEM_PACKAGES=1
+fi
 "$PYTHON" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements.txt"
 
 # --- Microsoft SEAL 3.7.1 --------------------------------------------------

@@ -62,10 +62,12 @@ void HeContext::debugPrint(const std::string& title, Verbosity verbosity, std::o
 void HeContext::init(const HeConfigRequirement& req)
 {
   assertNotInitialized();
+  // Refused here, before anything changes, rather than at the first
+  // multiplication; the condition is the one initBootstrap asserts.
   if (req.automaticBootstrapping && !req.bootstrappable)
-    throw std::invalid_argument(
-        "Automatic bootstrapping requires a bootstrappable requirement: "
-        "automaticBootstrapping is set while bootstrappable is not");
+    throwAssertError("!getAutomaticBootstrapping()", __FILE__, __LINE__, __func__,
+                     "Automatic bootstrapping requires a bootstrappable requirement: "
+                     "automaticBootstrapping is set while bootstrappable is not");
   requirement = getActualConfigRequirement(req);
   requirement.publicFunctions.validate();
   if (!publicFunctionsSupported(requirement.publicFunctions))

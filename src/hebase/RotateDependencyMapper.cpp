@@ -11,12 +11,13 @@ namespace quorvane {
 void RotateDependencyMapper::init(int slots, const std::vector<int>& keySteps)
 {
   numSlots = slots;
-  if (slots <= 0)
-    throw std::invalid_argument("Slot count must be positive. Recieved: " +
-                                std::to_string(slots));
+  // A refused slot count leaves no map behind that could be used with it.
   initialized = false;
   lastStep.clear();
   depth.clear();
+  if (slots <= 0)
+    throw std::invalid_argument("Slot count must be positive. Recieved: " +
+                                std::to_string(slots));
   lastStep[0] = 0;
   depth[0] = 0;
   std::deque<int> queue{0};

@@ -8,6 +8,7 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/mockup/TrackingContext.h"
 #include "python/Bindings.h"
+#include "python/SelfReference.h"
 
 namespace py = pybind11;
 
@@ -24,7 +25,8 @@ void initTrackingContextBindings(py::module_& m)
             return out.str();
           },
           "Returns an overview of current statistics, and clears stats.")
-      .def("start_operation_count_track", &TrackingContext::startOperationCountTrack,
+      .def("start_operation_count_track",
+           bySelfRef<TrackingContext>(&TrackingContext::startOperationCountTrack),
            "Start the CPU time tracking from 0");
 }
 

@@ -13,6 +13,7 @@
 #include "hebase/HeTraits.h"
 #include "hebase/PublicFunctions.h"
 #include "python/Bindings.h"
+#include "python/SelfReference.h"
 
 namespace py = pybind11;
 
@@ -82,12 +83,12 @@ void initHeContextBindings(py::module_& m)
             :raise ValueError: If no matching context is found.
             )",
           py::arg("prioritized_context_names"))
-      .def("clone", &HeContext::clone, R"(
+      .def("clone", bySelfRef<HeContext>(&HeContext::clone), R"(
             Returns an uninitialized context of the same type.
 
             :rtype: HeContext
             )")
-      .def("init_for_generic_packing", &HeContext::initForGenericPacking, R"(
+      .def("init_for_generic_packing", bySelfRef<HeContext>(&HeContext::initForGenericPacking), R"(
             Initializes the context with a configuration suitable for generic packing.
 
             :param light: Asks for a lighter context with a smaller multiplication depth.
@@ -95,28 +96,28 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If no such configuration is feasible for this context.
             )",
            py::arg("light") = false)
-      .def("has_secret_key", &HeContext::hasSecretKey, R"(
+      .def("has_secret_key", bySelfRef<HeContext>(&HeContext::hasSecretKey), R"(
             Returns whether this context holds a secret key. Without one,
             decryption and operations relying on it throw.
 
             :rtype: bool
             )")
-      .def("slot_count", &HeContext::slotCount, R"(
+      .def("slot_count", bySelfRef<HeContext>(&HeContext::slotCount), R"(
             Returns the number of slots in each CTile or PTile of this context.
 
             :rtype: int
             )")
-      .def("get_context_id", &HeContext::getContextId, R"(
+      .def("get_context_id", bySelfRef<HeContext>(&HeContext::getContextId), R"(
             Returns the id of this context, identifying its key set.
 
             :rtype: int
             )")
-      .def("get_top_chain_index", &HeContext::getTopChainIndex, R"(
+      .def("get_top_chain_index", bySelfRef<HeContext>(&HeContext::getTopChainIndex), R"(
             Returns the highest available chain index, where the scheme has one.
 
             :rtype: int
             )")
-      .def("get_security_level", &HeContext::getSecurityLevel, R"(
+      .def("get_security_level", bySelfRef<HeContext>(&HeContext::getSecurityLevel), R"(
             Returns the security level supplied by this context.
 
             :rtype: int
@@ -185,36 +186,38 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If the context already has a secret key.
             )",
           py::arg("file_name"), py::arg("seed_only") = false)
-      .def("get_default_device", &HeContext::getDefaultDevice, R"(
+      .def("get_default_device", bySelfRef<HeContext>(&HeContext::getDefaultDevice), R"(
             Returns the device of new ciphertexts and plaintexts.
 
             :rtype: DeviceType
             )")
-      .def("set_default_device", &HeContext::setDefaultDevice, R"(
+      .def("set_default_device", bySelfRef<HeContext>(&HeContext::setDefaultDevice), R"(
             Sets the device of new ciphertexts and plaintexts.
 
             :param device: The device.
             :type device: DeviceType
             )",
            py::arg("device"))
-      .def("get_default_scale", &HeContext::getDefaultScale, R"(
+      .def("get_default_scale", bySelfRef<HeContext>(&HeContext::getDefaultScale), R"(
             Returns the default scale used in encoding, where applicable.
 
             :rtype: float
             )")
-      .def("set_default_scale", &HeContext::setDefaultScale, R"(
+      .def("set_default_scale", bySelfRef<HeContext>(&HeContext::setDefaultScale), R"(
             Sets the default scale used in encoding, where applicable.
 
             :param v: The scale.
             :type v: float
             )",
            py::arg("v"))
-      .def("get_automatic_bootstrapping", &HeContext::getAutomaticBootstrapping, R"(
+      .def("get_automatic_bootstrapping",
+           bySelfRef<HeContext>(&HeContext::getAutomaticBootstrapping), R"(
             Returns the value of the automatic-bootstrapping flag.
 
             :rtype: bool
             )")
-      .def("set_automatic_bootstrapping", &HeContext::setAutomaticBootstrapping, R"(
+      .def("set_automatic_bootstrapping",
+           bySelfRef<HeContext>(&HeContext::setAutomaticBootstrapping), R"(
             When true, ciphertexts of this context are bootstrapped automatically
             when needed.
 
@@ -223,7 +226,7 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If true and the context is not bootstrappable.
             )",
            py::arg("v"))
-      .def("get_signature", &HeContext::getSignature, R"(
+      .def("get_signature", bySelfRef<HeContext>(&HeContext::getSignature), R"(
             Returns a text that distinguishes this context enough to load
             stored contexts by it.
 
@@ -263,12 +266,12 @@ void initHeContextBindings(py::module_& m)
                                   seed_only is set and seeds are not supported.
             )",
           py::arg("buf"), py::arg("seed_only") = false)
-      .def("get_library_name", &HeContext::getLibraryName, R"(
+      .def("get_library_name", bySelfRef<HeContext>(&HeContext::getLibraryName), R"(
             Returns the name of the underlying library.
 
             :rtype: str
             )")
-      .def("get_scheme_name", &HeContext::getSchemeName, R"(
+      .def("get_scheme_name", bySelfRef<HeContext>(&HeContext::getSchemeName), R"(
             Returns the name of the underlying scheme.
 
             :rtype: str
@@ -357,7 +360,8 @@ void initHeContextBindings(py::module_& m)
             :type buf: bytes
             )",
           py::arg("buf"))
-      .def("public_functions_supported", &HeContext::publicFunctionsSupported, R"(
+      .def("public_functions_supported",
+           bySelfRef<HeContext>(&HeContext::publicFunctionsSupported), R"(
             Returns whether this context supports the given public functions.
 
             :param public_functions: The public functions.

@@ -50,7 +50,8 @@ std::shared_ptr<DoubleTensor> NumpyUtils::toSharedDoubleTensor(const NumpyArray<
 
 py::array_t<double> NumpyUtils::fromDoubleVector(const std::vector<double>& v)
 {
-  return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
+  return py::array_t<double>({static_cast<py::ssize_t>(v.size())},
+                             {static_cast<py::ssize_t>(sizeof(double))}, v.data());
 }
 
 py::array_t<double> NumpyUtils::fromDoubleTensor(const DoubleTensor& t)
@@ -63,7 +64,12 @@ py::array_t<double> NumpyUtils::fromDoubleTensor(const DoubleTensor& t)
   // zero-dimensional array.
   if (shape.empty())
     shape.push_back(0);
-  return py::array_t<double>(shape, vals.data());
+  // C-order strides, given explicitly so that they do not depend on the
+  // element size that the binding layer reads back from numpy.
+  std::vector<py::ssize_t> strides(shape.size(), static_cast<py::ssize_t>(sizeof(double)));
+  for (size_t d = shape.size(); d-- > 1;)
+    strides[d - 1] = strides[d] * shape[d];
+  return py::array_t<double>(shape, strides, vals.data());
 }
 
 } // namespace quorvane

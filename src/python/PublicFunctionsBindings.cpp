@@ -168,7 +168,9 @@ void initPublicFunctionsBindings(py::module_& m)
       .def(
           "get_rotation_steps",
           [](const PublicFunctions& pf) {
-            py::array_t<int32_t> result(static_cast<py::ssize_t>(pf.rotationSteps.size()));
+            // Explicit strides: the element size is not read back from numpy.
+            py::array_t<int32_t> result({static_cast<py::ssize_t>(pf.rotationSteps.size())},
+                                        {static_cast<py::ssize_t>(sizeof(int32_t))});
             int32_t* data = result.mutable_data();
             for (size_t i = 0; i < pf.rotationSteps.size(); ++i)
               data[i] = pf.rotationSteps[i];

@@ -188,3 +188,60 @@ TEST(BinIoUtils, FailedWriteThrows)
   EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::writeInt32(out, 1); }),
             "Output stream failed while writing.");
 }
+
+TEST(BinIoUtils, StreamsWithExceptionsGetTheSameClearMessage)
+{
+  std::istringstream in(bytes({7, 0, 0, 0, 'a'}));
+  in.exceptions(std::ios::failbit | std::ios::badbit);
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in); }),
+            "Input stream ended or failed while reading a string: the data is truncated or "
+            "corrupt.");
+}
+
+TEST(BinIoUtils, HugeStoredLengthOnShortStreamFails)
+{
+  // A corrupt length near 2 GiB on a short stream: reported as truncated.
+  std::istringstream in(bytes({0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b', 0}));
+  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in); }),
+            "Input stream ended or failed while reading a string: the data is truncated or "
+            "corrupt.");
+}
+
+TEST(BinIoUtils, LongStringsCrossReadChunks)
+{
+  std::string text(3 * 1024 * 1024 + 17, 'q');
+  text[1024 * 1024] = 'X';
+  std::ostringstream out;
+  BinIoUtils::writeString(out, text);
+  EXPECT_EQ(out.str().size(), text.size() + 5);
+  std::istringstream in(out.str());
+  EXPECT_EQ(BinIoUtils::readString(in), text);
+}
+
+TEST(BinIoUtils, FailedChecksLeaveStreamAfterTheValue)
+{
+  std::istringstream in(bytes({9, 0, 0, 0, 0xAA, 0xBB}));
+  EXPECT_THROW(BinIoUtils::readInt32Checked(in, 0, 8), std::runtime_error);
+  EXPECT_EQ(in.tellg(), 4);
+  std::istringstream str(bytes({101, 0, 0, 0, 'x'}));
+  EXPECT_THROW(BinIoUtils::readString(str, 100), std::runtime_error);
+  EXPECT_EQ(str.tellg(), 4);
+  std::istringstream size(bytes({1, 0, 0, 0, 0, 0, 0, 1, 5}));
+  EXPECT_THROW(BinIoUtils::readSizeTChecked(size, 100000), std::runtime_error);
+  EXPECT_EQ(size.tellg(), 8);
+}
+
+TEST(BinIoUtils, CheckedReadsAcceptTheirLimits)
+{
+  std::ostringstream out;
+  BinIoUtils::writeSizeT(out, 100000);
+  BinIoUtils::writeInt32(out, -5);
+  BinIoUtils::writeInt32Vector(out, std::vector<int>(3, 7));
+  std::istringstream in(out.str());
+  EXPECT_EQ(BinIoUtils::readSizeTChecked(in, BinIoUtils::MAX_ELEMENT_COUNT), 100000u);
+  EXPECT_EQ(BinIoUtils::readInt32Checked(in, -5, -5), -5);
+  EXPECT_EQ(BinIoUtils::readInt32Vector(in, 3), std::vector<int>(3, 7));
+  // -1 stands for the 10 GiB default; a larger maximum is refused before reading.
+  std::istringstream one(bytes({1, 0, 0, 0, 0}));
+  EXPECT_EQ(BinIoUtils::readString(one, 0x280000000LL), "");
+}

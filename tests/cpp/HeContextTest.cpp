@@ -242,11 +242,12 @@ TEST(HeContextInit, AutomaticBootstrappingWithoutBootstrappingIsRefused)
   FakeContext he(true);
   HeConfigRequirement req = HeConfigRequirement::insecure(8, 3);
   req.automaticBootstrapping = true;
-  expectThrowWithMessage<std::invalid_argument>(
-      [&] { he.init(req); },
-      "Automatic bootstrapping requires a bootstrappable requirement: "
-      "automaticBootstrapping is set while bootstrappable is not");
+  expectAssertion([&] { he.init(req); },
+                  "!getAutomaticBootstrapping() "
+                  "Automatic bootstrapping requires a bootstrappable requirement: "
+                  "automaticBootstrapping is set while bootstrappable is not");
   EXPECT_FALSE(he.isInitialized());
+  EXPECT_FALSE(he.getAutomaticBootstrapping());
   EXPECT_EQ(he.getHeConfigRequirement().numSlots, -1);
   EXPECT_TRUE(he.calls.empty());
   // The same context accepts a sound requirement afterwards.

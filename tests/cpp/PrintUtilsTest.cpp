@@ -162,3 +162,61 @@ TEST_F(PrintUtilsTest, StatusFileScan)
   EXPECT_EQ(getStatusValueMb(noNumber, "VmRSS:"), -1);
   EXPECT_GT(getMemoryUsedMb(), 0);
 }
+
+TEST_F(PrintUtilsTest, RowEdgeCases)
+{
+  TextBox a("ab"), b("c\nd");
+  struct Case
+  {
+    std::vector<std::string> titles;
+    std::vector<TextBox> boxes;
+    int spacing;
+    std::string expected;
+  };
+  std::vector<Case> cases = {
+      // No spacing; a title longer than its box prints whole.
+      {{"long", "t"}, {a, b}, 0, "longt\nabc\nd\n"},
+      {{"", ""}, {a, b}, -3, "   \nabc\nd\n"},
+      {{}, {}, 2, "\n"},
+      {{"x"}, {TextBox()}, 1, "x\n"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out;
+    TextBox::printRow(out, c.titles, c.boxes, c.spacing);
+    EXPECT_EQ(out.str(), c.expected);
+  }
+}
+
+TEST_F(PrintUtilsTest, FactoredVectorFollowsOptions)
+{
+  getPrintOptions().printComplexNumbers = false;
+  getPrintOptions().numPrintedElements = 1;
+  std::vector<std::complex<double>> values = {{1, 5}, {2, 5}, {3, 5}};
+  std::ostringstream out;
+  PrintUtils::printFactoredComplexVector(out, values, 0.5);
+  EXPECT_EQ(out.str(), "Factored (by 0.5): 0.5 ...  1.5");
+  getPrintOptions().precision = 2;
+  getPrintOptions().generalFloatFormat = false;
+  std::ostringstream fixed;
+  PrintUtils::printComplexVector(fixed, {{1.0 / 3, 0}});
+  EXPECT_EQ(fixed.str(), "0.33");
+  // The target stream's own flags are left alone.
+  fixed << 2.0;
+  EXPECT_EQ(fixed.str(), "0.332");
+}
+
+TEST_F(PrintUtilsTest, PrintableStreamsAndStrings)
+{
+  TextBox box("hi");
+  std::ostringstream out;
+  out << box;
+  EXPECT_EQ(out.str(), "hi\n");
+  EXPECT_EQ(box.toString(VERBOSITY_LOW), "hi\n");
+  EXPECT_EQ(box.toString(VERBOSITY_NONE), "");
+  EXPECT_EQ(PrintUtils::decreaseVerbosity(VERBOSITY_LOW), VERBOSITY_NONE);
+  EXPECT_EQ(PrintUtils::decreaseVerbosity(VERBOSITY_EXTRA_DETAILED), VERBOSITY_DETAILED);
+  EXPECT_STREQ(PrintUtils::boolToString(false), "false");
+  std::ostringstream separator;
+  PrintUtils::printSeparator(separator);
+  EXPECT_EQ(separator.str(), std::string(53, '=') + "\n");
+}

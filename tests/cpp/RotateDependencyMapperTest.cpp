@@ -120,5 +120,11 @@ TEST(RotateDependencyMapper, SecondInitReplacesMaps)
   EXPECT_EQ(steps, (std::vector<int>{4, 4}));
   // A refused init leaves no usable map behind.
   EXPECT_THROW(mapper.init(0, {1}), std::invalid_argument);
-  EXPECT_THROW(mapper.decompose(8, steps), std::runtime_error);
+  EXPECT_FALSE(mapper.isInitialized());
+  try {
+    mapper.decompose(8, steps);
+    FAIL() << "decomposed with a refused slot count";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "RotateDependencyMapper not initialized");
+  }
 }

@@ -157,3 +157,49 @@ TEST(SectionTimer, FreshTimerPrints)
   testing::FLAGS_gtest_death_test_style = "threadsafe";
   EXPECT_EXIT(std::exit(checkFreshTimer()), testing::ExitedWithCode(0), "");
 }
+
+TEST(SectionTimer, SectionsNamedIncludeRootAndEveryPlace)
+{
+  {
+    SectionTimer p("TestNamedP");
+    SectionTimer q("TestNamedQ");
+  }
+  {
+    SectionTimer r("TestNamedR");
+    SectionTimer q("TestNamedQ");
+    SectionTimer inner("TestNamedQ");
+  }
+  std::ostringstream out;
+  SectionTimer::printSectionsNamed("TestNamedQ", out);
+  std::istringstream lines(out.str());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.rfind("TestNamedQ=", 0), 0u) << line;
+    EXPECT_NE(line.find(" X 1)   [CPU: "), std::string::npos) << line;
+    ++count;
+  }
+  // Under P, under R, and nested in itself under R.
+  EXPECT_EQ(count, 3);
+  std::ostringstream root;
+  SectionTimer::printSectionsNamed("all", root);
+  EXPECT_EQ(root.str().rfind("all=0.000 (secs) (0)   [CPU: 0.000, ", 0), 0u) << root.str();
+}
+
+TEST(SectionTimer, TimingsAccumulateMeasuredTime)
+{
+  SectionTimer::Node node;
+  node.name = "TestAdd";
+  int64_t start = SectionTimer::wallTimeNow() - 2500000; // 2.5 ms ago
+  node.addTime(start, SectionTimer::cpuTimeNow());
+  node.addTime(start, SectionTimer::cpuTimeNow());
+  EXPECT_EQ(node.count, 2);
+  EXPECT_GE(node.totalMicros, 5000);
+  EXPECT_LT(node.totalMicros, 5000000);
+  // Squares of microseconds, not of the total.
+  EXPECT_GE(node.sumSquares, 2 * 2500LL * 2500LL);
+  EXPECT_LT(node.sumSquares, node.totalMicros * node.totalMicros);
+  EXPECT_GE(node.cpuMicros, 0);
+  // CPU time is counted in whole milliseconds.
+  EXPECT_EQ(SectionTimer::cpuTimeNow() % 1000000, 0);
+}

@@ -90,10 +90,13 @@ def test_automatic_bootstrapping_without_bootstrapping_refused_at_init():
     req = qv.HeConfigRequirement.insecure(8, 3)
     req.automatic_bootstrapping = True
     he = qv.MockupContext()
-    with pytest.raises(ValueError) as info:
+    with pytest.raises(RuntimeError) as info:
         he.init(req)
-    assert str(info.value) == ("Automatic bootstrapping requires a bootstrappable requirement: "
-                               "automaticBootstrapping is set while bootstrappable is not")
+    assert str(info.value).endswith(
+        ": Assertion failed: !getAutomaticBootstrapping() "
+        "Automatic bootstrapping requires a bootstrappable requirement: "
+        "automaticBootstrapping is set while bootstrappable is not")
+    assert he.print_signature().endswith(" (not initialized)\n")
     req.automatic_bootstrapping = False
     he.init(req)
     assert he.get_automatic_bootstrapping() is False

@@ -171,3 +171,84 @@ def test_registry_contexts_reach_python_as_seal_contexts():
     he = qv.HeContext.create("SEAL_CKKS", small_requirement(depth=1))
     assert type(he) is qv.SealCkksContext
     assert he.get_accurate_scale(1) == he.get_default_scale()
+
+
+@pytest.mark.parametrize("name,args", [("init", (None,)), ("set_use_accurate_scaling", (True,)),
+                                       ("get_use_accurate_scaling", ()),
+                                       ("get_accurate_scale", (0,))])
+def test_none_is_not_a_context(name, args):
+    if name == "init":
+        args = (small_requirement(),)
+    with pytest.raises(TypeError):
+        getattr(qv.SealCkksContext, name)(None, *args)
+
+
+def full_requirement():
+    req = qv.HeConfigRequirement.insecure(1024, 1, 30, 10)
+    pf = req.public_functions
+    pf.rotate = qv.RotationSetType.CUSTOM_ROTATIONS
+    pf.set_rotation_steps([1, -1])
+    req.public_functions = pf
+    return req
+
+
+def test_saved_context_and_secret_keys_through_bytes():
+    he = qv.SealCkksContext()
+    he.init(full_requirement())
+    loaded = qv.load_he_context(he.save_to_buffer())
+    assert type(loaded) is qv.SealCkksContext
+    assert not loaded.has_secret_key()
+    assert loaded.get_signature() == he.get_signature()
+    assert loaded.get_context_id() == he.get_context_id()
+    assert [loaded.get_accurate_scale(i) for i in range(2)] == \
+        [he.get_accurate_scale(i) for i in range(2)]
+
+    seed = he.save_secret_key(seed_only=True)
+    full = he.save_secret_key()
+    assert len(seed) == 26 + 1 + 64
+    assert len(full) > 1000
+    loaded.load_secret_key(seed, seed_only=True)
+    assert loaded.has_secret_key()
+    assert loaded.save_secret_key(seed_only=True) == seed
+    with pytest.raises(RuntimeError, match="^this HeContext already has a secret key$"):
+        loaded.load_secret_key(full)
+
+    other = qv.load_he_context(he.save_to_buffer())
+    other.load_secret_key(full)
+    with pytest.raises(RuntimeError, match=r"Assertion failed: seedArray.has_value\(\)"):
+        other.save_secret_key(seed_only=True)
+
+
+def test_saving_a_part_of_the_rotation_keys_is_refused():
+    he = qv.SealCkksContext()
+    he.init(full_requirement())
+    pf = he.get_public_functions()
+    pf.set_rotation_steps([1])
+    with pytest.raises(ValueError, match="^SealCkksContext does not support saving a non-trivial "
+                                         "subset of the conjugation and rotation keys$"):
+        he.save_to_buffer(pf)
+    pf = he.get_public_functions()
+    pf.relinearize = False
+    loaded = qv.load_he_context(he.save_to_buffer(pf))
+    assert loaded.get_public_functions().relinearize is False
+
+
+def test_secret_key_of_another_context_with_the_same_id_is_refused():
+    def make():
+        req = full_requirement()
+        mp = qv.MultiPartyConfig() if hasattr(qv, "MultiPartyConfig") else None
+        if mp is None:
+            pytest.skip("MultiPartyConfig is not bound in this build")
+        mp.key_owners_ids = [4, 9]
+        req.set_multi_party_config(mp)
+        he = qv.SealCkksContext()
+        he.init(req)
+        return he
+    a, b = make(), make()
+    assert a.get_context_id() == b.get_context_id() == 4 ^ 9
+    loaded = qv.load_he_context(a.save_to_buffer())
+    with pytest.raises(RuntimeError,
+                       match="^The secret key does not match the public keys of this context$"):
+        loaded.load_secret_key(b.save_secret_key(seed_only=True), seed_only=True)
+    loaded.load_secret_key(a.save_secret_key(seed_only=True), seed_only=True)
+    assert loaded.has_secret_key()
