@@ -10,4 +10,4 @@ if "$PYTHON" -c 'import os, sysconfig; raise SystemExit(not os.path.exists(os.pa
   export PIP_BREAK_SYSTEM_PACKAGES=1
 fi
 "$PYTHON" -m pip install --disable-pip-version-check --no-build-isolation -q . \
-    -Ccmake.define.QUORVANE_BUILD_TESTS=ON
+    --config-settings=cmake.define.QUORVANE_BUILD_TESTS=ON

@@ -39,7 +39,8 @@ void initModule(py::module_& m)
   // members, packing configuration, TTEncoder, encrypted data, function
   // evaluators
   initNumberConfigBindings(m);
-  // DataPacking, AES, Padding2d, SealCkksContext,
+  // DataPacking, AES, Padding2d
+  initSealCkksContextBindings(m);
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
   initDebugContextBindings(m);

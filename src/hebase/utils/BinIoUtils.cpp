@@ -34,14 +34,10 @@ void BinIoUtils::readBytes(std::istream& in, char* data, size_t size, const char
 {
   if (size == 0)
     return;
-  bool complete = false;
-  try {
-    in.read(data, static_cast<std::streamsize>(size));
-    complete = in && static_cast<size_t>(in.gcount()) == size;
-  } catch (const std::ios_base::failure&) {
-    // Streams with exceptions enabled report the same failure, with a vaguer message.
-  }
-  if (!complete)
+  // A stream with exceptions enabled (the library's file streams) throws its
+  // own failure here; other streams are checked below.
+  in.read(data, static_cast<std::streamsize>(size));
+  if (!in || static_cast<size_t>(in.gcount()) != size)
     throw std::runtime_error(std::string("Input stream ended or failed while reading ") + what +
                              ": the data is truncated or corrupt.");
 }
