@@ -1,5 +1,7 @@
 #include "hebase/HeContext.h"
 
+#include "hebase/StartupRegistration.h"
+
 #include <algorithm>
 #include <climits>
 #include <fstream>
@@ -417,9 +419,9 @@ std::shared_ptr<HeContext> HeContext::create(const std::vector<std::string>& pri
 
 namespace {
 
-// Built-in prototypes. They are registered here, in the translation unit that
-// every use of a context links, so that a static library cannot drop them.
-[[maybe_unused]] const bool mockupContextRegistered = HeContext::registerContext(new MockupContext());
+// Keeps the start-up registrations (loaders and built-in prototypes) linked
+// into every program that uses a context, even from a static archive.
+[[maybe_unused]] const bool builtInsLinked = startupRegistrationLinked();
 
 } // namespace
 

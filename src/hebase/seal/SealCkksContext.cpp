@@ -56,8 +56,6 @@ struct SealCkksContext::SealObjects
 
 namespace {
 
-const bool sealCkksContextRegistered = HeContext::registerContext(new SealCkksContext());
-
 bool needsGaloisKeys(const PublicFunctions& pf)
 {
   return pf.rotate != NO_ROTATIONS || pf.conjugate != FALSE;
