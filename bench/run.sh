@@ -6,7 +6,12 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${QUORVANE_BENCH_BUILD_DIR:-$ROOT/build-bench}"
 PYTHON="${PYTHON:-python3}"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON -Wno-dev \
       -DPython_EXECUTABLE="$(command -v "$PYTHON")" > /dev/null
-cmake --build "$BUILD" --target quorvane_bench _pyquorvanelite_cppwrappers
-PYTHONPATH="$BUILD" "$PYTHON" "$ROOT/bench/bench.py" --bench-binary "$BUILD/bench/quorvane_bench" "$@"
+echo "building in $BUILD ..." >&2
+if ! cmake --build "$BUILD" --target quorvane_bench quorvane_seal_baseline _pyquorvanelite_cppwrappers \
+     > "$BUILD/bench-build.log" 2>&1; then
+  tail -40 "$BUILD/bench-build.log" >&2
+  exit 1
+fi
+PYTHONPATH="$BUILD:$BUILD/bench" "$PYTHON" "$ROOT/bench/bench.py" --bench-binary "$BUILD/bench/quorvane_bench" "$@"

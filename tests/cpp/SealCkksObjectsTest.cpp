@@ -55,30 +55,11 @@ PublicFunctions functions(RotationSetType rotate, ConjugationSupport conjugate =
   return pf;
 }
 
-// DEVSHIM-BEGIN
-class DevSealContext : public SealCkksContext
-{
-public:
-  std::shared_ptr<AbstractCiphertext> createAbstractCiphertext() const override
-  {
-    return std::make_shared<SealCkksCiphertext>(*this);
-  }
-  std::shared_ptr<AbstractPlaintext> createAbstractPlaintext() const override
-  {
-    return std::make_shared<SealCkksPlaintext>(*this);
-  }
-  std::shared_ptr<AbstractEncoder> getEncoder() const override
-  {
-    return std::make_shared<SealCkksEncoder>(*this);
-  }
-};
-// DEVSHIM-END
-
 std::shared_ptr<SealCkksContext> makeContext(const PublicFunctions& pf, bool accurate = true,
                                              int depth = DEPTH, int frac = FRAC,
                                              int intBits = INT_BITS)
 {
-  auto he = std::make_shared<DevSealContext>(); // DEVSHIM
+  auto he = std::make_shared<SealCkksContext>();
   he->setUseAccurateScaling(accurate);
   HeConfigRequirement req = HeConfigRequirement::insecure(SLOTS, depth, frac, intBits);
   req.publicFunctions = pf;
@@ -336,7 +317,7 @@ TEST(SealCkksEncoder, Refusals)
   // A loaded context has no secret key.
   std::stringstream saved;
   he.save(saved);
-  DevSealContext loaded; // DEVSHIM
+  SealCkksContext loaded;
   loaded.load(saved);
   SealCkksEncoder enc3(loaded);
   SealCkksPlaintext p3(loaded);
@@ -600,6 +581,29 @@ TEST(SealCkksPlaintext, PrintCoefsCrtOfAConstant)
   EXPECT_EQ(text.find("ERROR:"), std::string::npos);
   // The print changes nothing.
   EXPECT_NEAR(enc.decodeDouble(p)[9], 3.0, 1e-4);
+}
+
+TEST(SealCkksPlaintext, TwoPrimeCheckReportsValuesBeyondTwoPrimes)
+{
+  PrintOptionsGuard guard;
+  getPrintOptions().numPrintedElements = 1;
+  const SealCkksContext& he = accurateContext();
+  SealCkksEncoder enc(he);
+  enc.setDefaultScale(std::ldexp(1.0, 95));
+  SealCkksPlaintext p(he);
+  enc.encode(p, 1.0, 3); // the constant polynomial 2^95, beyond q0 * q1
+  std::ostringstream out;
+  p.debugPrint("", VERBOSITY_EXTRA_DETAILED, out);
+  std::string text = out.str();
+  EXPECT_NE(text.find("  coefCRT[0]=39614081257132168796771975168\n"), std::string::npos);
+  std::shared_ptr<std::vector<uint64_t>> chain = he.getModulusChain();
+  for (int j : {2, 3}) {
+    std::string tail = " % " + std::to_string((*chain)[j]) + " => [" + std::to_string(j) + "]";
+    EXPECT_NE(text.find(tail), std::string::npos) << tail;
+  }
+  // Coefficient 0 fails the check in primes 2 and 3; the last coefficient (0) passes.
+  EXPECT_EQ(countLinesStartingWith(text, "ERROR:"), 2);
+  EXPECT_EQ(countLinesStartingWith(text, " <"), 2);
 }
 
 TEST(SealCkksPlaintext, DetailedPrintOfAVector)

@@ -1,7 +1,6 @@
 #include "hebase/utils/BinIoUtils.h"
 
 #include <algorithm>
-#include <ios>
 #include <stdexcept>
 
 namespace quorvane {
