@@ -3,6 +3,7 @@
 // Built and run by scripts/measure_seal_costs.sh.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <iostream>

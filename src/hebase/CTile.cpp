@@ -64,7 +64,7 @@ int32_t CTile::getContextId() const { return getHeContext().getContextId(); }
 
 void CTile::saveImpl(std::ostream& out) const
 {
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
   impl->save(out);
 }
 
@@ -116,6 +116,19 @@ const HeContext& CTile::getHeContext() const { return impl->getContext(); }
 bool CTile::isEmpty() const { return impl->isEmpty(); }
 
 // ---- Management steps ----
+
+void CTile::reencryptIfTransparent() const
+{
+  if (impl->isEmpty() || !impl->isTransparent())
+    return;
+  // A fresh encryption of zero at the same scale and chain index, made the
+  // backend's way, added to the transparent ciphertext: the result is no
+  // longer transparent and keeps the values (a transparent ciphertext may hold
+  // more than zero, for example after a plaintext was added to it).
+  std::shared_ptr<AbstractCiphertext> zero = impl->clone();
+  zero->encryptZeroIfTransparent();
+  impl->addRaw(*zero);
+}
 
 void CTile::autoBootstrapThis()
 {
@@ -178,28 +191,28 @@ void CTile::add(const CTile& other)
 {
   std::unique_ptr<CTile> lowered = alignChainIndexes(other);
   impl->add(*(lowered ? lowered->impl : other.impl));
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::addRaw(const CTile& other)
 {
   std::unique_ptr<CTile> lowered = alignChainIndexes(other);
   impl->addRaw(*(lowered ? lowered->impl : other.impl));
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::sub(const CTile& other)
 {
   std::unique_ptr<CTile> lowered = alignChainIndexes(other);
   impl->sub(*(lowered ? lowered->impl : other.impl));
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::subRaw(const CTile& other)
 {
   std::unique_ptr<CTile> lowered = alignChainIndexes(other);
   impl->subRaw(*(lowered ? lowered->impl : other.impl));
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::multiply(const CTile& other)
@@ -237,7 +250,7 @@ void CTile::addPlainRaw(const PTile& other)
 {
   std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
   impl->addPlainRaw((aligned ? *aligned : other).getImpl());
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::subPlain(const PTile& other)
@@ -257,7 +270,7 @@ void CTile::multiplyPlain(const PTile& other)
   autoBootstrapThis();
   std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
   impl->multiplyPlain((aligned ? *aligned : other).getImpl());
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 void CTile::multiplyPlainRaw(const PTile& other)
@@ -265,7 +278,7 @@ void CTile::multiplyPlainRaw(const PTile& other)
   autoBootstrapThis();
   std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
   impl->multiplyPlainRaw((aligned ? *aligned : other).getImpl());
-  impl->encryptZeroIfTransparent();
+  reencryptIfTransparent();
 }
 
 // ---- Any tile ----

@@ -38,7 +38,8 @@ public:
   void debugPrint(const std::string& title = "", Verbosity verbosity = VERBOSITY_REGULAR,
                   std::ostream& out = std::cout) const override;
   int32_t getContextId() const override;
-  /// Re-encrypts a transparent ciphertext, then writes the backend body.
+  /// Re-encrypts a transparent ciphertext (keeping its values), then writes
+  /// the backend body.
   void saveImpl(std::ostream& out) const override;
   /// Reads the backend body and moves it to the context's default device.
   void loadImpl(std::istream& in) override;
@@ -154,6 +155,9 @@ private:
 
   /// Bootstraps this tile when automatic bootstrapping asks for it.
   void autoBootstrapThis();
+  /// Turns a transparent ciphertext into a proper encryption of the same
+  /// values (a fresh encryption of zero is added to it).
+  void reencryptIfTransparent() const;
 };
 
 } // namespace quorvane

@@ -6,6 +6,7 @@
 #include <functional>
 #include <istream>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include <boost/filesystem.hpp>
@@ -92,8 +93,17 @@ int64_t HeContext::save(std::ostream& out) const { return save(out, getPublicFun
 
 int64_t HeContext::save(std::ostream& out, const PublicFunctions& publicFunctions) const
 {
-  // Refuse before the first byte is written.
-  assertInitialized();
+  if (!initialized) {
+    // The backend's saveImpl gives the refusal; it runs on a scratch stream so
+    // that nothing reaches out.
+    std::ostringstream scratch;
+    SaveableHeader(CONTEXT_CLASS_NAME, contextId).save(scratch);
+    saveImpl(scratch, publicFunctions);
+    std::streampos before = out.tellp();
+    out << scratch.str();
+    return streamDistance(before, out.tellp());
+  }
+  // Refused before the first byte is written.
   checkPublicFunctionsForSave(publicFunctions);
   std::streampos before = out.tellp();
   SaveableHeader(CONTEXT_CLASS_NAME, contextId).save(out);
@@ -109,8 +119,6 @@ int64_t HeContext::saveToFile(const std::string& path) const
 int64_t HeContext::saveToFile(const std::string& path,
                               const PublicFunctions& publicFunctions) const
 {
-  assertInitialized();
-  checkPublicFunctionsForSave(publicFunctions);
   return saveToFileAtomically(path,
                               [&](std::ostream& out) { return save(out, publicFunctions); });
 }
@@ -213,8 +221,10 @@ void HeContext::loadImpl(std::istream& in)
   if (loadedRequirement.automaticBootstrapping && !loadedRequirement.bootstrappable)
     throw std::runtime_error(
         "Saved context asks for automatic bootstrapping but is not bootstrappable");
+  // The condition restoreBootstrapEvaluator asserts, checked before anything is adopted.
   if (loadedRequirement.bootstrappable && !loadedRequirement.bootstrapConfig.has_value())
-    throw std::runtime_error("Saved context is bootstrappable but holds no BootstrapConfig");
+    throwAssertError("getHeConfigRequirement().bootstrapConfig.has_value()", __FILE__, __LINE__,
+                     __func__);
 
   defaultScale = loadedScale;
   defaultDevice = loadedDevice;
@@ -249,8 +259,6 @@ int64_t HeContext::loadSecretKey(std::istream& in, bool seedOnly)
 
 int64_t HeContext::saveSecretKeyToFile(const std::string& path, bool seedOnly) const
 {
-  if (seedOnly && !traits.getSupportsSecKeySeed())
-    throw std::runtime_error("this HeContext does not support secret key I/O using seeds");
   return saveToFileAtomically(path,
                               [&](std::ostream& out) { return saveSecretKey(out, seedOnly); });
 }

@@ -1,5 +1,7 @@
 #include "hebase/mockup/DebugContext.h"
 
+#include <istream>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 
@@ -41,6 +43,20 @@ void DebugContext::assertInnerContextsNotInitialized() const
   h2.assertNotInitialized();
 }
 
+namespace {
+
+/// An uninitialised context of the same backend, or null when it cannot be cloned.
+std::shared_ptr<HeContext> cloneOrNull(const HeContext& he)
+{
+  try {
+    return he.clone();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+} // namespace
+
 void DebugContext::loadImpl(std::istream& in)
 {
   assertNotInitialized();
@@ -49,6 +65,18 @@ void DebugContext::loadImpl(std::istream& in)
   // Initialised only once both inner contexts are loaded; a failure below
   // leaves this context uninitialised (HeContext::load restores the rest).
   initialized = false;
+  // Both inner records are first read into scratch contexts of the same
+  // kinds, so that a bad second record leaves the first context untouched.
+  std::streampos start = in.tellg();
+  std::shared_ptr<HeContext> scratch1 = cloneOrNull(h1);
+  std::shared_ptr<HeContext> scratch2 = cloneOrNull(h2);
+  if (start != std::streampos(-1) && scratch1 && scratch2) {
+    scratch1->load(in);
+    scratch2->load(in);
+    in.seekg(start);
+    if (!in)
+      throw std::runtime_error("Cannot return to the start of the inner contexts");
+  }
   h1.load(in);
   h2.load(in);
   initialized = true;

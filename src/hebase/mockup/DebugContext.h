@@ -28,7 +28,8 @@ public:
 
   /// The common record of this context, then the saved contexts of h1 and h2.
   void saveImpl(std::ostream& out, const PublicFunctions& publicFunctions) const override;
-  /// The common record of this context, then loads h1 and h2.
+  /// The common record of this context, then loads h1 and h2; a failure
+  /// leaves all three uninitialised.
   void loadImpl(std::istream& in) override;
 
   /// Initialises this context, then h1 and h2, with the requirement; this

@@ -227,6 +227,9 @@ int SealCkksContext::getBestFeasibleFractionalPartPrecision(const HeConfigRequir
   QV_ASSERT(req.numSlots != -1);
   QV_ASSERT(req.multiplicationDepth != -1);
   QV_ASSERT(req.integerPartPrecision != -1);
+  // No precision fits a negative depth (and depth -2 would divide by zero).
+  if (req.multiplicationDepth < 0)
+    return -1;
   int64_t maxBits = maxBitsForSlots(req.securityLevel, req.numSlots);
   int64_t best = (maxBits - 2 * static_cast<int64_t>(req.integerPartPrecision)) /
                  (static_cast<int64_t>(req.multiplicationDepth) + 2);
@@ -241,7 +244,8 @@ int SealCkksContext::getBestFeasibleMulDepth(const HeConfigRequirement& req) con
   QV_ASSERT(req.integerPartPrecision != -1);
   if (req.securityLevel == 0)
     return 30;
-  if (req.fractionalPartPrecision == 0)
+  // The formula divides by the precision: none or a negative one fits nothing.
+  if (req.fractionalPartPrecision <= 0)
     return -1;
   int64_t maxBits = maxBitsForSlots(req.securityLevel, req.numSlots);
   int64_t depth = (maxBits - 2 * static_cast<int64_t>(req.integerPartPrecision)) /
@@ -282,6 +286,11 @@ BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirem
 std::shared_ptr<AbstractBootstrapEvaluator>
 SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig&) const
 {
+  // The SEAL bootstrap evaluator requires CKKS bootstrapping support, which
+  // this context never declares.
+  if (!getTraits().getSupportsCKKSBootstrapping())
+    throwAssertError("getHeContext().getTraits().getSupportsCKKSBootstrapping()", __FILE__,
+                     __LINE__, __func__);
   throw std::runtime_error("SEAL bootstrapping is not available");
 }
 
@@ -442,6 +451,27 @@ double SealCkksContext::getAccurateScale(int chainIndex) const
     throwAssertError("accurateScalesTable.size() == (getTopChainIndex() + 1)", __FILE__, __LINE__,
                      __func__);
   return accurateScalesTable[static_cast<size_t>(chainIndex)];
+}
+
+// ---- Parameter helpers ----
+
+int SealCkksContext::getMaxCoeffModulusBitCount(int securityLevel, int polyDegree)
+{
+  return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, polyDegree);
+}
+
+seal::EncryptionParameters SealCkksContext::createEncryptionParameters(int polyDegree,
+                                                                       int midBits, int count,
+                                                                       int extraBits)
+{
+  return SealCkksParams::createEncryptionParameters(polyDegree, midBits, count, extraBits);
+}
+
+seal::SecretKey SealCkksContext::createSecretKeyFromSeed(const seal::EncryptionParameters& parms,
+                                                         int securityLevel,
+                                                         const std::array<uint64_t, 8>& seed)
+{
+  return SealCkksParams::createSecretKeyFromSeed(parms, securityLevel, seed);
 }
 
 // ---- Accessors for the backend ----
@@ -665,7 +695,7 @@ int64_t SealCkksContext::loadSecretKey(std::istream& in, bool seedOnly)
     matches = SealCkksParams::secretKeyMatchesPublicKey(*sealContext, *key, *publicKey);
   else if (relinKeys)
     matches = SealCkksParams::secretKeyMatchesSwitchingKeys(*sealContext, *key, *relinKeys);
-  else if (galKeys)
+  else if (galKeys && galKeys->size() > 0)
     matches = SealCkksParams::secretKeyMatchesSwitchingKeys(*sealContext, *key, *galKeys);
   if (!matches)
     throw std::runtime_error("The secret key does not match the public keys of this context");

@@ -120,6 +120,18 @@ public:
   seal::CKKSEncoder& getCkksEncoder() const;
   const seal::EncryptionParameters& getEncryptionParams() const;
 
+  /// Largest total coefficient-modulus bit count of the security table for
+  /// the level and polynomial degree (0 for a degree outside the table).
+  static int getMaxCoeffModulusBitCount(int securityLevel, int polyDegree);
+  /// CKKS parameters of the degree with primes of [midBits + extraBits,
+  /// midBits repeated count times, midBits + extraBits] bits.
+  static seal::EncryptionParameters createEncryptionParameters(int polyDegree, int midBits,
+                                                               int count, int extraBits);
+  /// The secret key that the seed generates for the parameters and level.
+  static seal::SecretKey createSecretKeyFromSeed(const seal::EncryptionParameters& parms,
+                                                 int securityLevel,
+                                                 const std::array<uint64_t, 8>& seed);
+
   /// The seed of the secret key, when it is known.
   const std::optional<std::array<uint64_t, 8>>& getSecretKeySeed() const { return seedArray; }
 

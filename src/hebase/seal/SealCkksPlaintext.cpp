@@ -102,7 +102,16 @@ int64_t SealCkksPlaintext::save(std::ostream& out) const
 int64_t SealCkksPlaintext::load(std::istream& in)
 {
   std::streampos before = in.tellg();
-  std::streamoff read = sealPlaintext.load(heContext.getSealContext(), in);
+  std::streamoff read = 0;
+  try {
+    read = sealPlaintext.load(heContext.getSealContext(), in);
+  } catch (const std::logic_error& e) {
+    // SEAL's metadata check and its validity check word the same refusal
+    // differently; report both alike.
+    if (std::string(e.what()) == "plaintext data is invalid")
+      throw std::logic_error("Plaintext data is invalid");
+    throw;
+  }
   std::streampos after = in.tellg();
   if (before == std::streampos(-1) || after == std::streampos(-1))
     return read;
