@@ -268,7 +268,9 @@ void initEncoderBindings(py::module_& m)
           [](const Encoder& self, const Tile& src) {
             CTile res(self.getHeContext());
             self.encryptTile(res, src);
-            return holdWithContext(std::move(res), self.getHeContext());
+            // A copied CTile belongs to the context of its source.
+            const HeContext& he = res.getHeContext();
+            return holdWithContext(std::move(res), he);
           },
           R"(
             Encrypts a PTile into a new CTile; a CTile comes back as a copy.

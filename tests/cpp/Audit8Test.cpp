@@ -127,7 +127,8 @@ void flatten(const SectionTimer::Node& node, const std::string& prefix,
 /// Runs the call inside a fresh section and returns what it recorded there.
 std::map<std::string, int64_t> recorded(const std::string& name, const std::function<void()>& call)
 {
-  SectionTimer section("timing-probe " + name);
+  static int serial = 0;
+  SectionTimer section("timing-probe " + name + " #" + std::to_string(++serial));
   call();
   std::map<std::string, int64_t> res;
   flatten(SectionTimer::getCurrent(), "", res);
@@ -320,16 +321,21 @@ TEST(SealCkksTimings, EveryOperationRecordsItsSectionsAndLeaves)
 
 TEST(SealCkksTimings, CustomRotationRecordsOneSealRotationPerStep)
 {
-  auto he = makeContext(true, CUSTOM_ROTATIONS, {1, 16});
+  auto he = makeContext(true, CUSTOM_ROTATIONS, {4, 16});
   CVec a = randomValues(3);
-  auto x = encrypt(*he, a, DEPTH);
-  auto rec = recorded("custom rotate", [&] { x->rotate(18); });
-  EXPECT_EQ(rec.at("SealCkksCipher::rotate"), 1);
-  EXPECT_EQ(rec.at("SEAL::rotate"), 3);
-  CVec expected(SLOTS);
-  for (int i = 0; i < SLOTS; ++i)
-    expected[i] = a[(i + 18) % SLOTS];
-  EXPECT_LT(maxError(decrypt(*x), expected), BOUND);
+  for (int n : {4, 24, -12}) {
+    SCOPED_TRACE(n);
+    std::vector<int> steps;
+    ASSERT_TRUE(he->decomposeRotation(n, steps));
+    auto x = encrypt(*he, a, DEPTH);
+    auto rec = recorded("custom rotate " + std::to_string(n), [&] { x->rotate(n); });
+    EXPECT_EQ(rec.at("SealCkksCipher::rotate"), 1);
+    EXPECT_EQ(rec.at("SEAL::rotate"), static_cast<int64_t>(steps.size()));
+    CVec expected(SLOTS);
+    for (int i = 0; i < SLOTS; ++i)
+      expected[i] = a[((i + n) % SLOTS + SLOTS) % SLOTS];
+    EXPECT_LT(maxError(decrypt(*x), expected), BOUND);
+  }
 
   // Refused rotations reach no SEAL rotation and leave the data alone.
   auto y = encrypt(*he, a, DEPTH);

@@ -552,3 +552,33 @@ TEST(SavedContextTest, KeySaverDescribesTheRecord)
 }
 
 } // namespace
+
+TEST(SavedContextTest, MockupRefusesASavedRequirementItsInitRefuses)
+{
+  struct Case
+  {
+    int slots, depth;
+  };
+  for (Case c : std::vector<Case>{{16, -1}, {-1, 2}}) {
+    Bytes saved;
+    saved.header("HeContext", 5)
+        .str("Mockup_Mockup")
+        .f64(1.0)
+        .i32(DEVICE_CPU)
+        .i32(c.slots).i32(c.depth).i32(-1).i32(-1).i32(0).b(false).b(false).b(false).b(false)
+        .b(true).b(true).i32(1).i32(1).i32(0)
+        .b(true);
+    MockupContext he;
+    std::istringstream in(saved.data);
+    try {
+      he.load(in);
+      FAIL() << c.slots << " " << c.depth;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Saved MockupContext is invalid: it asks for " + std::to_string(c.slots) +
+                    " slots and multiplication depth " + std::to_string(c.depth));
+    }
+    EXPECT_FALSE(he.isInitialized());
+    EXPECT_NE(he.getContextId(), 5);
+  }
+}

@@ -53,7 +53,14 @@ void MockupContext::saveImpl(std::ostream& out, const PublicFunctions& publicFun
 void MockupContext::loadImpl(std::istream& in)
 {
   HeContext::loadImpl(in);
-  chainIndexesEnabled = BinIoUtils::readBool(in);
+  // A saved requirement that init refuses is refused here too.
+  const HeConfigRequirement& req = getHeConfigRequirement();
+  if (req.numSlots < 1 || req.multiplicationDepth < 0)
+    throw std::runtime_error("Saved MockupContext is invalid: it asks for " +
+                             std::to_string(req.numSlots) + " slots and multiplication depth " +
+                             std::to_string(req.multiplicationDepth));
+  bool loadedChainIndexesEnabled = BinIoUtils::readBool(in);
+  chainIndexesEnabled = loadedChainIndexesEnabled;
   restoreBootstrapEvaluator();
   hasSecretKeyFlag = false;
   traits.setSupportsExplicitChainIndices(chainIndexesEnabled);
