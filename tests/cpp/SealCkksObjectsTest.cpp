@@ -1069,7 +1069,8 @@ TEST(SealCkksCiphertext, TimingLabels)
   CVec a = randomComplex(141);
   CTile x = encryptTile(he, a);
   CTile y = encryptTile(he, a);
-  SectionTimer section("test-timing-labels");
+  static int run = 0;
+  SectionTimer section("test-timing-labels " + std::to_string(++run));
   x.multiply(y);
   x.add(y.getMultiply(y));
   x.rotate(1);
