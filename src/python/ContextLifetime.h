@@ -8,8 +8,9 @@ namespace quorvane {
 
 class HeContext;
 
-/// The shared pointer through which Python holds the context, or an empty
-/// pointer when no Python object owns it.
+/// The shared pointer through which Python holds the context; once Python's
+/// object is gone, the one that objects made from the context still share.
+/// Empty when Python never owned the context.
 std::shared_ptr<const HeContext> findPythonHeldContext(const HeContext& he);
 
 /// Moves an object made from a context into a holder for Python that also
