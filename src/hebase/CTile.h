@@ -18,7 +18,9 @@ class PTile;
 /// context's minimal chain index for bootstrapping is bootstrapped (this tile
 /// in place, the other through a copy), and on contexts that can switch moduli
 /// the operand with the higher chain index is lowered (this tile in place, the
-/// other through a copy). The operand itself is never changed.
+/// other through a copy). The operand itself is never changed. A result the
+/// backend reports transparent (add, sub, addPlainRaw, the plaintext products
+/// and their raw forms, and before saving) is re-encrypted, keeping its values.
 class CTile : public Tile
 {
 public:

@@ -600,3 +600,37 @@ def stats(he):
         if int(count):
             result[name.strip()] = int(count)
     return result
+
+
+def test_objects_made_from_tiles_keep_the_context_once_its_object_is_gone():
+    import subprocess
+    import sys
+    import textwrap
+    code = textwrap.dedent("""
+        import copy, gc
+        import _pyquorvanelite_cppwrappers as qv
+        enc = qv.Encoder(qv.HeContext.create("Mockup_Mockup",
+                                             qv.HeConfigRequirement.insecure(4, 2)))
+        def make():
+            he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 3))
+            e = qv.Encoder(he)
+            return e.encode_encrypt([1.0, 2.0, 3.0], 3), e.encode([1.0], 2)
+        src, p = make()
+        gc.collect()
+        # Only the tiles keep their context now; copies must keep it too.
+        made = [enc.encrypt_tile(src), qv.CTile(src), copy.copy(src), copy.deepcopy(src),
+                src.get_multiply(src), qv.PTile(p), copy.copy(p), copy.deepcopy(p),
+                enc.encrypt_tile(p)]
+        del src, p
+        gc.collect()
+        # Contexts of another size would take over freed memory.
+        others = [qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(32, 1))
+                  for _ in range(50)]
+        made[0].rotate(1)
+        made[1].add(made[2])
+        print(*[t.slot_count() for t in made], *[t.get_chain_index() for t in made])
+    """)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                            timeout=60, env=dict(os.environ))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["8"] * 8 + ["4"] + ["3"] * 4 + ["2"] * 4 + ["2"]
