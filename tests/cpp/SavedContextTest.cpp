@@ -574,10 +574,11 @@ TEST(SavedContextTest, MockupRefusesASavedRequirementItsInitRefuses)
       he.load(in);
       FAIL() << c.slots << " " << c.depth;
     } catch (const std::runtime_error& e) {
-      if (c.slots > 0)
+      if (c.slots > 0) {
         EXPECT_EQ(std::string(e.what()),
                   "Saved MockupContext is invalid: it asks for " + std::to_string(c.slots) +
                       " slots and multiplication depth " + std::to_string(c.depth));
+      }
     }
     EXPECT_FALSE(he.isInitialized());
     EXPECT_NE(he.getContextId(), 5);
