@@ -6,8 +6,6 @@ import _pyquorvanelite_cppwrappers as qv
 
 MOCKUP = "Mockup_Mockup"
 
-needs_seal = pytest.mark.skipif(not hasattr(qv, "SealCkksContext"),
-                                reason="the SEAL context is not bound in this build")
 
 
 def mockup(slots=8, depth=5):
@@ -68,7 +66,6 @@ def test_debug_context_without_secret_keys_only_warns(capfd):
     assert list(qv.Encoder(dc).decrypt_decode_double(c))[:2] == [-1, -2]
 
 
-@needs_seal
 def test_saved_seal_context_loads_as_seal_context():
     he = qv.HeContext.create("SEAL_CKKS", small_ckks())
     loaded = qv.load_he_context(he.save_to_buffer())
@@ -82,7 +79,6 @@ def test_saved_seal_context_loads_as_seal_context():
     assert values[1] == pytest.approx(-2.0, abs=1e-3)
 
 
-@needs_seal
 def test_debug_context_over_seal_and_mockup(capfd):
     seal, mock = qv.SealCkksContext(), qv.MockupContext()
     dc = qv.DebugContext(seal, mock, diff_threshold=1e-3)

@@ -76,11 +76,8 @@ def test_members_refuse_other_objects(call):
         call()
 
 
-needs_public_functions = pytest.mark.skipif(not hasattr(qv, "PublicFunctions"),
-                                            reason="PublicFunctions is not bound in this build")
 
 
-@needs_public_functions
 def test_plain_record_round_trip_through_bytes():
     assert issubclass(qv.PublicFunctions, qv.SaveableBasic)
     assert not issubclass(qv.PublicFunctions, qv.Saveable)
@@ -94,14 +91,12 @@ def test_plain_record_round_trip_through_bytes():
     assert target.save_to_buffer() == data
 
 
-@needs_public_functions
 @pytest.mark.parametrize("wrong", [bytearray(b"\x01\x01"), memoryview(b"\x01\x01"), "ab"])
 def test_load_from_buffer_takes_bytes_only(wrong):
     with pytest.raises(TypeError):
         qv.PublicFunctions().load_from_buffer(wrong)
 
 
-@needs_public_functions
 def test_load_from_buffer_accepts_bytes_subclasses_and_reports_truncation():
     class MyBytes(bytes):
         pass
