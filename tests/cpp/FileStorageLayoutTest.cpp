@@ -26,7 +26,7 @@ public:
   int32_t count = 0;
 
   int32_t getContextId() const override { return 3; }
-  std::string getClassName() const override { return "QvAuditBatches"; }
+  std::string getClassName() const override { return "QvLayoutBatches"; }
   bool allowsStorage() const override { return true; }
   void saveMetadata(std::ostream& out) const override { BinIoUtils::writeInt32(out, count); }
   void loadMetadata(std::istream& in) override
@@ -51,7 +51,7 @@ class Text : public Saveable
 public:
   std::string text = "text";
   int32_t getContextId() const override { return 3; }
-  std::string getClassName() const override { return "QvAuditText"; }
+  std::string getClassName() const override { return "QvLayoutText"; }
   void saveImpl(std::ostream& out) const override { BinIoUtils::writeString(out, text); }
   void loadImpl(std::istream& in) override { text = BinIoUtils::readString(in, 100); }
 };
@@ -83,12 +83,12 @@ std::string messageOf(const std::function<void()>& f)
   return "<no exception>";
 }
 
-class Audit3Files : public testing::Test
+class FileStorageLayout : public testing::Test
 {
 protected:
   void SetUp() override
   {
-    root = fs::temp_directory_path() / fs::unique_path("qv-audit3-%%%%-%%%%");
+    root = fs::temp_directory_path() / fs::unique_path("qv-storage-layout-%%%%-%%%%");
     fs::create_directories(root);
   }
   void TearDown() override
@@ -108,7 +108,7 @@ protected:
 
 } // namespace
 
-TEST_F(Audit3Files, StorageDirectoryHoldsExactlyItsBufferFiles)
+TEST_F(FileStorageLayout, StorageDirectoryHoldsExactlyItsBufferFiles)
 {
   fs::path dir = root / "store";
   FileStorage storage(dir.string(), true);
@@ -129,7 +129,7 @@ TEST_F(Audit3Files, StorageDirectoryHoldsExactlyItsBufferFiles)
   EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
 }
 
-TEST_F(Audit3Files, AttachedObjectLayout)
+TEST_F(FileStorageLayout, AttachedObjectLayout)
 {
   fs::path dir = root / "attached";
   auto storage = std::make_shared<FileStorage>(dir.string(), true);
@@ -146,7 +146,7 @@ TEST_F(Audit3Files, AttachedObjectLayout)
   EXPECT_EQ(readFile(dir / "batch-1"), "second");
   EXPECT_EQ(readFile(dir / "metadata"), std::string("\x02\x00\x00\x00", 4));
   // header: magic, version, class name, context id.
-  EXPECT_EQ(readFile(dir / "header").size(), 17u + std::string("QvAuditBatches").size());
+  EXPECT_EQ(readFile(dir / "header").size(), 17u + std::string("QvLayoutBatches").size());
 
   Batches in;
   in.attachInputStorage(std::make_shared<FileStorage>(dir.string(), false));
@@ -154,7 +154,7 @@ TEST_F(Audit3Files, AttachedObjectLayout)
   EXPECT_FALSE(in.isPopulated());
 }
 
-TEST_F(Audit3Files, StorageMarkedByAnEarlierMarkerFileIsStillCleaned)
+TEST_F(FileStorageLayout, StorageMarkedByAnEarlierMarkerFileIsStillCleaned)
 {
   fs::path dir = root / "legacy";
   fs::create_directory(dir);
@@ -166,7 +166,7 @@ TEST_F(Audit3Files, StorageMarkedByAnEarlierMarkerFileIsStillCleaned)
   EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
 }
 
-TEST_F(Audit3Files, DirectoriesAreNoFilesToOpen)
+TEST_F(FileStorageLayout, DirectoriesAreNoFilesToOpen)
 {
   const std::string dir = root.string();
   const std::string expected = "Failed to open file " + dir;

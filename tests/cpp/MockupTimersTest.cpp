@@ -81,7 +81,7 @@ protected:
   /// Runs f inside a fresh section of its own and returns what it timed there.
   std::string timed(const std::function<void()>& f)
   {
-    std::string name = "Audit4Probe" + std::to_string(++probe) + "_" +
+    std::string name = "TimerProbe" + std::to_string(++probe) + "_" +
                        ::testing::UnitTest::GetInstance()->current_test_info()->name();
     {
       SectionTimer section(name);
@@ -309,7 +309,7 @@ TEST_F(TimerLabels, CountsLandAtTheChainIndexBeforeEachOperation)
 
 // ---- Automatic bootstrapping without bootstrapping ----
 
-TEST(Audit4Init, AutomaticBootstrappingWithoutBootstrappingIsRefusedBeforeAnyChange)
+TEST(MockupInit, AutomaticBootstrappingWithoutBootstrappingIsRefusedBeforeAnyChange)
 {
   MockupContext he;
   HeConfigRequirement req = HeConfigRequirement::insecure(8, 3);
@@ -355,7 +355,7 @@ public:
 
 } // namespace
 
-TEST(Audit4Print, ScaledEncodingAddsLogScaleAndBitUsage)
+TEST(MockupPrint, ScaledEncodingAddsLogScaleAndBitUsage)
 {
   ScaledMockupContext he;
   he.init(HeConfigRequirement::insecure(4, 5));
@@ -391,7 +391,7 @@ TEST(Audit4Print, ScaledEncodingAddsLogScaleAndBitUsage)
   EXPECT_EQ(plain.str(), expectedPlain.str());
 }
 
-TEST(Audit4Print, WithoutChainIndexesOrScaleOnlyTheMaximumFollowsTheTitle)
+TEST(MockupPrint, WithoutChainIndexesOrScaleOnlyTheMaximumFollowsTheTitle)
 {
   HiddenChainIndexMockupContext he;
   he.init(HeConfigRequirement::insecure(4, 5));
@@ -413,7 +413,7 @@ TEST(Audit4Print, WithoutChainIndexesOrScaleOnlyTheMaximumFollowsTheTitle)
   EXPECT_EQ(regular.str(), expected.str());
 }
 
-TEST(Audit4Print, MultiPartyCiphertextsAreNotDecrypted)
+TEST(MockupPrint, MultiPartyCiphertextsAreNotDecrypted)
 {
   MockupContext he;
   HeConfigRequirement req = HeConfigRequirement::insecure(4, 5);

@@ -141,7 +141,7 @@ private:
 // The saved context: header, common record, then parameters, scale, level,
 // the keys the saved functions ask for (uncompressed SEAL blobs), the
 // accurate-scaling byte and the scales of chain indexes 0 to top.
-TEST(Audit7SealLayout, SavedContextFieldsForEachSubsetOfKeys)
+TEST(SealContextLayout, SavedContextFieldsForEachSubsetOfKeys)
 {
   HeConfigRequirement r = req(1024, 2, 30, 10, 0);
   r.publicFunctions = functions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 3});
@@ -200,7 +200,7 @@ TEST(Audit7SealLayout, SavedContextFieldsForEachSubsetOfKeys)
   }
 }
 
-TEST(Audit7SealLayout, SavedSecretKeys)
+TEST(SealContextLayout, SavedSecretKeys)
 {
   SealCkksContext he;
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
@@ -223,7 +223,7 @@ TEST(Audit7SealLayout, SavedSecretKeys)
 }
 
 // A seed regenerates exactly the key that was saved in full.
-TEST(Audit7SealLayout, SeedOnlyKeyRegeneratesTheSameKey)
+TEST(SealContextLayout, SeedOnlyKeyRegeneratesTheSameKey)
 {
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
   r.publicFunctions = functions(true, true, NO_ROTATIONS, FALSE);
@@ -248,7 +248,7 @@ TEST(Audit7SealLayout, SeedOnlyKeyRegeneratesTheSameKey)
 }
 
 // Saving a loaded context writes the bytes it was loaded from.
-TEST(Audit7SealLayout, SaveLoadSaveIsStable)
+TEST(SealContextLayout, SaveLoadSaveIsStable)
 {
   HeConfigRequirement r = req(1024, 2, 30, 10, 0);
   r.publicFunctions = functions(true, true, CUSTOM_ROTATIONS, TRUE, {2});
@@ -264,7 +264,7 @@ TEST(Audit7SealLayout, SaveLoadSaveIsStable)
 }
 
 // The scales are taken from the file, not recomputed.
-TEST(Audit7SealLayout, LoadedScalesAreTheSavedOnes)
+TEST(SealContextLayout, LoadedScalesAreTheSavedOnes)
 {
   HeConfigRequirement r = req(1024, 2, 30, 10, 0);
   r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
@@ -281,7 +281,7 @@ TEST(Audit7SealLayout, LoadedScalesAreTheSavedOnes)
   EXPECT_EQ(loaded->getDefaultScale(), he.getDefaultScale());
 }
 
-TEST(Audit7SealLoad, ContextOfAnotherBackendIsRefusedAndLeavesTheContextUsable)
+TEST(SealContextLoad, ContextOfAnotherBackendIsRefusedAndLeavesTheContextUsable)
 {
   std::shared_ptr<HeContext> mockup =
       HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(1024, 2));
@@ -298,7 +298,7 @@ TEST(Audit7SealLoad, ContextOfAnotherBackendIsRefusedAndLeavesTheContextUsable)
   EXPECT_TRUE(he.hasSecretKey());
 }
 
-TEST(Audit7SealFeasibility, BoundariesOfEachRowOfTheTable)
+TEST(SealContextFeasibility, BoundariesOfEachRowOfTheTable)
 {
   SealCkksContext he;
   struct Case
@@ -327,7 +327,7 @@ TEST(Audit7SealFeasibility, BoundariesOfEachRowOfTheTable)
   EXPECT_FALSE(he.isConfigRequirementFeasible(req(1024, 0, 50, 11, 300)));
 }
 
-TEST(Audit7SealFeasibility, PlanningQueriesNeverDivideByZero)
+TEST(SealContextFeasibility, PlanningQueriesNeverDivideByZero)
 {
   SealCkksContext he;
   EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(1024, -2, -1, 10, 128)), -1);
@@ -343,7 +343,7 @@ TEST(Audit7SealFeasibility, PlanningQueriesNeverDivideByZero)
   EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(1000, 1, -1, 10, 128)), -6);
 }
 
-TEST(Audit7SealInit, AutomaticBootstrappingWithoutBootstrappingFailsItsAssertion)
+TEST(SealContextInit, AutomaticBootstrappingWithoutBootstrappingFailsItsAssertion)
 {
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
   r.automaticBootstrapping = true;
@@ -355,7 +355,7 @@ TEST(Audit7SealInit, AutomaticBootstrappingWithoutBootstrappingFailsItsAssertion
   EXPECT_EQ(messageOf<assert_error>([&] { HeContext::create("SEAL_CKKS", r); }), message);
 }
 
-TEST(Audit7SealInit, BootstrapEvaluatorNeedsBootstrappingSupport)
+TEST(SealContextInit, BootstrapEvaluatorNeedsBootstrappingSupport)
 {
   SealCkksContext he;
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
@@ -369,7 +369,7 @@ TEST(Audit7SealInit, BootstrapEvaluatorNeedsBootstrappingSupport)
       << message;
 }
 
-TEST(Audit7SealInit, DepthZeroParametersAndDescriptions)
+TEST(SealContextInit, DepthZeroParametersAndDescriptions)
 {
   HeConfigRequirement r = req(2048, 0, 35, 5, 0);
   r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
@@ -400,7 +400,7 @@ TEST(Audit7SealInit, DepthZeroParametersAndDescriptions)
 // Without QUORVANE_RESOURCES_DIR the measures file is looked up in
 // "../resources" from the working directory, so programs run from a folder
 // one level below the repository root (examples/, src/) find its file.
-TEST(Audit7SealMeasures, DefaultResourcesDirectoryIsRelativeToTheWorkingDirectory)
+TEST(SealContextMeasures, DefaultResourcesDirectoryIsRelativeToTheWorkingDirectory)
 {
   ScopedEnvAndDir restore;
   unsetenv("QUORVANE_RESOURCES_DIR");
@@ -422,7 +422,7 @@ TEST(Audit7SealMeasures, DefaultResourcesDirectoryIsRelativeToTheWorkingDirector
   EXPECT_EQ(SealMeasures::getMeasuresFilePath(), "/optimizer/seal.json");
 }
 
-TEST(Audit7SealMeasures, ShippedFileHoldsMeasuredCostsForEachParameterSet)
+TEST(SealContextMeasures, ShippedFileHoldsMeasuredCostsForEachParameterSet)
 {
   std::map<std::string, int64_t> m =
       SealMeasures::readFile(std::string(QUORVANE_TEST_RESOURCES) + "/optimizer/seal.json");
@@ -442,7 +442,7 @@ TEST(Audit7SealMeasures, ShippedFileHoldsMeasuredCostsForEachParameterSet)
   }
 }
 
-TEST(Audit7SealMeasures, LeavesThatAreNotWholeIntegersAreSkipped)
+TEST(SealContextMeasures, LeavesThatAreNotWholeIntegersAreSkipped)
 {
   std::istringstream in(R"({"a": {"b": 5, "c": "x"}, "d": 7, "s": "12", "t": "5x",
     "u": " 5", "v": "1e3", "w": "", "x": "-", "y": {}, "z": [], "n": -0,
@@ -454,7 +454,7 @@ TEST(Audit7SealMeasures, LeavesThatAreNotWholeIntegersAreSkipped)
 
 // Custom rotations without steps still make (empty) Galois keys, which save
 // and load like any other.
-TEST(Audit7SealLayout, CustomRotationsWithoutStepsSaveAndLoad)
+TEST(SealContextLayout, CustomRotationsWithoutStepsSaveAndLoad)
 {
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
   r.publicFunctions = functions(true, false, CUSTOM_ROTATIONS, FALSE);
@@ -470,10 +470,10 @@ TEST(Audit7SealLayout, CustomRotationsWithoutStepsSaveAndLoad)
   EXPECT_TRUE(loaded->hasSecretKey());
 }
 
-TEST(Audit7SealMeasures, UnreadableFileRaisesAnError)
+TEST(SealContextMeasures, UnreadableFileRaisesAnError)
 {
   std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("audit7-measures-" + std::to_string(getpid()));
+      std::filesystem::temp_directory_path() / ("seal-measures-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir / "optimizer" / "seal.json");
   EXPECT_THROW(SealMeasures::readFile((dir / "optimizer" / "seal.json").string()),
                std::exception);
@@ -482,7 +482,7 @@ TEST(Audit7SealMeasures, UnreadableFileRaisesAnError)
 
 // A context saved with nothing but an empty set of Galois keys has no key to
 // check a secret key against; its own key still loads.
-TEST(Audit7SealLoad, OwnSecretKeyLoadsIntoAContextWithoutCheckableKeys)
+TEST(SealContextLoad, OwnSecretKeyLoadsIntoAContextWithoutCheckableKeys)
 {
   HeConfigRequirement r = req(1024, 1, 30, 10, 0);
   r.publicFunctions = functions(false, false, CUSTOM_ROTATIONS, FALSE);
@@ -497,7 +497,7 @@ TEST(Audit7SealLoad, OwnSecretKeyLoadsIntoAContextWithoutCheckableKeys)
   }
 }
 
-TEST(Audit7SealParams, HelpersOfTheContext)
+TEST(SealContextParams, HelpersOfTheContext)
 {
   EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(128, 16384), 438);
   EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(192, 8192), 152);

@@ -99,7 +99,7 @@ void expectRuntimeError(const std::function<void()>& f, const std::string& messa
   }
 }
 
-TEST(Audit5Management, FailedBackendOperationKeepsTheLoweringOfThisTile)
+TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheLoweringOfThisTile)
 {
   auto he = makeRefusingContext();
   Encoder encoder(*he);
@@ -112,7 +112,7 @@ TEST(Audit5Management, FailedBackendOperationKeepsTheLoweringOfThisTile)
   EXPECT_EQ(encoder.decryptDecodeComplex(x), ramp());
 }
 
-TEST(Audit5Management, FailedBackendOperationKeepsTheBootstrapOfThisTile)
+TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheBootstrapOfThisTile)
 {
   auto he = makeRefusingContext();
   Encoder encoder(*he);
@@ -143,7 +143,7 @@ public:
   RealOnlyMockupContext() { traits.setSupportsComplexNumbers(false); }
 };
 
-TEST(Audit5Reencode, RealOnlyContextsReencodeTheRealParts)
+TEST(TileOnBackendReencode, RealOnlyContextsReencodeTheRealParts)
 {
   auto real = std::make_shared<RealOnlyMockupContext>();
   real->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
@@ -175,7 +175,7 @@ TEST(Audit5Reencode, RealOnlyContextsReencodeTheRealParts)
 
 // ---- Moves and self-assignment ----
 
-TEST(Audit5Copies, MovesTakeTheBackendObjectOver)
+TEST(TileOnBackendCopies, MovesTakeTheBackendObjectOver)
 {
   auto he = std::make_shared<MockupContext>();
   he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
@@ -214,7 +214,7 @@ TEST(Audit5Copies, MovesTakeTheBackendObjectOver)
 
 // ---- Plaintext queries reach the backend ----
 
-TEST(Audit5Forwarding, PlaintextQueriesReachTheBackend)
+TEST(TileOnBackendForwarding, PlaintextQueriesReachTheBackend)
 {
   auto he = std::make_shared<MockupContext>();
   he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
@@ -256,7 +256,7 @@ public:
   }
 };
 
-TEST(Audit5Rotation, TileWithoutSlotsFailsTheModulusAssertion)
+TEST(TileOnBackendRotation, TileWithoutSlotsFailsTheModulusAssertion)
 {
   auto he = std::make_shared<NoSlotMockupContext>();
   he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
@@ -276,7 +276,7 @@ TEST(Audit5Rotation, TileWithoutSlotsFailsTheModulusAssertion)
 
 // ---- The registries after start-up ----
 
-TEST(Audit5Registry, ContextRegistryHoldsTheTwoBuiltInPrototypes)
+TEST(TileOnBackendRegistry, ContextRegistryHoldsTheTwoBuiltInPrototypes)
 {
   EXPECT_TRUE(HeContext::isRegisteredContext("Mockup_Mockup"));
   EXPECT_TRUE(HeContext::isRegisteredContext("SEAL_CKKS"));
@@ -321,7 +321,7 @@ void expectClose(const std::vector<double>& actual, const std::vector<double>& e
   EXPECT_LT(worst, SEAL_EPS) << what;
 }
 
-TEST(Audit5Seal, CiphertextOperandsAreAlignedAndTheOperandKept)
+TEST(TileOnBackendSeal, CiphertextOperandsAreAlignedAndTheOperandKept)
 {
   auto he = sealContext();
   ASSERT_TRUE(he->getTraits().getSupportsModSwitch());
@@ -352,7 +352,7 @@ TEST(Audit5Seal, CiphertextOperandsAreAlignedAndTheOperandKept)
   expectClose(encoder.decryptDecodeDouble(high), b, "operand");
 }
 
-TEST(Audit5Seal, PlaintextOperandsAreLoweredOrReencoded)
+TEST(TileOnBackendSeal, PlaintextOperandsAreLoweredOrReencoded)
 {
   auto he = sealContext();
   Encoder encoder(*he);
@@ -376,7 +376,7 @@ TEST(Audit5Seal, PlaintextOperandsAreLoweredOrReencoded)
   }
 }
 
-TEST(Audit5Seal, TransparentResultsAreReencryptedWithTheirValues)
+TEST(TileOnBackendSeal, TransparentResultsAreReencryptedWithTheirValues)
 {
   auto he = sealContext();
   Encoder encoder(*he);
@@ -444,7 +444,7 @@ TEST(Audit5Seal, TransparentResultsAreReencryptedWithTheirValues)
   EXPECT_TRUE(empty.isEmpty());
 }
 
-TEST(Audit5Seal, EncoderResolvesChainIndexesAndPassesBackendRefusals)
+TEST(TileOnBackendSeal, EncoderResolvesChainIndexesAndPassesBackendRefusals)
 {
   auto he = sealContext();
   Encoder encoder(*he);

@@ -126,7 +126,7 @@ HeConfigRequirement smallCkks()
   return req;
 }
 
-TEST(Audit6SavedContexts, EmptyContextRefusesSavingAndLoadingWhateverItsState)
+TEST(SavedContextChecks, EmptyContextRefusesSavingAndLoadingWhateverItsState)
 {
   std::string mockupBytes = saved(*mockup());
 
@@ -153,7 +153,7 @@ TEST(Audit6SavedContexts, EmptyContextRefusesSavingAndLoadingWhateverItsState)
   EXPECT_FALSE(fs::exists(path));
 }
 
-TEST(Audit6SavedContexts, FileVariantsOpenTheFileBeforeSaving)
+TEST(SavedContextChecks, FileVariantsOpenTheFileBeforeSaving)
 {
   TempDir dir;
   std::string inMissingDir = dir.file("missing") + "/context.bin";
@@ -182,7 +182,7 @@ TEST(Audit6SavedContexts, FileVariantsOpenTheFileBeforeSaving)
   EXPECT_FALSE(fs::exists(keyPath));
 }
 
-TEST(Audit6SavedContexts, BootstrappableSavedContextWithoutConfigurationIsRefused)
+TEST(SavedContextChecks, BootstrappableSavedContextWithoutConfigurationIsRefused)
 {
   std::string bytes = saved(*mockup());
   // header 26, key 18, scale 8, device 4, then five counts before the flag
@@ -206,7 +206,7 @@ TEST(Audit6SavedContexts, BootstrappableSavedContextWithoutConfigurationIsRefuse
   EXPECT_FALSE(target.getBootstrappable());
 }
 
-TEST(Audit6SavedContexts, LoadedBootstrappableContextBootstrapsAutomatically)
+TEST(SavedContextChecks, LoadedBootstrappableContextBootstrapsAutomatically)
 {
   HeConfigRequirement req = bootstrappable(4, 6);
   req.automaticBootstrapping = true;
@@ -228,7 +228,7 @@ TEST(Audit6SavedContexts, LoadedBootstrappableContextBootstrapsAutomatically)
   EXPECT_EQ(m.getRunStats()->getCount(RunStats::BOOTSTRAP, 5), 1);
 }
 
-TEST(Audit6DebugContext, BootstrappingADebugTileIsRefused)
+TEST(DebugContextChecks, BootstrappingADebugTileIsRefused)
 {
   std::shared_ptr<HeContext> h1 = mockup(), h2 = mockup();
   DebugContext dc(*h1, *h2, 1e-05, false);
@@ -249,7 +249,7 @@ TEST(Audit6DebugContext, BootstrappingADebugTileIsRefused)
   EXPECT_EQ(d.getChainIndex(), 0);
 }
 
-TEST(Audit6DebugContext, ContextsWithoutSecretKeyOnlyWarn)
+TEST(DebugContextChecks, ContextsWithoutSecretKeyOnlyWarn)
 {
   std::shared_ptr<HeContext> h1 = mockup();
   std::shared_ptr<HeContext> h2 = withoutKey(*mockup());
@@ -274,7 +274,7 @@ TEST(Audit6DebugContext, ContextsWithoutSecretKeyOnlyWarn)
                            "Warn: contexts don't have a secret key\n");
 }
 
-TEST(Audit6DebugContext, HalvesOfDifferentSizesAreReportedAfterTheOperation)
+TEST(DebugContextChecks, HalvesOfDifferentSizesAreReportedAfterTheOperation)
 {
   std::shared_ptr<HeContext> h1 = mockup(8, 5), h2 = mockup(4, 5);
   DebugContext dc(*h1, *h2, 1e-05, false);
@@ -290,7 +290,7 @@ TEST(Audit6DebugContext, HalvesOfDifferentSizesAreReportedAfterTheOperation)
   EXPECT_EQ(h2->getEncoder()->decryptDecodeDouble(d.getC2())[1], -2);
 }
 
-TEST(Audit6DebugContext, DebugPrintOfAFreshPairPrintsZeroMeans)
+TEST(DebugContextChecks, DebugPrintOfAFreshPairPrintsZeroMeans)
 {
   std::shared_ptr<HeContext> h1 = mockup(), h2 = mockup();
   DebugContext dc(*h1, *h2, 1e-05, false);
@@ -304,7 +304,7 @@ TEST(Audit6DebugContext, DebugPrintOfAFreshPairPrintsZeroMeans)
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 
-TEST(Audit6DebugContext, FailedLoadLeavesBothInnerContextsReadyForAnotherLoad)
+TEST(DebugContextChecks, FailedLoadLeavesBothInnerContextsReadyForAnotherLoad)
 {
   std::shared_ptr<HeContext> h1 = mockup(8, 3), h2 = mockup(4, 2);
   DebugContext dc(*h1, *h2, 1e-05, false);
@@ -335,7 +335,7 @@ TEST(Audit6DebugContext, FailedLoadLeavesBothInnerContextsReadyForAnotherLoad)
   EXPECT_TRUE(target.isInitialized());
 }
 
-TEST(Audit6SealContexts, SavedSealContextLoadsByItsRegistryKey)
+TEST(SavedSealContexts, SavedSealContextLoadsByItsRegistryKey)
 {
   std::shared_ptr<HeContext> he = HeContext::create("SEAL_CKKS", smallCkks());
   std::ostringstream out;
@@ -357,7 +357,7 @@ TEST(Audit6SealContexts, SavedSealContextLoadsByItsRegistryKey)
   EXPECT_NEAR(values[1], -2, 1e-3);
 }
 
-TEST(Audit6SealContexts, DebugContextOverSealAndMockup)
+TEST(SavedSealContexts, DebugContextOverSealAndMockup)
 {
   SealCkksContext seal;
   MockupContext mock;
