@@ -44,11 +44,7 @@ sys.exit(0 if sys.version_info[:2] == (3, 11) else 1)
 PY
 
 # --- PyPI packages ---------------------------------------------------------
-# Debian marks its Python as externally managed; the module is meant to be
-# installed into that interpreter, as the README says.
-if "$PYTHON" -c 'import os, sysconfig; raise SystemExit(not os.path.exists(os.path.join(sysconfig.get_path("stdlib"), "EXTERNALLY-MANAGED")))'; then
-  export PIP_BREAK_SYSTEM_PACKAGES=1
-fi
+source "$ROOT/scripts/python-env.sh"
 "$PYTHON" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements.txt"
 
 # --- Microsoft SEAL 3.7.1 --------------------------------------------------
