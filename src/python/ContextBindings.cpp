@@ -8,7 +8,6 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/mockup/TrackingContext.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
 
 namespace py = pybind11;
 
@@ -25,8 +24,7 @@ void initTrackingContextBindings(py::module_& m)
             return out.str();
           },
           "Returns an overview of current statistics, and clears stats.")
-      .def("start_operation_count_track",
-           bySelfRef<TrackingContext>(&TrackingContext::startOperationCountTrack),
+      .def("start_operation_count_track", &TrackingContext::startOperationCountTrack,
            "Start the CPU time tracking from 0");
 }
 
@@ -34,9 +32,7 @@ void initMockupContextBindings(py::module_& m)
 {
   py::class_<MockupContext, TrackingContext, std::shared_ptr<MockupContext>>(m, "MockupContext")
       .def(py::init<>())
-      .def(
-          "init", [](MockupContext& he, const HeConfigRequirement& req) { he.init(req); },
-          R"(
+      .def("init", &MockupContext::init, R"(
             Initializes this MockupContext according the given requirement.
 
             :param req: The required configuration (for example security level
@@ -45,7 +41,7 @@ void initMockupContextBindings(py::module_& m)
             :raises RuntimeError: If the requirement can't be met, or the context
                                   is already initialized.
             )",
-          py::arg("req"));
+           py::arg("req"));
 }
 
 } // namespace quorvane

@@ -16,8 +16,9 @@ typedef std::unordered_map<const HeContext*, std::weak_ptr<const HeContext>> Kno
 
 // Every context found held by Python, so that objects made later from a tile
 // (copies, products) still find it once its Python object is gone while tiles
-// keep it alive. Used with the GIL held only. Never destroyed: objects may be
-// released during interpreter shutdown.
+// keep it alive, and so that a known context is found without asking Python.
+// Used with the GIL held only. Never destroyed: objects may be released during
+// interpreter shutdown.
 KnownContexts& knownContexts()
 {
   static KnownContexts* known = new KnownContexts();
@@ -40,28 +41,26 @@ void remember(const HeContext& he, const std::shared_ptr<const HeContext>& held)
 
 std::shared_ptr<const HeContext> findPythonHeldContext(const HeContext& he)
 {
+  // A live entry is this very context: no other object can have its address.
+  KnownContexts& known = knownContexts();
+  auto it = known.find(&he);
+  if (it != known.end()) {
+    if (std::shared_ptr<const HeContext> alive = it->second.lock())
+      return alive;
+    known.erase(it);
+  }
   // Casting by reference finds the Python object that already wraps the
   // context; a context Python does not own yields a wrapper without a holder.
   try {
     py::object wrapper = py::cast(&he, py::return_value_policy::reference);
     std::shared_ptr<const HeContext> held = py::cast<std::shared_ptr<HeContext>>(wrapper);
-    if (held) {
+    if (held)
       remember(he, held);
-      return held;
-    }
+    return held;
   } catch (const py::cast_error&) {
   } catch (const py::error_already_set&) {
   }
-  // A context that Python held once and that objects made from it still keep
-  // alive. An expired entry (also one whose address was reused) yields nothing.
-  KnownContexts& known = knownContexts();
-  auto it = known.find(&he);
-  if (it == known.end())
-    return nullptr;
-  std::shared_ptr<const HeContext> alive = it->second.lock();
-  if (!alive)
-    known.erase(it);
-  return alive;
+  return nullptr;
 }
 
 } // namespace quorvane

@@ -39,6 +39,13 @@ std::shared_ptr<T> holdWithContext(std::shared_ptr<T> object, const HeContext& h
   });
 }
 
+/// A copy of an object made from a context, held as holdWithContext does.
+template <class T>
+std::shared_ptr<T> holdCopyWithContext(const T& src)
+{
+  return holdWithContext(T(src), src.getHeContext());
+}
+
 } // namespace quorvane
 
 #endif

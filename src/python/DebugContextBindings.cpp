@@ -38,9 +38,7 @@ void initDebugContextBindings(py::module_& m)
             :type diff_threshold: float
             )",
            py::arg("he1"), py::arg("he2"), py::arg("diff_threshold") = 1e-05)
-      .def(
-          "init", [](DebugContext& he, const HeConfigRequirement& req) { he.init(req); },
-          R"(
+      .def("init", &DebugContext::init, R"(
             Initializes this DebugContext according the given requirement.
 
             :param req: The required configuration (for example security level
@@ -49,7 +47,7 @@ void initDebugContextBindings(py::module_& m)
             :raises RuntimeError: If the requirement can't be met, or the context
                                   is already initialized.
             )",
-          py::arg("req"));
+           py::arg("req"));
 }
 
 } // namespace quorvane

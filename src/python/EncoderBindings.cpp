@@ -13,7 +13,6 @@
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
 #include "python/ContextLifetime.h"
 #include "python/NumpyUtils.h"
 
@@ -22,23 +21,6 @@ namespace py = pybind11;
 namespace quorvane {
 
 namespace {
-
-using IntArray = py::array_t<int, py::array::c_style | py::array::forcecast>;
-using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
-using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
-
-template <class T, class Array>
-std::vector<T> toVector(const Array& array)
-{
-  const T* data = array.data();
-  return std::vector<T>(data, data + array.size());
-}
-
-template <class T>
-py::array_t<T> toArray(const std::vector<T>& values)
-{
-  return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
-}
 
 template <class Value>
 std::shared_ptr<PTile> encodeTile(const Encoder& encoder, const Value& value, int chainIndex)
@@ -55,6 +37,13 @@ std::shared_ptr<CTile> encodeEncryptTile(const Encoder& encoder, const Value& va
   CTile res(encoder.getHeContext());
   encoder.encodeEncrypt(res, value, chainIndex);
   return holdWithContext(std::move(res), encoder.getHeContext());
+}
+
+template <class T>
+double assertEqualsArray(const Encoder& encoder, const CTile& c, const std::string& title,
+                         const NumpyArray<T>& expected, double eps, bool percent)
+{
+  return encoder.assertEquals(c, title, NumpyUtils::toVector(expected), eps, percent);
 }
 
 const char* const ENCODE_DOC = R"(
@@ -111,7 +100,7 @@ void initEncoderBindings(py::module_& m)
             :type he: HeContext
             )",
            py::arg("he"))
-      .def("set_default_device", bySelfRef<Encoder>(&Encoder::setDefaultDevice), R"(
+      .def("set_default_device", &Encoder::setDefaultDevice, R"(
             Sets the device of the plaintexts and ciphertexts this encoder
             produces from now on.
 
@@ -119,13 +108,13 @@ void initEncoderBindings(py::module_& m)
             :type device: DeviceType
             )",
            py::arg("device"))
-      .def("get_default_device", bySelfRef<Encoder>(&Encoder::getDefaultDevice), R"(
+      .def("get_default_device", &Encoder::getDefaultDevice, R"(
             Returns the device of the plaintexts and ciphertexts this encoder
             produces; initially the context's default device.
 
             :rtype: DeviceType
             )")
-      .def("set_default_scale", bySelfRef<Encoder>(&Encoder::setDefaultScale), R"(
+      .def("set_default_scale", &Encoder::setDefaultScale, R"(
             Sets the default scale: the scale with which values are encoded in
             CKKS-like schemes. Unset, the scheme's default is used; once set, the
             encoder uses the given value from then on.
@@ -134,7 +123,7 @@ void initEncoderBindings(py::module_& m)
             :type scale: float
             )",
            py::arg("scale"))
-      .def("get_default_scale", bySelfRef<Encoder>(&Encoder::getDefaultScale), R"(
+      .def("get_default_scale", &Encoder::getDefaultScale, R"(
             Returns the scale set by set_default_scale, else the context's default
             scale for the chain index.
 
@@ -143,12 +132,10 @@ void initEncoderBindings(py::module_& m)
             :rtype: float
             )",
            py::arg("chain_index").noconvert())
-      .def("restore_default_scale", bySelfRef<Encoder>(&Encoder::restoreDefaultScale), R"(
+      .def("restore_default_scale", &Encoder::restoreDefaultScale, R"(
             Returns to the default scale defined by the context.
             )")
-      .def("set_decrypt_added_noise_enabled",
-           bySelfRef<Encoder>(&Encoder::setDecryptAddedNoiseEnabled),
-           R"(
+      .def("set_decrypt_added_noise_enabled", &Encoder::setDecryptAddedNoiseEnabled, R"(
             Sets whether decryption adds noise, a security measure of CKKS.
             Libraries that support it enable it by default.
 
@@ -157,24 +144,18 @@ void initEncoderBindings(py::module_& m)
             :raises RuntimeError: when enabling is not supported.
             )",
            py::arg("val"))
-      .def("get_decrypt_added_noise_enabled",
-           bySelfRef<Encoder>(&Encoder::getDecryptAddedNoiseEnabled),
-           R"(
+      .def("get_decrypt_added_noise_enabled", &Encoder::getDecryptAddedNoiseEnabled, R"(
             Returns whether decryption adds noise.
 
             :rtype: bool
             )")
-      .def("set_decrypt_added_noise_precision",
-           bySelfRef<Encoder>(&Encoder::setDecryptAddedNoisePrecision),
-           R"(
+      .def("set_decrypt_added_noise_precision", &Encoder::setDecryptAddedNoisePrecision, R"(
             Sets the precision to preserve while adding decryption noise; ignored
             when the noise is off.
 
             :raises RuntimeError: if not supported by the underlying library.
             )")
-      .def("get_decrypt_added_noise_precision",
-           bySelfRef<Encoder>(&Encoder::getDecryptAddedNoisePrecision),
-           R"(
+      .def("get_decrypt_added_noise_precision", &Encoder::getDecryptAddedNoisePrecision, R"(
             Returns the precision preserved while adding decryption noise.
 
             :rtype: int
@@ -182,38 +163,21 @@ void initEncoderBindings(py::module_& m)
             )")
       // Integer overloads take only true integers, so other numbers reach the
       // floating overloads instead of being truncated.
-      .def(
-          "encode",
-          [](const Encoder& self, int val, int chainIndex) {
-            return encodeTile(self, val, chainIndex);
-          },
-          ENCODE_DOC, py::arg("val").noconvert(), py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode",
-          [](const Encoder& self, double val, int chainIndex) {
-            return encodeTile(self, val, chainIndex);
-          },
-          ENCODE_DOC, py::arg("val"), py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode",
-          [](const Encoder& self, const std::vector<int>& val, int chainIndex) {
-            return encodeTile(self, val, chainIndex);
-          },
-          ENCODE_DOC, py::arg("val").noconvert(), py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode",
-          [](const Encoder& self, const std::vector<double>& vals, int chainIndex) {
-            return encodeTile(self, vals, chainIndex);
-          },
-          ENCODE_DOC, py::arg("vals"), py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode",
-          [](const Encoder& self, const std::vector<std::complex<double>>& vals,
-             int chainIndex) { return encodeTile(self, vals, chainIndex); },
-          ENCODE_DOC, py::arg("vals"), py::arg("chain_index").noconvert() = -1)
+      .def("encode", &encodeTile<int>, ENCODE_DOC, py::arg("val").noconvert(),
+           py::arg("chain_index").noconvert() = -1)
+      .def("encode", &encodeTile<double>, ENCODE_DOC, py::arg("val"),
+           py::arg("chain_index").noconvert() = -1)
+      .def("encode", &encodeTile<std::vector<int>>, ENCODE_DOC, py::arg("val").noconvert(),
+           py::arg("chain_index").noconvert() = -1)
+      .def("encode", &encodeTile<std::vector<double>>, ENCODE_DOC, py::arg("vals"),
+           py::arg("chain_index").noconvert() = -1)
+      .def("encode", &encodeTile<std::vector<std::complex<double>>>, ENCODE_DOC, py::arg("vals"),
+           py::arg("chain_index").noconvert() = -1)
       .def(
           "decode_int",
-          [](const Encoder& self, const PTile& src) { return toArray(self.decodeInt(src)); },
+          [](const Encoder& self, const PTile& src) {
+            return NumpyUtils::fromVector(self.decodeInt(src));
+          },
           R"(
             Decodes the plaintext into integers: each value taken to the nearest
             integer, halves away from zero.
@@ -237,7 +201,9 @@ void initEncoderBindings(py::module_& m)
           py::arg("src"))
       .def(
           "decode_complex",
-          [](const Encoder& self, const PTile& src) { return toArray(self.decodeComplex(src)); },
+          [](const Encoder& self, const PTile& src) {
+            return NumpyUtils::fromVector(self.decodeComplex(src));
+          },
           R"(
             Decodes the plaintext into complex numbers.
 
@@ -245,24 +211,12 @@ void initEncoderBindings(py::module_& m)
             :type src: PTile
             )",
           py::arg("src"))
-      .def(
-          "encode_encrypt",
-          [](const Encoder& self, const std::vector<int>& vals, int chainIndex) {
-            return encodeEncryptTile(self, vals, chainIndex);
-          },
-          ENCODE_ENCRYPT_DOC, py::arg("vals").noconvert(),
-          py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode_encrypt",
-          [](const Encoder& self, const std::vector<double>& vals, int chainIndex) {
-            return encodeEncryptTile(self, vals, chainIndex);
-          },
-          ENCODE_ENCRYPT_DOC, py::arg("vals"), py::arg("chain_index").noconvert() = -1)
-      .def(
-          "encode_encrypt",
-          [](const Encoder& self, const std::vector<std::complex<double>>& vals,
-             int chainIndex) { return encodeEncryptTile(self, vals, chainIndex); },
-          ENCODE_ENCRYPT_DOC, py::arg("vals"), py::arg("chain_index").noconvert() = -1)
+      .def("encode_encrypt", &encodeEncryptTile<std::vector<int>>, ENCODE_ENCRYPT_DOC,
+           py::arg("vals").noconvert(), py::arg("chain_index").noconvert() = -1)
+      .def("encode_encrypt", &encodeEncryptTile<std::vector<double>>, ENCODE_ENCRYPT_DOC,
+           py::arg("vals"), py::arg("chain_index").noconvert() = -1)
+      .def("encode_encrypt", &encodeEncryptTile<std::vector<std::complex<double>>>,
+           ENCODE_ENCRYPT_DOC, py::arg("vals"), py::arg("chain_index").noconvert() = -1)
       .def(
           "encrypt_tile",
           [](const Encoder& self, const Tile& src) {
@@ -307,7 +261,7 @@ void initEncoderBindings(py::module_& m)
       .def(
           "decrypt_decode_int",
           [](const Encoder& self, const CTile& ctxt) {
-            return toArray(self.decryptDecodeInt(ctxt));
+            return NumpyUtils::fromVector(self.decryptDecodeInt(ctxt));
           },
           R"(
             Decrypts, then decodes into integers (nearest integer, halves away
@@ -321,7 +275,7 @@ void initEncoderBindings(py::module_& m)
       .def(
           "decrypt_decode_complex",
           [](const Encoder& self, const CTile& ctxt) {
-            return toArray(self.decryptDecodeComplex(ctxt));
+            return NumpyUtils::fromVector(self.decryptDecodeComplex(ctxt));
           },
           R"(
             Decrypts, then decodes into complex numbers.
@@ -332,7 +286,8 @@ void initEncoderBindings(py::module_& m)
           py::arg("ctxt"))
       .def(
           "print_error_stats",
-          [](const Encoder& self, const CTile& actual, const DoubleArray& expected, bool asCsv) {
+          [](const Encoder& self, const CTile& actual, const NumpyArray<double>& expected,
+             bool asCsv) {
             std::ostringstream out;
             self.printErrorStats(actual, NumpyUtils::toDoubleVector(expected), out, asCsv);
             return out.str();
@@ -356,33 +311,15 @@ void initEncoderBindings(py::module_& m)
       // Only an exact int32 or float64 array takes the first two overloads;
       // anything else is compared as complex numbers, so that nothing is cast
       // to integers.
-      .def(
-          "assert_equals",
-          [](const Encoder& self, const CTile& c, const std::string& title,
-             const IntArray& expected, double eps, bool percent) {
-            return self.assertEquals(c, title, toVector<int>(expected), eps, percent);
-          },
-          ASSERT_EQUALS_DOC, py::arg("c"), py::arg("title"),
-          py::arg("expected_vals").noconvert(), py::arg("eps") = 1e-6,
-          py::arg("percent") = false)
-      .def(
-          "assert_equals",
-          [](const Encoder& self, const CTile& c, const std::string& title,
-             const DoubleArray& expected, double eps, bool percent) {
-            return self.assertEquals(c, title, NumpyUtils::toDoubleVector(expected), eps, percent);
-          },
-          ASSERT_EQUALS_DOC, py::arg("c"), py::arg("title"),
-          py::arg("expected_vals").noconvert(), py::arg("eps") = 1e-6,
-          py::arg("percent") = false)
-      .def(
-          "assert_equals",
-          [](const Encoder& self, const CTile& c, const std::string& title,
-             const ComplexArray& expected, double eps, bool percent) {
-            return self.assertEquals(c, title, toVector<std::complex<double>>(expected), eps,
-                                     percent);
-          },
-          ASSERT_EQUALS_DOC, py::arg("c"), py::arg("title"), py::arg("expected_vals"),
-          py::arg("eps") = 1e-6, py::arg("percent") = false);
+      .def("assert_equals", &assertEqualsArray<int>, ASSERT_EQUALS_DOC, py::arg("c"),
+           py::arg("title"), py::arg("expected_vals").noconvert(), py::arg("eps") = 1e-6,
+           py::arg("percent") = false)
+      .def("assert_equals", &assertEqualsArray<double>, ASSERT_EQUALS_DOC, py::arg("c"),
+           py::arg("title"), py::arg("expected_vals").noconvert(), py::arg("eps") = 1e-6,
+           py::arg("percent") = false)
+      .def("assert_equals", &assertEqualsArray<std::complex<double>>, ASSERT_EQUALS_DOC,
+           py::arg("c"), py::arg("title"), py::arg("expected_vals"),
+           py::arg("eps") = 1e-6, py::arg("percent") = false);
 }
 
 } // namespace quorvane

@@ -1,10 +1,8 @@
-#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <memory>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,25 +11,11 @@
 #include "hebase/HeTraits.h"
 #include "hebase/PublicFunctions.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
+#include "python/NumpyUtils.h"
 
 namespace py = pybind11;
 
 namespace quorvane {
-
-namespace {
-
-/// The stream's whole content as a new bytes object.
-py::bytes toBytes(const std::string& content)
-{
-  try {
-    return py::bytes(content);
-  } catch (const py::error_already_set&) {
-    throw std::runtime_error("Could not allocate bytes object!");
-  }
-}
-
-} // namespace
 
 void initHeContextBindings(py::module_& m)
 {
@@ -83,12 +67,12 @@ void initHeContextBindings(py::module_& m)
             :raise ValueError: If no matching context is found.
             )",
           py::arg("prioritized_context_names"))
-      .def("clone", bySelfRef<HeContext>(&HeContext::clone), R"(
+      .def("clone", &HeContext::clone, R"(
             Returns an uninitialized context of the same type.
 
             :rtype: HeContext
             )")
-      .def("init_for_generic_packing", bySelfRef<HeContext>(&HeContext::initForGenericPacking), R"(
+      .def("init_for_generic_packing", &HeContext::initForGenericPacking, R"(
             Initializes the context with a configuration suitable for generic packing.
 
             :param light: Asks for a lighter context with a smaller multiplication depth.
@@ -96,28 +80,28 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If no such configuration is feasible for this context.
             )",
            py::arg("light") = false)
-      .def("has_secret_key", bySelfRef<HeContext>(&HeContext::hasSecretKey), R"(
+      .def("has_secret_key", &HeContext::hasSecretKey, R"(
             Returns whether this context holds a secret key. Without one,
             decryption and operations relying on it throw.
 
             :rtype: bool
             )")
-      .def("slot_count", bySelfRef<HeContext>(&HeContext::slotCount), R"(
+      .def("slot_count", &HeContext::slotCount, R"(
             Returns the number of slots in each CTile or PTile of this context.
 
             :rtype: int
             )")
-      .def("get_context_id", bySelfRef<HeContext>(&HeContext::getContextId), R"(
+      .def("get_context_id", &HeContext::getContextId, R"(
             Returns the id of this context, identifying its key set.
 
             :rtype: int
             )")
-      .def("get_top_chain_index", bySelfRef<HeContext>(&HeContext::getTopChainIndex), R"(
+      .def("get_top_chain_index", &HeContext::getTopChainIndex, R"(
             Returns the highest available chain index, where the scheme has one.
 
             :rtype: int
             )")
-      .def("get_security_level", bySelfRef<HeContext>(&HeContext::getSecurityLevel), R"(
+      .def("get_security_level", &HeContext::getSecurityLevel, R"(
             Returns the security level supplied by this context.
 
             :rtype: int
@@ -137,11 +121,7 @@ void initHeContextBindings(py::module_& m)
             )")
       .def(
           "get_modulus_chain",
-          [](const HeContext& he) {
-            std::shared_ptr<std::vector<uint64_t>> chain = he.getModulusChain();
-            return py::array_t<uint64_t>(static_cast<py::ssize_t>(chain->size()),
-                                         chain->data());
-          },
+          [](const HeContext& he) { return NumpyUtils::fromVector(*he.getModulusChain()); },
           R"(
             Returns the value of each prime of the modulus chain, where applicable.
 
@@ -186,38 +166,36 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If the context already has a secret key.
             )",
           py::arg("file_name"), py::arg("seed_only") = false)
-      .def("get_default_device", bySelfRef<HeContext>(&HeContext::getDefaultDevice), R"(
+      .def("get_default_device", &HeContext::getDefaultDevice, R"(
             Returns the device of new ciphertexts and plaintexts.
 
             :rtype: DeviceType
             )")
-      .def("set_default_device", bySelfRef<HeContext>(&HeContext::setDefaultDevice), R"(
+      .def("set_default_device", &HeContext::setDefaultDevice, R"(
             Sets the device of new ciphertexts and plaintexts.
 
             :param device: The device.
             :type device: DeviceType
             )",
            py::arg("device"))
-      .def("get_default_scale", bySelfRef<HeContext>(&HeContext::getDefaultScale), R"(
+      .def("get_default_scale", &HeContext::getDefaultScale, R"(
             Returns the default scale used in encoding, where applicable.
 
             :rtype: float
             )")
-      .def("set_default_scale", bySelfRef<HeContext>(&HeContext::setDefaultScale), R"(
+      .def("set_default_scale", &HeContext::setDefaultScale, R"(
             Sets the default scale used in encoding, where applicable.
 
             :param v: The scale.
             :type v: float
             )",
            py::arg("v"))
-      .def("get_automatic_bootstrapping",
-           bySelfRef<HeContext>(&HeContext::getAutomaticBootstrapping), R"(
+      .def("get_automatic_bootstrapping", &HeContext::getAutomaticBootstrapping, R"(
             Returns the value of the automatic-bootstrapping flag.
 
             :rtype: bool
             )")
-      .def("set_automatic_bootstrapping",
-           bySelfRef<HeContext>(&HeContext::setAutomaticBootstrapping), R"(
+      .def("set_automatic_bootstrapping", &HeContext::setAutomaticBootstrapping, R"(
             When true, ciphertexts of this context are bootstrapped automatically
             when needed.
 
@@ -226,7 +204,7 @@ void initHeContextBindings(py::module_& m)
             :raises RuntimeError: If true and the context is not bootstrappable.
             )",
            py::arg("v"))
-      .def("get_signature", bySelfRef<HeContext>(&HeContext::getSignature), R"(
+      .def("get_signature", &HeContext::getSignature, R"(
             Returns a text that distinguishes this context enough to load
             stored contexts by it.
 
@@ -237,7 +215,7 @@ void initHeContextBindings(py::module_& m)
           [](const HeContext& he, bool seedOnly) {
             std::ostringstream out;
             he.saveSecretKey(out, seedOnly);
-            return toBytes(out.str());
+            return py::bytes(out.str());
           },
           R"(
             Returns the secret key, or only the seed that generates it, in a buffer.
@@ -266,12 +244,12 @@ void initHeContextBindings(py::module_& m)
                                   seed_only is set and seeds are not supported.
             )",
           py::arg("buf"), py::arg("seed_only") = false)
-      .def("get_library_name", bySelfRef<HeContext>(&HeContext::getLibraryName), R"(
+      .def("get_library_name", &HeContext::getLibraryName, R"(
             Returns the name of the underlying library.
 
             :rtype: str
             )")
-      .def("get_scheme_name", bySelfRef<HeContext>(&HeContext::getSchemeName), R"(
+      .def("get_scheme_name", &HeContext::getSchemeName, R"(
             Returns the name of the underlying scheme.
 
             :rtype: str
@@ -307,10 +285,7 @@ void initHeContextBindings(py::module_& m)
             :rtype: int
             )",
           py::arg("file_name"), py::arg("public_fuctions"))
-      .def(
-          "load_from_file",
-          [](HeContext& he, const std::string& fileName) { return he.loadFromFile(fileName); },
-          R"(
+      .def("load_from_file", &HeContext::loadFromFile, R"(
             Loads this (uninitialized) context from a file written by save_to_file.
 
             :param file_name: The file to read.
@@ -318,13 +293,13 @@ void initHeContextBindings(py::module_& m)
             :return: The number of bytes read.
             :rtype: int
             )",
-          py::arg("file_name"))
+           py::arg("file_name"))
       .def(
           "save_to_buffer",
           [](const HeContext& he) {
             std::ostringstream out;
             he.save(out);
-            return toBytes(out.str());
+            return py::bytes(out.str());
           },
           R"(
             Saves this HeContext into a buffer.
@@ -336,7 +311,7 @@ void initHeContextBindings(py::module_& m)
           [](const HeContext& he, const PublicFunctions& publicFunctions) {
             std::ostringstream out;
             he.save(out, publicFunctions);
-            return toBytes(out.str());
+            return py::bytes(out.str());
           },
           R"(
             Saves this HeContext into a buffer, with only the public keys that
@@ -360,8 +335,7 @@ void initHeContextBindings(py::module_& m)
             :type buf: bytes
             )",
           py::arg("buf"))
-      .def("public_functions_supported",
-           bySelfRef<HeContext>(&HeContext::publicFunctionsSupported), R"(
+      .def("public_functions_supported", &HeContext::publicFunctionsSupported, R"(
             Returns whether this context supports the given public functions.
 
             :param public_functions: The public functions.

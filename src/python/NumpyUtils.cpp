@@ -1,5 +1,6 @@
 #include "python/NumpyUtils.h"
 
+#include <complex>
 #include <cstdint>
 
 #include "math/DoubleTensor.h"
@@ -25,13 +26,38 @@ void fill(DoubleTensor& t, const NumpyArray<double>& arr)
 
 } // namespace
 
-std::vector<double> NumpyUtils::toDoubleVector(const NumpyArray<double>& arr)
+template <typename T>
+std::vector<T> NumpyUtils::toVector(const NumpyArray<T>& arr)
 {
   const py::ssize_t count = arr.size();
   if (count == 0)
     return {};
-  const double* data = arr.data();
-  return std::vector<double>(data, data + count);
+  const T* data = arr.data();
+  return std::vector<T>(data, data + count);
+}
+
+template <typename T>
+py::array_t<T> NumpyUtils::fromVector(const std::vector<T>& v)
+{
+  // The stride is given so that it does not depend on the element size that
+  // the binding layer reads back from numpy.
+  return py::array_t<T>({static_cast<py::ssize_t>(v.size())},
+                        {static_cast<py::ssize_t>(sizeof(T))}, v.data());
+}
+
+template std::vector<int> NumpyUtils::toVector(const NumpyArray<int>&);
+template std::vector<double> NumpyUtils::toVector(const NumpyArray<double>&);
+template std::vector<std::complex<double>> NumpyUtils::toVector(
+    const NumpyArray<std::complex<double>>&);
+template py::array_t<int> NumpyUtils::fromVector(const std::vector<int>&);
+template py::array_t<double> NumpyUtils::fromVector(const std::vector<double>&);
+template py::array_t<std::complex<double>> NumpyUtils::fromVector(
+    const std::vector<std::complex<double>>&);
+template py::array_t<uint64_t> NumpyUtils::fromVector(const std::vector<uint64_t>&);
+
+std::vector<double> NumpyUtils::toDoubleVector(const NumpyArray<double>& arr)
+{
+  return toVector(arr);
 }
 
 DoubleTensor NumpyUtils::toDoubleTensor(const NumpyArray<double>& arr)
@@ -50,8 +76,7 @@ std::shared_ptr<DoubleTensor> NumpyUtils::toSharedDoubleTensor(const NumpyArray<
 
 py::array_t<double> NumpyUtils::fromDoubleVector(const std::vector<double>& v)
 {
-  return py::array_t<double>({static_cast<py::ssize_t>(v.size())},
-                             {static_cast<py::ssize_t>(sizeof(double))}, v.data());
+  return fromVector(v);
 }
 
 py::array_t<double> NumpyUtils::fromDoubleTensor(const DoubleTensor& t)

@@ -14,11 +14,20 @@ class DoubleTensor;
 template <typename T>
 using NumpyArray = pybind11::array_t<T, pybind11::array::c_style | pybind11::array::forcecast>;
 
-/// Copies between numpy float64 arrays and vectors or double tensors. Values
-/// are always copied, in row-major (C) order.
+/// Copies between numpy arrays and vectors or double tensors. Values are
+/// always copied, in row-major (C) order.
 class NumpyUtils
 {
 public:
+  /// All values of the array (one for a zero-dimensional array). Defined for
+  /// int, double and std::complex<double>.
+  template <typename T>
+  static std::vector<T> toVector(const NumpyArray<T>& arr);
+  /// A one-dimensional array of the vector's values. Defined for int, double,
+  /// std::complex<double> and uint64_t.
+  template <typename T>
+  static pybind11::array_t<T> fromVector(const std::vector<T>& v);
+
   /// All values of the array (one for a zero-dimensional array).
   static std::vector<double> toDoubleVector(const NumpyArray<double>& arr);
   /// A tensor of the array's shape and values.

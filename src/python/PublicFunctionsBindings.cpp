@@ -9,6 +9,7 @@
 
 #include "hebase/PublicFunctions.h"
 #include "python/Bindings.h"
+#include "python/NumpyUtils.h"
 
 namespace py = pybind11;
 
@@ -167,15 +168,7 @@ void initPublicFunctionsBindings(py::module_& m)
           py::arg("rotation_steps"))
       .def(
           "get_rotation_steps",
-          [](const PublicFunctions& pf) {
-            // Explicit strides: the element size is not read back from numpy.
-            py::array_t<int32_t> result({static_cast<py::ssize_t>(pf.rotationSteps.size())},
-                                        {static_cast<py::ssize_t>(sizeof(int32_t))});
-            int32_t* data = result.mutable_data();
-            for (size_t i = 0; i < pf.rotationSteps.size(); ++i)
-              data[i] = pf.rotationSteps[i];
-            return result;
-          },
+          [](const PublicFunctions& pf) { return NumpyUtils::fromVector(pf.rotationSteps); },
           R"(
             When rotate is CUSTOM_ROTATIONS, returns the set of rotation offsets
             that can be performed with one step.

@@ -44,23 +44,14 @@ void initSaveableBasicBindings(py::module_& m)
 
 void initSaveableBindings(py::module_& m)
 {
-  // Members take self by reference, so that None is refused rather than
-  // dereferenced.
   py::class_<Saveable, SaveableBasic, std::shared_ptr<Saveable>>(m, "Saveable")
-      .def(
-          "get_class_name", [](const Saveable& self) { return self.getClassName(); },
-          R"(
+      .def("get_class_name", &Saveable::getClassName, R"(
             Returns the class name of the object: the name written into its saved-object
             header, such as "CTile", "PTile" or "CTileTensor".
 
             :rtype: str
             )")
-      .def(
-          "save_to_file",
-          [](const Saveable& self, const std::string& fileName) {
-            return self.saveToFile(fileName);
-          },
-          R"(
+      .def("save_to_file", &Saveable::saveToFile, R"(
             Saves the object to a file in its saved form.
 
             :param file_name: The path of the file to write.
@@ -68,13 +59,8 @@ void initSaveableBindings(py::module_& m)
             :return: The number of bytes written.
             :rtype: int
             )",
-          py::arg("file_name"))
-      .def(
-          "load_from_file",
-          [](Saveable& self, const std::string& fileName) {
-            return self.loadFromFile(fileName);
-          },
-          R"(
+           py::arg("file_name"))
+      .def("load_from_file", &Saveable::loadFromFile, R"(
             Loads the object from a file written by save_to_file.
 
             :param file_name: The path of the file to read.
@@ -82,36 +68,24 @@ void initSaveableBindings(py::module_& m)
             :return: The number of bytes read.
             :rtype: int
             )",
-          py::arg("file_name"))
-      .def(
-          "attach_input_storage",
-          [](Saveable& self, std::shared_ptr<Storage> storage) {
-            self.attachInputStorage(std::move(storage));
-          },
-          R"(
+           py::arg("file_name"))
+      .def("attach_input_storage", &Saveable::attachInputStorage, R"(
             Attaches an input storage to this object. The header in the storage is
             looked for and verified at once.
 
             :param storage: The storage to read from.
             :type storage: Storage
             )",
-          py::arg("storage"))
-      .def(
-          "attach_output_storage",
-          [](Saveable& self, std::shared_ptr<Storage> storage) {
-            self.attachOutputStorage(std::move(storage));
-          },
-          R"(
+           py::arg("storage"))
+      .def("attach_output_storage", &Saveable::attachOutputStorage, R"(
             Attaches an output storage to this object. A header is written to the
             storage at once.
 
             :param storage: The storage to write into.
             :type storage: Storage
             )",
-          py::arg("storage"))
-      .def(
-          "flush_to_storage", [](Saveable& self) { self.flushToStorage(); },
-          R"(
+           py::arg("storage"))
+      .def("flush_to_storage", &Saveable::flushToStorage, R"(
             For an object attached to an output storage, flushes the remaining data
             into the storage. Must be called when finishing with the object to
             complete its storing, and only once.

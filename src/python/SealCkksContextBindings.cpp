@@ -5,7 +5,6 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
 
 namespace py = pybind11;
 
@@ -16,7 +15,7 @@ void initSealCkksContextBindings(py::module_& m)
   py::class_<SealCkksContext, HeContext, std::shared_ptr<SealCkksContext>>(
       m, "SealCkksContext", "An implementation of HeContext using the SEAL CKKS backend.")
       .def(py::init<>())
-      .def("init", bySelfRef<SealCkksContext>(&SealCkksContext::init), R"(
+      .def("init", &SealCkksContext::init, R"(
              Initializes this SealCkksContext according the given requirement.
 
              :param req: an HeConfigRequirement object, indicating the required
@@ -25,8 +24,7 @@ void initSealCkksContextBindings(py::module_& m)
                                    requirement.
            )",
            py::arg("req"))
-      .def("set_use_accurate_scaling",
-           bySelfRef<SealCkksContext>(&SealCkksContext::setUseAccurateScaling), R"(
+      .def("set_use_accurate_scaling", &SealCkksContext::setUseAccurateScaling, R"(
              Sets whether to enable the accurate scaling mode or not (default:
              enabled). Cannot be called after the context is initialized.
 
@@ -34,12 +32,10 @@ void initSealCkksContextBindings(py::module_& m)
                not.
            )",
            py::arg("use_accurate_scaling"))
-      .def("get_use_accurate_scaling",
-           bySelfRef<SealCkksContext>(&SealCkksContext::getUseAccurateScaling), R"(
+      .def("get_use_accurate_scaling", &SealCkksContext::getUseAccurateScaling, R"(
              Returns whether accurate scaling mode is enabled or not.
            )")
-      .def("get_accurate_scale", bySelfRef<SealCkksContext>(&SealCkksContext::getAccurateScale),
-           R"(
+      .def("get_accurate_scale", &SealCkksContext::getAccurateScale, R"(
              Returns the accurate scale to be used for a given chain index. Only
              supported when accurate scaling mode is enabled. Cannot be called before
              the context is initialized.

@@ -7,7 +7,6 @@
 #include "hebase/Storage.h"
 #include "hebase/utils/Saveable.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
 #include "python/ContextLifetime.h"
 #include "python/PythonBackedStorage.h"
 
@@ -21,7 +20,7 @@ void initStorageBindings(py::module_& m)
     An abstract class that allows saving Savable objects to storage and loading
     them from storage.
     )")
-      .def("save", bySelfRef<Storage>(&Storage::save), R"(
+      .def("save", &Storage::save, R"(
             Saves a Saveable object into the buffer of this storage named by the
             second argument. A failed save leaves what the storage held under that
             name as it was.

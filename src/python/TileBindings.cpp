@@ -6,7 +6,6 @@
 #include "hebase/PTile.h"
 #include "hebase/Tile.h"
 #include "python/Bindings.h"
-#include "python/SelfReference.h"
 #include "python/ContextLifetime.h"
 
 namespace py = pybind11;
@@ -18,7 +17,7 @@ void initTileBindings(py::module_& m)
   py::class_<Tile, Saveable, std::shared_ptr<Tile>>(m, "Tile", R"(
     A tile is a vector of numbers, either encrypted (CTile) or encoded (PTile).
     )")
-      .def("set_scale", bySelfRef<Tile>(&Tile::setScale), R"(
+      .def("set_scale", &Tile::setScale, R"(
             Sets the attached meta data scale of the plaintext / ciphertext.
             This may change the way its content are interpreted.
 
@@ -27,18 +26,18 @@ void initTileBindings(py::module_& m)
             :raises RuntimeError: if not supported by the underlying library.
             )",
            py::arg("scale"))
-      .def("get_scale", bySelfRef<Tile>(&Tile::getScale), R"(
+      .def("get_scale", &Tile::getScale, R"(
             Returns the attached meta data scale of the plaintext / ciphertext.
 
             :rtype: float
             )")
-      .def("reduce_chain_index", bySelfRef<Tile>(&Tile::reduceChainIndex), R"(
+      .def("reduce_chain_index", &Tile::reduceChainIndex, R"(
             Reduces the chain-index property of the plaintext / ciphertext by 1.
             Ignored if not supported.
 
             :raises RuntimeError: if the chain index is already at its lowest value.
             )")
-      .def("set_chain_index", bySelfRef<Tile>(&Tile::setChainIndex), R"(
+      .def("set_chain_index", &Tile::setChainIndex, R"(
             Sets the chain-index property of this object to equal the specified value.
             The value may only be lower than or equal to the current chain index.
             Ignored if not supported.
@@ -48,13 +47,13 @@ void initTileBindings(py::module_& m)
             :raises RuntimeError: if the value is out of range.
             )",
            py::arg("chain_index").noconvert())
-      .def("get_chain_index", bySelfRef<Tile>(&Tile::getChainIndex), R"(
+      .def("get_chain_index", &Tile::getChainIndex, R"(
             Returns the chain-index property of the plaintext / ciphertext, a
             non-negative integer. Returns a negative value if not supported.
 
             :rtype: int
             )")
-      .def("slot_count", bySelfRef<Tile>(&Tile::slotCount), R"(
+      .def("slot_count", &Tile::slotCount, R"(
             This method returns the number of slots in this object.
 
             :rtype: int
@@ -75,38 +74,32 @@ void initPTileBindings(py::module_& m)
             :type he: HeContext
             )",
            py::arg("he"))
-      .def(py::init([](const PTile& src) {
-             return holdWithContext(PTile(src), src.getHeContext());
-           }),
-           R"(
+      .def(py::init(&holdCopyWithContext<PTile>), R"(
             Copy constructor.
 
             :param src: The PTile to copy.
             :type src: PTile
             )",
            py::arg("src"))
-      .def("to_device", bySelfRef<PTile>(&Tile::toDevice), R"(
+      .def("to_device", &Tile::toDevice, R"(
             Move this PTile to another device.
 
             :param device: The target device.
             :type device: DeviceType
             )",
            py::arg("device"))
-      .def("get_current_device", bySelfRef<PTile>(&Tile::getCurrentDevice), R"(
+      .def("get_current_device", &Tile::getCurrentDevice, R"(
             Returns the current device of this PTile.
 
             :rtype: DeviceType
             )")
-      .def("is_all_zeroes", bySelfRef<PTile>(&PTile::isAllZeroes), R"(
+      .def("is_all_zeroes", &PTile::isAllZeroes, R"(
             Returns true if this PTile encodes all zeroes plaintext, and false otherwise.
 
             :rtype: bool
             )")
-      .def("__copy__",
-           [](const PTile& self) { return holdWithContext(PTile(self), self.getHeContext()); })
-      .def("__deepcopy__", [](const PTile& self, py::dict) {
-        return holdWithContext(PTile(self), self.getHeContext());
-      });
+      .def("__copy__", &holdCopyWithContext<PTile>)
+      .def("__deepcopy__", [](const PTile& self, py::dict) { return holdCopyWithContext(self); });
 }
 
 } // namespace quorvane

@@ -146,3 +146,47 @@ def test_large_array_round_trip():
     rng = np.random.default_rng(7)
     arr = rng.standard_normal((300, 200, 5))
     np.testing.assert_array_equal(round_trip(arr), arr)
+
+
+# ---- One-dimensional array results of every element type ----
+
+SLOTS = 8
+ENCODED = [1.0, -2.0, 3.5] + [0.0] * (SLOTS - 3)
+
+
+@pytest.fixture(scope="module")
+def sources():
+    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, 2))
+    enc = qv.Encoder(he)
+    pf = qv.PublicFunctions()
+    pf.rotate = qv.RotationSetType.CUSTOM_ROTATIONS
+    pf.set_rotation_steps([3, -1, 2])
+    return {"he": he, "enc": enc, "pf": pf, "p": enc.encode(ENCODED[:3]),
+            "c": enc.encode_encrypt(ENCODED[:3])}
+
+
+@pytest.mark.parametrize("owner,member,arg,dtype,expected", [
+    ("enc", "decode_double", "p", np.float64, ENCODED),
+    ("enc", "decode_int", "p", np.int32, [1, -2, 4] + [0] * (SLOTS - 3)),
+    ("enc", "decode_complex", "p", np.complex128, ENCODED),
+    ("enc", "decrypt_decode_tile_double", "p", np.float64, ENCODED),
+    ("enc", "decrypt_decode_double", "c", np.float64, ENCODED),
+    ("enc", "decrypt_decode_int", "c", np.int32, [1, -2, 4] + [0] * (SLOTS - 3)),
+    ("enc", "decrypt_decode_complex", "c", np.complex128, ENCODED),
+    ("pf", "get_rotation_steps", None, np.int32, [3, -1, 2]),
+    ("he", "get_modulus_chain", None, np.uint64, []),
+])
+def test_vector_results_are_new_arrays_of_the_signature_dtype(sources, owner, member, arg, dtype,
+                                                              expected):
+    method = getattr(sources[owner], member)
+    args = [sources[arg]] if arg else []
+    signature = getattr(type(sources[owner]), member).__doc__.splitlines()[0]
+    assert signature.endswith(") -> numpy.ndarray[numpy.%s]" % np.dtype(dtype).name)
+    res = method(*args)
+    assert res.dtype == dtype and res.shape == (len(expected),)
+    assert res.flags["C_CONTIGUOUS"] and res.flags["OWNDATA"] and res.flags["WRITEABLE"]
+    np.testing.assert_array_equal(res, np.array(expected, dtype=dtype))
+    res[:] = 9
+    again = method(*args)
+    assert not np.shares_memory(res, again)
+    np.testing.assert_array_equal(again, np.array(expected, dtype=dtype))
