@@ -1,7 +1,5 @@
 #include "hebase/BootstrapConfig.h"
 
-#include <stdexcept>
-#include <string>
 
 #include "hebase/utils/BinIoUtils.h"
 
@@ -16,12 +14,7 @@ constexpr std::streamoff SAVED_SIZE = 4 * 5 + 9;
 
 int32_t readInRange(std::istream& in, const char* field, int32_t min, int32_t max)
 {
-  int32_t value = BinIoUtils::readInt32(in);
-  if (value < min || value > max)
-    throw std::runtime_error(std::string("Invalid saved BootstrapConfig: ") + field + " is " +
-                             std::to_string(value) + ", expected a value in [" +
-                             std::to_string(min) + ", " + std::to_string(max) + "]");
-  return value;
+  return BinIoUtils::readRecordField(in, "BootstrapConfig", field, min, max);
 }
 
 } // namespace

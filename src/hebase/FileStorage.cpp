@@ -1,10 +1,8 @@
 #include "hebase/FileStorage.h"
 
-#include <cerrno>
 #include <fstream>
 #include <stdexcept>
 
-#include <unistd.h>
 #ifdef __linux__
 #include <sys/xattr.h>
 #endif
@@ -23,45 +21,19 @@ const char* const FileStorage::MARKER_ATTRIBUTE_NAME = "user.quorvane.file-stora
 
 namespace {
 
-// A write in progress: the data goes to tempPath and becomes finalPath when
-// the buffer is closed successfully.
-class PendingFileStream : public std::ofstream
-{
-public:
-  PendingFileStream(const std::string& finalPath, const std::string& tempPath)
-      : finalPath(finalPath), tempPath(tempPath)
-  {
-  }
-  const std::string finalPath;
-  const std::string tempPath;
-};
-
 std::string alreadyExistsMessage(const std::string& filePath, const std::string& name)
 {
   return "FileStorage at path " + filePath + " trying to write to file " + name +
          " but file already exists.";
 }
 
-void removeQuietly(const std::string& path)
+// Everything was read already; closing an input file loses nothing.
+void closeInput(Buffer& buffer)
 {
-  boost::system::error_code ec;
-  fs::remove(fs::path(path), ec);
-}
-
-// Moves the finished file into place without replacing an existing one.
-void commitFile(const std::string& tempPath, const std::string& finalPath,
-                const std::string& name)
-{
-  if (::link(tempPath.c_str(), finalPath.c_str()) == 0) {
-    removeQuietly(tempPath);
-    return;
+  if (auto* file = dynamic_cast<std::ifstream*>(&buffer.in())) {
+    file->exceptions(std::ios::goodbit);
+    file->close();
   }
-  if (errno == EEXIST)
-    throw std::invalid_argument(alreadyExistsMessage(finalPath, name));
-  // File systems without hard links.
-  if (FileUtils::pathExists(finalPath))
-    throw std::invalid_argument(alreadyExistsMessage(finalPath, name));
-  fs::rename(fs::path(tempPath), fs::path(finalPath));
 }
 
 // Marks a new storage directory: by an extended attribute, which keeps the
@@ -164,52 +136,33 @@ Buffer FileStorage::openBufferForWrite(const std::string& name)
   std::string file = filePath(name);
   if (FileUtils::pathExists(file))
     throw std::invalid_argument(alreadyExistsMessage(file, name));
-  std::string temp =
-      filePath(std::string(MARKER_FILE_NAME) + ".tmp-" + fs::unique_path("%%%%-%%%%-%%%%").string());
-  auto stream = std::make_shared<PendingFileStream>(file, temp);
-  stream->open(temp, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!stream->is_open() || stream->fail())
-    throw std::runtime_error("FileStorage at path " + file + " failed to open file " + name +
-                             " for writing.");
-  stream->exceptions(std::ios::failbit | std::ios::badbit);
+  // Written under a reserved name and moved into place when the buffer closes.
+  auto stream = std::make_shared<FileUtils::PendingFile>(
+      file, FileUtils::temporaryPathFor(filePath(MARKER_FILE_NAME)),
+      "FileStorage at path " + file + " failed to open file " + name + " for writing.");
   return Buffer(*this, name, std::shared_ptr<std::ostream>(stream));
 }
 
 void FileStorage::closeBuffer(Buffer& buffer)
 {
   if (buffer.getMode() == Buffer::OPEN_IN) {
-    // Everything was read already; closing an input file loses nothing.
-    if (auto* file = dynamic_cast<std::ifstream*>(&buffer.in())) {
-      file->exceptions(std::ios::goodbit);
-      file->close();
-    }
+    closeInput(buffer);
     return;
   }
-  auto* file = dynamic_cast<PendingFileStream*>(&buffer.out());
+  auto* file = dynamic_cast<FileUtils::PendingFile*>(&buffer.out());
   QV_ASSERT(file != nullptr, "the buffer was not opened by this FileStorage");
-  try {
-    file->close(); // flushes; a failure throws through the exception mask
-    commitFile(file->tempPath, file->finalPath, buffer.getName());
-  } catch (...) {
-    removeQuietly(file->tempPath);
-    throw;
-  }
+  if (!file->commitIfAbsent())
+    throw std::invalid_argument(alreadyExistsMessage(file->getFinalPath(), buffer.getName()));
 }
 
 void FileStorage::discardBuffer(Buffer& buffer)
 {
   if (buffer.getMode() == Buffer::OPEN_IN) {
-    if (auto* file = dynamic_cast<std::ifstream*>(&buffer.in())) {
-      file->exceptions(std::ios::goodbit);
-      file->close();
-    }
+    closeInput(buffer);
     return;
   }
-  if (auto* file = dynamic_cast<PendingFileStream*>(&buffer.out())) {
-    file->exceptions(std::ios::goodbit);
-    file->close();
-    removeQuietly(file->tempPath);
-  }
+  if (auto* file = dynamic_cast<FileUtils::PendingFile*>(&buffer.out()))
+    file->discard();
 }
 
 } // namespace quorvane

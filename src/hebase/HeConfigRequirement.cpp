@@ -13,21 +13,10 @@ namespace {
 
 constexpr std::streamoff FIXED_PART_SIZE = 5 * 4 + 2;
 
-[[noreturn]] void refuseValue(const char* field, int32_t value, const std::string& expected)
-{
-  throw std::runtime_error(std::string("Invalid saved HeConfigRequirement: ") + field + " is " +
-                           std::to_string(value) + ", expected " + expected);
-}
-
 // Reads a count that is either -1 (not set) or lies in [min, max].
 int32_t readOptionalCount(std::istream& in, const char* field, int32_t min, int32_t max)
 {
-  int32_t value = BinIoUtils::readInt32(in);
-  if (value != -1 && (value < min || value > max))
-    refuseValue(field, value,
-                "-1 (not set) or a value in [" + std::to_string(min) + ", " +
-                    std::to_string(max) + "]");
-  return value;
+  return BinIoUtils::readRecordField(in, "HeConfigRequirement", field, min, max, true);
 }
 
 const char* boolText(bool value)

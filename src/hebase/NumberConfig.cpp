@@ -32,12 +32,7 @@ int bitsOfSize(NumberSize size)
 
 int32_t readInRange(std::istream& in, const char* field, int32_t min, int32_t max)
 {
-  int32_t value = BinIoUtils::readInt32(in);
-  if (value < min || value > max)
-    throw std::runtime_error(std::string("Invalid saved NumberConfig: ") + field + " is " +
-                             std::to_string(value) + ", expected a value in [" +
-                             std::to_string(min) + ", " + std::to_string(max) + "]");
-  return value;
+  return BinIoUtils::readRecordField(in, "NumberConfig", field, min, max);
 }
 
 } // namespace

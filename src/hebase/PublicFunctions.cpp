@@ -13,12 +13,7 @@ namespace {
 
 int32_t readEnumValue(std::istream& in, const char* field, int32_t max)
 {
-  int32_t value = BinIoUtils::readInt32(in);
-  if (value < 0 || value > max)
-    throw std::runtime_error(std::string("Invalid saved PublicFunctions: ") + field + " is " +
-                             std::to_string(value) + ", expected a value in [0, " +
-                             std::to_string(max) + "]");
-  return value;
+  return BinIoUtils::readRecordField(in, "PublicFunctions", field, 0, max);
 }
 
 } // namespace

@@ -1,22 +1,17 @@
 // Saving and loading of contexts and secret keys, common to all backends.
 #include "hebase/SavedContext.h"
 
-#include <atomic>
 #include <fstream>
-#include <functional>
 #include <istream>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
 
-#include <boost/filesystem.hpp>
-
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/FileUtils.h"
 #include "hebase/utils/SaveableHeader.h"
-
-namespace fs = boost::filesystem;
 
 namespace quorvane {
 
@@ -26,43 +21,6 @@ const char* const CONTEXT_CLASS_NAME = "HeContext";
 const char* const SECRET_KEY_CLASS_NAME = "SECRETKEY";
 /// Largest stored length of the registry key of a saved context (NUL included).
 const int64_t MAX_KEY_LENGTH = 10240;
-
-std::string temporaryPathFor(const std::string& path)
-{
-  static std::atomic<unsigned> counter{0};
-  return path + ".tmp-" + fs::unique_path("%%%%%%%%").string() + "-" +
-         std::to_string(counter++);
-}
-
-/// Writes through a file beside path and renames it on success, so that a
-/// failed save leaves an earlier file intact and no partial file behind.
-int64_t saveToFileAtomically(const std::string& path,
-                             const std::function<int64_t(std::ostream&)>& save)
-{
-  boost::system::error_code ec;
-  if (fs::is_directory(fs::path(path), ec))
-    throw std::runtime_error("Failed to open file " + path);
-  std::string tmp = temporaryPathFor(path);
-  std::ofstream out;
-  try {
-    out = Saveable::openBinaryFileForWrite(tmp);
-  } catch (const std::runtime_error&) {
-    throw std::runtime_error("Failed to open file " + path);
-  }
-  try {
-    int64_t count = save(out);
-    out.close();
-    fs::rename(fs::path(tmp), fs::path(path));
-    return count;
-  } catch (...) {
-    if (out.is_open()) {
-      out.exceptions(std::ios::goodbit);
-      out.close();
-    }
-    fs::remove(fs::path(tmp), ec);
-    throw;
-  }
-}
 
 int64_t streamDistance(std::streampos before, std::streampos after)
 {
@@ -119,8 +77,10 @@ int64_t HeContext::saveToFile(const std::string& path) const
 int64_t HeContext::saveToFile(const std::string& path,
                               const PublicFunctions& publicFunctions) const
 {
-  return saveToFileAtomically(path,
-                              [&](std::ostream& out) { return save(out, publicFunctions); });
+  FileUtils::PendingFile out(path);
+  int64_t count = save(out, publicFunctions);
+  out.commit();
+  return count;
 }
 
 void HeContext::saveImpl(std::ostream& out, const PublicFunctions& publicFunctions) const
@@ -259,8 +219,10 @@ int64_t HeContext::loadSecretKey(std::istream& in, bool seedOnly)
 
 int64_t HeContext::saveSecretKeyToFile(const std::string& path, bool seedOnly) const
 {
-  return saveToFileAtomically(path,
-                              [&](std::ostream& out) { return saveSecretKey(out, seedOnly); });
+  FileUtils::PendingFile out(path);
+  int64_t count = saveSecretKey(out, seedOnly);
+  out.commit();
+  return count;
 }
 
 int64_t HeContext::loadSecretKeyFromFile(const std::string& path, bool seedOnly)

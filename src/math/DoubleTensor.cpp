@@ -51,8 +51,9 @@ void printList(std::ostream& out, const std::vector<T>& v, bool indexed)
     out << "]";
 }
 
-// Checks a shape read from a stream before anything is allocated for it.
-void checkLoadedShape(const std::vector<int>& shape)
+// Checks a shape read from a stream before anything is allocated for it;
+// returns its element count.
+int checkedLoadedCount(const std::vector<int>& shape)
 {
   std::string text;
   for (int n : shape)
@@ -68,6 +69,7 @@ void checkLoadedShape(const std::vector<int>& shape)
       throw std::runtime_error("Invalid double tensor shape in stream: " + text +
                                " has more elements than an int can count");
   }
+  return static_cast<int>(count);
 }
 
 } // namespace
@@ -374,13 +376,10 @@ std::streamoff DoubleTensor::load(std::istream& in)
   for (int& n : shape)
     n = BinIoUtils::readInt32(in);
   QV_ASSERT(shape.size() > 0);
-  checkLoadedShape(shape);
-  long long count = 1;
-  for (int n : shape)
-    count *= n;
+  const int count = checkedLoadedCount(shape);
   std::vector<double> values;
-  for (long long done = 0; done < count;) {
-    const long long block = std::min<long long>(LOAD_BLOCK, count - done);
+  for (int done = 0; done < count;) {
+    const int block = std::min(LOAD_BLOCK, count - done);
     values.resize(static_cast<size_t>(done + block));
     BinIoUtils::readBytes(in, reinterpret_cast<char*>(values.data() + done),
                           static_cast<size_t>(block) * sizeof(double), "double tensor values");

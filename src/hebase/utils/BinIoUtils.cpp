@@ -80,6 +80,18 @@ int32_t BinIoUtils::readInt32Checked(std::istream& in, int32_t min, int32_t max)
   return value;
 }
 
+int32_t BinIoUtils::readRecordField(std::istream& in, const char* record, const char* field,
+                                    int32_t min, int32_t max, bool notSetAllowed)
+{
+  int32_t value = readInt32(in);
+  if ((value < min || value > max) && !(notSetAllowed && value == -1))
+    throw std::runtime_error(std::string("Invalid saved ") + record + ": " + field + " is " +
+                             std::to_string(value) + ", expected " +
+                             (notSetAllowed ? "-1 (not set) or " : "") + "a value in [" +
+                             std::to_string(min) + ", " + std::to_string(max) + "]");
+  return value;
+}
+
 std::ostream& BinIoUtils::writeInt32Vector(std::ostream& out, const std::vector<int>& values)
 {
   writeInt32(out, static_cast<int32_t>(values.size()));

@@ -26,6 +26,12 @@ public:
   static int32_t readInt32(std::istream& in);
   /// Reads an int32 and checks min <= value <= max.
   static int32_t readInt32Checked(std::istream& in, int32_t min, int32_t max);
+  /// Reads an int32 field of a saved record and checks min <= value <= max,
+  /// also accepting -1 when notSetAllowed; otherwise std::runtime_error
+  /// "Invalid saved <record>: <field> is <value>, expected a value in [min, max]"
+  /// ("expected -1 (not set) or a value in ..." when notSetAllowed).
+  static int32_t readRecordField(std::istream& in, const char* record, const char* field,
+                                 int32_t min, int32_t max, bool notSetAllowed = false);
 
   static std::ostream& writeInt32Vector(std::ostream& out, const std::vector<int>& values);
   static std::vector<int> readInt32Vector(std::istream& in, int maxCount);

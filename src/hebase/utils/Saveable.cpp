@@ -1,17 +1,12 @@
 #include "hebase/utils/Saveable.h"
 
-#include <atomic>
 #include <fstream>
 #include <streambuf>
-
-#include <boost/filesystem.hpp>
 
 #include "hebase/Storage.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/FileUtils.h"
 #include "hebase/utils/SaveableHeader.h"
-
-namespace fs = boost::filesystem;
 
 namespace quorvane {
 
@@ -117,13 +112,6 @@ std::streamoff measure(Stream& stream, TellFn tell, Op op)
   return counter.count();
 }
 
-std::string temporaryPathFor(const std::string& path)
-{
-  static std::atomic<unsigned> counter{0};
-  return path + ".tmp-" + fs::unique_path("%%%%%%%%").string() + "-" +
-         std::to_string(counter++);
-}
-
 } // namespace
 
 void SaveableBasic::debugPrint(const std::string&, Verbosity, std::ostream& out) const
@@ -157,11 +145,7 @@ std::streamoff Saveable::load(std::istream& in)
       in, [](std::istream& s) { return static_cast<std::streamoff>(s.tellg()); },
       [&]() {
         SaveableHeader header(in);
-        validateHeader(header);
-        if (allowsStorage())
-          loadMetadata(in);
-        loadImpl(in);
-        populated = true;
+        load(in, header);
       });
 }
 
@@ -209,31 +193,11 @@ void Saveable::validateHeader(const SaveableHeader& header) const
 
 std::streamoff Saveable::saveToFile(const std::string& path) const
 {
-  // Write beside the target and rename on success, so a failed save leaves
-  // any earlier file intact and no truncated file behind.
-  boost::system::error_code ec;
-  if (fs::is_directory(fs::path(path), ec))
-    throw std::runtime_error("Failed to open file " + path);
-  std::string tmp = temporaryPathFor(path);
-  std::ofstream out;
-  try {
-    out = openBinaryFileForWrite(tmp);
-  } catch (const std::runtime_error&) {
-    throw std::runtime_error("Failed to open file " + path);
-  }
-  try {
-    std::streamoff count = save(out);
-    out.close();
-    fs::rename(fs::path(tmp), fs::path(path));
-    return count;
-  } catch (...) {
-    if (out.is_open()) {
-      out.exceptions(std::ios::goodbit);
-      out.close();
-    }
-    fs::remove(fs::path(tmp), ec);
-    throw;
-  }
+  // The file replaces an earlier one only once it is complete.
+  FileUtils::PendingFile out(path);
+  std::streamoff count = save(out);
+  out.commit();
+  return count;
 }
 
 std::streamoff Saveable::loadFromFile(const std::string& path)
@@ -347,10 +311,8 @@ bool Saveable::registerLoadFunction(const std::string& name, LoadFunction functi
 {
   if (function == nullptr)
     throw std::invalid_argument("Cannot register a null load function of object " + name);
-  LoaderRegistry& registry = getLoaderRegistry();
-  if (registry.count(name) != 0)
+  if (!getLoaderRegistry().emplace(name, function).second)
     throw std::runtime_error("Duplicate load function of object " + name);
-  registry.emplace(name, function);
   return true;
 }
 

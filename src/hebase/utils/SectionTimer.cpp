@@ -36,7 +36,7 @@ SectionTimer::Node::Node(const Node& other)
 {
 }
 
-SectionTimer::Node& SectionTimer::Node::getChild(const std::string& childName)
+SectionTimer::Node& SectionTimer::Node::getChild(std::string_view childName)
 {
   std::lock_guard<std::mutex> lock(mutex);
   auto it = children.find(childName);
@@ -126,7 +126,7 @@ void SectionTimer::Node::printSectionsNamed(const std::string& sectionName,
     child.second.printSectionsNamed(sectionName, out);
 }
 
-SectionTimer::SectionTimer(const std::string& name)
+SectionTimer::SectionTimer(std::string_view name)
 {
   push(name);
 }
@@ -134,14 +134,11 @@ SectionTimer::SectionTimer(const std::string& name)
 SectionTimer::~SectionTimer()
 {
   // Scopes keep pushes and pops balanced, so this never pops the root.
-  Node& current = getCurrent();
-  if (current.parent != nullptr) {
-    current.addTime(current.startWall, current.startCpu);
-    state().current = current.parent;
-  }
+  if (getCurrent().parent != nullptr)
+    pop();
 }
 
-void SectionTimer::push(const std::string& name)
+void SectionTimer::push(std::string_view name)
 {
   TimerState& s = state();
   Node& child = s.current->getChild(name);
@@ -218,9 +215,8 @@ SectionTimer::Node& SectionTimer::getCurrent()
   return *state().current;
 }
 
-LeafTimer::LeafTimer(const std::string& name)
-    : startWall(SectionTimer::wallTimeNow()), startCpu(SectionTimer::cpuTimeNow()), running(true),
-      name(name)
+LeafTimer::LeafTimer(std::string_view name)
+    : startWall(SectionTimer::wallTimeNow()), startCpu(SectionTimer::cpuTimeNow()), running(true)
 {
   node = &SectionTimer::getCurrent().getChild(name);
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -25,7 +26,8 @@ public:
     int64_t cpuMicros = 0;
     int64_t startWall = 0;
     int64_t startCpu = 0;
-    std::map<std::string, Node> children;
+    /// Looked up by name without building a string.
+    std::map<std::string, Node, std::less<>> children;
     Node* parent = nullptr;
 
     Node() = default;
@@ -34,7 +36,7 @@ public:
     Node& operator=(const Node&) = delete;
 
     /// The child of that name, created when missing.
-    Node& getChild(const std::string& childName);
+    Node& getChild(std::string_view childName);
     /// Adds one timing that started at the given clock readings.
     void addTime(int64_t startWallNanos, int64_t startCpuNanos);
     /// Prints the report line of this node at the given depth.
@@ -45,13 +47,13 @@ public:
   };
 
   /// Enters the named child of the current section.
-  explicit SectionTimer(const std::string& name);
+  explicit SectionTimer(std::string_view name);
   /// Leaves the section.
   ~SectionTimer();
   SectionTimer(const SectionTimer&) = delete;
   SectionTimer& operator=(const SectionTimer&) = delete;
 
-  static void push(const std::string& name);
+  static void push(std::string_view name);
   static void pop();
 
   static void printTree(std::ostream& out);
@@ -72,11 +74,12 @@ public:
   static Node& getCurrent();
 };
 
-/// Adds its lifetime to the named child of the current section without entering it.
+/// Adds its lifetime to the named child of the current section without
+/// entering it. The name is only looked up; the node keeps it.
 class LeafTimer
 {
 public:
-  explicit LeafTimer(const std::string& name);
+  explicit LeafTimer(std::string_view name);
   ~LeafTimer();
   LeafTimer(const LeafTimer&) = delete;
   LeafTimer& operator=(const LeafTimer&) = delete;
@@ -86,7 +89,6 @@ private:
   int64_t startWall;
   int64_t startCpu;
   bool running;
-  std::string name;
 };
 
 } // namespace quorvane
