@@ -128,8 +128,8 @@ std::vector<Result> benchSlots(const Options& options, int slots)
   // SEAL's objects, as the context holds them.
   const seal::Evaluator& evaluator = he.getEvaluator();
   const seal::Encryptor& encryptor = he.getEncryptor();
-  auto& decryptor = const_cast<seal::Decryptor&>(he.getDecryptor());
-  auto& ckksEncoder = const_cast<seal::CKKSEncoder&>(he.getCkksEncoder());
+  seal::Decryptor& decryptor = he.getDecryptor();
+  seal::CKKSEncoder& ckksEncoder = he.getCkksEncoder();
   const seal::RelinKeys& relinKeys = he.getRelinKeys();
   const seal::GaloisKeys& galoisKeys = he.getGaloisKeys();
   seal::parms_id_type topParms = he.getParmsIdForChainIndex(top);

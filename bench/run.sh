@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${QUORVANE_BENCH_BUILD_DIR:-$ROOT/build-bench}"
 PYTHON="${PYTHON:-python3}"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON -Wno-dev \
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
       -DPython_EXECUTABLE="$(command -v "$PYTHON")" > /dev/null
 echo "building in $BUILD ..." >&2
 if ! cmake --build "$BUILD" --target quorvane_bench quorvane_seal_baseline _pyquorvanelite_cppwrappers \

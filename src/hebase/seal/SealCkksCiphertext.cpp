@@ -26,6 +26,40 @@ namespace quorvane {
 
 namespace {
 
+// Timer labels, made once rather than on every call.
+const std::string CIPHER_DO_CLONE = "SealCkksCipher::doClone";
+const std::string CIPHER_SAVE = "SealCkksCipher::save";
+const std::string CIPHER_LOAD = "SealCkksCipher::load";
+const std::string CIPHER_ADD = "SealCkksCipher::add";
+const std::string CIPHER_ADD_RAW = "SealCkksCipher::addRaw";
+const std::string SEAL_ADD = "SEAL::add";
+const std::string CIPHER_SUB = "SealCkksCipher::sub";
+const std::string SEAL_SUB = "SEAL::sub";
+const std::string CIPHER_MULTIPLY = "SealCkksCipher::multiply";
+const std::string SEAL_MULTIPLY = "SEAL::multiply";
+const std::string CIPHER_ADD_PLAIN = "SealCkksCipher::addPlain";
+const std::string CIPHER_ADD_PLAIN_RAW = "SealCkksCipher::addPlainRaw";
+const std::string CIPHER_SUB_PLAIN = "SealCkksCipher::subPlain";
+const std::string CIPHER_SUB_PLAIN_RAW = "SealCkksCipher::subPlainRaw";
+const std::string CIPHER_MULTIPLY_PLAIN = "SealCkksCipher::multiplyPlain";
+const std::string CIPHER_MULTIPLY_PLAIN_RAW = "SealCkksCipher::multiplyPlainRaw";
+const std::string CIPHER_SQUARE = "SealCkksCipher::square";
+const std::string SEAL_SQUARE = "SEAL::square";
+const std::string CIPHER_MULTIPLY_SCALAR_DOUBLE = "SealCkksCipher::multiplyScalar(double)";
+const std::string CIPHER_MULTIPLY_SCALAR_INT = "SealCkksCipher::multiplyScalar(int)";
+const std::string SEAL_RELINEARIZE = "SEAL::relinearize";
+const std::string SEAL_RESCALE = "SEAL::rescale";
+const std::string SEAL_RESCALE_RAW = "SEAL::rescaleRaw";
+const std::string SEAL_CONJUGATE = "SEAL::conjugate";
+const std::string CIPHER_NEGATE = "SealCkksCipher::negate";
+const std::string CIPHER_ROTATE = "SealCkksCipher::rotate";
+const std::string SEAL_ROTATE = "SEAL::rotate";
+const std::string CIPHER_SET_CHAIN_INDEX = "SealCkksCipher::setChainIndex(int)";
+const std::string CIPHERTEXT_IS_TRANSPARENT = "SealCkksCiphertext::isTransparent";
+const std::string CIPHERTEXT_MULTIPLY_BY_ONE = "SealCkksCiphertext::multiplyByOneWithScale";
+const std::string SEAL_MOD_SWITCH_TO = "SEAL::mod_switch_to";
+const std::string CIPHERTEXT_DEBUG_PRINT = "SealCkksCiphertext::debugPrint";
+
 const seal::Ciphertext& sealOf(const AbstractCiphertext& c)
 {
   return dynamic_cast<const SealCkksCiphertext&>(c).getSealCiphertext();
@@ -52,13 +86,13 @@ SealCkksCiphertext::~SealCkksCiphertext() {}
 
 std::shared_ptr<AbstractCiphertext> SealCkksCiphertext::doClone() const
 {
-  LeafTimer timer("SealCkksCipher::doClone");
+  LeafTimer timer(CIPHER_DO_CLONE);
   return std::make_shared<SealCkksCiphertext>(*this);
 }
 
 int64_t SealCkksCiphertext::save(std::ostream& out) const
 {
-  LeafTimer timer("SealCkksCipher::save");
+  LeafTimer timer(CIPHER_SAVE);
   if (isEmpty())
     throw std::runtime_error("Cannot save an empty ciphertext: nothing has been encrypted into it");
   std::streampos before = out.tellp();
@@ -71,7 +105,7 @@ int64_t SealCkksCiphertext::save(std::ostream& out) const
 
 int64_t SealCkksCiphertext::load(std::istream& in)
 {
-  LeafTimer timer("SealCkksCipher::load");
+  LeafTimer timer(CIPHER_LOAD);
   std::streampos before = in.tellg();
   std::streamoff read = sealCiphertext.load(he.getSealContext(), in);
   std::streampos after = in.tellg();
@@ -82,34 +116,34 @@ int64_t SealCkksCiphertext::load(std::istream& in)
 
 void SealCkksCiphertext::add(const AbstractCiphertext& other)
 {
-  SectionTimer timer("SealCkksCipher::add");
+  SectionTimer timer(CIPHER_ADD);
   addRaw(other);
 }
 
 void SealCkksCiphertext::addRaw(const AbstractCiphertext& other)
 {
-  SectionTimer timer("SealCkksCipher::addRaw");
+  SectionTimer timer(CIPHER_ADD_RAW);
   const seal::Ciphertext& o = sealOf(other);
-  LeafTimer leaf("SEAL::add");
+  LeafTimer leaf(SEAL_ADD);
   he.getEvaluator().add_inplace(sealCiphertext, o);
 }
 
 void SealCkksCiphertext::sub(const AbstractCiphertext& other)
 {
-  SectionTimer timer("SealCkksCipher::sub");
+  SectionTimer timer(CIPHER_SUB);
   subRaw(other);
 }
 
 void SealCkksCiphertext::subRaw(const AbstractCiphertext& other)
 {
   const seal::Ciphertext& o = sealOf(other);
-  LeafTimer leaf("SEAL::sub");
+  LeafTimer leaf(SEAL_SUB);
   he.getEvaluator().sub_inplace(sealCiphertext, o);
 }
 
 void SealCkksCiphertext::multiply(const AbstractCiphertext& other)
 {
-  SectionTimer timer("SealCkksCipher::multiply");
+  SectionTimer timer(CIPHER_MULTIPLY);
   multiplyRaw(other);
   relinearize();
   rescale();
@@ -118,7 +152,7 @@ void SealCkksCiphertext::multiply(const AbstractCiphertext& other)
 void SealCkksCiphertext::multiplyRaw(const AbstractCiphertext& other)
 {
   const SealCkksCiphertext& o = dynamic_cast<const SealCkksCiphertext&>(other);
-  LeafTimer leaf("SEAL::multiply");
+  LeafTimer leaf(SEAL_MULTIPLY);
   try {
     he.getEvaluator().multiply_inplace(sealCiphertext, o.sealCiphertext,
                                        seal::MemoryManager::GetPool());
@@ -138,33 +172,33 @@ void SealCkksCiphertext::multiplyRaw(const AbstractCiphertext& other)
 
 void SealCkksCiphertext::addPlain(const AbstractPlaintext& plain)
 {
-  SectionTimer timer("SealCkksCipher::addPlain");
+  SectionTimer timer(CIPHER_ADD_PLAIN);
   addPlainRaw(plain);
 }
 
 void SealCkksCiphertext::addPlainRaw(const AbstractPlaintext& plain)
 {
   const seal::Plaintext& p = sealOf(plain);
-  LeafTimer leaf("SealCkksCipher::addPlainRaw");
+  LeafTimer leaf(CIPHER_ADD_PLAIN_RAW);
   he.getEvaluator().add_plain_inplace(sealCiphertext, p);
 }
 
 void SealCkksCiphertext::subPlain(const AbstractPlaintext& plain)
 {
-  SectionTimer timer("SealCkksCipher::subPlain");
+  SectionTimer timer(CIPHER_SUB_PLAIN);
   subPlainRaw(plain);
 }
 
 void SealCkksCiphertext::subPlainRaw(const AbstractPlaintext& plain)
 {
   const seal::Plaintext& p = sealOf(plain);
-  LeafTimer leaf("SealCkksCipher::subPlainRaw");
+  LeafTimer leaf(CIPHER_SUB_PLAIN_RAW);
   he.getEvaluator().sub_plain_inplace(sealCiphertext, p);
 }
 
 void SealCkksCiphertext::multiplyPlain(const AbstractPlaintext& plain)
 {
-  SectionTimer timer("SealCkksCipher::multiplyPlain");
+  SectionTimer timer(CIPHER_MULTIPLY_PLAIN);
   multiplyPlainRaw(plain);
   rescale();
 }
@@ -172,13 +206,13 @@ void SealCkksCiphertext::multiplyPlain(const AbstractPlaintext& plain)
 void SealCkksCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
 {
   const seal::Plaintext& p = sealOf(plain);
-  LeafTimer leaf("SealCkksCipher::multiplyPlainRaw");
+  LeafTimer leaf(CIPHER_MULTIPLY_PLAIN_RAW);
   he.getEvaluator().multiply_plain_inplace(sealCiphertext, p, seal::MemoryManager::GetPool());
 }
 
 void SealCkksCiphertext::square()
 {
-  SectionTimer timer("SealCkksCipher::square");
+  SectionTimer timer(CIPHER_SQUARE);
   squareRaw();
   relinearize();
   rescale();
@@ -186,13 +220,13 @@ void SealCkksCiphertext::square()
 
 void SealCkksCiphertext::squareRaw()
 {
-  LeafTimer leaf("SEAL::square");
+  LeafTimer leaf(SEAL_SQUARE);
   he.getEvaluator().square_inplace(sealCiphertext, seal::MemoryManager::GetPool());
 }
 
 void SealCkksCiphertext::multiplyScalar(double x)
 {
-  SectionTimer timer("SealCkksCipher::multiplyScalar(double)");
+  SectionTimer timer(CIPHER_MULTIPLY_SCALAR_DOUBLE);
   SealCkksEncoder encoder(he);
   SealCkksPlaintext plain(he);
   encoder.encode(plain, x, getChainIndex());
@@ -201,7 +235,7 @@ void SealCkksCiphertext::multiplyScalar(double x)
 
 void SealCkksCiphertext::multiplyScalar(int n)
 {
-  SectionTimer timer("SealCkksCipher::multiplyScalar(int)");
+  SectionTimer timer(CIPHER_MULTIPLY_SCALAR_INT);
   if (n >= -4 && n <= 6 && n != 0) {
     if (n < 0) {
       negate();
@@ -228,14 +262,14 @@ void SealCkksCiphertext::multiplyScalar(int n)
 
 void SealCkksCiphertext::relinearize()
 {
-  LeafTimer leaf("SEAL::relinearize");
+  LeafTimer leaf(SEAL_RELINEARIZE);
   he.getEvaluator().relinearize_inplace(sealCiphertext, he.getRelinKeys(),
                                         seal::MemoryManager::GetPool());
 }
 
 void SealCkksCiphertext::rescale()
 {
-  LeafTimer leaf("SEAL::rescale");
+  LeafTimer leaf(SEAL_RESCALE);
   int chainIndex = getChainIndex();
   double scale = getScale();
   rescaleRaw();
@@ -249,7 +283,7 @@ void SealCkksCiphertext::rescale()
 
 void SealCkksCiphertext::rescaleRaw()
 {
-  LeafTimer leaf("SEAL::rescaleRaw");
+  LeafTimer leaf(SEAL_RESCALE_RAW);
   he.getEvaluator().rescale_to_next_inplace(sealCiphertext, seal::MemoryManager::GetPool());
 }
 
@@ -261,26 +295,26 @@ void SealCkksCiphertext::conjugate() { conjugateRaw(); }
 
 void SealCkksCiphertext::conjugateRaw()
 {
-  LeafTimer leaf("SEAL::conjugate");
+  LeafTimer leaf(SEAL_CONJUGATE);
   he.getEvaluator().complex_conjugate_inplace(sealCiphertext, he.getGaloisKeys(),
                                               seal::MemoryManager::GetPool());
 }
 
 void SealCkksCiphertext::negate()
 {
-  LeafTimer leaf("SealCkksCipher::negate");
+  LeafTimer leaf(CIPHER_NEGATE);
   he.getEvaluator().negate_inplace(sealCiphertext);
 }
 
 void SealCkksCiphertext::rotate(int n)
 {
-  LeafTimer leaf("SealCkksCipher::rotate");
+  LeafTimer leaf(CIPHER_ROTATE);
   switch (he.getPublicFunctions().rotate) {
   case NO_ROTATIONS:
     throw std::runtime_error("This SealCkksContext does not support rotations");
   case DEFAULT_ROTATIONS: {
     const seal::GaloisKeys& keys = he.getGaloisKeys();
-    LeafTimer sealLeaf("SEAL::rotate");
+    LeafTimer sealLeaf(SEAL_ROTATE);
     he.getEvaluator().rotate_vector_inplace(sealCiphertext, n, keys,
                                             seal::MemoryManager::GetPool());
     break;
@@ -291,7 +325,7 @@ void SealCkksCiphertext::rotate(int n)
       throw std::runtime_error("The used SealCKKSContext does not support the required rotation.");
     const seal::GaloisKeys& keys = he.getGaloisKeys();
     for (int step : steps) {
-      LeafTimer sealLeaf("SEAL::rotate");
+      LeafTimer sealLeaf(SEAL_ROTATE);
       he.getEvaluator().rotate_vector_inplace(sealCiphertext, step, keys,
                                               seal::MemoryManager::GetPool());
     }
@@ -304,7 +338,7 @@ void SealCkksCiphertext::rotate(int n)
 
 void SealCkksCiphertext::setChainIndex(int chainIndex)
 {
-  SectionTimer timer("SealCkksCipher::setChainIndex(int)");
+  SectionTimer timer(CIPHER_SET_CHAIN_INDEX);
   int current = getChainIndex();
   if (current < chainIndex)
     throw std::runtime_error(
@@ -345,7 +379,7 @@ bool SealCkksCiphertext::isEmpty() const { return sealCiphertext.size() == 0; }
 
 bool SealCkksCiphertext::isTransparent() const
 {
-  LeafTimer leaf("SealCkksCiphertext::isTransparent");
+  LeafTimer leaf(CIPHERTEXT_IS_TRANSPARENT);
   return sealCiphertext.is_transparent();
 }
 
@@ -379,7 +413,7 @@ void SealCkksCiphertext::alignWithAccurateScaling()
 void SealCkksCiphertext::multiplyByOneWithScale(double s)
 {
   QV_ASSERT(he.getUseAccurateScaling());
-  LeafTimer leaf("SealCkksCiphertext::multiplyByOneWithScale");
+  LeafTimer leaf(CIPHERTEXT_MULTIPLY_BY_ONE);
   SealCkksEncoder encoder(he);
   encoder.setDefaultScale(s);
   SealCkksPlaintext one(he);
@@ -391,7 +425,7 @@ void SealCkksCiphertext::modSwitchTo(const std::array<uint64_t, 4>& parmsId)
 {
   if (parmsId == sealCiphertext.parms_id())
     return;
-  LeafTimer leaf("SEAL::mod_switch_to");
+  LeafTimer leaf(SEAL_MOD_SWITCH_TO);
   int current = getChainIndex();
   if (current > 0 && parmsId == he.getParmsIdForChainIndex(current - 1))
     he.getEvaluator().mod_switch_to_next_inplace(sealCiphertext, seal::MemoryManager::GetPool());
@@ -403,7 +437,7 @@ void SealCkksCiphertext::modSwitchTo(const std::array<uint64_t, 4>& parmsId)
 void SealCkksCiphertext::debugPrint(const std::string& title, Verbosity verbosity,
                                     std::ostream& out) const
 {
-  LeafTimer leaf("SealCkksCiphertext::debugPrint");
+  LeafTimer leaf(CIPHERTEXT_DEBUG_PRINT);
   const PrintOptions& options = getPrintOptions();
   if (options.printEncryptedContent) {
     const auto& words = sealCiphertext.dyn_array();

@@ -1,8 +1,7 @@
 #include "hebase/seal/SealCkksContext.h"
 
+#include <algorithm>
 #include <cmath>
-#include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <type_traits>
 
@@ -14,7 +13,9 @@
 #include <seal/evaluator.h>
 #include <seal/galoiskeys.h>
 #include <seal/keygenerator.h>
+#include <seal/modulus.h>
 #include <seal/publickey.h>
+#include <seal/randomgen.h>
 #include <seal/relinkeys.h>
 #include <seal/secretkey.h>
 
@@ -31,28 +32,7 @@ namespace quorvane {
 
 static_assert(std::is_same<SealCkksContext::ParmsId, seal::parms_id_type>::value,
               "ParmsId must be SEAL's parameter id");
-
-/// Everything init or a load builds before it is committed to the context.
-struct SealCkksContext::SealObjects
-{
-  std::optional<std::array<uint64_t, 8>> seedArray;
-  std::shared_ptr<seal::SEALContext> sealContext;
-  std::shared_ptr<seal::KeyGenerator> keyGenerator;
-  std::shared_ptr<seal::PublicKey> publicKey;
-  std::shared_ptr<seal::SecretKey> secretKey;
-  std::shared_ptr<seal::RelinKeys> relinKeys;
-  std::shared_ptr<seal::GaloisKeys> galKeys;
-  std::shared_ptr<seal::Encryptor> encryptor;
-  std::shared_ptr<seal::Evaluator> evaluator;
-  std::shared_ptr<seal::Decryptor> decryptor;
-  std::shared_ptr<seal::CKKSEncoder> encoder;
-  std::shared_ptr<seal::EncryptionParameters> encryptionParams;
-  int32_t securityLevel = 128;
-  std::string signature;
-  bool useAccurateScaling = true;
-  std::vector<double> accurateScalesTable;
-  double defaultScale = 1.0;
-};
+static_assert(seal::prng_seed_uint64_count == 8, "the seed must fill SEAL's generator seed");
 
 namespace {
 
@@ -66,16 +46,28 @@ int64_t maxBitsForSlots(int securityLevel, int numSlots)
 {
   int64_t polyDegree = 2 * static_cast<int64_t>(numSlots);
   if (polyDegree <= 0 || polyDegree > (1 << 30))
-    return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, 0);
-  return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, static_cast<int>(polyDegree));
+    return SealCkksContext::getMaxCoeffModulusBitCount(securityLevel, 0);
+  return SealCkksContext::getMaxCoeffModulusBitCount(securityLevel, static_cast<int>(polyDegree));
 }
 
-std::vector<uint64_t> primesOfFirstLevel(const seal::SEALContext& context)
+int tableColumn(int polyDegree)
 {
-  std::vector<uint64_t> primes;
-  for (const seal::Modulus& prime : context.first_context_data()->parms().coeff_modulus())
-    primes.push_back(prime.value());
-  return primes;
+  switch (polyDegree) {
+  case 1024:
+    return 0;
+  case 2048:
+    return 1;
+  case 4096:
+    return 2;
+  case 8192:
+    return 3;
+  case 16384:
+    return 4;
+  case 32768:
+    return 5;
+  default:
+    return -1;
+  }
 }
 
 std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParameters& parms,
@@ -87,35 +79,36 @@ std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParamet
 
 } // namespace
 
-/// What init and load change in the base context, restored after a failure.
-struct SealCkksContext::BaseState
+template <typename Steps>
+void SealCkksContext::buildOrRollBack(Steps&& steps)
 {
-  int32_t defaultDevice;
-  double defaultScale;
-  int32_t contextId;
-  std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
-  HeConfigRequirement requirement;
-  RotateDependencyMapper rotateDependencyMapper;
-  bool initialized;
-  bool useAccurateScaling;
-};
-
-SealCkksContext::BaseState SealCkksContext::saveBaseState() const
-{
-  return BaseState{defaultDevice, defaultScale,           contextId,   bootstrapEvaluator,
-                   requirement,   rotateDependencyMapper, initialized, useAccurateScaling};
-}
-
-void SealCkksContext::restoreBaseState(BaseState& state)
-{
-  defaultDevice = state.defaultDevice;
-  defaultScale = state.defaultScale;
-  contextId = state.contextId;
-  bootstrapEvaluator = std::move(state.bootstrapEvaluator);
-  requirement = std::move(state.requirement);
-  rotateDependencyMapper = std::move(state.rotateDependencyMapper);
-  initialized = state.initialized;
-  useAccurateScaling = state.useAccurateScaling;
+  // What init and load change besides the SEAL objects.
+  struct
+  {
+    int32_t defaultDevice;
+    double defaultScale;
+    int32_t contextId;
+    std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
+    HeConfigRequirement requirement;
+    RotateDependencyMapper rotateDependencyMapper;
+    bool initialized;
+    bool useAccurateScaling;
+  } saved{defaultDevice, defaultScale,           contextId,   bootstrapEvaluator,
+          requirement,   rotateDependencyMapper, initialized, useAccurateScaling};
+  try {
+    steps();
+  } catch (...) {
+    clearSealObjects();
+    defaultDevice = saved.defaultDevice;
+    defaultScale = saved.defaultScale;
+    contextId = saved.contextId;
+    bootstrapEvaluator = std::move(saved.bootstrapEvaluator);
+    requirement = std::move(saved.requirement);
+    rotateDependencyMapper = std::move(saved.rotateDependencyMapper);
+    initialized = saved.initialized;
+    useAccurateScaling = saved.useAccurateScaling;
+    throw;
+  }
 }
 
 SealCkksContext::SealCkksContext()
@@ -141,7 +134,12 @@ std::string SealCkksContext::getSchemeName() const { return "CKKS"; }
 
 int SealCkksContext::getSecurityLevel() const { return securityLevel; }
 
-std::string SealCkksContext::getSignature() const { return signature; }
+std::string SealCkksContext::getSignature() const
+{
+  if (!encryptionParams)
+    return "";
+  return SealCkksParams::makeSignature(*encryptionParams, securityLevel);
+}
 
 bool SealCkksContext::hasSecretKey() const { return secretKey != nullptr; }
 
@@ -319,42 +317,32 @@ void SealCkksContext::init(const HeConfigRequirement& req)
     throw std::runtime_error("Given configuration requirement is not feasible");
   int level = SealCkksParams::roundSecurityLevel(req.securityLevel);
   assertNotInitialized();
-  BaseState saved = saveBaseState();
-  try {
+  buildOrRollBack([&] {
     HeContext::init(req);
+    securityLevel = level;
     const HeConfigRequirement& actual = getHeConfigRequirement();
-    SealObjects objects;
-    objects.securityLevel = level;
-    objects.useAccurateScaling = useAccurateScaling;
-    objects.defaultScale = std::ldexp(1.0, actual.fractionalPartPrecision);
-    seal::EncryptionParameters parms = SealCkksParams::createEncryptionParameters(
-        2 * actual.numSlots, actual.fractionalPartPrecision, actual.multiplicationDepth,
-        actual.integerPartPrecision);
-    buildKeys(objects, parms, actual.publicFunctions);
-    commit(objects);
+    setDefaultScale(std::ldexp(1.0, actual.fractionalPartPrecision));
+    initSeal(createEncryptionParameters(2 * actual.numSlots, actual.fractionalPartPrecision,
+                                        actual.multiplicationDepth, actual.integerPartPrecision),
+             actual.publicFunctions);
     initBootstrap();
-  } catch (...) {
-    clearSealObjects();
-    restoreBaseState(saved);
-    throw;
-  }
+  });
 }
 
-void SealCkksContext::buildKeys(SealObjects& o, const seal::EncryptionParameters& parms,
-                                const PublicFunctions& pf) const
+void SealCkksContext::initSeal(const seal::EncryptionParameters& parms, const PublicFunctions& pf)
 {
-  o.seedArray = SealCkksParams::drawSeed();
-  o.secretKey = std::make_shared<seal::SecretKey>(
-      SealCkksParams::createSecretKeyFromSeed(parms, o.securityLevel, *o.seedArray));
-  o.sealContext = makeSealContext(parms, o.securityLevel);
-  o.keyGenerator = std::make_shared<seal::KeyGenerator>(*o.sealContext, *o.secretKey);
+  seedArray = SealCkksParams::drawSeed();
+  secretKey = std::make_shared<seal::SecretKey>(
+      createSecretKeyFromSeed(parms, securityLevel, *seedArray));
+  sealContext = makeSealContext(parms, securityLevel);
+  keyGenerator = std::make_shared<seal::KeyGenerator>(*sealContext, *secretKey);
   if (pf.encrypt) {
-    o.publicKey = std::make_shared<seal::PublicKey>();
-    o.keyGenerator->create_public_key(*o.publicKey);
+    publicKey = std::make_shared<seal::PublicKey>();
+    keyGenerator->create_public_key(*publicKey);
   }
   if (pf.relinearize) {
-    o.relinKeys = std::make_shared<seal::RelinKeys>();
-    o.keyGenerator->create_relin_keys(*o.relinKeys);
+    relinKeys = std::make_shared<seal::RelinKeys>();
+    keyGenerator->create_relin_keys(*relinKeys);
   }
   if (needsGaloisKeys(pf)) {
     int slots = static_cast<int>(parms.poly_modulus_degree() / 2);
@@ -365,59 +353,26 @@ void SealCkksContext::buildKeys(SealObjects& o, const seal::EncryptionParameters
       steps = pf.rotationSteps;
     if (pf.conjugate != FALSE)
       steps.push_back(0);
-    o.galKeys = std::make_shared<seal::GaloisKeys>();
-    o.keyGenerator->create_galois_keys(steps, *o.galKeys);
+    galKeys = std::make_shared<seal::GaloisKeys>();
+    keyGenerator->create_galois_keys(steps, *galKeys);
   }
   if (pf.encrypt)
-    o.encryptor = std::make_shared<seal::Encryptor>(*o.sealContext, *o.publicKey);
-  o.evaluator = std::make_shared<seal::Evaluator>(*o.sealContext);
-  o.decryptor = std::make_shared<seal::Decryptor>(*o.sealContext, *o.secretKey);
-  o.encoder = std::make_shared<seal::CKKSEncoder>(*o.sealContext);
-  o.encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
-  if (o.useAccurateScaling) {
+    encryptor = std::make_shared<seal::Encryptor>(*sealContext, *publicKey);
+  evaluator = std::make_shared<seal::Evaluator>(*sealContext);
+  decryptor = std::make_shared<seal::Decryptor>(*sealContext, *secretKey);
+  encoder = std::make_shared<seal::CKKSEncoder>(*sealContext);
+  encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
+  if (useAccurateScaling) {
     // With no rescaling prime the scale stays 2^frac.
-    o.accurateScalesTable =
-        SealCkksParams::computeAccurateScales(primesOfFirstLevel(*o.sealContext), o.defaultScale);
-    o.defaultScale = o.accurateScalesTable.back();
+    accurateScalesTable =
+        SealCkksParams::computeAccurateScales(*getModulusChain(), getDefaultScale());
+    setDefaultScale(accurateScalesTable.back());
   }
-  o.signature = SealCkksParams::makeSignature(parms, o.securityLevel);
-}
-
-void SealCkksContext::setSignature(const std::string& newSignature)
-{
-  if (!signature.empty() && signature != newSignature) {
-    std::cout << "old signature = " << signature << std::endl;
-    std::cout << "new signature = " << newSignature << std::endl;
-    throw std::runtime_error("inconsistent signatures");
-  }
-  signature = newSignature;
-}
-
-void SealCkksContext::commit(SealObjects& o)
-{
-  setSignature(o.signature);
-  seedArray = o.seedArray;
-  sealContext = std::move(o.sealContext);
-  keyGenerator = std::move(o.keyGenerator);
-  publicKey = std::move(o.publicKey);
-  secretKey = std::move(o.secretKey);
-  relinKeys = std::move(o.relinKeys);
-  galKeys = std::move(o.galKeys);
-  encryptor = std::move(o.encryptor);
-  evaluator = std::move(o.evaluator);
-  decryptor = std::move(o.decryptor);
-  encoder = std::move(o.encoder);
-  encryptionParams = std::move(o.encryptionParams);
-  securityLevel = o.securityLevel;
-  useAccurateScaling = o.useAccurateScaling;
-  accurateScalesTable = std::move(o.accurateScalesTable);
-  setDefaultScale(o.defaultScale);
 }
 
 void SealCkksContext::clearSealObjects()
 {
   accurateScalesTable.clear();
-  signature.clear();
   encryptionParams.reset();
   encoder.reset();
   decryptor.reset();
@@ -457,21 +412,45 @@ double SealCkksContext::getAccurateScale(int chainIndex) const
 
 int SealCkksContext::getMaxCoeffModulusBitCount(int securityLevel, int polyDegree)
 {
-  return SealCkksParams::getMaxCoeffModulusBitCount(securityLevel, polyDegree);
+  static const int table[3][6] = {{27, 54, 109, 218, 438, 881},
+                                  {19, 37, 75, 152, 305, 611},
+                                  {14, 29, 58, 118, 237, 476}};
+  if (securityLevel == 0)
+    return 2147483647;
+  if (securityLevel > 256)
+    throw std::runtime_error("Security level above 256 not supported");
+  int column = tableColumn(polyDegree);
+  if (column < 0)
+    return 0;
+  int row = securityLevel <= 128 ? 0 : (securityLevel <= 192 ? 1 : 2);
+  return table[row][column];
 }
 
 seal::EncryptionParameters SealCkksContext::createEncryptionParameters(int polyDegree,
                                                                        int midBits, int count,
                                                                        int extraBits)
 {
-  return SealCkksParams::createEncryptionParameters(polyDegree, midBits, count, extraBits);
+  if (count < 0)
+    throw std::invalid_argument("The number of rescaling primes must not be negative");
+  std::vector<int> bitSizes(static_cast<size_t>(count) + 2, midBits);
+  bitSizes.front() = bitSizes.back() = midBits + extraBits;
+  seal::EncryptionParameters parms(seal::scheme_type::ckks);
+  parms.set_poly_modulus_degree(static_cast<size_t>(polyDegree));
+  parms.set_coeff_modulus(seal::CoeffModulus::Create(static_cast<size_t>(polyDegree), bitSizes));
+  return parms;
 }
 
 seal::SecretKey SealCkksContext::createSecretKeyFromSeed(const seal::EncryptionParameters& parms,
                                                          int securityLevel,
                                                          const std::array<uint64_t, 8>& seed)
 {
-  return SealCkksParams::createSecretKeyFromSeed(parms, securityLevel, seed);
+  seal::EncryptionParameters seeded = parms;
+  seal::prng_seed_type prngSeed;
+  std::copy(seed.begin(), seed.end(), prngSeed.begin());
+  seeded.set_random_generator(std::make_shared<seal::Blake2xbPRNGFactory>(prngSeed));
+  seal::SEALContext context(seeded, true, static_cast<seal::sec_level_type>(securityLevel));
+  seal::KeyGenerator keyGenerator(context);
+  return keyGenerator.secret_key();
 }
 
 // ---- Accessors for the backend ----
@@ -500,7 +479,7 @@ int SealCkksContext::getCoeffModulusBitCount(int index) const
   return moduli[static_cast<size_t>(index)].bit_count();
 }
 
-seal::Encryptor& SealCkksContext::getEncryptor() const
+const seal::Encryptor& SealCkksContext::getEncryptor() const
 {
   if (!encryptor)
     throw std::runtime_error("This SealCkksContext doesn't have an encryptor");
@@ -528,7 +507,7 @@ const seal::SEALContext& SealCkksContext::getSealContext() const
   return *sealContext;
 }
 
-seal::Evaluator& SealCkksContext::getEvaluator() const
+const seal::Evaluator& SealCkksContext::getEvaluator() const
 {
   if (!evaluator)
     throw std::runtime_error("HE context has not been initialized yet");
@@ -600,55 +579,49 @@ void SealCkksContext::loadImpl(std::istream& in)
 {
   if (sealContext)
     throw std::runtime_error("This context is already initialized");
-  BaseState saved = saveBaseState();
-  try {
+  buildOrRollBack([&] {
     HeContext::loadImpl(in);
-    SealObjects o;
     seal::EncryptionParameters parms;
     parms.load(in);
     if (parms.scheme() != seal::scheme_type::ckks)
       throw std::runtime_error("The saved SEAL parameters are not CKKS parameters");
-    o.defaultScale = BinIoUtils::readDouble(in);
-    o.securityLevel = BinIoUtils::readInt32(in);
-    o.sealContext = makeSealContext(parms, o.securityLevel);
-    if (!o.sealContext->parameters_set())
+    if (parms.coeff_modulus().size() < 2)
+      throw std::invalid_argument("The coefficient modulus must hold at least two primes");
+    setDefaultScale(BinIoUtils::readDouble(in));
+    securityLevel = BinIoUtils::readInt32(in);
+    sealContext = makeSealContext(parms, securityLevel);
+    if (!sealContext->parameters_set())
       throw std::runtime_error(std::string("The saved SEAL parameters are not valid: ") +
-                               o.sealContext->parameter_error_message());
+                               sealContext->parameter_error_message());
     const PublicFunctions& pf = getPublicFunctions();
     if (pf.encrypt) {
-      o.publicKey = std::make_shared<seal::PublicKey>();
-      o.publicKey->load(*o.sealContext, in);
+      publicKey = std::make_shared<seal::PublicKey>();
+      publicKey->load(*sealContext, in);
     }
     if (pf.relinearize) {
-      o.relinKeys = std::make_shared<seal::RelinKeys>();
-      o.relinKeys->load(*o.sealContext, in);
+      relinKeys = std::make_shared<seal::RelinKeys>();
+      relinKeys->load(*sealContext, in);
     }
     if (needsGaloisKeys(pf)) {
-      o.galKeys = std::make_shared<seal::GaloisKeys>();
-      o.galKeys->load(*o.sealContext, in);
+      galKeys = std::make_shared<seal::GaloisKeys>();
+      galKeys->load(*sealContext, in);
     }
     if (pf.encrypt)
-      o.encryptor = std::make_shared<seal::Encryptor>(*o.sealContext, *o.publicKey);
-    o.evaluator = std::make_shared<seal::Evaluator>(*o.sealContext);
-    o.encoder = std::make_shared<seal::CKKSEncoder>(*o.sealContext);
-    if (static_cast<size_t>(getHeConfigRequirement().numSlots) != o.encoder->slot_count())
+      encryptor = std::make_shared<seal::Encryptor>(*sealContext, *publicKey);
+    evaluator = std::make_shared<seal::Evaluator>(*sealContext);
+    encoder = std::make_shared<seal::CKKSEncoder>(*sealContext);
+    if (static_cast<size_t>(getHeConfigRequirement().numSlots) != encoder->slot_count())
       throw std::runtime_error(
           "The saved requirement's slot count does not match the saved SEAL parameters");
-    o.useAccurateScaling = BinIoUtils::readBool(in);
-    if (o.useAccurateScaling) {
-      size_t top = o.sealContext->first_context_data()->chain_index();
+    useAccurateScaling = BinIoUtils::readBool(in);
+    if (useAccurateScaling) {
+      size_t top = sealContext->first_context_data()->chain_index();
       for (size_t i = 0; i <= top; i++)
-        o.accurateScalesTable.push_back(BinIoUtils::readDouble(in));
+        accurateScalesTable.push_back(BinIoUtils::readDouble(in));
     }
-    o.encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
-    o.signature = SealCkksParams::makeSignature(parms, o.securityLevel);
-    commit(o);
+    encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
     restoreBootstrapEvaluator();
-  } catch (...) {
-    clearSealObjects();
-    restoreBaseState(saved);
-    throw;
-  }
+  });
 }
 
 int64_t SealCkksContext::saveSecretKey(std::ostream& out, bool seedOnly) const
@@ -684,7 +657,7 @@ int64_t SealCkksContext::loadSecretKey(std::istream& in, bool seedOnly)
       word = BinIoUtils::readUint64(in);
     bytes += static_cast<int64_t>(seed.size() * sizeof(uint64_t));
     key = std::make_shared<seal::SecretKey>(
-        SealCkksParams::createSecretKeyFromSeed(*encryptionParams, securityLevel, seed));
+        createSecretKeyFromSeed(*encryptionParams, securityLevel, seed));
     newSeed = seed;
   } else {
     key = std::make_shared<seal::SecretKey>();

@@ -32,8 +32,7 @@ namespace quorvane {
 /// recorded 64-byte seed, the public keys the requirement's PublicFunctions
 /// ask for, and one accurate scale per chain index.
 ///
-/// init and load build into temporaries and commit at the end, so a failed
-/// call leaves the context uninitialised and usable.
+/// A failed init or load leaves the context uninitialised and usable.
 class SealCkksContext : public HeContext
 {
 public:
@@ -82,7 +81,8 @@ public:
 
   std::string getLibraryName() const override;
   std::string getSchemeName() const override;
-  /// "context_SEAL_KEY_DEG<N>_MID<m>_EXT<e>_D<d>_SEC" (or "_INSEC").
+  /// "context_SEAL_KEY_DEG<N>_MID<m>_EXT<e>_D<d>_SEC" (or "_INSEC"); empty
+  /// before initialisation.
   std::string getSignature() const override;
   /// The flattened measures file "/optimizer/seal.json" under the resources directory.
   std::map<std::string, int64_t> getEstimatedMeasures() const override;
@@ -109,13 +109,15 @@ public:
   /// Bit count of prime index of the coefficient modulus (1 is the first rescaling prime).
   int getCoeffModulusBitCount(int index) const;
 
-  seal::Encryptor& getEncryptor() const;
+  const seal::Encryptor& getEncryptor() const;
   const seal::RelinKeys& getRelinKeys() const;
   const seal::GaloisKeys& getGaloisKeys() const;
 
   /// The SEAL objects shared by the backend's ciphertexts, plaintexts and encoders.
   const seal::SEALContext& getSealContext() const;
-  seal::Evaluator& getEvaluator() const;
+  const seal::Evaluator& getEvaluator() const;
+  /// SEAL's decryptor and encoder work through non-const members; using them
+  /// changes nothing that a user of this context can see.
   seal::Decryptor& getDecryptor() const;
   seal::CKKSEncoder& getCkksEncoder() const;
   const seal::EncryptionParameters& getEncryptionParams() const;
@@ -136,16 +138,14 @@ public:
   const std::optional<std::array<uint64_t, 8>>& getSecretKeySeed() const { return seedArray; }
 
 private:
-  struct SealObjects;
-  struct BaseState;
-
-  void buildKeys(SealObjects& objects, const seal::EncryptionParameters& parms,
-                 const PublicFunctions& publicFunctions) const;
-  void commit(SealObjects& objects);
-  BaseState saveBaseState() const;
-  void restoreBaseState(BaseState& state);
+  /// Runs the steps of init or a load; when one throws, the context returns
+  /// to the uninitialised state it had before and the exception propagates.
+  template <typename Steps>
+  void buildOrRollBack(Steps&& steps);
+  /// The seed, the secret key, the public keys the functions ask for, the
+  /// SEAL objects and the accurate scales.
+  void initSeal(const seal::EncryptionParameters& parms, const PublicFunctions& publicFunctions);
   void clearSealObjects();
-  void setSignature(const std::string& newSignature);
 
   std::optional<std::array<uint64_t, 8>> seedArray;
   std::shared_ptr<seal::SEALContext> sealContext;
@@ -160,7 +160,6 @@ private:
   std::shared_ptr<seal::CKKSEncoder> encoder;
   std::shared_ptr<seal::EncryptionParameters> encryptionParams;
   int32_t securityLevel = 128;
-  std::string signature;
   bool useAccurateScaling = true;
   std::vector<double> accurateScalesTable;
 };

@@ -14,23 +14,6 @@
 
 namespace quorvane {
 
-namespace {
-
-// SEAL's encoder and decryptor take no const this, though they change no state
-// of their own that callers can see; the context owns them as non-const objects.
-seal::CKKSEncoder& ckksEncoderOf(const SealCkksContext& he)
-{
-  return const_cast<seal::CKKSEncoder&>(he.getCkksEncoder());
-}
-
-seal::Decryptor& decryptorOf(const SealCkksContext& he)
-{
-  return const_cast<seal::Decryptor&>(he.getDecryptor());
-}
-
-} // namespace
-
-
 SealCkksEncoder::SealCkksEncoder(const SealCkksContext& he) : he(he) {}
 
 SealCkksEncoder::~SealCkksEncoder() {}
@@ -56,50 +39,46 @@ void SealCkksEncoder::checkChainIndex(int chainIndex) const
                                 " where max=" + std::to_string(top));
 }
 
-void SealCkksEncoder::encode(AbstractPlaintext& res,
-                             const std::vector<std::complex<double>>& values,
-                             int chainIndex) const
+template <typename Values>
+void SealCkksEncoder::encodeAtChainIndex(AbstractPlaintext& res, const Values& values,
+                                         int chainIndex) const
 {
   LeafTimer timer("SEAL::encode");
   SealCkksPlaintext& p = dynamic_cast<SealCkksPlaintext&>(res);
   checkChainIndex(chainIndex);
-  double scale = getDefaultScale(chainIndex);
-  ckksEncoderOf(he).encode(values, he.getParmsIdForChainIndex(chainIndex), scale,
-                             p.sealPlaintext);
+  he.getCkksEncoder().encode(values, he.getParmsIdForChainIndex(chainIndex),
+                             getDefaultScale(chainIndex), p.sealPlaintext);
+}
+
+void SealCkksEncoder::encode(AbstractPlaintext& res,
+                             const std::vector<std::complex<double>>& values,
+                             int chainIndex) const
+{
+  encodeAtChainIndex(res, values, chainIndex);
 }
 
 void SealCkksEncoder::encode(AbstractPlaintext& res, const std::vector<double>& values,
                              int chainIndex) const
 {
-  LeafTimer timer("SEAL::encode");
-  SealCkksPlaintext& p = dynamic_cast<SealCkksPlaintext&>(res);
-  checkChainIndex(chainIndex);
-  double scale = getDefaultScale(chainIndex);
-  ckksEncoderOf(he).encode(values, he.getParmsIdForChainIndex(chainIndex), scale,
-                             p.sealPlaintext);
+  encodeAtChainIndex(res, values, chainIndex);
 }
 
 void SealCkksEncoder::encode(AbstractPlaintext& res, double value, int chainIndex) const
 {
-  LeafTimer timer("SEAL::encode");
-  SealCkksPlaintext& p = dynamic_cast<SealCkksPlaintext&>(res);
-  checkChainIndex(chainIndex);
-  double scale = getDefaultScale(chainIndex);
-  ckksEncoderOf(he).encode(value, he.getParmsIdForChainIndex(chainIndex), scale,
-                             p.sealPlaintext);
+  encodeAtChainIndex(res, value, chainIndex);
 }
 
 void SealCkksEncoder::encode(AbstractPlaintext& res, int value, int chainIndex) const
 {
-  encode(res, static_cast<double>(value), chainIndex);
+  encodeAtChainIndex(res, static_cast<double>(value), chainIndex);
 }
 
 std::vector<double> SealCkksEncoder::decodeDouble(const AbstractPlaintext& src) const
 {
   LeafTimer timer("SEAL::decode");
   const SealCkksPlaintext& p = dynamic_cast<const SealCkksPlaintext&>(src);
-  std::vector<double> res(he.slotCount());
-  ckksEncoderOf(he).decode(p.sealPlaintext, res);
+  std::vector<double> res;
+  he.getCkksEncoder().decode(p.sealPlaintext, res);
   return res;
 }
 
@@ -107,8 +86,8 @@ std::vector<std::complex<double>> SealCkksEncoder::decodeComplex(const AbstractP
 {
   LeafTimer timer("SEAL::decode");
   const SealCkksPlaintext& p = dynamic_cast<const SealCkksPlaintext&>(src);
-  std::vector<std::complex<double>> res(he.slotCount());
-  ckksEncoderOf(he).decode(p.sealPlaintext, res);
+  std::vector<std::complex<double>> res;
+  he.getCkksEncoder().decode(p.sealPlaintext, res);
   return res;
 }
 
@@ -127,7 +106,7 @@ void SealCkksEncoder::decrypt(AbstractPlaintext& res, const AbstractCiphertext& 
   const SealCkksCiphertext& c = dynamic_cast<const SealCkksCiphertext&>(src);
   if (!he.hasSecretKey())
     throw std::runtime_error("This context has no secret key");
-  decryptorOf(he).decrypt(c.getSealCiphertext(), p.sealPlaintext);
+  he.getDecryptor().decrypt(c.getSealCiphertext(), p.sealPlaintext);
 }
 
 const HeContext& SealCkksEncoder::getHeContext() const { return he; }

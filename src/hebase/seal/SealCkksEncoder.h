@@ -60,6 +60,9 @@ private:
 
   /// Checks that chainIndex names a data level of the context.
   void checkChainIndex(int chainIndex) const;
+  /// Encodes at the chain index and its scale, under the leaf timing "SEAL::encode".
+  template <typename Values>
+  void encodeAtChainIndex(AbstractPlaintext& res, const Values& values, int chainIndex) const;
 };
 
 } // namespace quorvane

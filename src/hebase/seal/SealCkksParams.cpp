@@ -7,7 +7,6 @@
 #include <seal/ciphertext.h>
 #include <seal/context.h>
 #include <seal/encryptionparams.h>
-#include <seal/keygenerator.h>
 #include <seal/kswitchkeys.h>
 #include <seal/modulus.h>
 #include <seal/publickey.h>
@@ -19,32 +18,9 @@ namespace quorvane {
 
 namespace {
 
-static_assert(std::tuple_size<SecretKeySeed>::value == seal::prng_seed_uint64_count,
-              "seed size must match SEAL's generator seed");
-
 // Fresh noise of SEAL's keys is bounded by about 21; anything far beyond means
 // the residual is not noise.
 constexpr uint64_t KEY_NOISE_BOUND = 64;
-
-int tableColumn(int polyDegree)
-{
-  switch (polyDegree) {
-  case 1024:
-    return 0;
-  case 2048:
-    return 1;
-  case 4096:
-    return 2;
-  case 8192:
-    return 3;
-  case 16384:
-    return 4;
-  case 32768:
-    return 5;
-  default:
-    return -1;
-  }
-}
 
 // Whether c0 + c1 * s is small in every RNS component except skipIndex.
 bool residualIsSmall(const seal::SEALContext& context, const seal::SecretKey& secretKey,
@@ -87,22 +63,6 @@ bool residualIsSmall(const seal::SEALContext& context, const seal::SecretKey& se
 
 } // namespace
 
-int SealCkksParams::getMaxCoeffModulusBitCount(int securityLevel, int polyDegree)
-{
-  static const int table[3][6] = {{27, 54, 109, 218, 438, 881},
-                                  {19, 37, 75, 152, 305, 611},
-                                  {14, 29, 58, 118, 237, 476}};
-  if (securityLevel == 0)
-    return 2147483647;
-  if (securityLevel > 256)
-    throw std::runtime_error("Security level above 256 not supported");
-  int column = tableColumn(polyDegree);
-  if (column < 0)
-    return 0;
-  int row = securityLevel <= 128 ? 0 : (securityLevel <= 192 ? 1 : 2);
-  return table[row][column];
-}
-
 int SealCkksParams::roundSecurityLevel(int securityLevel)
 {
   if (securityLevel == 0)
@@ -114,30 +74,6 @@ int SealCkksParams::roundSecurityLevel(int securityLevel)
   if (securityLevel <= 256)
     return 256;
   throw std::runtime_error("Security level above 256 not supported");
-}
-
-std::vector<int> SealCkksParams::getCoeffModulusBitSizes(int midBits, int count, int extraBits)
-{
-  if (count < 0)
-    throw std::invalid_argument("The number of rescaling primes must not be negative");
-  std::vector<int> bitSizes;
-  bitSizes.reserve(static_cast<size_t>(count) + 2);
-  bitSizes.push_back(midBits + extraBits);
-  for (int i = 0; i < count; i++)
-    bitSizes.push_back(midBits);
-  bitSizes.push_back(midBits + extraBits);
-  return bitSizes;
-}
-
-seal::EncryptionParameters SealCkksParams::createEncryptionParameters(int polyDegree,
-                                                                      int midBits, int count,
-                                                                      int extraBits)
-{
-  std::vector<int> bitSizes = getCoeffModulusBitSizes(midBits, count, extraBits);
-  seal::EncryptionParameters parms(seal::scheme_type::ckks);
-  parms.set_poly_modulus_degree(static_cast<size_t>(polyDegree));
-  parms.set_coeff_modulus(seal::CoeffModulus::Create(static_cast<size_t>(polyDegree), bitSizes));
-  return parms;
 }
 
 SecretKeySeed SealCkksParams::drawSeed()
@@ -152,20 +88,6 @@ SecretKeySeed SealCkksParams::drawSeed()
     seed[w] = word;
   }
   return seed;
-}
-
-seal::SecretKey SealCkksParams::createSecretKeyFromSeed(const seal::EncryptionParameters& parms,
-                                                        int securityLevel,
-                                                        const SecretKeySeed& seed)
-{
-  seal::EncryptionParameters seeded = parms;
-  seal::prng_seed_type prngSeed;
-  for (size_t i = 0; i < prngSeed.size(); i++)
-    prngSeed[i] = seed[i];
-  seeded.set_random_generator(std::make_shared<seal::Blake2xbPRNGFactory>(prngSeed));
-  seal::SEALContext context(seeded, true, static_cast<seal::sec_level_type>(securityLevel));
-  seal::KeyGenerator keyGenerator(context);
-  return keyGenerator.secret_key();
 }
 
 std::vector<int> SealCkksParams::getDefaultRotationSteps(int slots)

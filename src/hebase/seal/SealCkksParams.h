@@ -19,30 +19,17 @@ namespace quorvane {
 /// The 64-byte seed from which a secret key is generated, as 8 words.
 using SecretKeySeed = std::array<uint64_t, 8>;
 
-/// Parameter choice and key helpers of the SEAL CKKS context.
+/// Internal helpers of the SEAL CKKS context: security levels, seeds,
+/// rotation steps, accurate scales, signatures and key checks. The parameter
+/// choice and the key derivation from a seed are members of SealCkksContext.
 class SealCkksParams
 {
 public:
-  /// Largest total coefficient-modulus bit count allowed for the security
-  /// level and polynomial degree (0 for a degree outside the table).
-  static int getMaxCoeffModulusBitCount(int securityLevel, int polyDegree);
-
   /// 0 stays 0; other levels round up to 128, 192 or 256.
   static int roundSecurityLevel(int securityLevel);
 
-  /// [midBits + extraBits, midBits repeated count times, midBits + extraBits].
-  static std::vector<int> getCoeffModulusBitSizes(int midBits, int count, int extraBits);
-
-  /// CKKS parameters of the degree with the coefficient modulus above.
-  static seal::EncryptionParameters createEncryptionParameters(int polyDegree, int midBits,
-                                                               int count, int extraBits);
-
   /// 64 bytes from SEAL's system random source, as little-endian words.
   static SecretKeySeed drawSeed();
-
-  /// The secret key that a seeded BLAKE2Xb generator yields for the parameters.
-  static seal::SecretKey createSecretKeyFromSeed(const seal::EncryptionParameters& parms,
-                                                 int securityLevel, const SecretKeySeed& seed);
 
   /// Every power of two below the slot count, in both directions.
   static std::vector<int> getDefaultRotationSteps(int slots);

@@ -189,14 +189,14 @@ int64_t SealCkksPlaintext::getEstimatedMemoryUsageBytes() const
 void SealCkksPlaintext::debugPrint(const std::string& title, Verbosity verbosity,
                                    std::ostream& out) const
 {
-  if (verbosity < VERBOSITY_DETAILED || isEmpty()) {
-    if (isEmpty()) {
-      if (verbosity == VERBOSITY_NONE)
-        return;
-      PrintUtils::printTitle(out, "PTile", title);
-      out << " EMPTY" << std::endl;
+  if (isEmpty()) {
+    if (verbosity == VERBOSITY_NONE)
       return;
-    }
+    PrintUtils::printTitle(out, "PTile", title);
+    out << " EMPTY" << std::endl;
+    return;
+  }
+  if (verbosity < VERBOSITY_DETAILED) {
     AbstractPlaintext::debugPrint(title, verbosity, out);
     return;
   }
