@@ -35,6 +35,11 @@ protected:
   AbstractBootstrapEvaluator(const AbstractBootstrapEvaluator&) = delete;
   AbstractBootstrapEvaluator& operator=(const AbstractBootstrapEvaluator&) = delete;
 
+  /// For the reference evaluators: a configured target chain index of -1
+  /// becomes target; any other value must equal it (std::invalid_argument
+  /// naming both and the context's class, contextName).
+  void resolveTargetChainIndex(int target, const char* contextName);
+
   const HeContext& he;
   BootstrapConfig config;
 };

@@ -17,12 +17,17 @@ namespace quorvane {
 
 namespace {
 
-/// A new encoder of the context, writing to the given device.
-std::shared_ptr<AbstractEncoder> encoderOn(const HeContext& he, DeviceType device)
+/// A plaintext of c's context holding value (a scalar for every slot, or a
+/// vector) encoded at c's chain index by a new encoder on c's device.
+template <typename T>
+std::shared_ptr<AbstractPlaintext> encodeFor(const AbstractCiphertext& c, const T& value)
 {
+  const HeContext& he = c.getContext();
   std::shared_ptr<AbstractEncoder> encoder = he.getEncoder();
-  encoder->setDefaultDevice(device);
-  return encoder;
+  encoder->setDefaultDevice(c.getCurrentDevice());
+  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
+  encoder->encode(*plain, value, c.getChainIndex());
+  return plain;
 }
 
 double maxAbs(const std::vector<std::complex<double>>& values)
@@ -86,37 +91,25 @@ void AbstractCiphertext::debugPrint(const std::string& title, Verbosity verbosit
 void AbstractCiphertext::addScalar(double scalar)
 {
   SectionTimer timer("AbstractCiphertext::addScalar(double)");
-  std::shared_ptr<AbstractEncoder> encoder = encoderOn(he, getCurrentDevice());
-  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
-  encoder->encode(*plain, scalar, getChainIndex());
-  addPlain(*plain);
+  addPlain(*encodeFor(*this, scalar));
 }
 
 void AbstractCiphertext::addScalar(int scalar)
 {
   SectionTimer timer("AbstractCiphertext::addScalar(int)");
-  std::shared_ptr<AbstractEncoder> encoder = encoderOn(he, getCurrentDevice());
-  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
-  encoder->encode(*plain, scalar, getChainIndex());
-  addPlain(*plain);
+  addPlain(*encodeFor(*this, scalar));
 }
 
 void AbstractCiphertext::multiplyScalar(double scalar)
 {
   SectionTimer timer("AbstractCiphertext::multiplyScalar(double)");
-  std::shared_ptr<AbstractEncoder> encoder = encoderOn(he, getCurrentDevice());
-  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
-  encoder->encode(*plain, scalar, getChainIndex());
-  multiplyPlain(*plain);
+  multiplyPlain(*encodeFor(*this, scalar));
 }
 
 void AbstractCiphertext::multiplyScalar(int scalar)
 {
   SectionTimer timer("AbstractCiphertext::multiplyScalar(int)");
-  std::shared_ptr<AbstractEncoder> encoder = encoderOn(he, getCurrentDevice());
-  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
-  encoder->encode(*plain, scalar, getChainIndex());
-  multiplyPlain(*plain);
+  multiplyPlain(*encodeFor(*this, scalar));
 }
 
 void AbstractCiphertext::multiplyImaginaryUnit()
@@ -124,11 +117,8 @@ void AbstractCiphertext::multiplyImaginaryUnit()
   SectionTimer timer("AbstractCiphertext::multiplyImaginaryUnit");
   if (!he.getTraits().getSupportsComplexNumbers())
     throw std::runtime_error("HeContext does not support operations with complex numbers.");
-  std::shared_ptr<AbstractEncoder> encoder = encoderOn(he, getCurrentDevice());
-  std::shared_ptr<AbstractPlaintext> plain = he.createAbstractPlaintext();
   std::vector<std::complex<double>> units(he.slotCount(), std::complex<double>(0, 1));
-  encoder->encode(*plain, units, getChainIndex());
-  multiplyPlain(*plain);
+  multiplyPlain(*encodeFor(*this, units));
 }
 
 void AbstractCiphertext::nullifyImaginaryPart()
@@ -145,6 +135,11 @@ void AbstractCiphertext::nullifyImaginaryPart()
 void AbstractCiphertext::innerSum(int rot1, int rot2, bool reverse)
 {
   SectionTimer timer("AbstractCiphertext::innerSum");
+  addRotatedCopies(rot1, rot2, reverse);
+}
+
+void AbstractCiphertext::addRotatedCopies(int rot1, int rot2, bool reverse)
+{
   if (rot1 <= 0 || rot2 <= 0)
     throw std::invalid_argument("Rotation offsets should be positive.");
   // 64-bit so that doubling past the int range ends the loop.

@@ -125,6 +125,11 @@ public:
 
 protected:
   explicit AbstractCiphertext(const HeContext& he) : he(he) {}
+
+  /// The work of innerSum, without its timer: refuses offsets that are not
+  /// positive, then adds a freshly rotated copy for rot1, 2 rot1, ... below rot2.
+  void addRotatedCopies(int rot1, int rot2, bool reverse);
+
   AbstractCiphertext(const AbstractCiphertext& src) = default;
   AbstractCiphertext& operator=(const AbstractCiphertext&) = delete;
 

@@ -33,6 +33,26 @@ std::vector<std::complex<double>> toComplex(const std::vector<T>& values)
   return res;
 }
 
+/// A new plaintext of the encoder's context holding value encoded at the
+/// chain index, encrypted into res.
+template <typename T>
+void encodeThenEncrypt(const AbstractEncoder& encoder, AbstractCiphertext& res, const T& value,
+                       int chainIndex)
+{
+  std::shared_ptr<AbstractPlaintext> plain = encoder.getHeContext().createAbstractPlaintext();
+  encoder.encode(*plain, value, chainIndex);
+  encoder.encrypt(res, *plain);
+}
+
+/// A new plaintext of the encoder's context holding the decryption of src.
+std::shared_ptr<AbstractPlaintext> decrypted(const AbstractEncoder& encoder,
+                                             const AbstractCiphertext& src)
+{
+  std::shared_ptr<AbstractPlaintext> plain = encoder.getHeContext().createAbstractPlaintext();
+  encoder.decrypt(*plain, src);
+  return plain;
+}
+
 /// Rounds to the nearest integer, halves away from zero; refuses values
 /// outside the range of T.
 template <typename T>
@@ -66,7 +86,8 @@ double AbstractEncoder::assertEqualsVectors(const std::string& title,
     std::complex<double> d = actual[i] - expected[i];
     double diff = std::hypot(d.real(), d.imag());
     double actualAbs = std::hypot(actual[i].real(), actual[i].imag());
-    double rel = actualAbs != 0 ? diff / actualAbs : std::hypot(expected[i].real(), expected[i].imag());
+    double rel =
+        actualAbs != 0 ? diff / actualAbs : std::hypot(expected[i].real(), expected[i].imag());
     bool failed = percent ? rel > eps : diff > eps;
     if (failed) {
       std::ostream& out = std::cout;
@@ -165,17 +186,13 @@ void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res,
                                     const std::vector<std::complex<double>>& values,
                                     int chainIndex) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  encode(*plain, values, chainIndex);
-  encrypt(res, *plain);
+  encodeThenEncrypt(*this, res, values, chainIndex);
 }
 
 void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res, const std::vector<double>& values,
                                     int chainIndex) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  encode(*plain, values, chainIndex);
-  encrypt(res, *plain);
+  encodeThenEncrypt(*this, res, values, chainIndex);
 }
 
 void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res, const std::vector<int>& values,
@@ -192,16 +209,12 @@ void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res, const std::vector<l
 
 void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res, double value, int chainIndex) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  encode(*plain, value, chainIndex);
-  encrypt(res, *plain);
+  encodeThenEncrypt(*this, res, value, chainIndex);
 }
 
 void AbstractEncoder::encodeEncrypt(AbstractCiphertext& res, int value, int chainIndex) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  encode(*plain, value, chainIndex);
-  encrypt(res, *plain);
+  encodeThenEncrypt(*this, res, value, chainIndex);
 }
 
 std::vector<int> AbstractEncoder::decryptDecodeInt(const AbstractCiphertext& src) const
@@ -216,17 +229,13 @@ std::vector<long> AbstractEncoder::decryptDecodeLong(const AbstractCiphertext& s
 
 std::vector<double> AbstractEncoder::decryptDecodeDouble(const AbstractCiphertext& src) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  decrypt(*plain, src);
-  return decodeDouble(*plain);
+  return decodeDouble(*decrypted(*this, src));
 }
 
 std::vector<std::complex<double>>
 AbstractEncoder::decryptDecodeComplex(const AbstractCiphertext& src) const
 {
-  std::shared_ptr<AbstractPlaintext> plain = getHeContext().createAbstractPlaintext();
-  decrypt(*plain, src);
-  return decodeComplex(*plain);
+  return decodeComplex(*decrypted(*this, src));
 }
 
 double AbstractEncoder::assertEquals(const AbstractCiphertext& src, const std::string& title,
@@ -240,24 +249,21 @@ double AbstractEncoder::assertEquals(const AbstractCiphertext& src, const std::s
                                      const std::vector<double>& expected, double eps,
                                      bool percent) const
 {
-  std::vector<std::complex<double>> actual = decryptDecodeComplex(src);
-  return assertEqualsVectors(title, actual, toComplex(expected), eps, percent);
+  return assertEqualsVectors(title, decryptDecodeComplex(src), toComplex(expected), eps, percent);
 }
 
 double AbstractEncoder::assertEquals(const AbstractCiphertext& src, const std::string& title,
                                      const std::vector<int>& expected, double eps,
                                      bool percent) const
 {
-  std::vector<std::complex<double>> actual = decryptDecodeComplex(src);
-  return assertEqualsVectors(title, actual, toComplex(expected), eps, percent);
+  return assertEqualsVectors(title, decryptDecodeComplex(src), toComplex(expected), eps, percent);
 }
 
 double AbstractEncoder::assertEquals(const AbstractCiphertext& src, const std::string& title,
                                      const std::vector<long>& expected, double eps,
                                      bool percent) const
 {
-  std::vector<std::complex<double>> actual = decryptDecodeComplex(src);
-  return assertEqualsVectors(title, actual, toComplex(expected), eps, percent);
+  return assertEqualsVectors(title, decryptDecodeComplex(src), toComplex(expected), eps, percent);
 }
 
 } // namespace quorvane

@@ -23,6 +23,24 @@ std::string formatFixed(double value)
   return text;
 }
 
+/// Runs the backend operation on target with other, after aligning their
+/// chain indexes (through a lowered copy of other where needed).
+void applyAligned(CTile& target, const CTile& other,
+                  void (AbstractCiphertext::*op)(const AbstractCiphertext&))
+{
+  std::unique_ptr<CTile> lowered = target.alignChainIndexes(other);
+  (target.getImpl().*op)((lowered ? *lowered : other).getImpl());
+}
+
+/// The same with a plaintext operand, replaced by a re-encoded or lowered
+/// copy where the chain indexes differ.
+void applyAligned(CTile& target, const PTile& other,
+                  void (AbstractCiphertext::*op)(const AbstractPlaintext&))
+{
+  std::unique_ptr<PTile> aligned = target.alignPlainChainIndex(other);
+  (target.getImpl().*op)((aligned ? *aligned : other).getImpl());
+}
+
 } // namespace
 
 CTile::CTile(const HeContext& he) : impl(he.createAbstractCiphertext()) {}
@@ -83,7 +101,7 @@ int64_t CTile::getEstimatedMemoryUsageBytes() const
   return impl->getEstimatedMemoryUsageBytes();
 }
 
-void CTile::reduceChainIndex() { impl->setChainIndex(impl->getChainIndex() - 1); }
+void CTile::reduceChainIndex() { impl->reduceChainIndex(); }
 
 void CTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
 
@@ -189,46 +207,38 @@ std::unique_ptr<PTile> CTile::alignPlainChainIndex(const PTile& other) const
 
 void CTile::add(const CTile& other)
 {
-  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
-  impl->add(*(lowered ? lowered->impl : other.impl));
+  applyAligned(*this, other, &AbstractCiphertext::add);
   reencryptIfTransparent();
 }
 
 void CTile::addRaw(const CTile& other)
 {
-  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
-  impl->addRaw(*(lowered ? lowered->impl : other.impl));
+  applyAligned(*this, other, &AbstractCiphertext::addRaw);
   reencryptIfTransparent();
 }
 
 void CTile::sub(const CTile& other)
 {
-  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
-  impl->sub(*(lowered ? lowered->impl : other.impl));
+  applyAligned(*this, other, &AbstractCiphertext::sub);
   reencryptIfTransparent();
 }
 
 void CTile::subRaw(const CTile& other)
 {
-  std::unique_ptr<CTile> lowered = alignChainIndexes(other);
-  impl->subRaw(*(lowered ? lowered->impl : other.impl));
+  applyAligned(*this, other, &AbstractCiphertext::subRaw);
   reencryptIfTransparent();
 }
 
 void CTile::multiply(const CTile& other)
 {
   std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
-  const CTile& operand = bootstrapped ? *bootstrapped : other;
-  std::unique_ptr<CTile> lowered = alignChainIndexes(operand);
-  impl->multiply(*(lowered ? lowered->impl : operand.impl));
+  applyAligned(*this, bootstrapped ? *bootstrapped : other, &AbstractCiphertext::multiply);
 }
 
 void CTile::multiplyRaw(const CTile& other)
 {
   std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
-  const CTile& operand = bootstrapped ? *bootstrapped : other;
-  std::unique_ptr<CTile> lowered = alignChainIndexes(operand);
-  impl->multiplyRaw(*(lowered ? lowered->impl : operand.impl));
+  applyAligned(*this, bootstrapped ? *bootstrapped : other, &AbstractCiphertext::multiplyRaw);
 }
 
 CTile CTile::getMultiply(const CTile& other) const
@@ -242,42 +252,36 @@ CTile CTile::getMultiply(const CTile& other) const
 
 void CTile::addPlain(const PTile& other)
 {
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->addPlain((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::addPlain);
 }
 
 void CTile::addPlainRaw(const PTile& other)
 {
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->addPlainRaw((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::addPlainRaw);
   reencryptIfTransparent();
 }
 
 void CTile::subPlain(const PTile& other)
 {
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->subPlain((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::subPlain);
 }
 
 void CTile::subPlainRaw(const PTile& other)
 {
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->subPlainRaw((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::subPlainRaw);
 }
 
 void CTile::multiplyPlain(const PTile& other)
 {
   autoBootstrapThis();
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->multiplyPlain((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::multiplyPlain);
   reencryptIfTransparent();
 }
 
 void CTile::multiplyPlainRaw(const PTile& other)
 {
   autoBootstrapThis();
-  std::unique_ptr<PTile> aligned = alignPlainChainIndex(other);
-  impl->multiplyPlainRaw((aligned ? *aligned : other).getImpl());
+  applyAligned(*this, other, &AbstractCiphertext::multiplyPlainRaw);
   reencryptIfTransparent();
 }
 
@@ -342,12 +346,14 @@ void CTile::multiplyByChangingScale(double factor) { impl->multiplyByChangingSca
 void CTile::rotate(int n)
 {
   int s = slotCount();
-  if (n > s)
-    n = MathUtils::mod(n, s);
-  if (n < -s)
-    n = MathUtils::mod(n, s) - s;
-  if (MathUtils::mod(n, s) == 0)
+  int r = MathUtils::mod(n, s);
+  if (r == 0)
     return;
+  // Offsets within -s .. s reach the backend as they are; others are folded.
+  if (n > s)
+    n = r;
+  else if (n < -s)
+    n = r - s;
   impl->rotate(n);
 }
 

@@ -183,27 +183,29 @@ void Encoder::printErrorStats(const CTile& actual, std::vector<double> expected,
                              std::to_string(values.size()) + " values, fewer than " +
                              std::to_string(n) + " slots");
 
-  std::vector<double> diffs(n);
-  std::vector<double> pcts(n);
   double sumDiff = 0, sumDiffSq = 0, sumPct = 0, sumPctSq = 0;
+  // The first position with the largest difference (and its percentage), and
+  // the first with the largest percentage.
+  double maxDiff = 0, pctAtMax = 0, maxPct = 0;
   size_t iMax = 0, jMax = 0;
   for (size_t i = 0; i < n; ++i) {
     double a = values[i].real();
     double d = std::abs(a - expected[i]);
     double p = a != 0 ? std::abs(100 * d / a) : 100 * d;
-    diffs[i] = d;
-    pcts[i] = p;
-    if (d > diffs[iMax])
+    if (i == 0 || d > maxDiff) {
+      maxDiff = d;
+      pctAtMax = p;
       iMax = i;
-    if (p > pcts[jMax])
+    }
+    if (i == 0 || p > maxPct) {
+      maxPct = p;
       jMax = i;
+    }
     sumDiff += d;
     sumDiffSq += d * d;
     sumPct += p;
     sumPctSq += p * p;
   }
-  double maxDiff = n > 0 ? diffs[iMax] : 0;
-  double maxPct = n > 0 ? pcts[jMax] : 0;
   // Without slots there is nothing to average: the statistics are 0.
   double count = n > 0 ? static_cast<double>(n) : 1;
   double meanDiff = sumDiff / count;
@@ -217,7 +219,6 @@ void Encoder::printErrorStats(const CTile& actual, std::vector<double> expected,
   }
   double expectedAtMax = n > 0 ? expected[iMax] : 0;
   double actualAtMax = n > 0 ? values[iMax].real() : 0;
-  double pctAtMax = n > 0 ? pcts[iMax] : 0;
   double expectedAtMaxPct = n > 0 ? expected[jMax] : 0;
   double actualAtMaxPct = n > 0 ? values[jMax].real() : 0;
   out << "Max diff  : expected=" << expectedAtMax << " actual=" << actualAtMax

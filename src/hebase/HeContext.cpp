@@ -1,30 +1,15 @@
 #include "hebase/HeContext.h"
 
-#include "hebase/StartupRegistration.h"
-
 #include <algorithm>
-#include <climits>
-#include <fstream>
+#include <cstdint>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
-#include "hebase/AbstractCiphertext.h"
-#include "hebase/AbstractEncoder.h"
-#include "hebase/AbstractPlaintext.h"
 #include "hebase/BootstrapEvaluator.h"
-#include "hebase/MultiPartyUtils.h"
-#include "hebase/mockup/MockupContext.h"
+#include "hebase/StartupRegistration.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/QuorvaneVersion.h"
-
-// Native function evaluators come with the function evaluation module; until
-// it is part of the build, contexts refuse to make them.
-#if __has_include("math/AbstractFunctionEvaluator.h")
-#include "math/AbstractFunctionEvaluator.h"
-#define QUORVANE_HAS_FUNCTION_EVALUATOR 1
-#endif
 
 namespace quorvane {
 
@@ -229,11 +214,7 @@ int HeContext::getBestFeasibleMulDepth(const HeConfigRequirement&) const
 
 std::shared_ptr<AbstractFunctionEvaluator> HeContext::getFunctionEvaluator() const
 {
-#ifdef QUORVANE_HAS_FUNCTION_EVALUATOR
-  return std::make_shared<AbstractFunctionEvaluator>(*this);
-#else
   throw std::runtime_error("getFunctionEvaluator: native function evaluators are not available");
-#endif
 }
 
 std::shared_ptr<BitwiseEvaluator> HeContext::getBitwiseEvaluator() const

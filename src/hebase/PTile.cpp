@@ -61,7 +61,7 @@ int64_t PTile::getEstimatedMemoryUsageBytes() const
   return impl->getEstimatedMemoryUsageBytes();
 }
 
-void PTile::reduceChainIndex() { impl->setChainIndex(impl->getChainIndex() - 1); }
+void PTile::reduceChainIndex() { impl->reduceChainIndex(); }
 
 void PTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
 

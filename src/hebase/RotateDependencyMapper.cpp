@@ -29,9 +29,8 @@ void RotateDependencyMapper::init(int slots, const std::vector<int>& keySteps)
       // In 64 bits: the sum of two values below slots may leave the int range.
       int reached = static_cast<int>(
           (static_cast<int64_t>(rotation) + MathUtils::mod(step, slots)) % slots);
-      if (lastStep.count(reached) == 0) {
+      if (lastStep.emplace(reached, step).second) {
         queue.push_back(reached);
-        lastStep[reached] = step;
         depth[reached] = currentDepth + 1;
       }
     }

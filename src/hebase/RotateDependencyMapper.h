@@ -23,7 +23,6 @@ public:
   bool decompose(int rotation, std::vector<int>& steps) const;
 
   bool isInitialized() const { return initialized; }
-  int getNumSlots() const { return numSlots; }
 
 private:
   int32_t numSlots = 0;

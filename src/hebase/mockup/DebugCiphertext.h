@@ -88,6 +88,16 @@ public:
 private:
   DebugCiphertext(const DebugCiphertext&) = delete;
 
+  /// Runs op on the first half (with the first half of the operand), then on
+  /// the second half, then records the operation under name.
+  void applyToBoth(void (AbstractCiphertext::*op)(const AbstractCiphertext&),
+                   const AbstractCiphertext& other, const std::string& name);
+  void applyToBoth(void (AbstractCiphertext::*op)(const AbstractPlaintext&),
+                   const AbstractPlaintext& plain, const std::string& name);
+  void applyToBoth(void (AbstractCiphertext::*op)(), const std::string& name);
+  template <typename T>
+  void applyToBoth(void (AbstractCiphertext::*op)(T), T value, const std::string& name);
+
   const DebugContext* context;
   std::shared_ptr<AbstractCiphertext> c1;
   std::shared_ptr<AbstractCiphertext> c2;

@@ -59,9 +59,8 @@ void EmptyCiphertext::subRaw(const AbstractCiphertext& other)
 
 void EmptyCiphertext::multiply(const AbstractCiphertext& other)
 {
-  checkChainIndex(other.getChainIndex());
-  count(RunStats::MULTIPLY_RAW);
-  count(RunStats::RELINEARIZE);
+  multiplyRaw(other);
+  relinearize();
   rescaleRaw();
 }
 
@@ -89,8 +88,7 @@ void EmptyCiphertext::subPlainRaw(const AbstractPlaintext& plain)
 
 void EmptyCiphertext::multiplyPlain(const AbstractPlaintext& plain)
 {
-  checkChainIndex(plain.getChainIndex());
-  count(RunStats::MULTIPLY_PLAIN_RAW);
+  multiplyPlainRaw(plain);
   rescaleRaw();
 }
 
@@ -102,8 +100,8 @@ void EmptyCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
 
 void EmptyCiphertext::square()
 {
-  count(RunStats::SQUARE_RAW);
-  count(RunStats::RELINEARIZE);
+  squareRaw();
+  relinearize();
   rescaleRaw();
 }
 

@@ -5,7 +5,6 @@
 #include "hebase/mockup/EmptyCiphertext.h"
 #include "hebase/mockup/EmptyEncoder.h"
 #include "hebase/mockup/EmptyPlaintext.h"
-#include "hebase/utils/Assert.h"
 #include "math/bootstrap/mockup/EmptyBootstrapEvaluator.h"
 
 namespace quorvane {
@@ -90,22 +89,6 @@ std::string EmptyContext::getSignature() const { refuseNotImplemented(); }
 std::map<std::string, int64_t> EmptyContext::getEstimatedMeasures() const
 {
   return estimatedMeasures;
-}
-
-int EmptyContext::getMinChainIndexForBootstrapping() const
-{
-  assertInitialized();
-  QV_ASSERT(getBootstrappable());
-  int chainIndex = getBootstrapConfig().minChainIndexForBootstrapping;
-  return chainIndex == -1 ? 0 : chainIndex;
-}
-
-int EmptyContext::getChainIndexAfterBootstrapping() const
-{
-  assertInitialized();
-  QV_ASSERT(getBootstrappable());
-  int chainIndex = getBootstrapConfig().targetChainIndex;
-  return chainIndex == -1 ? 4 : chainIndex;
 }
 
 } // namespace quorvane

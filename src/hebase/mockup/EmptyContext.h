@@ -63,11 +63,6 @@ public:
   /// An empty map.
   std::map<std::string, int64_t> getEstimatedMeasures() const override;
 
-  /// The bootstrap configuration's value, 0 when it is -1.
-  int getMinChainIndexForBootstrapping() const override;
-  /// The bootstrap configuration's target, 4 when it is -1.
-  int getChainIndexAfterBootstrapping() const override;
-
   bool publicFunctionsSupported(const PublicFunctions&) const override { return true; }
 
 private:

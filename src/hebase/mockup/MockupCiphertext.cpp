@@ -1,6 +1,7 @@
 #include "hebase/mockup/MockupCiphertext.h"
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -26,17 +27,22 @@ void MockupCiphertext::checkDevice(DeviceType otherDevice) const
     throw std::runtime_error("Operands are not in the same device (CPU / GPU).");
 }
 
+void MockupCiphertext::checkMatching(size_t otherSize, int otherChainIndex,
+                                     const char* otherKind) const
+{
+  if (rawVals.size() != otherSize)
+    throw std::invalid_argument("mismatching sizes");
+  if (!he.getTraits().getAutomaticallyManagesChainIndices() && getChainIndex() != otherChainIndex)
+    throw std::invalid_argument("MockupCiphertext: mismatching chain indexes. This ciphertext: " +
+                                std::to_string(getChainIndex()) + ", other " + otherKind + ": " +
+                                std::to_string(otherChainIndex));
+}
+
 const MockupCiphertext& MockupCiphertext::checkOperand(const AbstractCiphertext& other) const
 {
   const MockupCiphertext& o = dynamic_cast<const MockupCiphertext&>(other);
   checkDevice(o.getCurrentDevice());
-  if (rawVals.size() != o.rawVals.size())
-    throw std::invalid_argument("mismatching sizes");
-  if (!he.getTraits().getAutomaticallyManagesChainIndices() &&
-      getChainIndex() != o.getChainIndex())
-    throw std::invalid_argument("MockupCiphertext: mismatching chain indexes. This ciphertext: " +
-                                std::to_string(getChainIndex()) +
-                                ", other ciphertext: " + std::to_string(o.getChainIndex()));
+  checkMatching(o.rawVals.size(), o.getChainIndex(), "ciphertext");
   return o;
 }
 
@@ -44,13 +50,7 @@ const MockupPlaintext& MockupCiphertext::checkOperand(const AbstractPlaintext& o
 {
   const MockupPlaintext& o = dynamic_cast<const MockupPlaintext&>(other);
   checkDevice(o.getCurrentDevice());
-  if (rawVals.size() != o.rawVals.size())
-    throw std::invalid_argument("mismatching sizes");
-  if (!he.getTraits().getAutomaticallyManagesChainIndices() &&
-      getChainIndex() != o.getChainIndex())
-    throw std::invalid_argument("MockupCiphertext: mismatching chain indexes. This ciphertext: " +
-                                std::to_string(getChainIndex()) +
-                                ", other plaintext: " + std::to_string(o.getChainIndex()));
+  checkMatching(o.rawVals.size(), o.getChainIndex(), "plaintext");
   return o;
 }
 
@@ -59,6 +59,26 @@ void MockupCiphertext::trackValues() const { mockupContext->trackValues(rawVals,
 void MockupCiphertext::count(int code) const
 {
   mockupContext->trackOperation(code, getChainIndex());
+}
+
+template <typename Operand, typename Op>
+void MockupCiphertext::combine(const Operand& other, int code, Op op)
+{
+  const std::vector<std::complex<double>>& w = checkOperand(other).rawVals;
+  count(code);
+  // Each value of w is read before the same slot is written: other may be
+  // this very ciphertext.
+  for (size_t i = 0; i < rawVals.size(); ++i)
+    rawVals[i] = op(rawVals[i], w[i]);
+  trackValues();
+}
+
+template <typename Op>
+void MockupCiphertext::transform(Op op)
+{
+  for (std::complex<double>& v : rawVals)
+    v = op(v);
+  trackValues();
 }
 
 // ---- Copy and persistence ----
@@ -98,11 +118,7 @@ void MockupCiphertext::addRaw(const AbstractCiphertext& other)
 {
   LeafTimer timer("MockupCiphertext::addRaw");
   checkDevice(other.getCurrentDevice());
-  const MockupCiphertext& o = checkOperand(other);
-  count(RunStats::ADD_RAW);
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] += o.rawVals[i];
-  trackValues();
+  combine(other, RunStats::ADD_RAW, std::plus<std::complex<double>>());
 }
 
 void MockupCiphertext::sub(const AbstractCiphertext& other)
@@ -116,11 +132,7 @@ void MockupCiphertext::subRaw(const AbstractCiphertext& other)
 {
   LeafTimer timer("MockupCiphertext::subRaw");
   checkDevice(other.getCurrentDevice());
-  const MockupCiphertext& o = checkOperand(other);
-  count(RunStats::SUB_RAW);
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] -= o.rawVals[i];
-  trackValues();
+  combine(other, RunStats::SUB_RAW, std::minus<std::complex<double>>());
 }
 
 void MockupCiphertext::multiply(const AbstractCiphertext& other)
@@ -136,12 +148,7 @@ void MockupCiphertext::multiplyRaw(const AbstractCiphertext& other)
 {
   LeafTimer timer("MockupCiphertext::multiplyRaw");
   checkDevice(other.getCurrentDevice());
-  const MockupCiphertext& o = checkOperand(other);
-  count(RunStats::MULTIPLY_RAW);
-  // Reads o before writing: other may be this very ciphertext.
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] = rawVals[i] * o.rawVals[i];
-  trackValues();
+  combine(other, RunStats::MULTIPLY_RAW, std::multiplies<std::complex<double>>());
 }
 
 // ---- Plaintext operands ----
@@ -155,11 +162,7 @@ void MockupCiphertext::addPlain(const AbstractPlaintext& plain)
 void MockupCiphertext::addPlainRaw(const AbstractPlaintext& plain)
 {
   LeafTimer timer("MockupCiphertext::addPlainRaw");
-  const MockupPlaintext& p = checkOperand(plain);
-  count(RunStats::ADD_PLAIN_RAW);
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] += p.rawVals[i];
-  trackValues();
+  combine(plain, RunStats::ADD_PLAIN_RAW, std::plus<std::complex<double>>());
 }
 
 void MockupCiphertext::subPlain(const AbstractPlaintext& plain)
@@ -171,11 +174,7 @@ void MockupCiphertext::subPlain(const AbstractPlaintext& plain)
 void MockupCiphertext::subPlainRaw(const AbstractPlaintext& plain)
 {
   LeafTimer timer("MockupCiphertext::subPlainRaw");
-  const MockupPlaintext& p = checkOperand(plain);
-  count(RunStats::SUB_PLAIN_RAW);
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] -= p.rawVals[i];
-  trackValues();
+  combine(plain, RunStats::SUB_PLAIN_RAW, std::minus<std::complex<double>>());
 }
 
 void MockupCiphertext::multiplyPlain(const AbstractPlaintext& plain)
@@ -189,11 +188,7 @@ void MockupCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
 {
   LeafTimer timer("MockupCiphertext::multiplyPlainRaw");
   checkDevice(plain.getCurrentDevice());
-  const MockupPlaintext& p = checkOperand(plain);
-  count(RunStats::MULTIPLY_PLAIN_RAW);
-  for (size_t i = 0; i < rawVals.size(); ++i)
-    rawVals[i] *= p.rawVals[i];
-  trackValues();
+  combine(plain, RunStats::MULTIPLY_PLAIN_RAW, std::multiplies<std::complex<double>>());
 }
 
 // ---- Single-operand operations ----
@@ -210,12 +205,10 @@ void MockupCiphertext::squareRaw()
 {
   LeafTimer timer("MockupCiphertext::squareRaw");
   count(RunStats::SQUARE_RAW);
-  for (std::complex<double>& v : rawVals) {
-    double re = v.real();
-    double im = v.imag();
-    v = std::complex<double>(re * re - im * im, 2 * re * im);
-  }
-  trackValues();
+  transform([](std::complex<double> v) {
+    return std::complex<double>(v.real() * v.real() - v.imag() * v.imag(),
+                                2 * v.real() * v.imag());
+  });
 }
 
 void MockupCiphertext::multiplyScalar(int scalar)
@@ -223,9 +216,9 @@ void MockupCiphertext::multiplyScalar(int scalar)
   SectionTimer timer("MockupCiphertext::multiplyScalar(int)");
   count(RunStats::MULTIPLY_PLAIN_RAW);
   double factor = static_cast<double>(scalar);
-  for (std::complex<double>& v : rawVals)
-    v = std::complex<double>(v.real() * factor, v.imag() * factor);
-  trackValues();
+  transform([factor](std::complex<double> v) {
+    return std::complex<double>(v.real() * factor, v.imag() * factor);
+  });
 }
 
 void MockupCiphertext::relinearize() { count(RunStats::RELINEARIZE); }
@@ -243,18 +236,14 @@ void MockupCiphertext::conjugate() { conjugateRaw(); }
 void MockupCiphertext::conjugateRaw()
 {
   LeafTimer timer("MockupCiphertext::conjugate");
-  for (std::complex<double>& v : rawVals)
-    v = std::conj(v);
-  trackValues();
+  transform([](std::complex<double> v) { return std::conj(v); });
 }
 
 void MockupCiphertext::negate()
 {
   LeafTimer timer("MockupCiphertext::negate");
   count(RunStats::NEGATE);
-  for (std::complex<double>& v : rawVals)
-    v = std::complex<double>(-v.real(), -v.imag());
-  trackValues();
+  transform([](std::complex<double> v) { return std::complex<double>(-v.real(), -v.imag()); });
 }
 
 void MockupCiphertext::rotate(int n)
@@ -273,21 +262,15 @@ void MockupCiphertext::rotate(int n)
 void MockupCiphertext::innerSum(int rot1, int rot2, bool reverse)
 {
   LeafTimer timer("MockupCiphertext::innerSum");
-  if (rot1 <= 0 || rot2 <= 0)
-    throw std::invalid_argument("Rotation offsets should be positive.");
-  for (int64_t a = rot1; a < rot2; a *= 2) {
-    std::shared_ptr<AbstractCiphertext> rotated = doClone();
-    rotated->rotate(reverse ? -static_cast<int>(a) : static_cast<int>(a));
-    add(*rotated);
-  }
+  addRotatedCopies(rot1, rot2, reverse);
 }
 
 void MockupCiphertext::multiplyByChangingScale(double factor)
 {
   LeafTimer timer("MockupCiphertext::multiplyByChangingScale");
-  for (std::complex<double>& v : rawVals)
-    v = std::complex<double>(v.real() * factor, v.imag() * factor);
-  trackValues();
+  transform([factor](std::complex<double> v) {
+    return std::complex<double>(v.real() * factor, v.imag() * factor);
+  });
 }
 
 // ---- Chain index ----

@@ -92,10 +92,22 @@ private:
   MockupCiphertext(const MockupCiphertext& src) = default;
 
   void checkDevice(DeviceType otherDevice) const;
+  /// Casts the operand and checks its device, value count and chain index.
   const MockupCiphertext& checkOperand(const AbstractCiphertext& other) const;
   const MockupPlaintext& checkOperand(const AbstractPlaintext& other) const;
+  /// Equal value counts and, unless the context manages them, equal chain indexes.
+  void checkMatching(size_t otherSize, int otherChainIndex, const char* otherKind) const;
   void trackValues() const;
   void count(int code) const;
+
+  /// The raw two-operand step: checks the operand, counts the operation,
+  /// replaces every value v by op(v, w) with w the operand's value, and
+  /// tracks the values.
+  template <typename Operand, typename Op>
+  void combine(const Operand& other, int code, Op op);
+  /// Replaces every value v by op(v) and tracks the values.
+  template <typename Op>
+  void transform(Op op);
 
   std::vector<std::complex<double>> rawVals;
   int32_t chainIndex = -1;

@@ -59,8 +59,7 @@ void MockupContext::loadImpl(std::istream& in)
     throw std::runtime_error("Saved MockupContext is invalid: it asks for " +
                              std::to_string(req.numSlots) + " slots and multiplication depth " +
                              std::to_string(req.multiplicationDepth));
-  bool loadedChainIndexesEnabled = BinIoUtils::readBool(in);
-  chainIndexesEnabled = loadedChainIndexesEnabled;
+  chainIndexesEnabled = BinIoUtils::readBool(in);
   restoreBootstrapEvaluator();
   hasSecretKeyFlag = false;
   traits.setSupportsExplicitChainIndices(chainIndexesEnabled);
@@ -193,22 +192,6 @@ std::shared_ptr<HeContext> MockupContext::clone() const
 }
 
 double MockupContext::getAccurateScale(int) const { return getDefaultScale(); }
-
-int MockupContext::getMinChainIndexForBootstrapping() const
-{
-  assertInitialized();
-  QV_ASSERT(getBootstrappable());
-  int chainIndex = getBootstrapConfig().minChainIndexForBootstrapping;
-  return chainIndex == -1 ? 0 : chainIndex;
-}
-
-int MockupContext::getChainIndexAfterBootstrapping() const
-{
-  assertInitialized();
-  QV_ASSERT(getBootstrappable());
-  int chainIndex = getBootstrapConfig().targetChainIndex;
-  return chainIndex == -1 ? 4 : chainIndex;
-}
 
 bool MockupContext::publicFunctionsSupported(const PublicFunctions&) const { return true; }
 

@@ -72,10 +72,6 @@ public:
 
   /// The default scale, whatever the chain index.
   double getAccurateScale(int chainIndex) const override;
-  /// The configured chain index, 0 when unset.
-  int getMinChainIndexForBootstrapping() const override;
-  /// The configured target chain index, 4 when unset.
-  int getChainIndexAfterBootstrapping() const override;
 
   bool publicFunctionsSupported(const PublicFunctions& publicFunctions) const override;
 

@@ -1,5 +1,7 @@
 #include "hebase/mockup/MockupEncoder.h"
 
+#include <algorithm>
+
 #include "hebase/RunStats.h"
 #include "hebase/mockup/MockupCiphertext.h"
 #include "hebase/mockup/MockupContext.h"
@@ -21,12 +23,8 @@ double MockupEncoder::getDefaultScale(int) const { return scale; }
 
 void MockupEncoder::restoreDefaultScale() { scale = 1.0; }
 
-void MockupEncoder::encode(AbstractPlaintext& res,
-                           const std::vector<std::complex<double>>& values,
-                           int chainIndex) const
+void MockupEncoder::encode(MockupPlaintext& p, int chainIndex) const
 {
-  MockupPlaintext& p = dynamic_cast<MockupPlaintext&>(res);
-  p.rawVals = values;
   if (p.rawVals.size() < static_cast<size_t>(std::max(p.slotCount(), 0)))
     p.rawVals.resize(p.slotCount(), std::complex<double>(0, 0));
 #pragma GCC diagnostic push
@@ -41,10 +39,21 @@ void MockupEncoder::encode(AbstractPlaintext& res,
   mockupContext->trackChainIndex(chainIndex);
 }
 
+void MockupEncoder::encode(AbstractPlaintext& res,
+                           const std::vector<std::complex<double>>& values,
+                           int chainIndex) const
+{
+  MockupPlaintext& p = dynamic_cast<MockupPlaintext&>(res);
+  p.rawVals = values;
+  encode(p, chainIndex);
+}
+
 void MockupEncoder::encode(AbstractPlaintext& res, const std::vector<double>& values,
                            int chainIndex) const
 {
-  encode(res, std::vector<std::complex<double>>(values.begin(), values.end()), chainIndex);
+  MockupPlaintext& p = dynamic_cast<MockupPlaintext&>(res);
+  p.rawVals.assign(values.begin(), values.end());
+  encode(p, chainIndex);
 }
 
 std::vector<double> MockupEncoder::decodeDouble(const AbstractPlaintext& src) const

@@ -6,6 +6,7 @@
 namespace quorvane {
 
 class MockupContext;
+class MockupPlaintext;
 
 /// Encoder of the mockup context: encoding, encryption and decryption copy
 /// values; every plaintext gets the encoder's scale.
@@ -38,6 +39,10 @@ public:
   const HeContext& getHeContext() const override;
 
 private:
+  /// Completes an encoding whose values are already in p: pads them with
+  /// zeros, sets chain index, scale and device, tracks and counts.
+  void encode(MockupPlaintext& p, int chainIndex) const;
+
   const MockupContext* mockupContext;
   double scale;
 };

@@ -1,5 +1,7 @@
 #include "hebase/mockup/TrackingContext.h"
 
+#include "hebase/utils/Assert.h"
+
 namespace quorvane {
 
 TrackingContext::TrackingContext() {}
@@ -28,6 +30,22 @@ void TrackingContext::trackRotation(int step) const
 {
   if (tracking && runStats)
     runStats->recordRotation(step);
+}
+
+int TrackingContext::getMinChainIndexForBootstrapping() const
+{
+  assertInitialized();
+  QV_ASSERT(getBootstrappable());
+  int chainIndex = getBootstrapConfig().minChainIndexForBootstrapping;
+  return chainIndex == -1 ? 0 : chainIndex;
+}
+
+int TrackingContext::getChainIndexAfterBootstrapping() const
+{
+  assertInitialized();
+  QV_ASSERT(getBootstrappable());
+  int chainIndex = getBootstrapConfig().targetChainIndex;
+  return chainIndex == -1 ? 4 : chainIndex;
 }
 
 void TrackingContext::getStatsAndClear(std::ostream& out)

@@ -30,6 +30,12 @@ public:
   /// how to enable tracking.
   void getStatsAndClear(std::ostream& out);
 
+  /// The configured chain index of the bootstrap configuration, 0 when unset
+  /// (needs an initialised, bootstrappable context).
+  int getMinChainIndexForBootstrapping() const override;
+  /// The configured target chain index, 4 when unset (same needs).
+  int getChainIndexAfterBootstrapping() const override;
+
   bool isTracking() const { return tracking; }
   /// The current statistics; empty before startOperationCountTrack.
   std::shared_ptr<RunStats> getRunStats() const { return runStats; }

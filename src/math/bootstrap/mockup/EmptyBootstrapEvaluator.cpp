@@ -1,8 +1,5 @@
 #include "math/bootstrap/mockup/EmptyBootstrapEvaluator.h"
 
-#include <stdexcept>
-#include <string>
-
 #include "hebase/CTile.h"
 #include "hebase/RunStats.h"
 #include "hebase/mockup/EmptyCiphertext.h"
@@ -16,14 +13,7 @@ EmptyBootstrapEvaluator::EmptyBootstrapEvaluator(const EmptyContext& he,
     : AbstractBootstrapEvaluator(he, config), emptyContext(he)
 {
   QV_ASSERT(getHeContext().getTraits().getSupportsCKKSBootstrapping());
-  int target = he.getChainIndexAfterBootstrapping();
-  if (this->config.targetChainIndex == -1)
-    this->config.targetChainIndex = target;
-  else if (this->config.targetChainIndex != target)
-    throw std::invalid_argument("The given BootstrapConfig specifies a target chain index of " +
-                                std::to_string(this->config.targetChainIndex) +
-                                ", while the target chain index of the given EmptyContext is " +
-                                std::to_string(target));
+  resolveTargetChainIndex(he.getChainIndexAfterBootstrapping(), "EmptyContext");
 }
 
 EmptyBootstrapEvaluator::~EmptyBootstrapEvaluator() {}

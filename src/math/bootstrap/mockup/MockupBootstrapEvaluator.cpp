@@ -1,7 +1,6 @@
 #include "math/bootstrap/mockup/MockupBootstrapEvaluator.h"
 
 #include <stdexcept>
-#include <string>
 
 #include "hebase/CTile.h"
 #include "hebase/RunStats.h"
@@ -17,14 +16,7 @@ MockupBootstrapEvaluator::MockupBootstrapEvaluator(const MockupContext& he,
     : AbstractBootstrapEvaluator(he, config), mockupContext(he)
 {
   QV_ASSERT(he.getTraits().getSupportsCKKSBootstrapping());
-  int target = he.getChainIndexAfterBootstrapping();
-  if (this->config.targetChainIndex == -1)
-    this->config.targetChainIndex = target;
-  else if (this->config.targetChainIndex != target)
-    throw std::invalid_argument("The given BootstrapConfig specifies a target chain index of " +
-                                std::to_string(this->config.targetChainIndex) +
-                                ", while the target chain index of the given MockupContext is " +
-                                std::to_string(target));
+  resolveTargetChainIndex(he.getChainIndexAfterBootstrapping(), "MockupContext");
 }
 
 MockupBootstrapEvaluator::~MockupBootstrapEvaluator() {}
