@@ -3,32 +3,11 @@
 #include <functional>
 #include <sstream>
 
+#include "TestUtils.h"
 #include "hebase/utils/BinIoUtils.h"
 
 using namespace quorvane;
-
-namespace {
-
-std::string bytes(std::initializer_list<int> values)
-{
-  std::string s;
-  for (int v : values)
-    s.push_back(static_cast<char>(v));
-  return s;
-}
-
-template <typename F>
-std::string runtimeErrorOf(F f)
-{
-  try {
-    f();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
-} // namespace
+using namespace qvtest;
 
 TEST(BinIoUtils, FieldLayouts)
 {
@@ -89,7 +68,7 @@ TEST(BinIoUtils, IllegalStrings)
   };
   for (const Case& c : cases) {
     std::istringstream in(c.stream);
-    EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, 100); }), c.message);
+    EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readString(in, 100); }), c.message);
   }
 }
 
@@ -104,9 +83,9 @@ TEST(BinIoUtils, StringAtMaximumIsRead)
 TEST(BinIoUtils, StringMaximumTooLarge)
 {
   std::istringstream in(bytes({1, 0, 0, 0, 0}));
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, 0x280000001LL); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readString(in, 0x280000001LL); }),
             "Internal error. Maximum length too large");
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in, -2); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readString(in, -2); }),
             "Internal error. Maximum length too large");
   // Nothing was read.
   EXPECT_EQ(BinIoUtils::readString(in), "");
@@ -120,18 +99,50 @@ TEST(BinIoUtils, Int32CheckedRange)
   std::istringstream in(out.str());
   EXPECT_EQ(BinIoUtils::readInt32Checked(in, 0, 100000), 0);
   EXPECT_EQ(BinIoUtils::readInt32Checked(in, 0, 100000), 100000);
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
             "BinIoUtils::readInt32Checked() failed: The loaded value (-1) doesn't fall in the "
             "specified valid range ([0, 100000]).");
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readInt32Checked(in, 0, 100000); }),
             "BinIoUtils::readInt32Checked() failed: The loaded value (100001) doesn't fall in the "
             "specified valid range ([0, 100000]).");
+}
+
+TEST(BinIoUtils, RecordFieldRange)
+{
+  struct Case
+  {
+    int32_t value;
+    bool notSetAllowed;
+    std::string message; // empty when accepted
+  };
+  const std::vector<Case> cases = {
+      {0, false, ""},
+      {4, false, ""},
+      {-1, false, "Invalid saved Rec: f is -1, expected a value in [0, 4]"},
+      {5, false, "Invalid saved Rec: f is 5, expected a value in [0, 4]"},
+      {-1, true, ""},
+      {2, true, ""},
+      {-2, true, "Invalid saved Rec: f is -2, expected -1 (not set) or a value in [0, 4]"},
+      {5, true, "Invalid saved Rec: f is 5, expected -1 (not set) or a value in [0, 4]"},
+  };
+  for (const Case& c : cases) {
+    std::stringstream s;
+    BinIoUtils::writeInt32(s, c.value);
+    std::string message;
+    try {
+      EXPECT_EQ(BinIoUtils::readRecordField(s, "Rec", "f", 0, 4, c.notSetAllowed), c.value);
+    } catch (const std::runtime_error& e) {
+      message = e.what();
+    }
+    EXPECT_EQ(message, c.message) << c.value << " " << c.notSetAllowed;
+    EXPECT_EQ(s.tellg(), std::streampos(4));
+  }
 }
 
 TEST(BinIoUtils, SizeTCheckedIsUnsigned)
 {
   std::istringstream in(bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readSizeTChecked(in, 100000); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readSizeTChecked(in, 100000); }),
             "BinIoUtils::readSizeTChecked() failed: the loaded value (18446744073709551615) is "
             "larger than the specified maximum (100000).");
 }
@@ -147,7 +158,7 @@ TEST(BinIoUtils, Int32Vectors)
   EXPECT_EQ(BinIoUtils::readInt32Vector(in, 100000), (std::vector<int>{1, -1}));
 
   std::istringstream tooMany(bytes({3, 0, 0, 0}));
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readInt32Vector(tooMany, 2); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readInt32Vector(tooMany, 2); }),
             "BinIoUtils::readInt32Checked() failed: The loaded value (3) doesn't fall in the "
             "specified valid range ([0, 2]).");
 }
@@ -175,7 +186,7 @@ TEST(BinIoUtils, TruncatedReadsThrow)
   };
   for (const Case& c : cases) {
     std::istringstream in(c.stream);
-    EXPECT_EQ(runtimeErrorOf([&] { c.read(in); }),
+    EXPECT_EQ(messageOf<std::runtime_error>([&] { c.read(in); }),
               prefix + c.what + ": the data is truncated or corrupt.")
         << c.what;
   }
@@ -185,7 +196,7 @@ TEST(BinIoUtils, FailedWriteThrows)
 {
   std::ostringstream out;
   out.setstate(std::ios::badbit);
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::writeInt32(out, 1); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::writeInt32(out, 1); }),
             "Output stream failed while writing.");
 }
 
@@ -200,7 +211,7 @@ TEST(BinIoUtils, HugeStoredLengthOnShortStreamFails)
 {
   // A corrupt length near 2 GiB on a short stream: reported as truncated.
   std::istringstream in(bytes({0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b', 0}));
-  EXPECT_EQ(runtimeErrorOf([&] { BinIoUtils::readString(in); }),
+  EXPECT_EQ(messageOf<std::runtime_error>([&] { BinIoUtils::readString(in); }),
             "Input stream ended or failed while reading a string: the data is truncated or "
             "corrupt.");
 }

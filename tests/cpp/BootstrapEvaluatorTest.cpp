@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <complex>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractBootstrapEvaluator.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/BootstrapEvaluator.h"
@@ -16,35 +17,14 @@
 #include "hebase/mockup/EmptyContext.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/utils/Assert.h"
+#include "hebase/utils/SectionTimer.h"
 #include "math/bootstrap/mockup/EmptyBootstrapEvaluator.h"
 #include "math/bootstrap/mockup/MockupBootstrapEvaluator.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-HeConfigRequirement bootstrappable(int slots, int depth, const BootstrapConfig& config,
-                                   bool automatic = false)
-{
-  HeConfigRequirement req = HeConfigRequirement::insecure(slots, depth);
-  req.bootstrappable = true;
-  req.automaticBootstrapping = automatic;
-  req.bootstrapConfig = config;
-  return req;
-}
 
 BootstrapConfig chainIndexes(int minChainIndex, int target)
 {
@@ -63,8 +43,7 @@ std::string statsOf(TrackingContext& he)
 
 TEST(MockupBootstrapEvaluatorTest, TargetChainIndexIsResolvedAndChecked)
 {
-  std::shared_ptr<HeContext> he =
-      HeContext::create("Mockup_Mockup", bootstrappable(8, 6, BootstrapConfig()));
+  std::shared_ptr<HeContext> he = createMockup(bootstrappable(8, 6, BootstrapConfig()));
   const MockupContext& mockup = dynamic_cast<const MockupContext&>(*he);
   // The context wrote its chain indexes back into its configuration.
   EXPECT_EQ(he->getBootstrapConfig().minChainIndexForBootstrapping, 0);
@@ -88,8 +67,7 @@ TEST(MockupBootstrapEvaluatorTest, TargetChainIndexIsResolvedAndChecked)
 
 TEST(MockupBootstrapEvaluatorTest, BootstrapMovesToTargetKeepingValuesAndScale)
 {
-  std::shared_ptr<HeContext> he =
-      HeContext::create("Mockup_Mockup", bootstrappable(4, 6, chainIndexes(-1, 5)));
+  std::shared_ptr<HeContext> he = createMockup(bootstrappable(4, 6, chainIndexes(-1, 5)));
   MockupContext& mockup = dynamic_cast<MockupContext&>(*he);
   mockup.startOperationCountTrack();
   Encoder encoder(*he);
@@ -105,10 +83,36 @@ TEST(MockupBootstrapEvaluatorTest, BootstrapMovesToTargetKeepingValuesAndScale)
   EXPECT_EQ(mockup.getRunStats()->getMaxChainIndex(), 5);
 }
 
+TEST(MockupBootstrapEvaluatorTest, EachCiphertextIsTimedAndItsValuesRecorded)
+{
+  std::shared_ptr<HeContext> he = createMockup(bootstrappable(4, 6, BootstrapConfig()));
+  MockupContext& mockup = dynamic_cast<MockupContext&>(*he);
+  mockup.startBsValuesTracking();
+  Encoder encoder(*he);
+  CTile a(*he);
+  CTile b(*he);
+  encoder.encodeEncrypt(a, std::vector<std::complex<double>>{{3, 4}}, 0);
+  encoder.encodeEncrypt(b, std::vector<double>{-2, 1}, 1);
+  const std::string probe = "BootstrapProbe_EachCiphertextIsTimed";
+  {
+    SectionTimer section(probe);
+    // The two-ciphertext form of the mockup evaluator is the one-ciphertext
+    // form twice, each in its own section.
+    he->getBootstrapEvaluator().bootstrap(a, b);
+  }
+  EXPECT_EQ(a.getChainIndex(), 4);
+  EXPECT_EQ(b.getChainIndex(), 4);
+  // The largest modulus that entered bootstrapping: |3 + 4i|.
+  EXPECT_EQ(mockup.getObservedMaxBsValue(), 5.0);
+  const SectionTimer::Node& node = SectionTimer::getRoot().getChild(probe);
+  ASSERT_EQ(node.children.size(), 1u);
+  EXPECT_EQ(node.children.begin()->first, "MockupBootstrapEvaluator::bootstrap");
+  EXPECT_EQ(node.children.begin()->second.count, 2);
+}
+
 TEST(MockupBootstrapEvaluatorTest, RefusalsOfTheReferenceEvaluator)
 {
-  std::shared_ptr<HeContext> he =
-      HeContext::create("Mockup_Mockup", bootstrappable(4, 6, BootstrapConfig()));
+  std::shared_ptr<HeContext> he = createMockup(bootstrappable(4, 6, BootstrapConfig()));
   CTile empty(*he);
   expectThrowWithMessage<std::runtime_error>(
       [&] { empty.bootstrap(); }, "MockupBootstrapEvaluator::bootstrap - ciphertext is empty.");
@@ -116,8 +120,7 @@ TEST(MockupBootstrapEvaluatorTest, RefusalsOfTheReferenceEvaluator)
   expectThrowWithMessage<std::runtime_error>([&] { evaluator.bootstrapMockup(empty); },
                                              "bootstrapMockup not implemented");
 
-  std::shared_ptr<HeContext> plain =
-      HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(4, 6));
+  std::shared_ptr<HeContext> plain = createMockup(4, 6);
   CTile c(*plain);
   Encoder(*plain).encodeEncrypt(c, std::vector<double>{1});
   expectThrowWithMessage<std::runtime_error>([&] { c.bootstrap(); },
@@ -130,19 +133,18 @@ TEST(MockupBootstrapEvaluatorTest, FftFlagsAreCheckedWhenTheContextIsInitialised
   refused.coef2slotViaFFT = false;
   refused.slot2coefViaFFT = true;
   expectThrowWithMessage<std::runtime_error>(
-      [&] { HeContext::create("Mockup_Mockup", bootstrappable(4, 6, refused)); },
+      [&] { createMockup(bootstrappable(4, 6, refused)); },
       "!coef2slotViaFFT & slot2coefViaFFT not supported together");
   BootstrapConfig accepted;
   accepted.coef2slotViaFFT = false;
   accepted.slot2coefViaFFT = false;
-  EXPECT_TRUE(HeContext::create("Mockup_Mockup", bootstrappable(4, 6, accepted))->isInitialized());
+  EXPECT_TRUE(createMockup(bootstrappable(4, 6, accepted))->isInitialized());
 }
 
 TEST(MockupBootstrapEvaluatorTest, AutomaticBootstrappingCountsExactly)
 {
   // Bootstrapping triggers at chain index 1 and returns ciphertexts at 4.
-  std::shared_ptr<HeContext> he =
-      HeContext::create("Mockup_Mockup", bootstrappable(4, 6, chainIndexes(1, 4), true));
+  std::shared_ptr<HeContext> he = createMockup(bootstrappable(4, 6, chainIndexes(1, 4), true));
   MockupContext& mockup = dynamic_cast<MockupContext&>(*he);
   Encoder encoder(*he);
   CTile x(*he);

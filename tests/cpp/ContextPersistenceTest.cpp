@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -10,6 +8,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "TestUtils.h"
 #include "hebase/AbstractEncoder.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/CTile.h"
@@ -24,96 +23,15 @@
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 namespace fs = boost::filesystem;
 
 namespace {
 
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-void expectAssertion(const std::function<void()>& f, const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion; expected: " << condition;
-  } catch (const assert_error& e) {
-    std::string message = e.what();
-    std::string tail = ": Assertion failed: " + condition;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
-  }
-}
-
-/// Collects what is written to standard output while alive.
-class CoutCapture
-{
-public:
-  CoutCapture() : old(std::cout.rdbuf(buffer.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old); }
-  std::string str() const { return buffer.str(); }
-
-private:
-  std::ostringstream buffer;
-  std::streambuf* old;
-};
-
-/// A temporary directory removed at the end of the test.
-class TempDir
-{
-public:
-  TempDir() : path(fs::temp_directory_path() / fs::unique_path("contexts-%%%%%%%%"))
-  {
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-  fs::path path;
-};
-
-std::shared_ptr<HeContext> mockup(int slots = 8, int depth = 5)
-{
-  return HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(slots, depth));
-}
-
-std::string saved(const HeContext& he)
-{
-  std::ostringstream out;
-  he.save(out);
-  return out.str();
-}
-
-std::string savedKey(const HeContext& he)
-{
-  std::ostringstream out;
-  he.saveSecretKey(out);
-  return out.str();
-}
-
 /// A context loaded from the saved form of he: same id, no secret key.
 std::shared_ptr<HeContext> withoutKey(const HeContext& he)
 {
-  std::istringstream in(saved(he));
-  return loadHeContext(in);
-}
-
-HeConfigRequirement bootstrappable(int slots, int depth)
-{
-  HeConfigRequirement req = HeConfigRequirement::insecure(slots, depth);
-  req.bootstrappable = true;
-  req.bootstrapConfig = BootstrapConfig();
-  return req;
+  return loadContext(saved(he));
 }
 
 /// A small insecure requirement that both the SEAL and the mockup context accept.
@@ -128,7 +46,7 @@ HeConfigRequirement smallCkks()
 
 TEST(SavedContextChecks, EmptyContextRefusesSavingAndLoadingWhateverItsState)
 {
-  std::string mockupBytes = saved(*mockup());
+  std::string mockupBytes = saved(*createMockup(8, 5));
 
   EmptyContext fresh;
   std::ostringstream out;
@@ -168,23 +86,25 @@ TEST(SavedContextChecks, FileVariantsOpenTheFileBeforeSaving)
   EXPECT_TRUE(fs::is_empty(dir.file("")));
 
   // The backend's key check comes before the common seed check.
-  std::shared_ptr<HeContext> keyless = withoutKey(*mockup());
+  std::shared_ptr<HeContext> keyless = withoutKey(*createMockup(8, 5));
   std::string keyPath = dir.file("key.bin");
   expectThrowWithMessage<std::runtime_error>([&] { keyless->saveSecretKeyToFile(keyPath, true); },
                                              "this HeContext does not have a secret key");
   EXPECT_FALSE(fs::exists(keyPath));
-  std::shared_ptr<HeContext> keyed = mockup();
+  std::shared_ptr<HeContext> keyed = createMockup(8, 5);
   expectThrowWithMessage<std::runtime_error>([&] { keyed->saveSecretKeyToFile(keyPath, true); },
                                              "this HeContext does not support secret key I/O "
                                              "using seeds");
   expectThrowWithMessage<std::runtime_error>([&] { keyed->saveSecretKeyToFile(inMissingDir); },
                                              "Failed to open file " + inMissingDir);
   EXPECT_FALSE(fs::exists(keyPath));
+  // Refused saves leave no temporary file behind either.
+  EXPECT_TRUE(fs::is_empty(dir.file("")));
 }
 
 TEST(SavedContextChecks, BootstrappableSavedContextWithoutConfigurationIsRefused)
 {
-  std::string bytes = saved(*mockup());
+  std::string bytes = saved(*createMockup(8, 5));
   // header 26, key 18, scale 8, device 4, then five counts before the flag
   size_t bootstrappableFlag = 26 + 18 + 8 + 4 + 20;
   ASSERT_EQ(bytes[bootstrappableFlag], '\0');
@@ -212,7 +132,7 @@ TEST(SavedContextChecks, LoadedBootstrappableContextBootstrapsAutomatically)
   req.automaticBootstrapping = true;
   req.bootstrapConfig->minChainIndexForBootstrapping = 1;
   req.bootstrapConfig->targetChainIndex = 5;
-  std::shared_ptr<HeContext> he = HeContext::create("Mockup_Mockup", req);
+  std::shared_ptr<HeContext> he = createMockup(req);
   std::shared_ptr<HeContext> loaded = withoutKey(*he);
   std::istringstream key(savedKey(*he));
   loaded->loadSecretKey(key);
@@ -230,7 +150,7 @@ TEST(SavedContextChecks, LoadedBootstrappableContextBootstrapsAutomatically)
 
 TEST(DebugContextChecks, BootstrappingADebugTileIsRefused)
 {
-  std::shared_ptr<HeContext> h1 = mockup(), h2 = mockup();
+  std::shared_ptr<HeContext> h1 = createMockup(8, 5), h2 = createMockup(8, 5);
   DebugContext dc(*h1, *h2, 1e-05, false);
   CTile c(dc);
   Encoder(dc).encodeEncrypt(c, std::vector<double>{1}, 0);
@@ -239,8 +159,8 @@ TEST(DebugContextChecks, BootstrappingADebugTileIsRefused)
   expectThrowWithMessage<std::runtime_error>([&] { BootstrapEvaluator(dc, BootstrapConfig()); },
                                              "This HE context does not support bootstrap");
 
-  std::shared_ptr<HeContext> b1 = HeContext::create("Mockup_Mockup", bootstrappable(8, 5));
-  std::shared_ptr<HeContext> b2 = HeContext::create("Mockup_Mockup", bootstrappable(8, 5));
+  std::shared_ptr<HeContext> b1 = createMockup(bootstrappable(8, 5));
+  std::shared_ptr<HeContext> b2 = createMockup(bootstrappable(8, 5));
   DebugContext bootstrappableDc(*b1, *b2, 1e-05, false);
   EXPECT_TRUE(bootstrappableDc.getBootstrappable());
   CTile d(bootstrappableDc);
@@ -251,8 +171,8 @@ TEST(DebugContextChecks, BootstrappingADebugTileIsRefused)
 
 TEST(DebugContextChecks, ContextsWithoutSecretKeyOnlyWarn)
 {
-  std::shared_ptr<HeContext> h1 = mockup();
-  std::shared_ptr<HeContext> h2 = withoutKey(*mockup());
+  std::shared_ptr<HeContext> h1 = createMockup(8, 5);
+  std::shared_ptr<HeContext> h2 = withoutKey(*createMockup(8, 5));
   DebugContext dc(*h1, *h2, 1e-05, false);
   CTile x(dc);
   Encoder(dc).encodeEncrypt(x, std::vector<double>{1, 2});
@@ -276,7 +196,7 @@ TEST(DebugContextChecks, ContextsWithoutSecretKeyOnlyWarn)
 
 TEST(DebugContextChecks, HalvesOfDifferentSizesAreReportedAfterTheOperation)
 {
-  std::shared_ptr<HeContext> h1 = mockup(8, 5), h2 = mockup(4, 5);
+  std::shared_ptr<HeContext> h1 = createMockup(8, 5), h2 = createMockup(4, 5);
   DebugContext dc(*h1, *h2, 1e-05, false);
   CTile x(dc);
   Encoder(dc).encodeEncrypt(x, std::vector<double>{1, 2});
@@ -292,7 +212,7 @@ TEST(DebugContextChecks, HalvesOfDifferentSizesAreReportedAfterTheOperation)
 
 TEST(DebugContextChecks, DebugPrintOfAFreshPairPrintsZeroMeans)
 {
-  std::shared_ptr<HeContext> h1 = mockup(), h2 = mockup();
+  std::shared_ptr<HeContext> h1 = createMockup(8, 5), h2 = createMockup(8, 5);
   DebugContext dc(*h1, *h2, 1e-05, false);
   CTile x(dc);
   Encoder(dc).encodeEncrypt(x, std::vector<double>{});
@@ -306,7 +226,7 @@ TEST(DebugContextChecks, DebugPrintOfAFreshPairPrintsZeroMeans)
 
 TEST(DebugContextChecks, FailedLoadLeavesBothInnerContextsReadyForAnotherLoad)
 {
-  std::shared_ptr<HeContext> h1 = mockup(8, 3), h2 = mockup(4, 2);
+  std::shared_ptr<HeContext> h1 = createMockup(8, 3), h2 = createMockup(4, 2);
   DebugContext dc(*h1, *h2, 1e-05, false);
   std::string bytes = saved(dc);
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -10,6 +9,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractEncoder.h"
 #include "hebase/AbstractPlaintext.h"
@@ -25,41 +25,9 @@
 #include "hebase/utils/PrintUtils.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-/// Collects what is written to standard output while alive.
-class CoutCapture
-{
-public:
-  CoutCapture() : old(std::cout.rdbuf(buffer.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old); }
-  std::string str() const { return buffer.str(); }
-
-private:
-  std::ostringstream buffer;
-  std::streambuf* old;
-};
-
-std::string signatureOf(const HeContext& he)
-{
-  std::ostringstream out;
-  he.printSignature(out);
-  return out.str();
-}
 
 /// A debug context over two initialised mockup contexts of 8 slots and depth 5.
 class DebugContextTest : public ::testing::Test
@@ -91,10 +59,8 @@ protected:
     return h2->getEncoder()->decryptDecodeDouble(debugOf(c).getC2());
   }
 
-  std::shared_ptr<HeContext> h1 =
-      HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(8, 5));
-  std::shared_ptr<HeContext> h2 =
-      HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(8, 5));
+  std::shared_ptr<HeContext> h1 = createMockup(8, 5);
+  std::shared_ptr<HeContext> h2 = createMockup(8, 5);
   DebugContext dc{*h1, *h2, 1e-05, false};
   Encoder encoder{dc};
 };
@@ -175,8 +141,7 @@ TEST_F(DebugContextTest, RefusalsKeptFromTheBase)
 
 TEST(DebugContextInitTest, ContextsDifferingInInitialisationAreRefused)
 {
-  std::shared_ptr<HeContext> ready =
-      HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(8, 5));
+  std::shared_ptr<HeContext> ready = createMockup(8, 5);
   MockupContext fresh;
   try {
     DebugContext dc(*ready, fresh, 1e-05, false);
@@ -377,6 +342,71 @@ TEST_F(DebugContextTest, RecordedOperationNames)
   }
 }
 
+TEST_F(DebugContextTest, EachHalfRunsTheOperationWithItsOwnHalfOfTheOperand)
+{
+  // The halves differ on purpose, so the comparisons are off.
+  dc.setDiffThreshold(-1);
+  PTile p(dc);
+  encoder.encode(p, std::vector<double>{5, 6});
+  DebugPlaintext& dp = dynamic_cast<DebugPlaintext&>(p.getImpl());
+  h2->getEncoder()->encode(dp.getP2(), std::vector<double>{50, 60}, 5);
+  const AbstractPlaintext& plain = dp;
+  struct Case
+  {
+    std::string name;
+    std::function<void(AbstractCiphertext&, const AbstractCiphertext&)> op;
+    std::vector<double> first;
+    std::vector<double> second;
+    int chainIndex;
+  };
+  const std::vector<Case> cases = {
+      {"add", [](AbstractCiphertext& c, const AbstractCiphertext& o) { c.add(o); },
+       {4, 6, 0, 0, 0, 0, 0, 0}, {40, 60, 0, 0, 0, 0, 0, 0}, 5},
+      {"multiply", [](AbstractCiphertext& c, const AbstractCiphertext& o) { c.multiply(o); },
+       {3, 8, 0, 0, 0, 0, 0, 0}, {300, 800, 0, 0, 0, 0, 0, 0}, 4},
+      {"addPlain", [&](AbstractCiphertext& c, const AbstractCiphertext&) { c.addPlain(plain); },
+       {6, 8, 0, 0, 0, 0, 0, 0}, {60, 80, 0, 0, 0, 0, 0, 0}, 5},
+      {"multiplyPlainRaw",
+       [&](AbstractCiphertext& c, const AbstractCiphertext&) { c.multiplyPlainRaw(plain); },
+       {5, 12, 0, 0, 0, 0, 0, 0}, {500, 1200, 0, 0, 0, 0, 0, 0}, 5},
+      {"addScalar(int)", [](AbstractCiphertext& c, const AbstractCiphertext&) { c.addScalar(2); },
+       {3, 4, 2, 2, 2, 2, 2, 2}, {12, 22, 2, 2, 2, 2, 2, 2}, 5},
+      {"addScalar(double)",
+       [](AbstractCiphertext& c, const AbstractCiphertext&) { c.addScalar(0.5); },
+       {1.5, 2.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5}, {10.5, 20.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5}, 5},
+      // The integer product keeps the chain index, the double one consumes one.
+      {"multiplyScalar(int)",
+       [](AbstractCiphertext& c, const AbstractCiphertext&) { c.multiplyScalar(3); },
+       {3, 6, 0, 0, 0, 0, 0, 0}, {30, 60, 0, 0, 0, 0, 0, 0}, 5},
+      {"multiplyScalar(double)",
+       [](AbstractCiphertext& c, const AbstractCiphertext&) { c.multiplyScalar(0.5); },
+       {0.5, 1, 0, 0, 0, 0, 0, 0}, {5, 10, 0, 0, 0, 0, 0, 0}, 4},
+      {"rotate", [](AbstractCiphertext& c, const AbstractCiphertext&) { c.rotate(-3); },
+       {0, 0, 0, 1, 2, 0, 0, 0}, {0, 0, 0, 10, 20, 0, 0, 0}, 5},
+      {"setChainIndex",
+       [](AbstractCiphertext& c, const AbstractCiphertext&) { c.setChainIndex(2); },
+       {1, 2, 0, 0, 0, 0, 0, 0}, {10, 20, 0, 0, 0, 0, 0, 0}, 2},
+      {"multiplyByChangingScale",
+       [](AbstractCiphertext& c, const AbstractCiphertext&) { c.multiplyByChangingScale(2.0); },
+       {2, 4, 0, 0, 0, 0, 0, 0}, {20, 40, 0, 0, 0, 0, 0, 0}, 5},
+  };
+  for (const Case& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    CTile x = diverging({1, 2}, {10, 20});
+    CTile y = diverging({3, 4}, {30, 40});
+    testCase.op(x.getImpl(), y.getImpl());
+    EXPECT_EQ(firstHalf(x), testCase.first);
+    EXPECT_EQ(secondHalf(x), testCase.second);
+    EXPECT_EQ(debugOf(x).getC1().getChainIndex(), testCase.chainIndex);
+    EXPECT_EQ(debugOf(x).getC2().getChainIndex(), testCase.chainIndex);
+    EXPECT_EQ(secondHalf(y), (std::vector<double>{30, 40, 0, 0, 0, 0, 0, 0}));
+  }
+  CTile x = encrypted({1, 2});
+  x.setScale(1024);
+  EXPECT_EQ(debugOf(x).getC1().getScale(), 1024);
+  EXPECT_EQ(debugOf(x).getC2().getScale(), 1024);
+}
+
 TEST_F(DebugContextTest, CloneStartsANewLog)
 {
   CTile x = encrypted({1, 2});
@@ -449,13 +479,6 @@ TEST_F(DebugContextTest, SavedBodyIsBothHalvesOneAfterTheOther)
   EXPECT_EQ(debugOf(y).getOperationLog(), "load\n");
   EXPECT_EQ(encoder.decryptDecodeDouble(y), encoder.decryptDecodeDouble(x));
 }
-
-/// A mockup context that claims scaled encoding, to reach the bit statistics.
-class ScaledMockupContext : public MockupContext
-{
-public:
-  ScaledMockupContext() { traits.setSupportsScaledEncoding(true); }
-};
 
 TEST(DebugCiphertextPrintTest, MeanErrorsAndBitsWithZeroValues)
 {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -9,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
@@ -16,6 +16,7 @@
 #include "math/DoubleTensorImpl.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -27,9 +28,7 @@ const std::string ZERO_EXTENT_MESSAGE =
 class DoubleTensorPrint : public ::testing::Test
 {
 protected:
-  void SetUp() override { saved = getPrintOptions(); }
-  void TearDown() override { getPrintOptions() = saved; }
-  PrintOptions saved;
+  PrintOptionsGuard printOptions;
 };
 
 DoubleTensor rowMajor(const std::vector<int>& shape, const std::vector<double>& vals)
@@ -37,21 +36,6 @@ DoubleTensor rowMajor(const std::vector<int>& shape, const std::vector<double>& 
   DoubleTensor t(shape);
   t.init(vals, false);
   return t;
-}
-
-void expectAssertion(const std::function<void()>& f, const std::string& file,
-                     const std::string& function, const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion: " << condition;
-  } catch (const assert_error& e) {
-    const std::string message = e.what();
-    EXPECT_EQ(message.rfind(file + ":", 0), 0u) << message;
-    const std::string tail = ": " + function + ": Assertion failed: " + condition;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail) << message;
-  }
 }
 
 std::string printed(const DoubleTensor& t, const std::string& title, Verbosity verbosity)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractPlaintext.h"
 #include "hebase/CTile.h"
@@ -17,35 +18,9 @@
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-void expectAssertion(const std::function<void()>& f, const std::string& function,
-                     const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion; expected: " << condition;
-  } catch (const assert_error& e) {
-    std::string message = e.what();
-    std::string tail = ": " + function + ": Assertion failed: " + condition;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
-  }
-}
 
 /// An empty context of depth 100 and 16 slots, counting operations.
 class EmptyContextTest : public ::testing::Test

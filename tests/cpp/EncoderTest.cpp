@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractPlaintext.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -20,17 +21,11 @@
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
 typedef std::complex<double> cx;
-
-/// A mockup context that hides chain indexes.
-class NoChainIndexMockupContext : public MockupContext
-{
-public:
-  NoChainIndexMockupContext() { traits.setSupportsExplicitChainIndices(false); }
-};
 
 /// A tile type derived from CTile, which the encoder must not take for one.
 class DerivedCTile : public CTile
@@ -38,40 +33,6 @@ class DerivedCTile : public CTile
 public:
   using CTile::CTile;
 };
-
-std::shared_ptr<MockupContext> makeContext(int slots = 4, int depth = 5)
-{
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(slots, depth));
-  return he;
-}
-
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-void expectAssertion(const std::function<void()>& f, const std::string& function,
-                     const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion";
-  } catch (const assert_error& e) {
-    std::string tail = ": " + function + ": Assertion failed: " + condition;
-    std::string message = e.what();
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
-  }
-}
 
 /// The chain index stored in a mockup plaintext's body (its last four bytes).
 int32_t storedChainIndex(const PTile& p)
@@ -86,7 +47,7 @@ int32_t storedChainIndex(const PTile& p)
 
 TEST(EncoderChainIndex, ResolvedAgainstTheTopChainIndex)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   const std::vector<std::pair<int, int>> accepted = {{-1, 5}, {0, 0}, {3, 3}, {5, 5}};
   for (const auto& c : accepted) {
@@ -114,8 +75,7 @@ TEST(EncoderChainIndex, ResolvedAgainstTheTopChainIndex)
 
 TEST(EncoderChainIndex, IgnoredWithoutExplicitChainIndexes)
 {
-  auto he = std::make_shared<NoChainIndexMockupContext>();
-  he->init(HeConfigRequirement::insecure(4, 5));
+  auto he = mockupContext<NoChainIndexMockupContext>(4, 5);
   Encoder encoder(*he);
   for (int any : {1000, -7, 3, -1}) {
     EXPECT_EQ(encoder.resolveChainIndex(any), -1);
@@ -128,7 +88,7 @@ TEST(EncoderChainIndex, IgnoredWithoutExplicitChainIndexes)
 
 TEST(EncoderEncoding, EveryFormFillsTheSlots)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   typedef std::function<void(PTile&)> EncodeForm;
   typedef std::function<void(CTile&)> EncryptForm;
@@ -164,7 +124,7 @@ TEST(EncoderEncoding, EveryFormFillsTheSlots)
 
 TEST(EncoderEncoding, EncryptDecryptAndDecodings)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   PTile p(*he), back(*he);
   encoder.encode(p, std::vector<double>{2.5, -2.5, 2.4999, -0.5}, 3);
@@ -188,7 +148,7 @@ TEST(EncoderEncoding, EncryptDecryptAndDecodings)
 
 TEST(EncoderTiles, EncryptTileCopiesACTileAndEncryptsAPTile)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   he->startOperationCountTrack();
   CTile src(*he);
@@ -216,7 +176,7 @@ TEST(EncoderTiles, EncryptTileCopiesACTileAndEncryptsAPTile)
 
 TEST(EncoderTiles, DecryptDecodeTileDoubleDispatchesOnTheExactType)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   PTile p(*he);
   encoder.encode(p, std::vector<double>{1, -1}, 4);
@@ -237,7 +197,7 @@ TEST(EncoderTiles, DecryptDecodeTileDoubleDispatchesOnTheExactType)
 
 TEST(EncoderAssertEquals, ComparesAsManySlotsAsExpectedValues)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   CTile c(*he);
   encoder.encodeEncrypt(c, std::vector<double>{1, 2.0000001, 5, 0});
@@ -287,7 +247,7 @@ TEST(EncoderErrorStats, PrintsTheStatisticsOfTheRealParts)
        "STD diff  : diff=0 diff%= 0\n"},
       {{-1, 0, 0, 0}, {1, 0, 0, 0}, true, "2, 0.5, 0.866025"},
   };
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   for (const ErrorStatsCase& c : cases) {
     CTile t(*he);
@@ -300,7 +260,7 @@ TEST(EncoderErrorStats, PrintsTheStatisticsOfTheRealParts)
 
 TEST(EncoderErrorStats, RefusesAnExpectedVectorShorterThanTheSlots)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   CTile t(*he);
   encoder.encodeEncrypt(t, std::vector<double>{1, 2, 3, 4});
@@ -317,7 +277,7 @@ TEST(EncoderErrorStats, RefusesAnExpectedVectorShorterThanTheSlots)
 
 TEST(EncoderSettings, EachEncoderKeepsItsOwnSettings)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   he->setDefaultScale(2.0);
   he->setDefaultDevice(DEVICE_GPU);
   Encoder first(*he), second(*he);
@@ -348,7 +308,7 @@ TEST(EncoderSettings, EachEncoderKeepsItsOwnSettings)
 
 TEST(EncoderReencode, PlaintextReencodedAtTheEncodersDefaultScale)
 {
-  auto he = makeContext(4, 5);
+  auto he = mockupContext(4, 5);
   Encoder encoder(*he);
   encoder.setDefaultScale(16.0);
   PTile p(*he);

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <boost/filesystem.hpp>
 
+#include "TestUtils.h"
 #include "hebase/Buffer.h"
 #include "hebase/FileStorage.h"
 #include "hebase/utils/BinIoUtils.h"
@@ -15,6 +14,7 @@
 #include "hebase/utils/Saveable.h"
 
 using namespace quorvane;
+using namespace qvtest;
 namespace fs = boost::filesystem;
 
 namespace {
@@ -56,33 +56,6 @@ public:
   void loadImpl(std::istream& in) override { text = BinIoUtils::readString(in, 100); }
 };
 
-std::vector<std::string> listing(const fs::path& dir)
-{
-  std::vector<std::string> names;
-  for (fs::directory_iterator it(dir); it != fs::directory_iterator(); ++it)
-    names.push_back(it->path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string readFile(const fs::path& path)
-{
-  std::ifstream in(path.string(), std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-std::string messageOf(const std::function<void()>& f)
-{
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
 class FileStorageLayout : public testing::Test
 {
 protected:
@@ -114,18 +87,18 @@ TEST_F(FileStorageLayout, StorageDirectoryHoldsExactlyItsBufferFiles)
   FileStorage storage(dir.string(), true);
   if (!markedByAttribute(dir))
     GTEST_SKIP() << "the file system keeps no extended attributes";
-  EXPECT_TRUE(listing(dir).empty());
+  EXPECT_TRUE(entries(dir).empty());
 
   Text t;
   storage.save(t, "obj");
-  EXPECT_EQ(listing(dir), std::vector<std::string>{"obj"});
+  EXPECT_EQ(entries(dir), std::vector<std::string>{"obj"});
   std::ostringstream expected;
   t.save(expected);
   EXPECT_EQ(readFile(dir / "obj"), expected.str());
 
   // Created again with the flag: every file is gone.
   FileStorage again(dir.string(), true);
-  EXPECT_TRUE(listing(dir).empty());
+  EXPECT_TRUE(entries(dir).empty());
   EXPECT_TRUE(FileStorage::isFileStorageDirectory(dir.string()));
 }
 
@@ -137,11 +110,11 @@ TEST_F(FileStorageLayout, AttachedObjectLayout)
     GTEST_SKIP() << "the file system keeps no extended attributes";
   Batches b;
   b.attachOutputStorage(storage);
-  EXPECT_EQ(listing(dir), std::vector<std::string>{"header"});
+  EXPECT_EQ(entries(dir), std::vector<std::string>{"header"});
   b.addBatch("first");
   b.addBatch("second");
   b.flushToStorage();
-  EXPECT_EQ(listing(dir),
+  EXPECT_EQ(entries(dir),
             (std::vector<std::string>{"batch-0", "batch-1", "header", "metadata"}));
   EXPECT_EQ(readFile(dir / "batch-1"), "second");
   EXPECT_EQ(readFile(dir / "metadata"), std::string("\x02\x00\x00\x00", 4));
@@ -170,19 +143,19 @@ TEST_F(FileStorageLayout, DirectoriesAreNoFilesToOpen)
 {
   const std::string dir = root.string();
   const std::string expected = "Failed to open file " + dir;
-  EXPECT_EQ(messageOf([&] {
+  EXPECT_EQ(messageOf<std::exception>([&] {
               FileUtils::openFileForRead(dir, std::ios::binary,
                                          std::ios::failbit | std::ios::badbit);
             }),
             expected);
-  EXPECT_EQ(messageOf([&] {
+  EXPECT_EQ(messageOf<std::exception>([&] {
               FileUtils::openFileForWrite(dir, std::ios::binary,
                                           std::ios::failbit | std::ios::badbit);
             }),
             expected);
   Text t;
-  EXPECT_EQ(messageOf([&] { t.loadFromFile(dir); }), expected);
-  EXPECT_EQ(messageOf([&] { t.saveToFile(dir); }), expected);
+  EXPECT_EQ(messageOf<std::exception>([&] { t.loadFromFile(dir); }), expected);
+  EXPECT_EQ(messageOf<std::exception>([&] { t.saveToFile(dir); }), expected);
   EXPECT_THROW(t.loadFromFile(dir), std::runtime_error);
   EXPECT_TRUE(fs::is_directory(root));
 }

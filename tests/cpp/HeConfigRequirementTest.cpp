@@ -1,33 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/BootstrapConfig.h"
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/MultiPartyConfig.h"
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-// Little-endian field builders for expected byte strings.
-std::string le32(int32_t v)
-{
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string b(bool v)
-{
-  return std::string(1, v ? '\1' : '\0');
-}
 
 std::string saved(const SaveableBasic& obj, std::streamoff* count = nullptr)
 {
@@ -38,36 +25,7 @@ std::string saved(const SaveableBasic& obj, std::streamoff* count = nullptr)
   return out.str();
 }
 
-std::string loadError(SaveableBasic& obj, const std::string& data)
-{
-  std::istringstream in(data);
-  try {
-    obj.load(in);
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
-std::string assertMessage(const std::string& function, const std::string& condition)
-{
-  return ": " + function + ": Assertion failed: " + condition;
-}
-
-void expectAssertError(const std::function<void()>& f, const std::string& function,
-                       const std::string& condition)
-{
-  try {
-    f();
-    FAIL() << "no exception for " << condition;
-  } catch (const assert_error& e) {
-    std::string msg = e.what();
-    EXPECT_EQ(msg.rfind("hebase/HeConfigRequirement.cpp:", 0), 0u) << msg;
-    std::string tail = assertMessage(function, condition);
-    ASSERT_GE(msg.size(), tail.size());
-    EXPECT_EQ(msg.substr(msg.size() - tail.size()), tail) << msg;
-  }
-}
+const std::string SOURCE = "hebase/HeConfigRequirement.cpp";
 
 std::string fixedPart(int32_t slots, int32_t depth, int32_t frac, int32_t integer, int32_t sec)
 {
@@ -76,7 +34,7 @@ std::string fixedPart(int32_t slots, int32_t depth, int32_t frac, int32_t intege
 
 std::string defaultPublicFunctions()
 {
-  return b(true) + b(true) + le32(1) + le32(1) + le32(0);
+  return boolByte(true) + boolByte(true) + le32(1) + le32(1) + le32(0);
 }
 
 } // namespace
@@ -119,8 +77,8 @@ TEST(HeConfigRequirement, SecurityLevelBelow128IsRefused)
 {
   for (int level : {127, 0, -1, 1}) {
     SCOPED_TRACE(level);
-    expectAssertError([level] { HeConfigRequirement(4096, 5, 40, 10, level); },
-                      "HeConfigRequirement", "securityLevel >= 128");
+    expectAssertion([level] { HeConfigRequirement(4096, 5, 40, 10, level); }, SOURCE,
+                    "HeConfigRequirement", "securityLevel >= 128");
   }
   for (int level : {128, 192, 256, 300})
     EXPECT_EQ(HeConfigRequirement(16, 1, 20, 10, level).securityLevel, level);
@@ -134,8 +92,8 @@ TEST(HeConfigRequirement, InsecureHasLevelZeroAndUnsetPrecisions)
   EXPECT_EQ(req.fractionalPartPrecision, -1);
   EXPECT_EQ(req.integerPartPrecision, -1);
   EXPECT_EQ(req.securityLevel, 0);
-  expectAssertError([&req] { req.assertComplete(); }, "assertComplete",
-                    "fractionalPartPrecision != -1");
+  expectAssertion([&req] { req.assertComplete(); }, SOURCE, "assertComplete",
+                  "fractionalPartPrecision != -1");
   HeConfigRequirement full = HeConfigRequirement::insecure(16, 2, 30, 8);
   EXPECT_EQ(full.fractionalPartPrecision, 30);
   EXPECT_EQ(full.integerPartPrecision, 8);
@@ -162,7 +120,7 @@ TEST(HeConfigRequirement, AssertCompleteChecksInOrder)
     req.*(c.field) = -1;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.condition);
-    expectAssertError([&req] { req.assertComplete(); }, "assertComplete", c.condition);
+    expectAssertion([&req] { req.assertComplete(); }, SOURCE, "assertComplete", c.condition);
     req.*(c.field) = 1;
   }
   EXPECT_NO_THROW(req.assertComplete());
@@ -173,8 +131,8 @@ TEST(HeConfigRequirement, SavedFormWithoutOptionalPartsIs38Bytes)
   HeConfigRequirement req(4096, 5, 40, 10);
   std::streamoff count = 0;
   std::string data = saved(req, &count);
-  std::string expected = fixedPart(4096, 5, 40, 10, 128) + b(false) + b(false) + b(false) +
-                         b(false) + defaultPublicFunctions();
+  std::string expected = fixedPart(4096, 5, 40, 10, 128) + boolByte(false) + boolByte(false) +
+                         boolByte(false) + boolByte(false) + defaultPublicFunctions();
   EXPECT_EQ(data, expected);
   EXPECT_EQ(data.size(), 38u);
   EXPECT_EQ(count, 38);
@@ -209,14 +167,16 @@ TEST(HeConfigRequirement, SavedFormWithEveryPart)
   req.publicFunctions.relinearize = false;
   req.publicFunctions.rotationSteps = {1, -2, 64};
 
-  std::string bootstrap = le32(14) + b(false) + b(false) + le32(4) + le32(-1) + le32(0) +
-                          b(true) + b(true) + b(true) + b(true) + b(false) + b(false) +
-                          b(false) + le32(0);
+  std::string bootstrap = le32(14) + boolByte(false) + boolByte(false) + le32(4) + le32(-1) +
+                          le32(0) + boolByte(true) + boolByte(true) + boolByte(true) +
+                          boolByte(true) + boolByte(false) + boolByte(false) + boolByte(false) +
+                          le32(0);
   std::string multiParty = le32(2) + le32(2) + le32(1) + le32(2) + le32(3) + le32(1);
-  std::string publicFunctions =
-      b(true) + b(false) + le32(2) + le32(2) + le32(3) + le32(1) + le32(-2) + le32(64);
-  std::string expected = fixedPart(16, 3, 30, 9, 0) + b(true) + b(true) + b(true) + bootstrap +
-                         b(true) + multiParty + publicFunctions;
+  std::string publicFunctions = boolByte(true) + boolByte(false) + le32(2) + le32(2) + le32(3) +
+                                le32(1) + le32(-2) + le32(64);
+  std::string expected = fixedPart(16, 3, 30, 9, 0) + boolByte(true) + boolByte(true) +
+                         boolByte(true) + bootstrap + boolByte(true) + multiParty +
+                         publicFunctions;
   std::streamoff count = 0;
   EXPECT_EQ(saved(req, &count), expected);
   EXPECT_EQ(count, static_cast<std::streamoff>(expected.size()));
@@ -280,15 +240,16 @@ TEST(HeConfigRequirement, LoadRefusesValuesOutOfRange)
     SCOPED_TRACE(c.message);
     HeConfigRequirement target(32, 2, 20, 5);
     std::string before = saved(target);
-    std::string data = fixedPart(c.slots, c.depth, c.frac, c.integer, c.sec) + b(false) +
-                       b(false) + b(false) + b(false) + defaultPublicFunctions();
+    std::string data = fixedPart(c.slots, c.depth, c.frac, c.integer, c.sec) + boolByte(false) +
+                       boolByte(false) + boolByte(false) + boolByte(false) +
+                       defaultPublicFunctions();
     EXPECT_EQ(loadError(target, data), c.message);
     EXPECT_EQ(saved(target), before);
   }
   // Unset counts (-1) and the extremes of every range load.
   HeConfigRequirement target;
-  std::string data = fixedPart(4194304, 1000, 0, 1000, -1) + b(false) + b(false) + b(false) +
-                     b(false) + defaultPublicFunctions();
+  std::string data = fixedPart(4194304, 1000, 0, 1000, -1) + boolByte(false) + boolByte(false) +
+                     boolByte(false) + boolByte(false) + defaultPublicFunctions();
   EXPECT_EQ(loadError(target, data), "<no exception>");
   EXPECT_EQ(target.numSlots, 4194304);
   EXPECT_EQ(target.securityLevel, -1);
@@ -298,25 +259,25 @@ TEST(HeConfigRequirement, LoadRefusesBadNestedRecordsAndLeavesObjectUnchanged)
 {
   HeConfigRequirement target(32, 2, 20, 5);
   std::string before = saved(target);
-  std::string head = fixedPart(16, 5, 40, 10, 128) + b(false) + b(false);
+  std::string head = fixedPart(16, 5, 40, 10, 128) + boolByte(false) + boolByte(false);
 
   // A huge key-owner count is refused before anything is allocated.
-  std::string hugeOwners = head + b(false) + b(true) + le32(1) + le32(2000000000);
+  std::string hugeOwners = head + boolByte(false) + boolByte(true) + le32(1) + le32(2000000000);
   EXPECT_EQ(loadError(target, hugeOwners),
             "BinIoUtils::readInt32Checked() failed: The loaded value (2000000000) doesn't fall "
             "in the specified valid range ([0, 100000]).");
   // So is a negative rotation-step count.
-  std::string negativeSteps = head + b(false) + b(false) + b(true) + b(true) + le32(2) +
-                              le32(1) + le32(-1);
+  std::string negativeSteps = head + boolByte(false) + boolByte(false) + boolByte(true) +
+                              boolByte(true) + le32(2) + le32(1) + le32(-1);
   EXPECT_EQ(loadError(target, negativeSteps),
             "BinIoUtils::readInt32Checked() failed: The loaded value (-1) doesn't fall in the "
             "specified valid range ([0, 100000]).");
   // A bootstrap configuration with an out-of-range field.
-  std::string badBootstrap = head + b(true) + le32(99);
+  std::string badBootstrap = head + boolByte(true) + le32(99);
   EXPECT_EQ(loadError(target, badBootstrap),
             "Invalid saved BootstrapConfig: nT is 99, expected a value in [13, 50]");
   // A stream that ends in the middle.
-  std::string truncated = head + b(false) + b(false) + b(true);
+  std::string truncated = head + boolByte(false) + boolByte(false) + boolByte(true);
   EXPECT_EQ(loadError(target, truncated).rfind("Input stream ended or failed while reading", 0),
             0u);
   EXPECT_EQ(saved(target), before);
@@ -450,8 +411,9 @@ TEST(BootstrapConfig, DefaultsAndSavedForm)
   config.clearExactMod = true;
   std::streamoff count = 0;
   std::string data = saved(config, &count);
-  EXPECT_EQ(data, le32(20) + b(true) + b(false) + le32(7) + le32(2) + le32(3) + b(true) +
-                      b(false) + b(true) + b(true) + b(true) + b(false) + b(true) + le32(0));
+  EXPECT_EQ(data, le32(20) + boolByte(true) + boolByte(false) + le32(7) + le32(2) + le32(3) +
+                      boolByte(true) + boolByte(false) + boolByte(true) + boolByte(true) +
+                      boolByte(true) + boolByte(false) + boolByte(true) + le32(0));
   EXPECT_EQ(count, 29);
 }
 
@@ -477,8 +439,8 @@ TEST(BootstrapConfig, LoadRestoresFieldsButNotTransformFactors)
 TEST(BootstrapConfig, LoadRefusesValuesOutOfRange)
 {
   auto build = [](int32_t nT, int32_t target, int32_t minIndex, int32_t verbose, int32_t range) {
-    return le32(nT) + b(false) + b(false) + le32(target) + le32(minIndex) + le32(verbose) +
-           std::string(7, '\1') + le32(range);
+    return le32(nT) + boolByte(false) + boolByte(false) + le32(target) + le32(minIndex) +
+           le32(verbose) + std::string(7, '\1') + le32(range);
   };
   struct Case
   {

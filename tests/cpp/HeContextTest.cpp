@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractBootstrapEvaluator.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/HeContext.h"
@@ -14,36 +15,9 @@
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-/// Runs f and checks that it throws exactly E with the given message.
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-/// Checks that f fails an internal assertion with the given condition text.
-void expectAssertion(const std::function<void()>& f, const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion; expected: " << condition;
-  } catch (const assert_error& e) {
-    std::string message = e.what();
-    std::string tail = "Assertion failed: " + condition;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
-  }
-}
 
 class FakeBootstrapEvaluator : public AbstractBootstrapEvaluator
 {
@@ -138,13 +112,6 @@ public:
 HeConfigRequirement mockupRequirement(int slots = 16, int depth = 5)
 {
   return HeConfigRequirement::insecure(slots, depth);
-}
-
-std::string signatureOf(const HeContext& he)
-{
-  std::ostringstream out;
-  he.printSignature(out);
-  return out.str();
 }
 
 } // namespace
@@ -464,6 +431,8 @@ TEST(HeContext, BaseDefaultsRefuseWithTheirNames)
       {[&] { he.getBestFeasibleFractionalPartPrecision(req); },
        "getBestFeasibleFractionalPartPrecision is not implemented"},
       {[&] { he.getBestFeasibleMulDepth(req); }, "getBestFeasibleMulDepth is not implemented"},
+      {[&] { he.getFunctionEvaluator(); },
+       "getFunctionEvaluator: native function evaluators are not available"},
       {[&] { he.getBitwiseEvaluator(); }, "This HeContext cannot provide BitwiseEvaluator"},
       {[&] { static_cast<const HeContext&>(he).getMultiPartyUtils(); },
        "This HeContext cannot provide MultiPartyUtils"},

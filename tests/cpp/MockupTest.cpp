@@ -11,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractEncoder.h"
 #include "hebase/HeContext.h"
 #include "hebase/RunStats.h"
@@ -23,37 +24,12 @@
 #include "hebase/utils/PrintUtils.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
 typedef std::complex<double> cx;
 typedef std::vector<cx> CVec;
-
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-void expectAssertion(const std::function<void()>& f, const std::string& condition)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no assertion; expected: " << condition;
-  } catch (const assert_error& e) {
-    std::string message = e.what();
-    std::string tail = "Assertion failed: " + condition;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
-  }
-}
 
 /// Counts per operation code at one chain index.
 typedef std::map<int, int> Counts;
@@ -85,6 +61,29 @@ public:
   void setScale(double) override {}
   double getScale() const override { return 1; }
   int slotCount() const override { return he.slotCount(); }
+};
+
+/// Mockup objects that report the other device.
+class GpuCiphertext : public MockupCiphertext
+{
+public:
+  explicit GpuCiphertext(const MockupContext& he) : MockupCiphertext(he) {}
+  DeviceType getCurrentDevice() const override { return DEVICE_GPU; }
+};
+
+class GpuPlaintext : public MockupPlaintext
+{
+public:
+  explicit GpuPlaintext(const MockupContext& he) : MockupPlaintext(he) {}
+  DeviceType getCurrentDevice() const override { return DEVICE_GPU; }
+};
+
+/// A plaintext of another backend on the other device.
+class ForeignGpuPlaintext : public ForeignPlaintext
+{
+public:
+  using ForeignPlaintext::ForeignPlaintext;
+  DeviceType getCurrentDevice() const override { return DEVICE_GPU; }
 };
 
 class MockupTest : public ::testing::Test
@@ -149,15 +148,6 @@ CVec zip(const CVec& a, const CVec& b, const std::function<cx(cx, cx)>& f)
 }
 
 CVec map(const CVec& a, const std::function<cx(cx)>& f) { return zip(a, a, [&](cx v, cx) { return f(v); }); }
-
-CVec rotated(const CVec& a, int n)
-{
-  CVec r;
-  int s = static_cast<int>(a.size());
-  for (int i = 0; i < s; ++i)
-    r.push_back(a[((i + n) % s + s) % s]);
-  return r;
-}
 
 CVec range(int n)
 {
@@ -519,6 +509,39 @@ TEST_F(MockupTest, DerivedEncoderOperations)
   auto p = encode({cx(3e9, 0)}, 1);
   EXPECT_THROW(encoder->decodeInt(*p), std::out_of_range);
   EXPECT_EQ(encoder->decodeLong(*p)[0], 3000000000L);
+}
+
+TEST_F(MockupTest, OperandsOnAnotherDeviceAreRefusedBeforeAnyChange)
+{
+  const std::string message = "Operands are not in the same device (CPU / GPU).";
+  auto c = encrypt(x, 3);
+  GpuCiphertext gpu(*he);
+  encoder->encodeEncrypt(gpu, y, 3);
+  GpuPlaintext gpuPlain(*he);
+  encoder->encode(gpuPlain, y, 3);
+  resetCounts();
+  const std::vector<std::function<void()>> cases = {
+      [&] { c->add(gpu); },          [&] { c->addRaw(gpu); },
+      [&] { c->sub(gpu); },          [&] { c->subRaw(gpu); },
+      [&] { c->multiply(gpu); },     [&] { c->multiplyRaw(gpu); },
+      [&] { gpu.addRaw(*c); },       [&] { c->addPlain(gpuPlain); },
+      [&] { c->addPlainRaw(gpuPlain); }, [&] { c->subPlain(gpuPlain); },
+      [&] { c->subPlainRaw(gpuPlain); }, [&] { c->multiplyPlain(gpuPlain); },
+      [&] { c->multiplyPlainRaw(gpuPlain); },
+  };
+  for (const auto& run : cases)
+    expectThrowWithMessage<std::runtime_error>(run, message);
+  expectValues(c->getRawValues(), x);
+  expectValues(gpu.getRawValues(), y);
+  EXPECT_EQ(c->getChainIndex(), 3);
+  expectCounts({}, 3);
+
+  // The plaintext product compares devices before it looks at the operand's
+  // kind; the sum casts first.
+  ForeignGpuPlaintext foreign(*he);
+  expectThrowWithMessage<std::runtime_error>([&] { c->multiplyPlainRaw(foreign); }, message);
+  EXPECT_THROW(c->addPlainRaw(foreign), std::bad_cast);
+  expectValues(c->getRawValues(), x);
 }
 
 TEST_F(MockupTest, ForeignObjectsAreRefusedWithBadCast)

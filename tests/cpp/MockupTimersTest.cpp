@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractEncoder.h"
 #include "hebase/HeContext.h"
 #include "hebase/MultiPartyConfig.h"
@@ -22,6 +23,7 @@
 #include "hebase/utils/SectionTimer.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -339,22 +341,6 @@ TEST(MockupInit, AutomaticBootstrappingWithoutBootstrappingIsRefusedBeforeAnyCha
 
 // ---- Printouts with the traits the mockup context does not set ----
 
-namespace {
-
-class ScaledMockupContext : public MockupContext
-{
-public:
-  ScaledMockupContext() { traits.setSupportsScaledEncoding(true); }
-};
-
-class HiddenChainIndexMockupContext : public MockupContext
-{
-public:
-  HiddenChainIndexMockupContext() { traits.setSupportsExplicitChainIndices(false); }
-};
-
-} // namespace
-
 TEST(MockupPrint, ScaledEncodingAddsLogScaleAndBitUsage)
 {
   ScaledMockupContext he;
@@ -393,7 +379,7 @@ TEST(MockupPrint, ScaledEncodingAddsLogScaleAndBitUsage)
 
 TEST(MockupPrint, WithoutChainIndexesOrScaleOnlyTheMaximumFollowsTheTitle)
 {
-  HiddenChainIndexMockupContext he;
+  NoChainIndexMockupContext he;
   he.init(HeConfigRequirement::insecure(4, 5));
   auto encoder = he.getEncoder();
   auto c = he.createAbstractCiphertext();

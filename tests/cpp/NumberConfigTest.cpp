@@ -6,43 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/NumberConfig.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-std::string le32(int32_t v)
-{
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string le64(uint64_t v)
-{
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i)
-    s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
 
 std::string saved(const NumberConfig& c)
 {
   std::ostringstream out;
   EXPECT_EQ(c.save(out), 21);
   return out.str();
-}
-
-std::string errorOf(const std::function<void()>& f)
-{
-  try {
-    f();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "<no exception>";
 }
 
 struct Expected
@@ -132,7 +108,7 @@ TEST(NumberConfig, FactoryRefusals)
        "Floating point is supported for 16 or 32 bits only"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(errorOf(c.call), c.message);
+    EXPECT_EQ(messageOf<std::runtime_error>(c.call), c.message);
 }
 
 TEST(NumberConfig, SavedForm)
@@ -180,7 +156,7 @@ TEST(NumberConfig, LoadRefusesBadValues)
     SCOPED_TRACE(c.message);
     NumberConfig target = NumberConfig::floatingPoint(SIZE_16_BIT);
     std::string before = saved(target);
-    EXPECT_EQ(errorOf([&] {
+    EXPECT_EQ(messageOf<std::runtime_error>([&] {
                 std::istringstream in(c.data);
                 target.load(in);
               }),

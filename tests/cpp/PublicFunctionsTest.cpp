@@ -5,49 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/PublicFunctions.h"
 
 using namespace quorvane;
-
-namespace {
-
-std::string le32(int32_t v)
-{
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    s[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string b(bool v)
-{
-  return std::string(1, v ? '\1' : '\0');
-}
-
-PublicFunctions make(bool encrypt, bool relinearize, RotationSetType rotate,
-                     ConjugationSupport conjugate, std::vector<int> steps = {})
-{
-  PublicFunctions pf;
-  pf.encrypt = encrypt;
-  pf.relinearize = relinearize;
-  pf.rotate = rotate;
-  pf.conjugate = conjugate;
-  pf.rotationSteps = std::move(steps);
-  return pf;
-}
-
-std::string loadError(PublicFunctions& pf, const std::string& data)
-{
-  std::istringstream in(data);
-  try {
-    pf.load(in);
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
-} // namespace
+using namespace qvtest;
 
 TEST(PublicFunctions, DefaultsAndClear)
 {
@@ -79,7 +41,7 @@ TEST(PublicFunctions, ValidateRefusesStepsWithoutCustomRotations)
                         "\"rotationStpes\" vector is not empty";
   for (RotationSetType rotate : {NO_ROTATIONS, DEFAULT_ROTATIONS}) {
     SCOPED_TRACE(rotate);
-    PublicFunctions pf = make(true, true, rotate, DEFAULT, {3});
+    PublicFunctions pf = publicFunctions(true, true, rotate, DEFAULT, {3});
     try {
       pf.validate();
       FAIL() << "no exception";
@@ -89,8 +51,8 @@ TEST(PublicFunctions, ValidateRefusesStepsWithoutCustomRotations)
     pf.rotationSteps.clear();
     EXPECT_NO_THROW(pf.validate());
   }
-  EXPECT_NO_THROW(make(true, true, CUSTOM_ROTATIONS, DEFAULT).validate());
-  EXPECT_NO_THROW(make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, -1}).validate());
+  EXPECT_NO_THROW(publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT).validate());
+  EXPECT_NO_THROW(publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, -1}).validate());
 }
 
 TEST(PublicFunctions, IsSubsetOf)
@@ -103,26 +65,28 @@ TEST(PublicFunctions, IsSubsetOf)
   };
   const PublicFunctions defaults;
   const std::vector<Case> cases = {
-      {"encrypt only within defaults", make(true, false, NO_ROTATIONS, FALSE), defaults, true},
+      {"encrypt only within defaults", publicFunctions(true, false, NO_ROTATIONS, FALSE), defaults,
+       true},
       {"defaults within defaults", defaults, defaults, true},
-      {"encrypt needs encrypt", make(true, false, NO_ROTATIONS, FALSE),
-       make(false, true, DEFAULT_ROTATIONS, TRUE), false},
-      {"relinearize needs relinearize", make(false, true, NO_ROTATIONS, FALSE),
-       make(true, false, DEFAULT_ROTATIONS, TRUE), false},
-      {"rotations must match", make(false, false, DEFAULT_ROTATIONS, FALSE),
-       make(true, true, CUSTOM_ROTATIONS, TRUE, {1}), false},
-      {"no rotations fit any", make(false, false, NO_ROTATIONS, FALSE),
-       make(false, false, CUSTOM_ROTATIONS, FALSE), true},
-      {"conjugation needs some conjugation", make(false, false, NO_ROTATIONS, DEFAULT),
-       make(true, true, DEFAULT_ROTATIONS, FALSE), false},
-      {"any conjugation satisfies TRUE", make(false, false, NO_ROTATIONS, TRUE),
-       make(false, false, NO_ROTATIONS, DEFAULT), true},
-      {"steps 1,2 not within 1", make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2}),
-       make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1}), false},
-      {"steps 1,2 within 2,1,1", make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2}),
-       make(true, true, CUSTOM_ROTATIONS, DEFAULT, {2, 1, 1}), true},
-      {"repeated steps are one step", make(true, true, CUSTOM_ROTATIONS, DEFAULT, {4, 4}),
-       make(true, true, CUSTOM_ROTATIONS, DEFAULT, {4}), true},
+      {"encrypt needs encrypt", publicFunctions(true, false, NO_ROTATIONS, FALSE),
+       publicFunctions(false, true, DEFAULT_ROTATIONS, TRUE), false},
+      {"relinearize needs relinearize", publicFunctions(false, true, NO_ROTATIONS, FALSE),
+       publicFunctions(true, false, DEFAULT_ROTATIONS, TRUE), false},
+      {"rotations must match", publicFunctions(false, false, DEFAULT_ROTATIONS, FALSE),
+       publicFunctions(true, true, CUSTOM_ROTATIONS, TRUE, {1}), false},
+      {"no rotations fit any", publicFunctions(false, false, NO_ROTATIONS, FALSE),
+       publicFunctions(false, false, CUSTOM_ROTATIONS, FALSE), true},
+      {"conjugation needs some conjugation", publicFunctions(false, false, NO_ROTATIONS, DEFAULT),
+       publicFunctions(true, true, DEFAULT_ROTATIONS, FALSE), false},
+      {"any conjugation satisfies TRUE", publicFunctions(false, false, NO_ROTATIONS, TRUE),
+       publicFunctions(false, false, NO_ROTATIONS, DEFAULT), true},
+      {"steps 1,2 not within 1", publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2}),
+       publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1}), false},
+      {"steps 1,2 within 2,1,1", publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2}),
+       publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {2, 1, 1}), true},
+      {"repeated steps are one step",
+       publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {4, 4}),
+       publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {4}), true},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.self.isSubsetOf(c.other), c.expected) << c.name;
@@ -130,23 +94,25 @@ TEST(PublicFunctions, IsSubsetOf)
 
 TEST(PublicFunctions, HasSameRotations)
 {
-  PublicFunctions a = make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2, 2});
-  EXPECT_TRUE(a.hasSameRotations(make(false, false, CUSTOM_ROTATIONS, FALSE, {2, 1})));
-  EXPECT_FALSE(a.hasSameRotations(make(true, true, CUSTOM_ROTATIONS, DEFAULT, {1})));
-  EXPECT_FALSE(a.hasSameRotations(make(true, true, DEFAULT_ROTATIONS, DEFAULT, {1, 2})));
-  EXPECT_TRUE(PublicFunctions().hasSameRotations(make(false, false, DEFAULT_ROTATIONS, TRUE)));
+  PublicFunctions a = publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 2, 2});
+  EXPECT_TRUE(a.hasSameRotations(publicFunctions(false, false, CUSTOM_ROTATIONS, FALSE, {2, 1})));
+  EXPECT_FALSE(a.hasSameRotations(publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1})));
+  EXPECT_FALSE(a.hasSameRotations(publicFunctions(true, true, DEFAULT_ROTATIONS, DEFAULT, {1, 2})));
+  EXPECT_TRUE(PublicFunctions().hasSameRotations(
+      publicFunctions(false, false, DEFAULT_ROTATIONS, TRUE)));
 }
 
 TEST(PublicFunctions, SavedForm)
 {
   std::ostringstream defaultOut;
   EXPECT_EQ(PublicFunctions().save(defaultOut), 14);
-  EXPECT_EQ(defaultOut.str(), b(true) + b(true) + le32(1) + le32(1) + le32(0));
+  EXPECT_EQ(defaultOut.str(), boolByte(true) + boolByte(true) + le32(1) + le32(1) + le32(0));
 
-  PublicFunctions pf = make(false, true, CUSTOM_ROTATIONS, TRUE, {3, -8});
+  PublicFunctions pf = publicFunctions(false, true, CUSTOM_ROTATIONS, TRUE, {3, -8});
   std::ostringstream out;
   EXPECT_EQ(pf.save(out), 22);
-  std::string expected = b(false) + b(true) + le32(2) + le32(2) + le32(2) + le32(3) + le32(-8);
+  std::string expected =
+      boolByte(false) + boolByte(true) + le32(2) + le32(2) + le32(2) + le32(3) + le32(-8);
   EXPECT_EQ(out.str(), expected);
 
   PublicFunctions loaded;
@@ -166,7 +132,7 @@ TEST(PublicFunctions, LoadRefusesBadValues)
     std::string data;
     const char* message;
   };
-  const std::string flags = b(true) + b(true);
+  const std::string flags = boolByte(true) + boolByte(true);
   const std::vector<Case> cases = {
       {flags + le32(3) + le32(1) + le32(0),
        "Invalid saved PublicFunctions: rotate is 3, expected a value in [0, 2]"},
@@ -183,7 +149,7 @@ TEST(PublicFunctions, LoadRefusesBadValues)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    PublicFunctions target = make(false, true, CUSTOM_ROTATIONS, TRUE, {9});
+    PublicFunctions target = publicFunctions(false, true, CUSTOM_ROTATIONS, TRUE, {9});
     EXPECT_EQ(loadError(target, c.data), c.message);
     // Nothing of a failed load reaches the object.
     EXPECT_FALSE(target.encrypt);

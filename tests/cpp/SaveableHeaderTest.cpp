@@ -2,21 +2,15 @@
 
 #include <sstream>
 
+#include "TestUtils.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/QuorvaneVersion.h"
 #include "hebase/utils/SaveableHeader.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> values)
-{
-  std::string s;
-  for (int v : values)
-    s.push_back(static_cast<char>(v));
-  return s;
-}
 
 struct LoadFailure
 {

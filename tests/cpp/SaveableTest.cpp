@@ -1,30 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <streambuf>
 
-#include <boost/filesystem.hpp>
-
+#include "TestUtils.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/Saveable.h"
 #include "hebase/utils/SaveableHeader.h"
 
 using namespace quorvane;
-namespace fs = boost::filesystem;
+using namespace qvtest;
 
 namespace {
-
-// The loaders below never touch the context; they only pass its address on,
-// so any suitably aligned object can stand in for one.
-alignas(64) char contextPlaceholder[256];
-const HeContext& someContext()
-{
-  return *reinterpret_cast<const HeContext*>(contextPlaceholder);
-}
 
 // A saveable without metadata: body is an int32 and a string.
 class Record : public Saveable
@@ -97,47 +86,12 @@ const bool recordRegistered = Saveable::registerLoadFunction("QvTestRecord", &Re
 const bool otherRegistered = Saveable::registerLoadFunction("QvTestOther", &Other::createAndLoad);
 const bool nothingRegistered = Saveable::registerLoadFunction("QvTestNothing", &loadNothing);
 
-std::string headerBytes(const std::string& className, int32_t contextId)
-{
-  std::ostringstream out;
-  SaveableHeader(className, contextId).save(out);
-  return out.str();
-}
-
-std::string int32Bytes(int32_t v)
-{
-  std::ostringstream out;
-  BinIoUtils::writeInt32(out, v);
-  return out.str();
-}
-
 Record sampleRecord()
 {
   Record r(7);
   r.value = 0x01020304;
   r.text = "hi";
   return r;
-}
-
-std::string saved(const Saveable& s)
-{
-  std::ostringstream out;
-  s.save(out);
-  return out.str();
-}
-
-template <typename F>
-std::string runtimeErrorOf(F f)
-{
-  testing::internal::CaptureStderr();
-  std::string message = "<no exception>";
-  try {
-    f();
-  } catch (const std::runtime_error& e) {
-    message = e.what();
-  }
-  testing::internal::GetCapturedStderr();
-  return message;
 }
 
 // A stream buffer that cannot seek, so streams over it cannot tell positions.
@@ -167,38 +121,6 @@ private:
   std::string data;
 };
 
-class TempDir
-{
-public:
-  TempDir() : path(fs::temp_directory_path() / fs::unique_path("qv-saveable-%%%%-%%%%"))
-  {
-    fs::create_directories(path);
-  }
-  ~TempDir()
-  {
-    boost::system::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-  std::vector<std::string> entries() const
-  {
-    std::vector<std::string> names;
-    for (fs::directory_iterator it(path); it != fs::directory_iterator(); ++it)
-      names.push_back(it->path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  fs::path path;
-};
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 } // namespace
 
 TEST(Saveable, SaveWritesHeaderThenBodyAndCountsBytes)
@@ -207,8 +129,8 @@ TEST(Saveable, SaveWritesHeaderThenBodyAndCountsBytes)
   std::ostringstream out;
   out << "prefix";
   std::streamoff count = r.save(out);
-  std::string expected = headerBytes("QvTestRecord", 7) + int32Bytes(0x01020304) +
-                         int32Bytes(3) + std::string("hi\0", 3);
+  std::string expected = headerBytes("QvTestRecord", 7) + le32(0x01020304) +
+                         le32(3) + std::string("hi\0", 3);
   EXPECT_EQ(out.str(), "prefix" + expected);
   // 17 bytes plus the class name, then 4 + 7 body bytes.
   EXPECT_EQ(count, 17 + 12 + 4 + 7);
@@ -239,7 +161,7 @@ TEST(Saveable, HeaderChecksRunBeforeTheBody)
     std::string loaderClass;
     std::string message;
   };
-  std::string body = int32Bytes(99) + int32Bytes(1) + std::string("\0", 1);
+  std::string body = le32(99) + le32(1) + std::string("\0", 1);
   std::vector<Case> cases = {
       {headerBytes("QvTestOther", 7) + body, 7, "QvTestRecord",
        "loading failed due to a mismatching class name field"},
@@ -255,7 +177,7 @@ TEST(Saveable, HeaderChecksRunBeforeTheBody)
     Record target(c.loaderContext, c.loaderClass);
     target.value = 5;
     std::istringstream in(c.stream);
-    EXPECT_EQ(runtimeErrorOf([&] { target.load(in); }), c.message) << c.message;
+    EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { target.load(in); }), c.message) << c.message;
     EXPECT_EQ(target.value, 5);
     EXPECT_FALSE(target.isPopulated());
   }
@@ -263,7 +185,7 @@ TEST(Saveable, HeaderChecksRunBeforeTheBody)
 
 TEST(Saveable, OnlyPlaintextTilesLoadUnderAnotherContextId)
 {
-  std::string body = int32Bytes(42) + int32Bytes(1) + std::string("\0", 1);
+  std::string body = le32(42) + le32(1) + std::string("\0", 1);
   Record ptile(3, "PTile");
   std::istringstream in(headerBytes("PTile", 11) + body);
   EXPECT_NO_THROW(ptile.load(in));
@@ -271,7 +193,7 @@ TEST(Saveable, OnlyPlaintextTilesLoadUnderAnotherContextId)
 
   Record ctile(3, "CTile");
   std::istringstream in2(headerBytes("CTile", 11) + body);
-  EXPECT_EQ(runtimeErrorOf([&] { ctile.load(in2); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { ctile.load(in2); }),
             "loading failed due to mismatching contexts.");
 }
 
@@ -351,7 +273,9 @@ TEST(Saveable, RegistryRefusesDuplicatesAndKeepsTheFirst)
   EXPECT_TRUE(nothingRegistered);
   EXPECT_EQ(&Saveable::getLoaderRegistry(), &Saveable::getLoaderRegistry());
   EXPECT_EQ(Saveable::getLoaderRegistry().at("QvTestRecord"), &Record::createAndLoad);
-  EXPECT_EQ(runtimeErrorOf([] { Saveable::registerLoadFunction("QvTestRecord", &Other::createAndLoad); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([] {
+              Saveable::registerLoadFunction("QvTestRecord", &Other::createAndLoad);
+            }),
             "Duplicate load function of object QvTestRecord");
   EXPECT_EQ(Saveable::getLoaderRegistry().at("QvTestRecord"), &Record::createAndLoad);
   EXPECT_THROW(Saveable::registerLoadFunction("QvTestNull", nullptr), std::invalid_argument);
@@ -388,12 +312,12 @@ TEST(Saveable, PolymorphicLoadRefusals)
 {
   std::string header = headerBytes("HeContext", 7);
   std::istringstream in(header + "body");
-  EXPECT_EQ(runtimeErrorOf([&] { Saveable::loadSaveable(someContext(), in); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { Saveable::loadSaveable(someContext(), in); }),
             "File contains unrecognized Saveable object HeContext");
   EXPECT_EQ(in.tellg(), static_cast<std::streamoff>(header.size()));
 
   std::istringstream in2(headerBytes("QvTestNothing", 7));
-  EXPECT_EQ(runtimeErrorOf([&] { Saveable::loadSaveable(someContext(), in2); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { Saveable::loadSaveable(someContext(), in2); }),
             "The load function of object QvTestNothing returned no object");
 
   std::istringstream in3("QVR");
@@ -403,7 +327,8 @@ TEST(Saveable, PolymorphicLoadRefusals)
 TEST(Saveable, TypedLoad)
 {
   std::istringstream in(saved(sampleRecord()));
-  EXPECT_EQ(runtimeErrorOf([&] { loadSaveableAs<Other>(someContext(), in, "QvTestOther"); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>(
+                [&] { loadSaveableAs<Other>(someContext(), in, "QvTestOther"); }),
             "Expected input to contain an object of type QvTestOther. Instead found "
             "QvTestRecord");
 
@@ -441,11 +366,12 @@ TEST(Saveable, FileErrors)
   TempDir dir;
   Record r = sampleRecord();
   std::string missingDir = dir.file("no/such/dir.bin");
-  EXPECT_EQ(runtimeErrorOf([&] { r.saveToFile(missingDir); }), "Failed to open file " + missingDir);
-  EXPECT_EQ(runtimeErrorOf([&] { r.loadFromFile(dir.file("missing.bin")); }),
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { r.saveToFile(missingDir); }),
+            "Failed to open file " + missingDir);
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { r.loadFromFile(dir.file("missing.bin")); }),
             "Failed to open file " + dir.file("missing.bin"));
-  EXPECT_EQ(runtimeErrorOf([&] { r.saveToFile(dir.path.string()); }),
-            "Failed to open file " + dir.path.string());
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { r.saveToFile(dir.path().string()); }),
+            "Failed to open file " + dir.path().string());
 
   // A file that ends early fails through the stream's exception.
   std::string bytes = saved(r);
@@ -465,7 +391,8 @@ TEST(Saveable, FailedSaveToFileKeepsTheOldFile)
 
   Record failing = sampleRecord();
   failing.failAfter = 3;
-  EXPECT_EQ(runtimeErrorOf([&] { failing.saveToFile(path); }), "save failed on purpose");
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { failing.saveToFile(path); }),
+            "save failed on purpose");
   EXPECT_EQ(readFile(path), good);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"record.bin"});
 

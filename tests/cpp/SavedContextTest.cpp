@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <boost/filesystem.hpp>
-
+#include "TestUtils.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -23,108 +20,13 @@
 #include "hebase/seal/SealCkksContext.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
-template <typename E>
-void expectThrowWithMessage(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception type, message: " << e.what();
-  }
-}
-
-/// Little-endian field writers for expected byte strings.
-struct Bytes
-{
-  std::string data;
-
-  Bytes& raw(const std::string& bytes)
-  {
-    data += bytes;
-    return *this;
-  }
-  Bytes& i32(int32_t v)
-  {
-    for (int i = 0; i < 4; ++i)
-      data.push_back(static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF));
-    return *this;
-  }
-  Bytes& b(bool v)
-  {
-    data.push_back(v ? 1 : 0);
-    return *this;
-  }
-  Bytes& f64(double v)
-  {
-    uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    for (int i = 0; i < 8; ++i)
-      data.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
-    return *this;
-  }
-  Bytes& str(const std::string& s)
-  {
-    i32(static_cast<int32_t>(s.size() + 1));
-    data += s;
-    data.push_back('\0');
-    return *this;
-  }
-  Bytes& header(const std::string& className, int32_t contextId)
-  {
-    raw(std::string("\x4E\x52\x56\x51", 4));
-    raw(std::string("\x00\x03\x05\x01", 4));
-    str(className);
-    return i32(contextId);
-  }
-};
-
-std::shared_ptr<HeContext> mockup(const HeConfigRequirement& req)
-{
-  return HeContext::create("Mockup_Mockup", req);
-}
-
-std::shared_ptr<HeContext> mockup() { return mockup(HeConfigRequirement::insecure(16, 5)); }
-
-std::string saved(const HeContext& he)
-{
-  std::ostringstream out;
-  he.save(out);
-  return out.str();
-}
-
-std::string savedKey(const HeContext& he)
-{
-  std::ostringstream out;
-  he.saveSecretKey(out);
-  return out.str();
-}
-
-/// A temporary directory removed at the end of the test.
-class TempDir
-{
-public:
-  TempDir()
-      : path(boost::filesystem::temp_directory_path() /
-             boost::filesystem::unique_path("saved-context-%%%%%%%%"))
-  {
-    boost::filesystem::create_directories(path);
-  }
-  ~TempDir() { boost::filesystem::remove_all(path); }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-  boost::filesystem::path path;
-};
-
 TEST(SavedContextTest, MockupContextIsByteExact)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   Bytes expected;
   expected.header("HeContext", he->getContextId())
       .str("Mockup_Mockup")
@@ -148,7 +50,7 @@ TEST(SavedContextTest, BootstrappableMockupContextCarriesItsConfiguration)
   req.bootstrappable = true;
   req.automaticBootstrapping = true;
   req.bootstrapConfig = BootstrapConfig();
-  std::shared_ptr<HeContext> he = mockup(req);
+  std::shared_ptr<HeContext> he = createMockup(req);
   he->setDefaultScale(2.0);
   Bytes expected;
   expected.header("HeContext", he->getContextId())
@@ -182,7 +84,7 @@ TEST(SavedContextTest, BootstrappableMockupContextCarriesItsConfiguration)
 
 TEST(SavedContextTest, SecretKeyIsByteExact)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string key = savedKey(*he);
   EXPECT_EQ(key, Bytes().header("SECRETKEY", he->getContextId()).b(false).data);
   EXPECT_EQ(key.size(), 27u);
@@ -195,7 +97,7 @@ TEST(SavedContextTest, RoundTripThroughLoadHeContext)
   HeConfigRequirement req = HeConfigRequirement::insecure(32, 4, 30, 8);
   req.publicFunctions.rotate = CUSTOM_ROTATIONS;
   req.publicFunctions.rotationSteps = {1, 4};
-  std::shared_ptr<HeContext> he = mockup(req);
+  std::shared_ptr<HeContext> he = createMockup(req);
   he->setDefaultScale(1024.0);
   he->setDefaultDevice(DEVICE_GPU);
   std::ostringstream out;
@@ -223,7 +125,7 @@ TEST(SavedContextTest, RoundTripThroughLoadHeContext)
 
 TEST(SavedContextTest, NonCustomRotationsStillBuildTheRotationMapOnLoad)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::istringstream in(saved(*he));
   std::shared_ptr<HeContext> loaded = loadHeContext(in);
   std::vector<int> steps;
@@ -234,7 +136,7 @@ TEST(SavedContextTest, NonCustomRotationsStillBuildTheRotationMapOnLoad)
 
 TEST(SavedContextTest, SecretKeyMovesTheKeyFlag)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::istringstream in(saved(*he));
   std::shared_ptr<HeContext> loaded = loadHeContext(in);
   std::istringstream key(savedKey(*he));
@@ -247,7 +149,7 @@ TEST(SavedContextTest, SecretKeyMovesTheKeyFlag)
 
 TEST(SavedContextTest, SavingWithFewerPublicFunctions)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   PublicFunctions encryptOnly;
   encryptOnly.clear();
   encryptOnly.encrypt = true;
@@ -280,7 +182,7 @@ TEST(SavedContextTest, SavingRefusals)
   EXPECT_EQ(out.str(), "");
   expectThrowWithMessage<std::runtime_error>([&] { fresh.saveSecretKey(out); },
                                              "this HeContext does not have a secret key");
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   expectThrowWithMessage<std::runtime_error>(
       [&] { he->saveSecretKey(out, true); },
       "this HeContext does not support secret key I/O using seeds");
@@ -293,7 +195,7 @@ TEST(SavedContextTest, SavingRefusals)
 
 TEST(SavedContextTest, LoadRefusalsLeaveTheContextAsItWas)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string context = saved(*he);
   std::string key = savedKey(*he);
   std::string otherBackend = context;
@@ -338,8 +240,8 @@ TEST(SavedContextTest, LoadRefusalsLeaveTheContextAsItWas)
 
 TEST(SavedContextTest, LoadIntoAnInitialisedContextAdoptsNothing)
 {
-  std::shared_ptr<HeContext> a = mockup();
-  std::shared_ptr<HeContext> b = mockup(HeConfigRequirement::insecure(8, 2));
+  std::shared_ptr<HeContext> a = createMockup(16, 5);
+  std::shared_ptr<HeContext> b = createMockup(8, 2);
   int32_t idBefore = b->getContextId();
   std::istringstream in(saved(*a));
   expectThrowWithMessage<std::runtime_error>([&] { b->load(in); },
@@ -351,7 +253,7 @@ TEST(SavedContextTest, LoadIntoAnInitialisedContextAdoptsNothing)
 
 TEST(SavedContextTest, LoadedValuesAreValidated)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string context = saved(*he);
   size_t device = 4 + 4 + 4 + 10 + 4 + 4 + 14 + 8;
   std::string badDevice = context;
@@ -381,7 +283,7 @@ TEST(SavedContextTest, LoadedValuesAreValidated)
 
 TEST(SavedContextTest, MockupBytesIntoASealContextAreRefused)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   SealCkksContext seal;
   std::istringstream in(saved(*he));
   expectThrowWithMessage<std::runtime_error>(
@@ -391,7 +293,7 @@ TEST(SavedContextTest, MockupBytesIntoASealContextAreRefused)
 
 TEST(SavedContextTest, StaticLoadRefusals)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string context = saved(*he);
   std::string unknown = context;
   unknown.replace(unknown.find("Mockup_Mockup"), 13, "Mockup_Mockop");
@@ -406,8 +308,8 @@ TEST(SavedContextTest, StaticLoadRefusals)
 
 TEST(SavedContextTest, ContextsSavedBackToBackLoadAsTwo)
 {
-  std::shared_ptr<HeContext> a = mockup();
-  std::shared_ptr<HeContext> b = mockup(HeConfigRequirement::insecure(8, 3));
+  std::shared_ptr<HeContext> a = createMockup(16, 5);
+  std::shared_ptr<HeContext> b = createMockup(8, 3);
   std::ostringstream out;
   out << "prefix";
   a->save(out);
@@ -430,7 +332,7 @@ TEST(SavedContextTest, ContextsSavedBackToBackLoadAsTwo)
 
 TEST(SavedContextTest, SecretKeyRefusals)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string key = savedKey(*he);
   std::string seedKey = key;
   seedKey.back() = 1;
@@ -442,7 +344,7 @@ TEST(SavedContextTest, SecretKeyRefusals)
       [&] { loaded->loadSecretKey(seeded, false); },
       "expecting seedOnly=false, but the given stream has seedOnly=true");
 
-  std::shared_ptr<HeContext> other = mockup();
+  std::shared_ptr<HeContext> other = createMockup(16, 5);
   std::istringstream otherContext(saved(*other));
   std::shared_ptr<HeContext> loadedOther = loadHeContext(otherContext);
   std::istringstream foreign(key);
@@ -454,7 +356,7 @@ TEST(SavedContextTest, SecretKeyRefusals)
 TEST(SavedContextTest, FilesOfContextsAndKeys)
 {
   TempDir dir;
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   std::string contextFile = dir.file("context.bin");
   std::string keyFile = dir.file("key.bin");
   EXPECT_EQ(he->saveToFile(contextFile), 95);
@@ -479,12 +381,13 @@ TEST(SavedContextTest, FilesOfContextsAndKeys)
   expectThrowWithMessage<std::runtime_error>([&] { uninitialised.saveToFile(contextFile); },
                                              "HE context has not been initialized yet");
   EXPECT_EQ(loadHeContextFromFile(contextFile)->getContextId(), he->getContextId());
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"context.bin", "key.bin"}));
 }
 
 TEST(SavedContextTest, DebugContextRestoresAllThreeIds)
 {
-  std::shared_ptr<HeContext> h1 = mockup(HeConfigRequirement::insecure(8, 3));
-  std::shared_ptr<HeContext> h2 = mockup(HeConfigRequirement::insecure(8, 3));
+  std::shared_ptr<HeContext> h1 = createMockup(8, 3);
+  std::shared_ptr<HeContext> h2 = createMockup(8, 3);
   DebugContext dc(*h1, *h2, 1e-05, false);
   std::ostringstream out;
   int64_t written = dc.save(out);
@@ -516,8 +419,8 @@ TEST(SavedContextTest, DebugContextRestoresAllThreeIds)
 
 TEST(SavedContextTest, FailedDebugLoadLeavesDebugContextUninitialised)
 {
-  std::shared_ptr<HeContext> h1 = mockup(HeConfigRequirement::insecure(8, 3));
-  std::shared_ptr<HeContext> h2 = mockup(HeConfigRequirement::insecure(8, 3));
+  std::shared_ptr<HeContext> h1 = createMockup(8, 3);
+  std::shared_ptr<HeContext> h2 = createMockup(8, 3);
   DebugContext dc(*h1, *h2, 1e-05, false);
   std::string bytes = saved(dc);
 
@@ -542,7 +445,7 @@ TEST(SavedContextTest, FailedDebugLoadLeavesDebugContextUninitialised)
 
 TEST(SavedContextTest, KeySaverDescribesTheRecord)
 {
-  std::shared_ptr<HeContext> he = mockup();
+  std::shared_ptr<HeContext> he = createMockup(16, 5);
   HeContext::KeySaver saver(*he);
   EXPECT_EQ(saver.getClassName(), "SECRETKEY");
   EXPECT_EQ(saver.getContextId(), he->getContextId());

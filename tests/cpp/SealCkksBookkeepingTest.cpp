@@ -13,6 +13,7 @@
 #include <seal/ciphertext.h>
 #include <seal/plaintext.h>
 
+#include "TestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
 #include "hebase/HeConfigRequirement.h"
@@ -25,6 +26,7 @@
 #include "hebase/utils/SectionTimer.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -61,37 +63,6 @@ const SealCkksContext& nominal()
 {
   static std::shared_ptr<SealCkksContext> he = makeContext(false, DEFAULT_ROTATIONS);
   return *he;
-}
-
-CVec randomValues(unsigned seed)
-{
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  CVec res(SLOTS);
-  for (auto& v : res)
-    v = Complex(dist(gen), dist(gen));
-  return res;
-}
-
-double maxError(const CVec& actual, const CVec& expected)
-{
-  double res = 0;
-  for (size_t i = 0; i < expected.size(); ++i)
-    res = std::max(res, std::abs(actual.at(i) - expected[i]));
-  return res;
-}
-
-template <typename E, typename F>
-void expectMessage(F&& call, const std::string& message)
-{
-  try {
-    call();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "other exception: " << e.what() << ", expected: " << message;
-  }
 }
 
 std::shared_ptr<SealCkksCiphertext> encrypt(const SealCkksContext& he, const CVec& values,
@@ -135,17 +106,6 @@ std::map<std::string, int64_t> recorded(const std::string& name, const std::func
   return res;
 }
 
-/// Restores the global print options when a test ends.
-class PrintOptionsGuard
-{
-public:
-  PrintOptionsGuard() : saved(getPrintOptions()) {}
-  ~PrintOptionsGuard() { getPrintOptions() = saved; }
-
-private:
-  PrintOptions saved;
-};
-
 } // namespace
 
 // ------------------------------------------------------------------ timings
@@ -153,8 +113,8 @@ private:
 TEST(SealCkksTimings, EveryOperationRecordsItsSectionsAndLeaves)
 {
   const SealCkksContext& he = accurate();
-  CVec a = randomValues(1);
-  CVec b = randomValues(2);
+  CVec a = randomComplex(1, SLOTS);
+  CVec b = randomComplex(2, SLOTS);
   SealCkksEncoder enc(he);
   SealCkksPlaintext pb(he);
   enc.encode(pb, b, DEPTH);
@@ -322,7 +282,7 @@ TEST(SealCkksTimings, EveryOperationRecordsItsSectionsAndLeaves)
 TEST(SealCkksTimings, CustomRotationRecordsOneSealRotationPerStep)
 {
   auto he = makeContext(true, CUSTOM_ROTATIONS, {4, 16});
-  CVec a = randomValues(3);
+  CVec a = randomComplex(3, SLOTS);
   for (int n : {4, 24, -12}) {
     SCOPED_TRACE(n);
     std::vector<int> steps;
@@ -354,8 +314,8 @@ TEST(SealCkksScaleBookkeeping, RawOperationsAndRescaleRaw)
 {
   for (const SealCkksContext* he : {&accurate(), &nominal()}) {
     SCOPED_TRACE(he->getUseAccurateScaling() ? "accurate" : "nominal");
-    CVec a = randomValues(4);
-    CVec b = randomValues(5);
+    CVec a = randomComplex(4, SLOTS);
+    CVec b = randomComplex(5, SLOTS);
     std::vector<uint64_t> chain = *he->getModulusChain();
 
     auto x = encrypt(*he, a, DEPTH);
@@ -400,7 +360,7 @@ TEST(SealCkksScaleBookkeeping, RawOperationsAndRescaleRaw)
 
 TEST(SealCkksScaleBookkeeping, MultiplyScalarOneChangesNothing)
 {
-  auto x = encrypt(accurate(), randomValues(6), 2);
+  auto x = encrypt(accurate(), randomComplex(6, SLOTS), 2);
   std::vector<uint64_t> before(x->getSealCiphertext().data(),
                                x->getSealCiphertext().data() +
                                    x->getSealCiphertext().dyn_array().size());
@@ -412,7 +372,7 @@ TEST(SealCkksScaleBookkeeping, MultiplyScalarOneChangesNothing)
 
 TEST(SealCkksScaleBookkeeping, SmallIntegerFactorsKeepScaleAndChainIndex)
 {
-  CVec a = randomValues(7);
+  CVec a = randomComplex(7, SLOTS);
   for (int n : {-4, -3, -2, 2, 4, 5, 6}) {
     SCOPED_TRACE(n);
     auto x = encrypt(accurate(), a, 2);
@@ -433,7 +393,7 @@ TEST(SealCkksScaleBookkeeping, PlaintextFollowingTheTableLandsOnTheTargetScale)
   // re-encoded when lowered, so it ends on the accurate scale of the target.
   const SealCkksContext& he = accurate();
   SealCkksEncoder enc(he);
-  CVec a = randomValues(8);
+  CVec a = randomComplex(8, SLOTS);
   for (int to = 0; to < DEPTH; ++to) {
     SealCkksPlaintext p(he);
     enc.encode(p, a, DEPTH);
@@ -449,33 +409,34 @@ TEST(SealCkksScaleBookkeeping, PlaintextFollowingTheTableLandsOnTheTargetScale)
 TEST(SealCkksPassThrough, SealRefusalsKeepTheirMessages)
 {
   const SealCkksContext& he = accurate();
-  CVec a = randomValues(9);
+  CVec a = randomComplex(9, SLOTS);
   SealCkksEncoder enc(he);
 
   // Scales that are not close: SEAL refuses the addition.
   auto x = encrypt(he, a, DEPTH);
   auto y = encrypt(he, a, DEPTH);
   y->setScale(y->getScale() * 2);
-  expectMessage<std::invalid_argument>([&] { x->add(*y); }, "scale mismatch");
+  expectThrowWithMessage<std::invalid_argument>([&] { x->add(*y); }, "scale mismatch");
 
   // The backend takes operands as they come: different levels are refused.
   auto low = encrypt(he, a, 1);
-  expectMessage<std::invalid_argument>([&] { x->addRaw(*low); },
-                                       "encrypted1 and encrypted2 parameter mismatch");
+  expectThrowWithMessage<std::invalid_argument>([&] { x->addRaw(*low); },
+                                                "encrypted1 and encrypted2 parameter mismatch");
 
   SealCkksPlaintext p(he);
-  expectMessage<std::invalid_argument>(
+  expectThrowWithMessage<std::invalid_argument>(
       [&] { enc.encode(p, std::vector<double>{0.5, 1e60}, DEPTH); },
       "encoded values are too large");
-  expectMessage<std::invalid_argument>(
+  expectThrowWithMessage<std::invalid_argument>(
       [&] { enc.encode(p, CVec{Complex(0.5, 1e60)}, DEPTH); }, "encoded values are too large");
   SealCkksEncoder big(he);
   big.setDefaultScale(std::ldexp(1.0, 60));
-  expectMessage<std::invalid_argument>([&] { big.encode(p, 1.0, 0); }, "scale out of bounds");
+  expectThrowWithMessage<std::invalid_argument>([&] { big.encode(p, 1.0, 0); },
+                                                "scale out of bounds");
 
   auto bottom = encrypt(he, a, 0);
-  expectMessage<std::invalid_argument>([&] { bottom->rescale(); },
-                                       "end of modulus switching chain reached");
+  expectThrowWithMessage<std::invalid_argument>([&] { bottom->rescale(); },
+                                                "end of modulus switching chain reached");
 }
 
 TEST(SealCkksPassThrough, PlaintextOfOtherParametersIsRefusedOnLoad)
@@ -488,7 +449,7 @@ TEST(SealCkksPassThrough, PlaintextOfOtherParametersIsRefusedOnLoad)
   auto other = std::make_shared<SealCkksContext>();
   other->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC, 10));
   SealCkksPlaintext q(*other);
-  expectMessage<std::logic_error>([&] { q.load(blob); }, "Plaintext data is invalid");
+  expectThrowWithMessage<std::logic_error>([&] { q.load(blob); }, "Plaintext data is invalid");
   EXPECT_TRUE(q.isEmpty());
 }
 
@@ -498,7 +459,7 @@ TEST(SealCkksTransparency, TileOperationsReplaceTransparentResults)
 {
   const SealCkksContext& he = accurate();
   Encoder enc(he);
-  CVec a = randomValues(10);
+  CVec a = randomComplex(10, SLOTS);
   PTile zero(he);
   enc.encode(zero, 0.0, DEPTH);
 
@@ -561,7 +522,7 @@ TEST(SealCkksTransparency, TileOperationsReplaceTransparentResults)
 TEST(SealCkksPrintLayout, ContentFormLimits)
 {
   PrintOptionsGuard guard;
-  auto x = encrypt(accurate(), randomValues(11), 0);
+  auto x = encrypt(accurate(), randomComplex(11, SLOTS), 0);
   const seal::Ciphertext& sc = x->getSealCiphertext();
   size_t count = sc.dyn_array().size();
   auto word = [&](size_t i) { return std::to_string(static_cast<uint32_t>(sc.data()[i])); };
@@ -646,7 +607,7 @@ TEST(SealCkksPrintLayout, ExtraDetailedCiphertextPolynomials)
 {
   PrintOptionsGuard guard;
   getPrintOptions().numPrintedElements = 2;
-  auto x = encrypt(accurate(), randomValues(12), 1);
+  auto x = encrypt(accurate(), randomComplex(12, SLOTS), 1);
   const seal::Ciphertext& sc = x->getSealCiphertext();
   const size_t n = 2048;
   auto coefLine = [&](size_t poly, size_t j) {
@@ -726,7 +687,7 @@ TEST(SealCkksPrintLayout, DetailedPlaintextHeader)
 TEST(SealCkksPassThrough, CorruptBlobsFailWithSealsFormatErrors)
 {
   const SealCkksContext& he = accurate();
-  auto x = encrypt(he, randomValues(13), 1);
+  auto x = encrypt(he, randomComplex(13, SLOTS), 1);
   std::ostringstream cipherOut;
   x->save(cipherOut);
   SealCkksEncoder enc(he);
@@ -751,14 +712,14 @@ TEST(SealCkksPassThrough, CorruptBlobsFailWithSealsFormatErrors)
     cipherBytes[c.offset] = c.value;
     std::istringstream cipherIn(cipherBytes);
     SealCkksCiphertext y(he);
-    expectMessage<std::logic_error>([&] { y.load(cipherIn); }, c.message);
+    expectThrowWithMessage<std::logic_error>([&] { y.load(cipherIn); }, c.message);
     EXPECT_TRUE(y.isEmpty());
 
     std::string plainBytes = plainOut.str();
     plainBytes[c.offset] = c.value;
     std::istringstream plainIn(plainBytes);
     SealCkksPlaintext q(he);
-    expectMessage<std::logic_error>([&] { q.load(plainIn); }, c.message);
+    expectThrowWithMessage<std::logic_error>([&] { q.load(plainIn); }, c.message);
     EXPECT_TRUE(q.isEmpty());
   }
 }
@@ -772,6 +733,6 @@ TEST(SealCkksPassThrough, EncryptingAForeignPlaintextIsRefused)
   otherEnc.encode(p, 0.5, 1);
   SealCkksEncoder enc(accurate());
   SealCkksCiphertext c(accurate());
-  expectMessage<std::invalid_argument>([&] { enc.encrypt(c, p); },
-                                       "plain is not valid for encryption parameters");
+  expectThrowWithMessage<std::invalid_argument>([&] { enc.encrypt(c, p); },
+                                                "plain is not valid for encryption parameters");
 }

@@ -13,6 +13,7 @@
 
 #include <seal/seal.h>
 
+#include "TestUtils.h"
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/seal/SealCkksContext.h"
@@ -21,42 +22,9 @@
 #include "hebase/utils/Assert.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
-
-HeConfigRequirement req(int slots, int depth, int frac, int integer, int security)
-{
-  HeConfigRequirement r;
-  r.numSlots = slots;
-  r.multiplicationDepth = depth;
-  r.fractionalPartPrecision = frac;
-  r.integerPartPrecision = integer;
-  r.securityLevel = security;
-  return r;
-}
-
-PublicFunctions functions(bool encrypt, bool relinearize, RotationSetType rotate,
-                          ConjugationSupport conjugate, std::vector<int> steps = {})
-{
-  PublicFunctions pf;
-  pf.encrypt = encrypt;
-  pf.relinearize = relinearize;
-  pf.rotate = rotate;
-  pf.conjugate = conjugate;
-  pf.rotationSteps = std::move(steps);
-  return pf;
-}
-
-template <typename E, typename F>
-std::string messageOf(F&& f)
-{
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
 
 // A saved-object header with class name "HeContext" or "SECRETKEY": magic,
 // version, the name as a length-prefixed NUL-terminated string, the id.
@@ -91,26 +59,6 @@ int32_t int32At(const std::string& bytes, size_t pos)
   return value;
 }
 
-std::string saveContext(const SealCkksContext& he, const PublicFunctions& pf)
-{
-  std::ostringstream out;
-  he.save(out, pf);
-  return out.str();
-}
-
-std::string saveKey(const HeContext& he, bool seedOnly)
-{
-  std::ostringstream out;
-  he.saveSecretKey(out, seedOnly);
-  return out.str();
-}
-
-std::shared_ptr<SealCkksContext> loadSeal(const std::string& bytes)
-{
-  std::istringstream in(bytes);
-  return std::dynamic_pointer_cast<SealCkksContext>(loadHeContext(in));
-}
-
 class ScopedEnvAndDir
 {
 public:
@@ -143,8 +91,8 @@ private:
 // accurate-scaling byte and the scales of chain indexes 0 to top.
 TEST(SealContextLayout, SavedContextFieldsForEachSubsetOfKeys)
 {
-  HeConfigRequirement r = req(1024, 2, 30, 10, 0);
-  r.publicFunctions = functions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 3});
+  HeConfigRequirement r = requirement(1024, 2, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, true, CUSTOM_ROTATIONS, DEFAULT, {1, 3});
   SealCkksContext he;
   he.init(r);
   const PublicFunctions& own = he.getPublicFunctions();
@@ -155,13 +103,13 @@ TEST(SealContextLayout, SavedContextFieldsForEachSubsetOfKeys)
   };
   const Case cases[] = {
       {own, {"public", "relin", "galois"}},
-      {functions(true, false, NO_ROTATIONS, FALSE), {"public"}},
-      {functions(false, true, NO_ROTATIONS, FALSE), {"relin"}},
-      {functions(false, false, CUSTOM_ROTATIONS, DEFAULT, {3, 1}), {"galois"}},
-      {functions(false, false, NO_ROTATIONS, FALSE), {}},
+      {publicFunctions(true, false, NO_ROTATIONS, FALSE), {"public"}},
+      {publicFunctions(false, true, NO_ROTATIONS, FALSE), {"relin"}},
+      {publicFunctions(false, false, CUSTOM_ROTATIONS, DEFAULT, {3, 1}), {"galois"}},
+      {publicFunctions(false, false, NO_ROTATIONS, FALSE), {}},
   };
   for (const Case& c : cases) {
-    std::string bytes = saveContext(he, c.pf);
+    std::string bytes = saved(he, c.pf);
     std::ostringstream base;
     he.HeContext::saveImpl(base, c.pf);
     size_t pos = headerSize("HeContext");
@@ -203,11 +151,11 @@ TEST(SealContextLayout, SavedContextFieldsForEachSubsetOfKeys)
 TEST(SealContextLayout, SavedSecretKeys)
 {
   SealCkksContext he;
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   he.init(r);
   size_t header = headerSize("SECRETKEY");
-  std::string seed = saveKey(he, true);
+  std::string seed = savedKey(he, true);
   ASSERT_EQ(seed.size(), header + 1 + 64);
   EXPECT_EQ(seed[header], 1);
   for (size_t w = 0; w < 8; w++) {
@@ -215,7 +163,7 @@ TEST(SealContextLayout, SavedSecretKeys)
     std::memcpy(&word, seed.data() + header + 1 + 8 * w, 8);
     EXPECT_EQ(word, (*he.getSecretKeySeed())[w]);
   }
-  std::string full = saveKey(he, false);
+  std::string full = savedKey(he, false);
   EXPECT_EQ(full.substr(0, 4), seed.substr(0, 4));
   EXPECT_EQ(full[header], 0);
   // The key blob is compressed with Zstandard (mode 2) and fills the rest.
@@ -225,55 +173,55 @@ TEST(SealContextLayout, SavedSecretKeys)
 // A seed regenerates exactly the key that was saved in full.
 TEST(SealContextLayout, SeedOnlyKeyRegeneratesTheSameKey)
 {
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(true, true, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, true, NO_ROTATIONS, FALSE);
   SealCkksContext he;
   he.init(r);
-  std::string context = saveContext(he, he.getPublicFunctions());
-  auto loaded = loadSeal(context);
+  std::string context = saved(he, he.getPublicFunctions());
+  auto loaded = loadContext<SealCkksContext>(context);
   ASSERT_NE(loaded, nullptr);
-  std::istringstream seed(saveKey(he, true));
+  std::istringstream seed(savedKey(he, true));
   loaded->loadSecretKey(seed, true);
   EXPECT_EQ(*loaded->getSecretKeySeed(), *he.getSecretKeySeed());
-  seal::SecretKey original = SealCkksParams::createSecretKeyFromSeed(
+  seal::SecretKey original = SealCkksContext::createSecretKeyFromSeed(
       he.getEncryptionParams(), he.getSecurityLevel(), *he.getSecretKeySeed());
-  seal::SecretKey regenerated = SealCkksParams::createSecretKeyFromSeed(
+  seal::SecretKey regenerated = SealCkksContext::createSecretKeyFromSeed(
       loaded->getEncryptionParams(), loaded->getSecurityLevel(), *loaded->getSecretKeySeed());
   ASSERT_EQ(original.data().coeff_count(), regenerated.data().coeff_count());
   EXPECT_TRUE(std::equal(original.data().data(),
                          original.data().data() + original.data().coeff_count(),
                          regenerated.data().data()));
   // Saved in full, both contexts write the same key.
-  EXPECT_EQ(saveKey(*loaded, false), saveKey(he, false));
+  EXPECT_EQ(savedKey(*loaded, false), savedKey(he, false));
 }
 
 // Saving a loaded context writes the bytes it was loaded from.
 TEST(SealContextLayout, SaveLoadSaveIsStable)
 {
-  HeConfigRequirement r = req(1024, 2, 30, 10, 0);
-  r.publicFunctions = functions(true, true, CUSTOM_ROTATIONS, TRUE, {2});
+  HeConfigRequirement r = requirement(1024, 2, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, true, CUSTOM_ROTATIONS, TRUE, {2});
   for (bool accurate : {true, false}) {
     SealCkksContext he;
     he.setUseAccurateScaling(accurate);
     he.init(r);
-    std::string bytes = saveContext(he, he.getPublicFunctions());
-    auto loaded = loadSeal(bytes);
+    std::string bytes = saved(he, he.getPublicFunctions());
+    auto loaded = loadContext<SealCkksContext>(bytes);
     ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(saveContext(*loaded, loaded->getPublicFunctions()), bytes);
+    EXPECT_EQ(saved(*loaded, loaded->getPublicFunctions()), bytes);
   }
 }
 
 // The scales are taken from the file, not recomputed.
 TEST(SealContextLayout, LoadedScalesAreTheSavedOnes)
 {
-  HeConfigRequirement r = req(1024, 2, 30, 10, 0);
-  r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 2, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   SealCkksContext he;
   he.init(r);
-  std::string bytes = saveContext(he, he.getPublicFunctions());
+  std::string bytes = saved(he, he.getPublicFunctions());
   double changed = he.getAccurateScale(2) * 1.5;
   std::memcpy(&bytes[bytes.size() - 8], &changed, 8);
-  auto loaded = loadSeal(bytes);
+  auto loaded = loadContext<SealCkksContext>(bytes);
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->getAccurateScale(2), changed);
   EXPECT_EQ(loaded->getAccurateScale(1), he.getAccurateScale(1));
@@ -292,10 +240,67 @@ TEST(SealContextLoad, ContextOfAnotherBackendIsRefusedAndLeavesTheContextUsable)
   EXPECT_EQ(messageOf<std::runtime_error>([&] { he.load(in); }),
             "Context for SEAL_CKKS trying to read a context for Mockup_Mockup");
   EXPECT_FALSE(he.isInitialized());
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   he.init(r);
   EXPECT_TRUE(he.hasSecretKey());
+}
+
+// Saved SEAL parameters that this context could not have made are refused,
+// and the context stays uninitialised.
+TEST(SealContextLoad, ParametersOfAnotherShapeAreRefused)
+{
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
+  SealCkksContext he;
+  he.init(r);
+  PublicFunctions noKeys = publicFunctions(false, false, NO_ROTATIONS, FALSE);
+  std::string bytes = saved(he, noKeys);
+  std::ostringstream base;
+  he.HeContext::saveImpl(base, noKeys);
+  size_t parmsAt = headerSize("HeContext") + base.str().size();
+  size_t parmsSize = sealBlobAt(bytes, parmsAt, 0);
+
+  seal::EncryptionParameters bfv(seal::scheme_type::bfv);
+  bfv.set_poly_modulus_degree(2048);
+  bfv.set_coeff_modulus(seal::CoeffModulus::Create(2048, {30, 30}));
+  bfv.set_plain_modulus(65537);
+  seal::EncryptionParameters onePrime(seal::scheme_type::ckks);
+  onePrime.set_poly_modulus_degree(2048);
+  onePrime.set_coeff_modulus(seal::CoeffModulus::Create(2048, {40}));
+  seal::EncryptionParameters otherDegree =
+      SealCkksContext::createEncryptionParameters(4096, 30, 1, 10);
+  struct Case
+  {
+    const seal::EncryptionParameters& parms;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{bfv, "The saved SEAL parameters are not CKKS parameters"},
+        Case{onePrime, "The coefficient modulus must hold at least two primes"},
+        Case{otherDegree,
+             "The saved requirement's slot count does not match the saved SEAL parameters"}}) {
+    SCOPED_TRACE(c.message);
+    std::ostringstream parms;
+    c.parms.save(parms, seal::compr_mode_type::none);
+    std::string changed =
+        bytes.substr(0, parmsAt) + parms.str() + bytes.substr(parmsAt + parmsSize);
+    SealCkksContext target;
+    std::istringstream in(changed);
+    try {
+      target.load(in);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::exception& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    EXPECT_FALSE(target.isInitialized());
+    EXPECT_EQ(target.getSignature(), "");
+    EXPECT_THROW(target.getSealContext(), std::runtime_error);
+  }
+  // The unchanged bytes load.
+  auto loaded = loadContext<SealCkksContext>(bytes);
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(loaded->getSignature(), he.getSignature());
 }
 
 TEST(SealContextFeasibility, BoundariesOfEachRowOfTheTable)
@@ -307,45 +312,45 @@ TEST(SealContextFeasibility, BoundariesOfEachRowOfTheTable)
     bool feasible;
   };
   const Case cases[] = {
-      {req(8192, 8, 40, 19, 128), true},    // 400 + 38 = 438
-      {req(8192, 8, 40, 20, 128), false},   // 440
-      {req(4096, 3, 30, 1, 192), true},     // 150 + 2 = 152
-      {req(4096, 3, 30, 2, 192), false},    // 154
-      {req(8192, 3, 45, 6, 256), true},     // 225 + 12 = 237
-      {req(8192, 3, 45, 7, 256), false},    // 239
-      {req(16384, 18, 40, 10, 128), true},  // 820 <= 881
-      {req(16384, 20, 40, 10, 128), false}, // 900
-      {req(512, 0, 5, 2, 200), true},       // 14 bits at 256
-      {req(1024, 0, 50, 10, 0), true},      // 60 bits
-      {req(1024, 0, 50, 11, 0), false},     // 61 bits
-      {req(1024, 0, 49, 12, 256), false},   // 61 bits before the table
-      {req(2048, 0, 20, 40, 128), false},   // 60-bit primes, 120 > 109
+      {requirement(8192, 8, 40, 19, 128), true},    // 400 + 38 = 438
+      {requirement(8192, 8, 40, 20, 128), false},   // 440
+      {requirement(4096, 3, 30, 1, 192), true},     // 150 + 2 = 152
+      {requirement(4096, 3, 30, 2, 192), false},    // 154
+      {requirement(8192, 3, 45, 6, 256), true},     // 225 + 12 = 237
+      {requirement(8192, 3, 45, 7, 256), false},    // 239
+      {requirement(16384, 18, 40, 10, 128), true},  // 820 <= 881
+      {requirement(16384, 20, 40, 10, 128), false}, // 900
+      {requirement(512, 0, 5, 2, 200), true},       // 14 bits at 256
+      {requirement(1024, 0, 50, 10, 0), true},      // 60 bits
+      {requirement(1024, 0, 50, 11, 0), false},     // 61 bits
+      {requirement(1024, 0, 49, 12, 256), false},   // 61 bits before the table
+      {requirement(2048, 0, 20, 40, 128), false},   // 60-bit primes, 120 > 109
   };
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
     EXPECT_EQ(he.isConfigRequirementFeasible(cases[i].r), cases[i].feasible) << "case " << i;
   // The 60-bit test comes before the table, so an unsupported level is not reached.
-  EXPECT_FALSE(he.isConfigRequirementFeasible(req(1024, 0, 50, 11, 300)));
+  EXPECT_FALSE(he.isConfigRequirementFeasible(requirement(1024, 0, 50, 11, 300)));
 }
 
 TEST(SealContextFeasibility, PlanningQueriesNeverDivideByZero)
 {
   SealCkksContext he;
-  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(1024, -2, -1, 10, 128)), -1);
-  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(1024, -5, -1, 10, 0)), -1);
-  EXPECT_EQ(he.getBestFeasibleMulDepth(req(1024, -1, -3, 10, 128)), -1);
+  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(requirement(1024, -2, -1, 10, 128)), -1);
+  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(requirement(1024, -5, -1, 10, 0)), -1);
+  EXPECT_EQ(he.getBestFeasibleMulDepth(requirement(1024, -1, -3, 10, 128)), -1);
   // Degree 32768 at 192: (611 - 20) / 40 - 2 = 12; at 256: (476 - 20) / 40 - 2 = 9.
-  EXPECT_EQ(he.getBestFeasibleMulDepth(req(16384, -1, 40, 10, 192)), 12);
-  EXPECT_EQ(he.getBestFeasibleMulDepth(req(16384, -1, 40, 10, 256)), 9);
+  EXPECT_EQ(he.getBestFeasibleMulDepth(requirement(16384, -1, 40, 10, 192)), 12);
+  EXPECT_EQ(he.getBestFeasibleMulDepth(requirement(16384, -1, 40, 10, 256)), 9);
   // (218 - 20) / 6 = 33, capped at 60 - 10.
-  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(4096, 4, -1, 10, 128)), 33);
-  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(4096, 0, -1, 10, 128)), 50);
+  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(requirement(4096, 4, -1, 10, 128)), 33);
+  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(requirement(4096, 0, -1, 10, 128)), 50);
   // A degree outside the table leaves (0 - 20) / 3 = -6.
-  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(req(1000, 1, -1, 10, 128)), -6);
+  EXPECT_EQ(he.getBestFeasibleFractionalPartPrecision(requirement(1000, 1, -1, 10, 128)), -6);
 }
 
 TEST(SealContextInit, AutomaticBootstrappingWithoutBootstrappingFailsItsAssertion)
 {
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
   r.automaticBootstrapping = true;
   SealCkksContext he;
   std::string message = messageOf<assert_error>([&] { he.init(r); });
@@ -358,8 +363,8 @@ TEST(SealContextInit, AutomaticBootstrappingWithoutBootstrappingFailsItsAssertio
 TEST(SealContextInit, BootstrapEvaluatorNeedsBootstrappingSupport)
 {
   SealCkksContext he;
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   he.init(r);
   std::string message =
       messageOf<assert_error>([&] { he.createAbstractBootstrapEvaluator(BootstrapConfig()); });
@@ -371,8 +376,8 @@ TEST(SealContextInit, BootstrapEvaluatorNeedsBootstrappingSupport)
 
 TEST(SealContextInit, DepthZeroParametersAndDescriptions)
 {
-  HeConfigRequirement r = req(2048, 0, 35, 5, 0);
-  r.publicFunctions = functions(true, false, NO_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(2048, 0, 35, 5, 0);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   SealCkksContext he;
   he.init(r);
   const auto& moduli = he.getEncryptionParams().coeff_modulus();
@@ -430,9 +435,9 @@ TEST(SealContextMeasures, ShippedFileHoldsMeasuredCostsForEachParameterSet)
     std::string p = "slots_" + std::to_string(slots) + ".";
     EXPECT_EQ(m.at(p + "poly_degree"), 2 * slots);
     // The measured parameters are feasible at 128 bits.
-    HeConfigRequirement r = req(slots, static_cast<int>(m.at(p + "multiplication_depth")),
-                                static_cast<int>(m.at(p + "fractional_bits")),
-                                static_cast<int>(m.at(p + "integer_bits")), 128);
+    HeConfigRequirement r = requirement(slots, static_cast<int>(m.at(p + "multiplication_depth")),
+                                        static_cast<int>(m.at(p + "fractional_bits")),
+                                        static_cast<int>(m.at(p + "integer_bits")), 128);
     EXPECT_TRUE(SealCkksContext().isConfigRequirementFeasible(r)) << slots;
     for (const char* op : {"encode_us", "encrypt_us", "add_us", "multiply_raw_us",
                            "relinearize_us", "rescale_us", "rotate_us", "decrypt_us"})
@@ -456,16 +461,16 @@ TEST(SealContextMeasures, LeavesThatAreNotWholeIntegersAreSkipped)
 // and load like any other.
 TEST(SealContextLayout, CustomRotationsWithoutStepsSaveAndLoad)
 {
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(true, false, CUSTOM_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(true, false, CUSTOM_ROTATIONS, FALSE);
   SealCkksContext he;
   he.init(r);
   EXPECT_EQ(he.getGaloisKeys().size(), 0u);
-  std::string bytes = saveContext(he, he.getPublicFunctions());
-  auto loaded = loadSeal(bytes);
+  std::string bytes = saved(he, he.getPublicFunctions());
+  auto loaded = loadContext<SealCkksContext>(bytes);
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->getGaloisKeys().size(), 0u);
-  std::istringstream seed(saveKey(he, true));
+  std::istringstream seed(savedKey(he, true));
   loaded->loadSecretKey(seed, true);
   EXPECT_TRUE(loaded->hasSecretKey());
 }
@@ -484,38 +489,15 @@ TEST(SealContextMeasures, UnreadableFileRaisesAnError)
 // check a secret key against; its own key still loads.
 TEST(SealContextLoad, OwnSecretKeyLoadsIntoAContextWithoutCheckableKeys)
 {
-  HeConfigRequirement r = req(1024, 1, 30, 10, 0);
-  r.publicFunctions = functions(false, false, CUSTOM_ROTATIONS, FALSE);
+  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
+  r.publicFunctions = publicFunctions(false, false, CUSTOM_ROTATIONS, FALSE);
   SealCkksContext he;
   he.init(r);
   for (bool seedOnly : {true, false}) {
-    auto loaded = loadSeal(saveContext(he, he.getPublicFunctions()));
+    auto loaded = loadContext<SealCkksContext>(saved(he, he.getPublicFunctions()));
     ASSERT_NE(loaded, nullptr);
-    std::istringstream key(saveKey(he, seedOnly));
+    std::istringstream key(savedKey(he, seedOnly));
     loaded->loadSecretKey(key, seedOnly);
     EXPECT_TRUE(loaded->hasSecretKey());
   }
-}
-
-TEST(SealContextParams, HelpersOfTheContext)
-{
-  EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(128, 16384), 438);
-  EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(192, 8192), 152);
-  EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(256, 32768), 476);
-  EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(0, 3), 2147483647);
-  EXPECT_EQ(SealCkksContext::getMaxCoeffModulusBitCount(100, 3), 0);
-  seal::EncryptionParameters parms = SealCkksContext::createEncryptionParameters(4096, 25, 3, 5);
-  std::vector<int> bits;
-  for (const seal::Modulus& prime : parms.coeff_modulus())
-    bits.push_back(prime.bit_count());
-  EXPECT_EQ(bits, (std::vector<int>{30, 25, 25, 25, 30}));
-  EXPECT_EQ(parms.poly_modulus_degree(), 4096u);
-  std::array<uint64_t, 8> seed = {1, 2, 3, 4, 5, 6, 7, 8};
-  seal::SecretKey a = SealCkksContext::createSecretKeyFromSeed(parms, 0, seed);
-  seal::SecretKey b = SealCkksContext::createSecretKeyFromSeed(parms, 0, seed);
-  seed[7] = 9;
-  seal::SecretKey c = SealCkksContext::createSecretKeyFromSeed(parms, 0, seed);
-  size_t n = a.data().coeff_count();
-  EXPECT_TRUE(std::equal(a.data().data(), a.data().data() + n, b.data().data()));
-  EXPECT_FALSE(std::equal(a.data().data(), a.data().data() + n, c.data().data()));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <complex>
 #include <memory>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <seal/context.h>
 #include <seal/evaluator.h>
 
+#include "TestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
 #include "hebase/HeConfigRequirement.h"
@@ -27,6 +29,7 @@
 #include "hebase/utils/SectionTimer.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -80,16 +83,6 @@ const SealCkksContext& plainScalingContext()
   return *he;
 }
 
-CVec randomComplex(unsigned seed, int count = SLOTS)
-{
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  CVec res(count);
-  for (auto& v : res)
-    v = Complex(dist(gen), dist(gen));
-  return res;
-}
-
 std::vector<double> randomReal(unsigned seed, int count = SLOTS)
 {
   std::mt19937 gen(seed);
@@ -103,38 +96,6 @@ std::vector<double> randomReal(unsigned seed, int count = SLOTS)
 CVec toComplex(const std::vector<double>& values)
 {
   return CVec(values.begin(), values.end());
-}
-
-double maxError(const CVec& actual, const CVec& expected)
-{
-  EXPECT_EQ(actual.size(), expected.size());
-  double res = 0;
-  for (size_t i = 0; i < std::min(actual.size(), expected.size()); ++i)
-    res = std::max(res, std::abs(actual[i] - expected[i]));
-  return res;
-}
-
-CVec rotated(const CVec& values, int n)
-{
-  int s = static_cast<int>(values.size());
-  CVec res(s);
-  for (int i = 0; i < s; ++i)
-    res[i] = values[((i + n) % s + s) % s];
-  return res;
-}
-
-/// Expects a call to throw E whose message is exactly the given one.
-template <typename E, typename F>
-void expectThrowWithMessage(F&& call, const std::string& message)
-{
-  try {
-    call();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "other exception: " << e.what() << ", expected: " << message;
-  }
 }
 
 int64_t leafCount(const std::string& name)
@@ -176,17 +137,6 @@ int countLinesStartingWith(const std::string& text, const std::string& prefix)
       ++res;
   return res;
 }
-
-/// Restores the global print options when a test ends.
-class PrintOptionsGuard
-{
-public:
-  PrintOptionsGuard() : saved(getPrintOptions()) {}
-  ~PrintOptionsGuard() { getPrintOptions() = saved; }
-
-private:
-  PrintOptions saved;
-};
 
 } // namespace
 
@@ -245,7 +195,7 @@ TEST(SealCkksEncoder, RoundTripsAtEveryChainIndex)
 {
   for (const SealCkksContext* he : {&accurateContext(), &plainScalingContext()}) {
     SealCkksEncoder enc(*he);
-    CVec values = randomComplex(7);
+    CVec values = randomComplex(7, SLOTS);
     std::vector<double> reals = randomReal(8);
     for (int ci = 0; ci <= he->getTopChainIndex(); ++ci) {
       SealCkksPlaintext p(*he);
@@ -377,7 +327,7 @@ TEST(SealCkksPlaintext, SetChainIndexRefusals)
 
 TEST(SealCkksPlaintext, SetChainIndexMovesAndRescales)
 {
-  CVec values = randomComplex(11);
+  CVec values = randomComplex(11, SLOTS);
   struct Case
   {
     bool accurate;
@@ -418,7 +368,7 @@ TEST(SealCkksPlaintext, SaveAndLoad)
   const SealCkksContext& he = accurateContext();
   SealCkksEncoder enc(he);
   enc.setDefaultScale(std::ldexp(1.0, 33));
-  CVec values = randomComplex(21);
+  CVec values = randomComplex(21, SLOTS);
   SealCkksPlaintext p(he);
   enc.encode(p, values, 2);
   std::stringstream blob;
@@ -509,6 +459,23 @@ TEST(SealCkksPlaintext, CrtArithmetic)
   }
   // Composition over the first two moduli only.
   EXPECT_EQ(CrtArithmetic::crtCompose({q[0] - 3, q[1] - 3}, q), -3);
+}
+
+TEST(SealCkksPlaintext, CastToLongArray)
+{
+  const uint64_t words[] = {1, 0xFFFFFFFFFFFFFFFFull, 1ull << 63, 7};
+  const std::vector<int64_t> expected = {1, -1, INT64_MIN, 7};
+  EXPECT_EQ(SealCkksPlaintext::castToLongArray(words, 4), expected);
+  EXPECT_EQ(SealCkksPlaintext::castToLongArray(words, 2), (std::vector<int64_t>{1, -1}));
+  EXPECT_TRUE(SealCkksPlaintext::castToLongArray(words, 0).empty());
+
+  seal::DynArray<uint64_t> array(4);
+  std::copy(std::begin(words), std::end(words), array.begin());
+  EXPECT_EQ(SealCkksPlaintext::castToLongArray(array, 4), expected);
+  EXPECT_EQ(SealCkksPlaintext::castToLongArray(array, 3),
+            (std::vector<int64_t>{1, -1, INT64_MIN}));
+  expectThrowWithMessage<std::logic_error>(
+      [&] { SealCkksPlaintext::castToLongArray(array, 5); }, "problem casting array to long array");
 }
 
 TEST(SealCkksPlaintext, PrintRnsPolynomial)
@@ -667,7 +634,7 @@ TEST(SealCkksCiphertext, EmptyCiphertextIsNeverSaved)
 TEST(SealCkksCiphertext, SaveAndLoad)
 {
   const SealCkksContext& he = accurateContext();
-  CVec values = randomComplex(5);
+  CVec values = randomComplex(5, SLOTS);
   CTile c = encryptTile(he, values);
   CTile d = encryptTile(he, values);
   c.multiplyRaw(d); // size 3, scale off the table
@@ -707,8 +674,8 @@ TEST(SealCkksCiphertext, ArithmeticAgainstClearValues)
 {
   for (const SealCkksContext* he : {&accurateContext(), &plainScalingContext()}) {
     SCOPED_TRACE(he->getUseAccurateScaling() ? "accurate" : "plain");
-    CVec a = randomComplex(31);
-    CVec b = randomComplex(32);
+    CVec a = randomComplex(31, SLOTS);
+    CVec b = randomComplex(32, SLOTS);
     int top = he->getTopChainIndex();
     Encoder enc(*he);
     PTile pb(*he);
@@ -773,7 +740,7 @@ TEST(SealCkksCiphertext, ScalesAlongTheChain)
   // Multiply down to chain index 0: the scale stays on the table (or at 2^40
   // without accurate scaling, the primes having 40 bits).
   for (const SealCkksContext* he : {&accurateContext(), &plainScalingContext()}) {
-    CVec a = randomComplex(41);
+    CVec a = randomComplex(41, SLOTS);
     CVec expected = a;
     CTile x = encryptTile(*he, a);
     for (int ci = DEPTH - 1; ci >= 0; --ci) {
@@ -799,7 +766,7 @@ TEST(SealCkksCiphertext, ScalesAlongTheChain)
 TEST(SealCkksCiphertext, RescaleKeepsScaleOffTheTable)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(43);
+  CVec a = randomComplex(43, SLOTS);
   CTile x = encryptTile(he, a);
   x.setScale(x.getScale() * 2); // values halve, scale off the table
   CTile y = encryptTile(he, a);
@@ -814,7 +781,7 @@ TEST(SealCkksCiphertext, RescaleKeepsScaleOffTheTable)
 TEST(SealCkksCiphertext, MultiplyScalarInt)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(51);
+  CVec a = randomComplex(51, SLOTS);
   struct Case
   {
     int n;
@@ -854,7 +821,7 @@ TEST(SealCkksCiphertext, MultiplyScalarInt)
 TEST(SealCkksCiphertext, TransparentResults)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(61);
+  CVec a = randomComplex(61, SLOTS);
   CTile x = encryptTile(he, a);
   double scale = x.getScale();
   x.multiplyScalar(0);
@@ -882,7 +849,7 @@ TEST(SealCkksCiphertext, TransparentResults)
 
 TEST(SealCkksCiphertext, SetChainIndex)
 {
-  CVec a = randomComplex(71);
+  CVec a = randomComplex(71, SLOTS);
   for (const SealCkksContext* he : {&accurateContext(), &plainScalingContext()}) {
     for (int target = 0; target < DEPTH; ++target) {
       SCOPED_TRACE(std::to_string(he->getUseAccurateScaling()) + " to " + std::to_string(target));
@@ -930,7 +897,7 @@ TEST(SealCkksCiphertext, SetChainIndex)
 TEST(SealCkksCiphertext, ChainIndexZeroMultiplication)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(81);
+  CVec a = randomComplex(81, SLOTS);
   CTile x = encryptTile(he, a, 0);
   CTile y = encryptTile(he, a, 0);
   expectThrowWithMessage<std::invalid_argument>(
@@ -951,7 +918,7 @@ TEST(SealCkksCiphertext, ChainIndexZeroMultiplication)
 
 TEST(SealCkksCiphertext, RotationsAndConjugation)
 {
-  CVec a = randomComplex(91);
+  CVec a = randomComplex(91, SLOTS);
   {
     const SealCkksContext& he = accurateContext();
     for (int n : {1, -1, 3, 100, -513, SLOTS - 1, SLOTS + 2}) {
@@ -998,7 +965,7 @@ TEST(SealCkksCiphertext, RotationsAndConjugation)
 
 TEST(SealCkksCiphertext, MissingKeysAndForeignOperands)
 {
-  CVec a = randomComplex(101);
+  CVec a = randomComplex(101, SLOTS);
   auto he = makeContext(functions(NO_ROTATIONS, FALSE, {}, true, false));
   CTile x = encryptTile(*he, a);
   CTile y = encryptTile(*he, a);
@@ -1019,7 +986,7 @@ TEST(SealCkksCiphertext, MissingKeysAndForeignOperands)
 
 TEST(SealCkksCiphertext, AccurateScalingHelpersNeedAccurateScaling)
 {
-  CTile x = encryptTile(plainScalingContext(), randomComplex(111));
+  CTile x = encryptTile(plainScalingContext(), randomComplex(111, SLOTS));
   for (auto call : std::vector<std::function<void()>>{
            [&] { sealOf(x).followsAccurateScaling(); },
            [&] { sealOf(x).alignWithAccurateScaling(); },
@@ -1044,7 +1011,7 @@ TEST(SealCkksCiphertext, AccurateScalingHelpersNeedAccurateScaling)
 TEST(SealCkksCiphertext, MultiplyByOneWithScale)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(121);
+  CVec a = randomComplex(121, SLOTS);
   CTile x = encryptTile(he, a, 2);
   double scale = x.getScale();
   sealOf(x).multiplyByOneWithScale(std::ldexp(1.0, 30));
@@ -1056,9 +1023,9 @@ TEST(SealCkksCiphertext, MultiplyByOneWithScale)
 TEST(SealCkksCiphertext, MemoryEstimate)
 {
   const SealCkksContext& he = accurateContext();
-  CTile x = encryptTile(he, randomComplex(131), 2);
+  CTile x = encryptTile(he, randomComplex(131, SLOTS), 2);
   EXPECT_EQ(x.getEstimatedMemoryUsageBytes(), int64_t(SLOTS) * 3 * 16 * 2);
-  CTile y = encryptTile(he, randomComplex(132), 2);
+  CTile y = encryptTile(he, randomComplex(132, SLOTS), 2);
   x.multiplyRaw(y);
   EXPECT_EQ(x.getEstimatedMemoryUsageBytes(), int64_t(SLOTS) * 3 * 16 * 3);
 }
@@ -1066,7 +1033,7 @@ TEST(SealCkksCiphertext, MemoryEstimate)
 TEST(SealCkksCiphertext, TimingLabels)
 {
   const SealCkksContext& he = accurateContext();
-  CVec a = randomComplex(141);
+  CVec a = randomComplex(141, SLOTS);
   CTile x = encryptTile(he, a);
   CTile y = encryptTile(he, a);
   static int run = 0;

@@ -112,6 +112,17 @@ TEST(SectionTimer, LeafAddsToSectionCurrentAtConstruction)
   SectionTimer::Node& outer = SectionTimer::getRoot().getChild("TestOuter");
   EXPECT_EQ(outer.getChild("TestLate").count, 1);
   EXPECT_EQ(outer.getChild("TestInner").children.count("TestLate"), 0u);
+
+  // A name built for the call only is not kept by the timer.
+  {
+    SectionTimer section(std::string("Test") + "Built");
+    LeafTimer leaf(std::string("Test") + "BuiltLeaf");
+  }
+  SectionTimer::Node& built = SectionTimer::getRoot().getChild("TestBuilt");
+  EXPECT_EQ(built.name, "TestBuilt");
+  EXPECT_EQ(built.count, 1);
+  EXPECT_EQ(built.getChild("TestBuiltLeaf").name, "TestBuiltLeaf");
+  EXPECT_EQ(built.getChild("TestBuiltLeaf").count, 1);
 }
 
 TEST(SectionTimer, FlatSummaryMergesLeaves)
@@ -136,6 +147,37 @@ TEST(SectionTimer, FlatSummaryMergesLeaves)
   ASSERT_NE(pos, std::string::npos);
   EXPECT_NE(text.find(" X 3)", pos), std::string::npos);
   EXPECT_EQ(text.find("\nTestMergedLeaf=", pos + 1), std::string::npos);
+}
+
+TEST(SectionTimer, FlatSummarySumsEveryCounterOfLeavesOfOneName)
+{
+  SectionTimer::Node root;
+  root.name = "all";
+  auto setCounters = [](SectionTimer::Node& node, int64_t count, int64_t total, int64_t squares,
+                        int64_t cpu) {
+    node.count = count;
+    node.totalMicros = total;
+    node.sumSquares = squares;
+    node.cpuMicros = cpu;
+  };
+  setCounters(root.getChild("A").getChild("L"), 1, 1000000, 1000000000000LL, 500000);
+  setCounters(root.getChild("B").getChild("L"), 2, 3000000, 5000000000000LL, 1500000);
+  setCounters(root.getChild("B").getChild("M"), 1, 7, 49, 3);
+  setCounters(root.getChild("A"), 9, 9, 9, 9);
+
+  std::map<std::string, SectionTimer::Node> leaves;
+  root.collectLeaves(leaves);
+  // Sections with children are only descended into.
+  ASSERT_EQ(leaves.size(), 2u);
+  const SectionTimer::Node& l = leaves.at("L");
+  EXPECT_EQ(l.count, 3);
+  EXPECT_EQ(l.totalMicros, 4000000);
+  EXPECT_EQ(l.sumSquares, 6000000000000LL);
+  EXPECT_EQ(l.cpuMicros, 2000000);
+  EXPECT_EQ(leaves.at("M").totalMicros, 7);
+  // The tree itself is unchanged.
+  EXPECT_EQ(root.getChild("A").getChild("L").count, 1);
+  EXPECT_EQ(root.getChild("B").getChild("L").totalMicros, 3000000);
 }
 
 namespace {

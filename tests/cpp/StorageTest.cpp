@@ -11,6 +11,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "TestUtils.h"
 #include "hebase/Buffer.h"
 #include "hebase/FileStorage.h"
 #include "hebase/Storage.h"
@@ -21,17 +22,10 @@
 #include "hebase/utils/SaveableHeader.h"
 
 using namespace quorvane;
+using namespace qvtest;
 namespace fs = boost::filesystem;
 
 namespace {
-
-// The loaders below never touch the context, so any suitably aligned object
-// can stand in for one.
-alignas(64) char contextPlaceholder[256];
-const HeContext& someContext()
-{
-  return *reinterpret_cast<const HeContext*>(contextPlaceholder);
-}
 
 // A storage-capable object: metadata is its part count, and each part lives in
 // a buffer "part-" followed by its index while attached.
@@ -171,61 +165,9 @@ public:
   void discardBuffer(Buffer& buffer) override { Storage::discardBuffer(buffer); }
 };
 
-template <typename F>
-std::string errorOf(F f)
-{
-  testing::internal::CaptureStderr();
-  std::string message = "<no exception>";
-  try {
-    f();
-  } catch (const std::exception& e) {
-    message = e.what();
-  }
-  testing::internal::GetCapturedStderr();
-  return message;
-}
-
-std::string saved(const Saveable& s)
-{
-  std::ostringstream out;
-  s.save(out);
-  return out.str();
-}
-
-std::string headerBytes(const std::string& className, int32_t contextId)
-{
-  std::ostringstream out;
-  SaveableHeader(className, contextId).save(out);
-  return out.str();
-}
-
-std::string int32Bytes(int32_t v)
-{
-  std::ostringstream out;
-  BinIoUtils::writeInt32(out, v);
-  return out.str();
-}
-
-std::string readFile(const fs::path& path)
-{
-  std::ifstream in(path.string(), std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 void writeFile(const fs::path& path, const std::string& content)
 {
   std::ofstream(path.string(), std::ios::binary) << content;
-}
-
-std::vector<std::string> entries(const fs::path& dir)
-{
-  std::vector<std::string> names;
-  for (fs::directory_iterator it(dir); it != fs::directory_iterator(); ++it)
-    names.push_back(it->path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class StorageFiles : public testing::Test
@@ -292,7 +234,7 @@ TEST(Buffer, FailedCloseIsReportedAndTheBufferEndsClosed)
   storage.failCloseOf = "x";
   {
     Buffer b = storage.openBufferForWrite("x");
-    EXPECT_EQ(errorOf([&] { b.close(); }), "close of x failed");
+    EXPECT_EQ(quietMessageOf<std::exception>([&] { b.close(); }), "close of x failed");
     EXPECT_EQ(b.getMode(), Buffer::CLOSED);
     b.close();
   }
@@ -316,8 +258,8 @@ TEST(Buffer, StreamsOnlyInTheirMode)
   storage.buffers["r"] = "data";
   Buffer r = storage.openBufferForRead("r");
   Buffer w = storage.openBufferForWrite("w");
-  std::string outMessage = errorOf([&] { r.out(); });
-  std::string inMessage = errorOf([&] { w.in(); });
+  std::string outMessage = quietMessageOf<std::exception>([&] { r.out(); });
+  std::string inMessage = quietMessageOf<std::exception>([&] { w.in(); });
   EXPECT_NE(outMessage.find(": Assertion failed: mode == OPEN_OUT"), std::string::npos)
       << outMessage;
   EXPECT_NE(inMessage.find(": Assertion failed: mode == OPEN_IN"), std::string::npos) << inMessage;
@@ -353,20 +295,20 @@ TEST(Storage, FailedSaveIsDiscardedAndReported)
   MemoryStorage storage;
   Note note;
   note.fail = true;
-  EXPECT_EQ(errorOf([&] { storage.save(note, "n"); }), "note save failed");
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.save(note, "n"); }), "note save failed");
   EXPECT_EQ(storage.log, (std::vector<std::string>{"write n", "discard n"}));
   EXPECT_EQ(storage.buffers.count("n"), 0u);
 
   note.fail = false;
   storage.failCloseOf = "n";
-  EXPECT_EQ(errorOf([&] { storage.save(note, "n"); }), "close of n failed");
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.save(note, "n"); }), "close of n failed");
 }
 
 TEST(Storage, LoadOfUnknownClass)
 {
   MemoryStorage storage;
   storage.buffers["h"] = headerBytes("HeContext", 1) + "rest";
-  EXPECT_EQ(errorOf([&] { storage.load(someContext(), "h"); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.load(someContext(), "h"); }),
             "File contains unrecognized Saveable object HeContext");
   EXPECT_EQ(storage.log, (std::vector<std::string>{"read h", "discard h"}));
 }
@@ -413,7 +355,7 @@ TEST(Attach, RefusalsLeaveTheObjectUnchanged)
   };
   storage->log.clear();
   for (const Case& c : cases)
-    EXPECT_EQ(errorOf(c.call), c.message) << c.name;
+    EXPECT_EQ(quietMessageOf<std::exception>(c.call), c.message) << c.name;
   EXPECT_THROW(fresh.attachInputStorage(nullptr), std::invalid_argument);
   EXPECT_TRUE(storage->log.empty());
   EXPECT_FALSE(fresh.isInputStorageAttached() || fresh.isOutputStorageAttached());
@@ -437,20 +379,20 @@ TEST(Attach, OutputStorageWritesHeaderThenMetadataOnFlush)
   p.add(20);
   EXPECT_TRUE(p.isPopulated());
   EXPECT_TRUE(p.isOutputStorageAttached());
-  EXPECT_EQ(storage->buffers["part-1"], int32Bytes(20));
+  EXPECT_EQ(storage->buffers["part-1"], le32(20));
 
   std::ostringstream out;
   std::istringstream in;
-  EXPECT_EQ(errorOf([&] { p.save(out); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.save(out); }),
             "Cannot save an object that is attached to a Storage object. Flush to storage "
             "instead.");
-  EXPECT_EQ(errorOf([&] { p.load(in); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.load(in); }),
             "Cannot load an object that is attached to a Storage object. Loading will be done "
             "automatically.");
   EXPECT_TRUE(out.str().empty());
 
   p.flushToStorage();
-  EXPECT_EQ(storage->buffers["metadata"], int32Bytes(2));
+  EXPECT_EQ(storage->buffers["metadata"], le32(2));
   EXPECT_EQ(storage->log.back(), "close metadata");
 
   // The storage is shared with the object.
@@ -461,8 +403,8 @@ TEST(Attach, InputStorageReadsHeaderAndMetadataOnly)
 {
   auto storage = std::make_shared<MemoryStorage>();
   storage->buffers["header"] = headerBytes("QvTestParts", 5);
-  storage->buffers["metadata"] = int32Bytes(3);
-  storage->buffers["part-2"] = int32Bytes(77);
+  storage->buffers["metadata"] = le32(3);
+  storage->buffers["part-2"] = le32(77);
   Parts p(5);
   p.attachInputStorage(storage);
   EXPECT_EQ(storage->log, (std::vector<std::string>{"read header", "close header",
@@ -473,7 +415,7 @@ TEST(Attach, InputStorageReadsHeaderAndMetadataOnly)
   EXPECT_EQ(&p.getInputStorage(), storage.get());
   EXPECT_THROW(p.getOutputStorage(), assert_error);
   EXPECT_EQ(p.get(2), 77);
-  EXPECT_EQ(errorOf([&] { p.flushToStorage(); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.flushToStorage(); }),
             "This object is not attached to a Storage object, cannot flush. Save the object "
             "instead.");
 }
@@ -488,13 +430,13 @@ TEST(Attach, FailedAttachLeavesTheObjectUnattached)
   };
   std::vector<Case> cases = {
       {"no header", {}, "no buffer header"},
-      {"wrong class", {{"header", headerBytes("QvTestNote", 5)}, {"metadata", int32Bytes(0)}},
+      {"wrong class", {{"header", headerBytes("QvTestNote", 5)}, {"metadata", le32(0)}},
        "loading failed due to a mismatching class name field"},
-      {"wrong context", {{"header", headerBytes("QvTestParts", 6)}, {"metadata", int32Bytes(0)}},
+      {"wrong context", {{"header", headerBytes("QvTestParts", 6)}, {"metadata", le32(0)}},
        "loading failed due to mismatching contexts."},
       {"no metadata", {{"header", headerBytes("QvTestParts", 5)}}, "no buffer metadata"},
       {"count out of range",
-       {{"header", headerBytes("QvTestParts", 5)}, {"metadata", int32Bytes(100001)}},
+       {{"header", headerBytes("QvTestParts", 5)}, {"metadata", le32(100001)}},
        "BinIoUtils::readInt32Checked() failed: The loaded value (100001) doesn't fall in the "
        "specified valid range ([0, 100000])."},
   };
@@ -502,20 +444,22 @@ TEST(Attach, FailedAttachLeavesTheObjectUnattached)
     auto storage = std::make_shared<MemoryStorage>();
     storage->buffers = c.buffers;
     Parts p(5);
-    EXPECT_EQ(errorOf([&] { p.attachInputStorage(storage); }), c.message) << c.name;
+    EXPECT_EQ(quietMessageOf<std::exception>([&] { p.attachInputStorage(storage); }), c.message)
+        << c.name;
     EXPECT_FALSE(p.isInputStorageAttached()) << c.name;
     EXPECT_FALSE(p.isOutputStorageAttached()) << c.name;
     EXPECT_EQ(storage.use_count(), 1) << c.name;
     // A later attach with good buffers succeeds.
     storage->buffers["header"] = headerBytes("QvTestParts", 5);
-    storage->buffers["metadata"] = int32Bytes(0);
+    storage->buffers["metadata"] = le32(0);
     EXPECT_NO_THROW(p.attachInputStorage(storage)) << c.name;
   }
 
   auto storage = std::make_shared<MemoryStorage>();
   storage->failCloseOf = "header";
   Parts p(5);
-  EXPECT_EQ(errorOf([&] { p.attachOutputStorage(storage); }), "close of header failed");
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.attachOutputStorage(storage); }),
+            "close of header failed");
   EXPECT_FALSE(p.isOutputStorageAttached());
   storage->failCloseOf.clear();
   p.attachOutputStorage(storage);
@@ -539,7 +483,7 @@ TEST(Attach, PlainSaveOfStorageClassIncludesMetadata)
   p.add(4);
   p.add(-1);
   std::string bytes = saved(p);
-  EXPECT_EQ(bytes, headerBytes("QvTestParts", 5) + int32Bytes(2) + int32Bytes(4) + int32Bytes(-1));
+  EXPECT_EQ(bytes, headerBytes("QvTestParts", 5) + le32(2) + le32(4) + le32(-1));
   Parts loaded(5);
   std::istringstream in(bytes);
   EXPECT_EQ(loaded.load(in), static_cast<std::streamoff>(bytes.size()));
@@ -560,7 +504,7 @@ TEST_F(StorageFiles, LayoutIsOneFilePerBuffer)
   storage->save(note, "obj");
   EXPECT_EQ(bufferFiles(), std::vector<std::string>{"obj"});
   EXPECT_EQ(readFile(fs::path(dir) / "obj"), saved(note));
-  EXPECT_EQ(errorOf([&] { storage->save(note, "obj"); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage->save(note, "obj"); }),
             "FileStorage at path " + dir + "/obj trying to write to file obj but file already "
             "exists.");
   EXPECT_THROW(storage->save(note, "obj"), std::invalid_argument);
@@ -578,12 +522,12 @@ TEST_F(StorageFiles, LayoutIsOneFilePerBuffer)
   p.add(1);
   p.add(2);
   p.flushToStorage();
-  EXPECT_EQ(errorOf([&] { p.flushToStorage(); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.flushToStorage(); }),
             "FileStorage at path " + attachedDir + "/metadata trying to write to file metadata "
             "but file already exists.");
   EXPECT_EQ(withoutMarker(entries(attachedDir)),
             (std::vector<std::string>{"header", "metadata", "part-0", "part-1"}));
-  EXPECT_EQ(readFile(fs::path(attachedDir) / "metadata"), int32Bytes(2));
+  EXPECT_EQ(readFile(fs::path(attachedDir) / "metadata"), le32(2));
 
   // A storage opened without create sees the files; its objects read them.
   auto in = std::make_shared<FileStorage>(attachedDir, false);
@@ -610,7 +554,7 @@ TEST_F(StorageFiles, CreateCleansOnlyFileStorages)
   std::string plainDir = (root / "plain").string();
   fs::create_directory(plainDir);
   writeFile(fs::path(plainDir) / "keep", "precious");
-  EXPECT_EQ(errorOf([&] { FileStorage s(plainDir, true); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileStorage s(plainDir, true); }),
             "Cannot create FileStorage at path " + plainDir +
                 ": the directory is not empty and is not a FileStorage directory. Remove it or "
                 "choose another path.");
@@ -619,7 +563,7 @@ TEST_F(StorageFiles, CreateCleansOnlyFileStorages)
 
   std::string file = (root / "file").string();
   writeFile(file, "precious");
-  EXPECT_EQ(errorOf([&] { FileStorage s(file, true); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileStorage s(file, true); }),
             "Cannot create FileStorage at path " + file +
                 ": the path exists and is not a directory. Remove it or choose another path.");
   EXPECT_EQ(readFile(file), "precious");
@@ -643,7 +587,7 @@ TEST_F(StorageFiles, CreateCleansOnlyFileStorages)
 
 TEST_F(StorageFiles, OpenWithoutCreate)
 {
-  EXPECT_EQ(errorOf([&] { FileStorage s(dir, false); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileStorage s(dir, false); }),
             "Cannot open FileStorage with path " + dir +
                 ": path doesn't exist. Create it or turn on the 'create' flag.");
   EXPECT_THROW(FileStorage(dir, false), std::invalid_argument);
@@ -651,7 +595,7 @@ TEST_F(StorageFiles, OpenWithoutCreate)
 
   std::string file = (root / "file").string();
   writeFile(file, "x");
-  EXPECT_EQ(errorOf([&] { FileStorage s(file, false); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileStorage s(file, false); }),
             "Cannot open FileStorage with path " + file + ": path is not a directory.");
 
   // A directory made by hand works, and its files are buffers.
@@ -673,22 +617,22 @@ TEST_F(StorageFiles, BufferNames)
     std::string message = "Illegal buffer name: " + name +
                           ": FileStorage currently doesn't support buffer names with path "
                           "seperators, slashes or backslashes.";
-    EXPECT_EQ(errorOf([&] { storage.openBufferForWrite(name); }), message);
-    EXPECT_EQ(errorOf([&] { storage.openBufferForRead(name); }), message);
+    EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.openBufferForWrite(name); }), message);
+    EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.openBufferForRead(name); }), message);
     EXPECT_THROW(storage.openBufferForRead(name), std::invalid_argument);
   }
   std::string reserved = std::string(FileStorage::MARKER_FILE_NAME) + ".x";
-  EXPECT_EQ(errorOf([&] { storage.openBufferForWrite(reserved); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.openBufferForWrite(reserved); }),
             "Illegal buffer name: " + reserved + ": names beginning with " +
                 FileStorage::MARKER_FILE_NAME + " are reserved by FileStorage.");
   EXPECT_TRUE(bufferFiles().empty());
   EXPECT_EQ(entries(root), std::vector<std::string>{"store"});
 
-  EXPECT_EQ(errorOf([&] { storage.openBufferForRead("nope"); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.openBufferForRead("nope"); }),
             "FileStorage at path " + dir + "/nope failed to open file nope for reading.");
   EXPECT_THROW(storage.openBufferForRead("nope"), std::runtime_error);
   fs::create_directory(fs::path(dir) / "sub");
-  EXPECT_EQ(errorOf([&] { storage.openBufferForRead("sub"); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage.openBufferForRead("sub"); }),
             "FileStorage at path " + dir + "/sub failed to open file sub for reading.");
 }
 
@@ -698,7 +642,7 @@ TEST_F(StorageFiles, FailedWritesLeaveNoFileAndTheNameFree)
   Note note;
   note.text = "partial";
   note.fail = true;
-  EXPECT_EQ(errorOf([&] { storage->save(note, "n"); }), "note save failed");
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { storage->save(note, "n"); }), "note save failed");
   EXPECT_TRUE(bufferFiles().empty());
 
   {
@@ -717,7 +661,7 @@ TEST_F(StorageFiles, FailedWritesLeaveNoFileAndTheNameFree)
   first.out() << "first";
   second.out() << "second";
   first.close();
-  EXPECT_EQ(errorOf([&] { second.close(); }),
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { second.close(); }),
             "FileStorage at path " + dir + "/m trying to write to file m but file already "
             "exists.");
   EXPECT_EQ(readFile(fs::path(dir) / "m"), "first");
@@ -730,11 +674,11 @@ TEST_F(StorageFiles, FailedFlushCanBeRetried)
   Parts p(5);
   p.attachOutputStorage(storage);
   p.failMetadata = true;
-  EXPECT_EQ(errorOf([&] { p.flushToStorage(); }), "metadata save failed");
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { p.flushToStorage(); }), "metadata save failed");
   EXPECT_EQ(bufferFiles(), std::vector<std::string>{"header"});
   p.failMetadata = false;
   p.flushToStorage();
-  EXPECT_EQ(readFile(fs::path(dir) / "metadata"), int32Bytes(0));
+  EXPECT_EQ(readFile(fs::path(dir) / "metadata"), le32(0));
   EXPECT_EQ(bufferFiles(), (std::vector<std::string>{"header", "metadata"}));
 }
 
@@ -779,7 +723,7 @@ TEST_F(StorageFiles, CreateCleanDirNameRule)
     int n;
   };
   for (const Case& c : std::vector<Case>{{"ab", 2}, {"x/ab", 2}, {"./a", 1}, {"", 0}, {"/", 0}}) {
-    EXPECT_EQ(errorOf([&] { FileUtils::createCleanDir(c.name); }),
+    EXPECT_EQ(quietMessageOf<std::exception>([&] { FileUtils::createCleanDir(c.name); }),
               "Cannot create a clean directory " + c.name + " with " + std::to_string(c.n) +
                   " characters, name must contain at least 3 characters");
   }
@@ -824,10 +768,12 @@ TEST_F(StorageFiles, DirectoryAndPathHelpers)
 TEST_F(StorageFiles, OpenFileHelpers)
 {
   std::string path = (root / "f.bin").string();
-  EXPECT_EQ(errorOf([&] { FileUtils::openFileForRead(path, std::ios::binary, std::ios::badbit); }),
+  EXPECT_EQ(quietMessageOf<std::exception>(
+                [&] { FileUtils::openFileForRead(path, std::ios::binary, std::ios::badbit); }),
             "Failed to open file " + path);
   std::string bad = (root / "missing" / "f").string();
-  EXPECT_EQ(errorOf([&] { FileUtils::openFileForWrite(bad, std::ios::binary, std::ios::badbit); }),
+  EXPECT_EQ(quietMessageOf<std::exception>(
+                [&] { FileUtils::openFileForWrite(bad, std::ios::binary, std::ios::badbit); }),
             "Failed to open file " + bad);
   {
     std::ofstream out = FileUtils::openFileForWrite(path, std::ios::binary, std::ios::badbit);
@@ -843,6 +789,91 @@ TEST_F(StorageFiles, OpenFileHelpers)
   std::string word;
   in >> word;
   EXPECT_EQ(word, "hi");
+}
+
+TEST_F(StorageFiles, PendingFileReplacesTheTargetOnlyOnCommit)
+{
+  fs::path target = root / "target.bin";
+  writeFile(target, "old");
+  {
+    FileUtils::PendingFile file(target.string());
+    EXPECT_EQ(file.exceptions(), std::ios::failbit | std::ios::badbit);
+    EXPECT_EQ(file.getFinalPath(), target.string());
+    file << "new content";
+    file.flush();
+    // Until the commit the data sits beside the target, which keeps its content.
+    EXPECT_EQ(readFile(target), "old");
+    std::vector<std::string> names = entries(root);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].rfind("target.bin.tmp-", 0), 0u) << names[1];
+    file.commit();
+  }
+  EXPECT_EQ(readFile(target), "new content");
+  EXPECT_EQ(entries(root), std::vector<std::string>{"target.bin"});
+
+  // Without a commit the temporary file goes and the target stays.
+  {
+    FileUtils::PendingFile abandoned(target.string());
+    abandoned << "abandoned";
+  }
+  {
+    FileUtils::PendingFile discarded(target.string());
+    discarded << "discarded";
+    discarded.discard();
+    EXPECT_EQ(entries(root), std::vector<std::string>{"target.bin"});
+    discarded.discard();
+  }
+  EXPECT_EQ(readFile(target), "new content");
+  EXPECT_EQ(entries(root), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(StorageFiles, PendingFileCommitIfAbsentKeepsAnExistingFile)
+{
+  fs::path target = root / "once";
+  FileUtils::PendingFile first(target.string());
+  FileUtils::PendingFile second(target.string());
+  first << "first";
+  second << "second";
+  EXPECT_TRUE(first.commitIfAbsent());
+  EXPECT_FALSE(second.commitIfAbsent());
+  EXPECT_EQ(readFile(target), "first");
+  EXPECT_EQ(entries(root), std::vector<std::string>{"once"});
+  std::string again = quietMessageOf<std::exception>([&] { first.commit(); });
+  EXPECT_NE(again.find(": Assertion failed: !finished the file was committed or discarded already"),
+            std::string::npos)
+      << again;
+  EXPECT_EQ(readFile(target), "first");
+}
+
+TEST_F(StorageFiles, PendingFileOpenFailures)
+{
+  std::string inMissingDir = (root / "missing" / "f").string();
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileUtils::PendingFile f(inMissingDir); }),
+            "Failed to open file " + inMissingDir);
+  EXPECT_EQ(quietMessageOf<std::exception>([&] { FileUtils::PendingFile f(root.string()); }),
+            "Failed to open file " + root.string());
+  EXPECT_EQ(quietMessageOf<std::exception>([&] {
+              FileUtils::PendingFile f((root / "x").string(), inMissingDir, "cannot write x");
+            }),
+            "cannot write x");
+  EXPECT_THROW(FileUtils::PendingFile f(inMissingDir), std::runtime_error);
+  EXPECT_TRUE(entries(root).empty());
+}
+
+TEST_F(StorageFiles, PendingFileFailedFlushKeepsTheTarget)
+{
+  if (!fs::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full";
+  fs::path target = root / "target.bin";
+  writeFile(target, "old");
+  FileUtils::PendingFile file(target.string());
+  // Route the data to a device that refuses it; the commit's flush then fails.
+  file.close();
+  file.open("/dev/full", std::ios::out | std::ios::binary);
+  file << "data that does not fit";
+  EXPECT_THROW(file.commit(), std::ios_base::failure);
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(entries(root), std::vector<std::string>{"target.bin"});
 }
 
 TEST(ResourcesDir, EnvironmentOrDefault)

@@ -14,6 +14,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractPlaintext.h"
 #include "hebase/BootstrapConfig.h"
@@ -30,6 +31,7 @@
 #include "hebase/utils/Saveable.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -89,16 +91,6 @@ std::shared_ptr<RefusingMockupContext> makeRefusingContext()
   return he;
 }
 
-void expectRuntimeError(const std::function<void()>& f, const std::string& message)
-{
-  try {
-    f();
-    ADD_FAILURE() << "no exception; expected " << message;
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  }
-}
-
 TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheLoweringOfThisTile)
 {
   auto he = makeRefusingContext();
@@ -106,7 +98,7 @@ TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheLoweringOfThisTile)
   CTile x(*he), y(*he);
   encoder.encodeEncrypt(x, ramp(), 5);
   encoder.encodeEncrypt(y, ramp(0.5), 3);
-  expectRuntimeError([&] { x.add(y); }, "refused add");
+  expectThrowWithMessage<std::runtime_error>([&] { x.add(y); }, "refused add");
   EXPECT_EQ(x.getChainIndex(), 3); // lowered in place before the backend failed
   EXPECT_EQ(y.getChainIndex(), 3);
   EXPECT_EQ(encoder.decryptDecodeComplex(x), ramp());
@@ -121,7 +113,7 @@ TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheBootstrapOfThisTile)
   encoder.encodeEncrypt(x, ramp(), 1);
   encoder.encodeEncrypt(y, ramp(0.5), 5);
   encoder.encode(p, ramp(), 1);
-  expectRuntimeError([&] { x.multiply(y); }, "refused multiply");
+  expectThrowWithMessage<std::runtime_error>([&] { x.multiply(y); }, "refused multiply");
   // Bootstrapped from the minimal chain index to 4; the operand's lowered
   // copy was released and the operand is untouched.
   EXPECT_EQ(x.getChainIndex(), 4);
@@ -130,7 +122,7 @@ TEST(TileOnBackendManagement, FailedBackendOperationKeepsTheBootstrapOfThisTile)
 
   CTile z(*he);
   encoder.encodeEncrypt(z, ramp(), 1);
-  expectRuntimeError([&] { z.multiplyPlain(p); }, "refused multiplyPlain");
+  expectThrowWithMessage<std::runtime_error>([&] { z.multiplyPlain(p); }, "refused multiplyPlain");
   EXPECT_EQ(z.getChainIndex(), 4);
   EXPECT_EQ(p.getChainIndex(), 1);
 }
@@ -145,10 +137,8 @@ public:
 
 TEST(TileOnBackendReencode, RealOnlyContextsReencodeTheRealParts)
 {
-  auto real = std::make_shared<RealOnlyMockupContext>();
-  real->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
-  auto complex = std::make_shared<MockupContext>();
-  complex->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto real = mockupContext<RealOnlyMockupContext>(SLOTS, DEPTH);
+  auto complex = mockupContext(SLOTS, DEPTH);
 
   for (const std::shared_ptr<MockupContext>& he :
        std::vector<std::shared_ptr<MockupContext>>{real, complex}) {
@@ -177,8 +167,7 @@ TEST(TileOnBackendReencode, RealOnlyContextsReencodeTheRealParts)
 
 TEST(TileOnBackendCopies, MovesTakeTheBackendObjectOver)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile x(*he);
   encoder.encodeEncrypt(x, ramp(), 3);
@@ -216,8 +205,7 @@ TEST(TileOnBackendCopies, MovesTakeTheBackendObjectOver)
 
 TEST(TileOnBackendForwarding, PlaintextQueriesReachTheBackend)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   PTile p(*he);
   encoder.encode(p, ramp(0.5), 3);
@@ -235,7 +223,7 @@ TEST(TileOnBackendForwarding, PlaintextQueriesReachTheBackend)
   p.getImpl().debugPrint("p", VERBOSITY_DETAILED, backendText);
   EXPECT_FALSE(tileText.str().empty());
   EXPECT_EQ(tileText.str(), backendText.str());
-  expectRuntimeError([&] { p.isAllZeroes(); }, "not implemented");
+  expectThrowWithMessage<std::runtime_error>([&] { p.isAllZeroes(); }, "not implemented");
 }
 
 // ---- Rotation of a tile without slots ----
@@ -258,8 +246,7 @@ public:
 
 TEST(TileOnBackendRotation, TileWithoutSlotsFailsTheModulusAssertion)
 {
-  auto he = std::make_shared<NoSlotMockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext<NoSlotMockupContext>(SLOTS, DEPTH);
   CTile x(*he);
   for (int n : {0, 3, -3}) {
     try {
@@ -469,10 +456,10 @@ TEST(TileOnBackendSeal, EncoderResolvesChainIndexesAndPassesBackendRefusals)
   EXPECT_THROW(encoder.encodeEncrypt(c, std::vector<double>(SEAL_SLOTS + 1, 1.0)),
                std::invalid_argument);
   encoder.setDecryptAddedNoiseEnabled(false);
-  expectRuntimeError([&] { encoder.setDecryptAddedNoiseEnabled(true); },
-                     "Enabling decrypt added noise not supported");
-  expectRuntimeError([&] { encoder.getDecryptAddedNoisePrecision(); },
-                     "Decrypt added noise precision not supported");
+  expectThrowWithMessage<std::runtime_error>([&] { encoder.setDecryptAddedNoiseEnabled(true); },
+                                             "Enabling decrypt added noise not supported");
+  expectThrowWithMessage<std::runtime_error>([&] { encoder.getDecryptAddedNoisePrecision(); },
+                                             "Decrypt added noise precision not supported");
 
   // Error statistics of an accurate encryption: tiny differences, as CSV.
   std::vector<double> a = sealValues(0);

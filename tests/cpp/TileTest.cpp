@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "TestUtils.h"
 #include "hebase/AbstractBootstrapEvaluator.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractPlaintext.h"
@@ -26,6 +27,7 @@
 #include "hebase/utils/SaveableHeader.h"
 
 using namespace quorvane;
+using namespace qvtest;
 
 namespace {
 
@@ -359,8 +361,7 @@ TEST(CTileManagement, MinimalChainIndexIsAskedOnlyUnderAutomaticBootstrapping)
 {
   // A context that is not bootstrappable refuses getMinChainIndexForBootstrapping;
   // products must not ask it when automatic bootstrapping is off.
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile x(*he), y(*he);
   encoder.encodeEncrypt(x, xValues(), 3);
@@ -373,8 +374,7 @@ TEST(CTileManagement, MinimalChainIndexIsAskedOnlyUnderAutomaticBootstrapping)
 
 TEST(CTileManagement, BootstrapOnAContextWithoutBootstrappingIsRefused)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile x(*he);
   encoder.encodeEncrypt(x, xValues(), 2);
@@ -432,8 +432,7 @@ TEST(CTileRotation, OffsetsAreFoldedAndMultiplesOfTheSlotCountSkipped)
       {-21, -5}, {15, 7}, {-15, -7}};
   for (const auto& c : cases) {
     SCOPED_TRACE("rotate " + std::to_string(c.first));
-    auto he = std::make_shared<MockupContext>();
-    he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+    auto he = mockupContext(SLOTS, DEPTH);
     Encoder encoder(*he);
     CTile x(*he);
     encoder.encodeEncrypt(x, xValues(), DEPTH);
@@ -488,8 +487,7 @@ TEST(CTileTransparency, TransparentResultsAreReplacedWhereTheRulesSay)
   };
   for (const TransparencyCase& c : cases) {
     SCOPED_TRACE(c.name);
-    auto he = std::make_shared<TestMockupContext>();
-    he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+    auto he = mockupContext<TestMockupContext>(SLOTS, DEPTH);
     Encoder encoder(*he);
     CTile zero(*he), other(*he);
     PTile p(*he);
@@ -507,8 +505,7 @@ TEST(CTileTransparency, TransparentResultsAreReplacedWhereTheRulesSay)
 
 TEST(CTileTransparency, SavingATransparentTileWritesAFreshEncryption)
 {
-  auto he = std::make_shared<TestMockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext<TestMockupContext>(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile zero(*he), nonZero(*he);
   encoder.encodeEncrypt(zero, 0.0, 2);
@@ -525,8 +522,7 @@ TEST(CTileTransparency, SavingATransparentTileWritesAFreshEncryption)
 
 TEST(CTileCopies, CopiesAreDeepAndIndependent)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile x(*he);
   encoder.encodeEncrypt(x, xValues(), 4);
@@ -564,8 +560,7 @@ TEST(CTileCopies, CopiesAreDeepAndIndependent)
 
 TEST(PTileCopies, CopiesAreDeepAndIndependent)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   PTile p(*he);
   encoder.encode(p, pValues(), 2);
@@ -583,8 +578,7 @@ TEST(PTileCopies, CopiesAreDeepAndIndependent)
 
 TEST(TileForwarding, QueriesReachTheBackend)
 {
-  auto he = std::make_shared<TestMockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext<TestMockupContext>(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile c(*he);
   PTile p(*he);
@@ -620,8 +614,7 @@ TEST(TileForwarding, QueriesReachTheBackend)
 
 TEST(CTileOperations, PlainForwardingOperationsComputeTheirResults)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   typedef std::function<void(CTile&)> Op;
   typedef std::function<cx(int i)> Expected;
@@ -694,8 +687,7 @@ TEST(CTileScale, CheckScaleWarnsFailsAndFixes)
        "ERROR: t, wrong scale: actual=4.000000 expected=3.000000 diff=1.000000 epsilon=0.200000",
        4.0},
   };
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   for (const Case& c : cases) {
     CTile t(*he);
@@ -718,8 +710,7 @@ TEST(CTileScale, CheckScaleWarnsFailsAndFixes)
 
 TEST(TileSaving, SavedFormIsTheHeaderFollowedByTheBackendBody)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile c(*he);
   PTile p(*he);
@@ -745,8 +736,7 @@ TEST(TileSaving, SavedFormIsTheHeaderFollowedByTheBackendBody)
 
 TEST(TileSaving, LoadRestoresValuesAndChainIndexOnTheDefaultDevice)
 {
-  auto he = std::make_shared<TestMockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext<TestMockupContext>(SLOTS, DEPTH);
   Encoder encoder(*he);
   CTile c(*he);
   encoder.encodeEncrypt(c, xValues(), 3);
@@ -764,10 +754,8 @@ TEST(TileSaving, LoadRestoresValuesAndChainIndexOnTheDefaultDevice)
 
 TEST(TileSaving, PTilesLoadUnderAnyContextButCTilesOnlyUnderTheirOwn)
 {
-  auto he = std::make_shared<MockupContext>();
-  he->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
-  auto other = std::make_shared<MockupContext>();
-  other->init(HeConfigRequirement::insecure(SLOTS, DEPTH));
+  auto he = mockupContext(SLOTS, DEPTH);
+  auto other = mockupContext(SLOTS, DEPTH);
   ASSERT_NE(he->getContextId(), other->getContextId());
   Encoder encoder(*he);
   CTile c(*he);

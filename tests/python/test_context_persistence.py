@@ -3,13 +3,7 @@ import os
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-
-MOCKUP = "Mockup_Mockup"
-
-
-
-def mockup(slots=8, depth=5):
-    return qv.HeContext.create(MOCKUP, qv.HeConfigRequirement.insecure(slots, depth))
+from helpers import mockup
 
 
 def small_ckks():

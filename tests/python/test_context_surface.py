@@ -1,24 +1,10 @@
-import os
-import subprocess
-import sys
-import textwrap
-
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import MOCKUP, mockup, run_python
 
-MOCKUP = "Mockup_Mockup"
 PREFIX = "_pyquorvanelite_cppwrappers."
-
-
-def mockup(slots=8, depth=5):
-    return qv.HeContext.create(MOCKUP, qv.HeConfigRequirement.insecure(slots, depth))
-
-
-def run_python(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=dict(os.environ),
-                          capture_output=True, text=True, timeout=60)
 
 
 def first_line(function):

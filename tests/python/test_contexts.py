@@ -1,29 +1,18 @@
-import copy
-import os
-import re
-import subprocess
-import sys
-import textwrap
-
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import MOCKUP, mockup, run_python
 
-MOCKUP = "Mockup_Mockup"
 DISABLED = ("Performance tracking is disabled.\n"
             "Call startOperationCountTrack() (Python: start_operation_count_track()) "
             "to enable tracking.\n")
 
 
-def mockup(slots=16, depth=5):
-    return qv.HeContext.create(MOCKUP, qv.HeConfigRequirement.insecure(slots, depth))
-
-
 # ---- Creation through the registry ----
 
 def test_create_by_name_returns_initialised_mockup():
-    he = mockup()
+    he = mockup(16)
     assert type(he) is qv.MockupContext
     assert isinstance(he, qv.TrackingContext) and isinstance(he, qv.HeContext)
     assert he.slot_count() == 16
@@ -37,7 +26,7 @@ def test_create_by_name_returns_initialised_mockup():
 
 
 def test_contexts_created_together_get_distinct_ids():
-    ids = {mockup().get_context_id() for _ in range(20)}
+    ids = {mockup(16).get_context_id() for _ in range(20)}
     assert len(ids) == 20
 
 
@@ -131,7 +120,7 @@ def test_requirement_and_public_functions_are_copies():
 
 
 def test_traits_of_a_mockup_context():
-    traits = mockup().get_traits()
+    traits = mockup(16).get_traits()
     true_flags = {"supports_bootstrap_utils", "automatically_manages_rescale",
                   "supports_explicit_chain_indices", "supports_complex_numbers"}
     false_flags = {"supports_botstrapping", "supports_explicit_rescale",
@@ -148,21 +137,21 @@ def test_traits_of_a_mockup_context():
 
 
 def test_traits_are_copies():
-    he = mockup()
+    he = mockup(16)
     traits = he.get_traits()
     traits.supports_complex_numbers = False
     assert he.get_traits().supports_complex_numbers is True
 
 
 def test_modulus_chain_is_an_empty_uint64_array():
-    chain = mockup().get_modulus_chain()
+    chain = mockup(16).get_modulus_chain()
     assert isinstance(chain, np.ndarray)
     assert chain.dtype == np.uint64
     assert chain.shape == (0,)
 
 
 def test_default_scale_and_device():
-    he = mockup()
+    he = mockup(16)
     assert he.get_default_scale() == 1.0
     he.set_default_scale(2.0 ** 20)
     assert he.get_default_scale() == 2.0 ** 20
@@ -174,7 +163,7 @@ def test_default_scale_and_device():
 
 
 def test_automatic_bootstrapping_flag():
-    he = mockup()
+    he = mockup(16)
     assert he.get_automatic_bootstrapping() is False
     he.set_automatic_bootstrapping(False)
     with pytest.raises(RuntimeError) as info:
@@ -184,7 +173,7 @@ def test_automatic_bootstrapping_flag():
 
 
 def test_clone_is_uninitialised_of_same_class():
-    he = mockup()
+    he = mockup(16)
     other = he.clone()
     assert type(other) is qv.MockupContext
     assert other.print_signature().endswith(" (not initialized)\n")
@@ -256,12 +245,6 @@ def test_restarting_tracking_drops_counts():
 
 
 # ---- Lifetimes ----
-
-def run_python(code):
-    env = dict(os.environ)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env,
-                          capture_output=True, text=True, timeout=60)
-
 
 def test_dropping_context_before_objects_made_from_it_is_safe():
     result = run_python("""

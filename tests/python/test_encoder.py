@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 SLOTS = 8
 DEPTH = 5
@@ -11,12 +12,7 @@ DEPTH = 5
 
 @pytest.fixture
 def he():
-    return qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, DEPTH))
-
-
-@pytest.fixture
-def enc(he):
-    return qv.Encoder(he)
+    return mockup(SLOTS, DEPTH)
 
 
 def padded(values, dtype=float):

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 
 def test_version():
@@ -120,7 +121,7 @@ def test_to_string_takes_only_verbosity_values(requirement, bad):
 
 def test_print_options_change_later_prints(restore_print_options):
     options = restore_print_options
-    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 2))
+    he = mockup(8, 2)
     tile = qv.Encoder(he).encode_encrypt(np.array([1 / 3, 2, 3, 4, 5, 6, 7, 8.0]))
     values_line = tile.to_string().splitlines()[1]
     assert values_line == "(0.333,0) (2,0) (3,0) (4,0) ...  (8,0)"

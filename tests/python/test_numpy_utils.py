@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 ZERO_EXTENT = ("Error in basic_extents::basic_extents() : shape tuple is not a valid "
                "permutation: has zero elements.")
@@ -156,7 +157,7 @@ ENCODED = [1.0, -2.0, 3.5] + [0.0] * (SLOTS - 3)
 
 @pytest.fixture(scope="module")
 def sources():
-    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, 2))
+    he = mockup(SLOTS, 2)
     enc = qv.Encoder(he)
     pf = qv.PublicFunctions()
     pf.rotate = qv.RotationSetType.CUSTOM_ROTATIONS

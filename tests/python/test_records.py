@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 
 def le32(*values):
@@ -268,7 +269,8 @@ def test_multi_party_config_members_name_the_library_type():
     assert "-> quorvane::MultiPartyConfig" in qv.HeConfigRequirement.get_multi_party_config.__doc__
 
 
-@pytest.mark.skipif(not hasattr(qv, "MultiPartyConfig"), reason="multi-party bindings not present")
+@pytest.mark.xfail(not hasattr(qv, "MultiPartyConfig"), raises=AttributeError, strict=True,
+                   reason="the Python class MultiPartyConfig is not bound yet")
 def test_multi_party_config_is_copied_in_and_out():
     req = qv.HeConfigRequirement.insecure(16, 2)
     first = qv.MultiPartyConfig()
@@ -339,7 +341,7 @@ def test_device_type_is_registered_before_traits():
 
 
 def _mockup_traits():
-    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(16, 2, 20, 10))
+    he = mockup(16, 2, 20, 10)
     return he
 
 

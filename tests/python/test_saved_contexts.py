@@ -1,14 +1,10 @@
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
-MOCKUP = "Mockup_Mockup"
 SAVED_MOCKUP_SIZE = 95
 SAVED_KEY_SIZE = 27
-
-
-def mockup(slots=16, depth=5):
-    return qv.HeContext.create(MOCKUP, qv.HeConfigRequirement.insecure(slots, depth))
 
 
 def encrypt_only():
@@ -26,7 +22,7 @@ def requirement_fields(he):
 
 
 def test_buffer_round_trip_through_load_he_context():
-    he = mockup()
+    he = mockup(16)
     he.set_default_scale(16.0)
     buf = he.save_to_buffer()
     assert type(buf) is bytes
@@ -49,13 +45,13 @@ def test_load_from_buffer_into_a_new_mockup_and_refusal_of_a_second_load():
     assert target.slot_count() == 8
     assert target.get_context_id() == he.get_context_id()
     with pytest.raises(RuntimeError, match="^HE context has already been initialized$"):
-        target.load_from_buffer(mockup().save_to_buffer())
+        target.load_from_buffer(mockup(16).save_to_buffer())
     assert target.slot_count() == 8
     assert target.get_context_id() == he.get_context_id()
 
 
 def test_failed_load_leaves_the_context_ready_for_another_load():
-    he = mockup()
+    he = mockup(16)
     buf = he.save_to_buffer()
     target = qv.MockupContext()
     with pytest.raises(RuntimeError):
@@ -66,7 +62,7 @@ def test_failed_load_leaves_the_context_ready_for_another_load():
 
 
 def test_saving_with_fewer_public_functions():
-    he = mockup()
+    he = mockup(16)
     loaded = qv.load_he_context(he.save_to_buffer(public_functions=encrypt_only()))
     pf = loaded.get_public_functions()
     assert pf.encrypt is True
@@ -82,7 +78,7 @@ def test_saving_an_uninitialised_context_is_refused():
 
 
 def test_files_of_contexts(tmp_path):
-    he = mockup()
+    he = mockup(16)
     path = str(tmp_path / "context.bin")
     assert he.save_to_file(path) == SAVED_MOCKUP_SIZE
     assert (tmp_path / "context.bin").read_bytes() == he.save_to_buffer()
@@ -104,7 +100,7 @@ def test_files_of_contexts(tmp_path):
 
 
 def test_secret_key_through_bytes():
-    he = mockup()
+    he = mockup(16)
     key = he.save_secret_key()
     assert type(key) is bytes
     assert len(key) == SAVED_KEY_SIZE
@@ -121,14 +117,14 @@ def test_secret_key_through_bytes():
 
 
 def test_secret_key_refusals():
-    he = mockup()
+    he = mockup(16)
     key = he.save_secret_key()
     seeded = key[:-1] + b"\x01"
     loaded = qv.load_he_context(he.save_to_buffer())
     with pytest.raises(RuntimeError,
                        match="^expecting seedOnly=false, but the given stream has seedOnly=true$"):
         loaded.load_secret_key(seeded)
-    foreign = qv.load_he_context(mockup().save_to_buffer())
+    foreign = qv.load_he_context(mockup(16).save_to_buffer())
     with pytest.raises(RuntimeError, match="^loading failed due to mismatching contexts.$"):
         foreign.load_secret_key(key)
     assert foreign.has_secret_key() is False
@@ -137,7 +133,7 @@ def test_secret_key_refusals():
 
 
 def test_secret_key_through_files(tmp_path):
-    he = mockup()
+    he = mockup(16)
     path = str(tmp_path / "key.bin")
     assert he.save_secret_key_to_file(path) is None
     assert (tmp_path / "key.bin").read_bytes() == he.save_secret_key()
@@ -147,7 +143,7 @@ def test_secret_key_through_files(tmp_path):
 
 
 def test_load_he_context_refusals():
-    he = mockup()
+    he = mockup(16)
     with pytest.raises(TypeError):
         qv.load_he_context(he.save_to_buffer().decode("latin-1"))
     with pytest.raises(RuntimeError,

@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 
 SLOTS = 1024
@@ -150,7 +151,7 @@ def program(he):
 @pytest.mark.parametrize("name", ["mockup", "seal"])
 def test_the_same_program_runs_on_both_contexts(name, accurate):
     if name == "mockup":
-        he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, DEPTH))
+        he = mockup(SLOTS, DEPTH)
         bound, sum_bound = 1e-9, 1e-9
     else:
         he = accurate

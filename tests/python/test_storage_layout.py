@@ -4,18 +4,14 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 MARKER = ".quorvane-file-storage"
 
 
 @pytest.fixture
 def he():
-    return qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 3, 20, 10))
-
-
-@pytest.fixture
-def enc(he):
-    return qv.Encoder(he)
+    return mockup(8, 3, 20, 10)
 
 
 def test_file_storage_directory_holds_exactly_its_buffer_files(enc, tmp_path):

@@ -2,12 +2,12 @@ import copy
 import os
 import subprocess
 import sys
-import textwrap
 
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup, run_python
 
 SLOTS = 16
 DEPTH = 5
@@ -15,12 +15,7 @@ DEPTH = 5
 
 @pytest.fixture
 def he():
-    return qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, DEPTH))
-
-
-@pytest.fixture
-def enc(he):
-    return qv.Encoder(he)
+    return mockup(SLOTS, DEPTH)
 
 
 RNG = np.random.default_rng(7)
@@ -418,7 +413,7 @@ def test_save_and_load_through_bytes(he, enc):
 
 
 def test_ptile_loads_under_another_context_but_ctile_does_not(he, enc):
-    other = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, DEPTH))
+    other = mockup(SLOTS, DEPTH)
     assert other.get_context_id() != he.get_context_id()
     p = qv.PTile(other)
     p.load_from_buffer(enc.encode(X.tolist()).save_to_buffer())
@@ -443,12 +438,6 @@ def test_save_and_load_through_files(he, enc, tmp_path):
 
 
 # ---- Lifetimes ----
-
-def run_python(code):
-    env = dict(os.environ)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env,
-                          capture_output=True, text=True, timeout=60)
-
 
 def test_tiles_and_encoders_keep_their_context_alive():
     result = run_python("""

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
 
 SEAL_SLOTS = 1024
 SEAL_DEPTH = 3
@@ -466,12 +467,7 @@ SLOTS = 16
 
 @pytest.fixture
 def he():
-    return qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, 5))
-
-
-@pytest.fixture
-def enc(he):
-    return qv.Encoder(he)
+    return mockup(SLOTS, 5)
 
 
 def test_rotate_right_by_one_moves_slot_10_to_11(enc):
