@@ -5,5 +5,6 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 bash scripts/setup.sh
 bash scripts/build.sh
+source "$ROOT/scripts/python-env.sh"
 cd examples
-"${PYTHON:-python3}" demo.py
+"$PYTHON" demo.py

@@ -1,8 +1,10 @@
-# Sourced by the set-up and build scripts: picks the interpreter and lets pip
-# install into a Python that Debian marks as externally managed, which is the
-# interpreter the module is meant for.
-PYTHON="${PYTHON:-python3}"
-if command -v "$PYTHON" >/dev/null 2>&1 &&
-   "$PYTHON" -c 'import os, sysconfig; raise SystemExit(not os.path.exists(os.path.join(sysconfig.get_path("stdlib"), "EXTERNALLY-MANAGED")))'; then
-  export PIP_BREAK_SYSTEM_PACKAGES=1
-fi
+# Sourced by the scripts after ROOT is set. Sets PYTHON to the interpreter of
+# the project's virtual environment, so that set-up never installs into,
+# upgrades or downgrades the user's own interpreter.
+#   PYTHON         the interpreter the environment is created from (python3)
+#   QUORVANE_VENV  the environment's folder (.venv in the repository); an
+#                  existing environment of your own is reused as it is
+QUORVANE_BASE_PYTHON="${QUORVANE_BASE_PYTHON:-${PYTHON:-python3}}"
+QUORVANE_VENV="${QUORVANE_VENV:-$ROOT/.venv}"
+export QUORVANE_BASE_PYTHON QUORVANE_VENV
+PYTHON="$QUORVANE_VENV/bin/python"

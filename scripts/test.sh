@@ -3,10 +3,10 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
-PYTHON="${PYTHON:-python3}"
 start=$(date +%s)
 bash scripts/setup.sh
 bash scripts/build.sh
+source "$ROOT/scripts/python-env.sh"
 echo "[test] built in $(( $(date +%s) - start )) s"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 # Run from the tests folder so that the installed module is the one imported.

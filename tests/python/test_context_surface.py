@@ -58,7 +58,7 @@ def test_member_signatures(function, signature):
 def test_create_overloads_and_keywords():
     doc = qv.HeContext.create.__doc__.replace(PREFIX, "")
     assert "1. create(context_name: str, req: HeConfigRequirement) -> HeContext" in doc
-    assert "2. create(prioritized_context_names: List[str]) -> HeContext" in doc
+    assert "2. create(prioritized_context_names: list[str]) -> HeContext" in doc
     he = qv.HeContext.create(context_name=MOCKUP, req=qv.HeConfigRequirement.insecure(4, 1))
     assert type(he) is qv.MockupContext and he.slot_count() == 4
     fresh = qv.HeContext.create(prioritized_context_names=[MOCKUP])
