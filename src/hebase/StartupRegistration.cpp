@@ -1,8 +1,9 @@
-// Start-up registrations of the library. The initialisers of one file run in
-// the order they appear, so the loaders below stand in start-up order:
-// AesKey, CTile, CTileTensor, PTile, EncryptedBatch, EncryptedData,
-// PTileTensor, ProtocolMessage, AesHTable; then one prototype of each built-in
-// context. A class registers with one line at its place.
+// Start-up registrations and constant tables of the library. The initialisers
+// of one file run in the order they appear, so they stand here in start-up
+// order: the loaders AesKey, CTile, CTileTensor, PTile, EncryptedBatch,
+// EncryptedData; the mockup prototype; the loaders PTileTensor and
+// ProtocolMessage; the SEAL prototype; the AES tables; the AesHTable loader.
+// A class registers with one line at its place.
 
 #include "hebase/StartupRegistration.h"
 
@@ -12,11 +13,16 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
+#include "math/aes/AesHTable.h"
+#include "math/aes/AesKey.h"
+#include "math/aes/impl/AesUtils.h"
 
 namespace quorvane {
 
 namespace {
 
+const bool aesKeyLoaderRegistered =
+    Saveable::registerLoadFunction("AesKey", &AesKey::createAndLoad);
 const bool ctileLoaderRegistered = Saveable::registerLoadFunction("CTile", &CTile::createAndLoad);
 const bool ptileLoaderRegistered = Saveable::registerLoadFunction("PTile", &PTile::createAndLoad);
 
@@ -25,10 +31,21 @@ const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkks
 
 } // namespace
 
+const std::map<int, int> AesUtils::keySizeToNumRoundKeys = {{128, 11}, {192, 13}, {256, 15}};
+const std::vector<uint8_t> AesUtils::sBox = AesUtils::computeSBox();
+const std::vector<uint8_t> AesUtils::invSBox = AesUtils::invertTable(AesUtils::sBox);
+
+namespace {
+
+const bool aesHTableLoaderRegistered =
+    Saveable::registerLoadFunction("AesHTable", &AesHTable::createAndLoad);
+
+} // namespace
+
 bool startupRegistrationLinked()
 {
-  return ctileLoaderRegistered && ptileLoaderRegistered && mockupPrototypeRegistered &&
-         sealCkksPrototypeRegistered;
+  return aesKeyLoaderRegistered && ctileLoaderRegistered && ptileLoaderRegistered &&
+         mockupPrototypeRegistered && sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
 }
 
 } // namespace quorvane

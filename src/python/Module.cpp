@@ -39,7 +39,9 @@ void initModule(py::module_& m)
   // members, packing configuration, TTEncoder, encrypted data, function
   // evaluators
   initNumberConfigBindings(m);
-  // DataPacking, AES, Padding2d
+  // DataPacking
+  initAesKeyBindings(m);
+  // AES module functions, Padding2d
   initSealCkksContextBindings(m);
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
