@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "AesReference.h"
+#include "AesTestUtils.h"
 #include "TestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -22,25 +22,6 @@ namespace {
 
 const std::string FILE_NAME = "math/aes/impl/AesElement.cpp";
 const std::string NOT_PACKED = "This AES element has not been packed yet";
-
-/// The blocks held by the element, rebuilt from its decrypted bits.
-Blocks decryptBlocks(const AesElement& element, int numBlocks)
-{
-  Encoder encoder(element.getHeContext());
-  std::vector<std::shared_ptr<CTile>> bits = element.getAllBits();
-  const size_t numBytes = bits.size() / 8;
-  Blocks blocks(numBlocks, ByteVector(numBytes, 0));
-  for (size_t b = 0; b < numBytes; ++b)
-    for (int i = 0; i < 8; ++i) {
-      std::vector<int> slots = encoder.decryptDecodeInt(*bits[8 * b + i]);
-      for (int k = 0; k < numBlocks; ++k) {
-        EXPECT_TRUE(slots[k] == 0 || slots[k] == 1) << slots[k];
-        const int weight = element.getLsbFirst() ? i : 7 - i;
-        blocks[k][b] |= static_cast<uint8_t>(slots[k] << weight);
-      }
-    }
-  return blocks;
-}
 
 std::string savedBody(const AesElement& element)
 {
@@ -157,6 +138,8 @@ TEST(AesElement, OperationsOnAnUnpackedElementAreRefused)
   EXPECT_EQ(out.str(), "");
   EXPECT_THROW(element.getBit(0, 0), std::out_of_range);
   EXPECT_THROW(element.getByte(0, 0), std::out_of_range);
+  expectAssertion([&] { AesElement(*he, VERBOSITY_NONE, nullptr); }, FILE_NAME, "AesElement",
+                  "out != nullptr");
 }
 
 TEST(AesElement, ChainIndexesAreValidatedAndAligned)

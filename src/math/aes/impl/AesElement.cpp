@@ -37,6 +37,7 @@ int64_t steadyNanoseconds()
 AesElement::AesElement(const HeContext& he, Verbosity verbosity, std::ostream* out)
     : he(he), verbosity(verbosity), out(out)
 {
+  QV_ASSERT(out != nullptr);
 }
 
 AesElement::AesElement(const AesElement& src)

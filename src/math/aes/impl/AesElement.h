@@ -22,7 +22,8 @@ class HeContext;
 class AesElement : public SaveableBasic
 {
 public:
-  /// An empty element, not packed, reporting its progress to out at verbosity.
+  /// An empty element, not packed, reporting its progress to out (not null)
+  /// at verbosity.
   AesElement(const HeContext& he, Verbosity verbosity, std::ostream* out);
   /// Deep copy: every tile is copied into a new ciphertext.
   AesElement(const AesElement& src);
