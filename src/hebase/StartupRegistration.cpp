@@ -12,13 +12,24 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
 
 namespace quorvane {
 
 namespace {
 
 const bool ctileLoaderRegistered = Saveable::registerLoadFunction("CTile", &CTile::createAndLoad);
+const bool ctileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("CTileTensor", &CTileTensor::createAndLoad);
 const bool ptileLoaderRegistered = Saveable::registerLoadFunction("PTile", &PTile::createAndLoad);
+const bool encryptedBatchLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedBatch", &EncryptedBatch::createAndLoad);
+const bool encryptedDataLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
+const bool ptileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
 
 const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
@@ -27,8 +38,9 @@ const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkks
 
 bool startupRegistrationLinked()
 {
-  return ctileLoaderRegistered && ptileLoaderRegistered && mockupPrototypeRegistered &&
-         sealCkksPrototypeRegistered;
+  return ctileLoaderRegistered && ctileTensorLoaderRegistered && ptileLoaderRegistered &&
+         encryptedBatchLoaderRegistered && encryptedDataLoaderRegistered &&
+         ptileTensorLoaderRegistered && mockupPrototypeRegistered && sealCkksPrototypeRegistered;
 }
 
 } // namespace quorvane

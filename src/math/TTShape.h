@@ -26,7 +26,9 @@ public:
   /// One incomplete dimension per tile size.
   explicit TTShape(const std::vector<int>& tileSizes);
   TTShape(const TTShape&) = default;
+  TTShape(TTShape&&) noexcept = default;
   TTShape& operator=(const TTShape&) = default;
+  TTShape& operator=(TTShape&&) noexcept = default;
   ~TTShape() override;
 
   /// Writes the title and a blank when set, then the notation.
