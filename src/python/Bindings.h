@@ -23,6 +23,8 @@ void initPTileBindings(pybind11::module_& m);
 void initCTileBindings(pybind11::module_& m);
 void initEncoderBindings(pybind11::module_& m);
 void initStorageBindings(pybind11::module_& m);
+void initNativeFunctionEvaluatorBindings(pybind11::module_& m);
+void initFunctionEvaluatorBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initTrackingContextBindings(pybind11::module_& m);
 void initMockupContextBindings(pybind11::module_& m);

@@ -36,8 +36,10 @@ void initModule(py::module_& m)
   initStorageBindings(m);
   // multi-party configuration,
   // protocols, protocol messages, TTDim, TTShape, tile tensor classes and
-  // members, packing configuration, TTEncoder, encrypted data, function
-  // evaluators
+  // members, packing configuration, TTEncoder, encrypted data
+  initNativeFunctionEvaluatorBindings(m);
+  initFunctionEvaluatorBindings(m);
+  // tile-tensor function evaluator
   initNumberConfigBindings(m);
   // DataPacking, AES, Padding2d
   initSealCkksContextBindings(m);
