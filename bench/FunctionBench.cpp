@@ -20,6 +20,8 @@
 
 #include <seal/seal.h>
 
+#include "BenchUtils.h"
+
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
 #include "hebase/HeConfigRequirement.h"
@@ -30,27 +32,14 @@
 #include "math/SigmoidCoefficients.h"
 
 using namespace quorvane;
+using quorvane::bench::elapsedMs;
+using quorvane::bench::median;
 
 namespace {
 
 const int SLOTS = 8192;
 const int MATRIX = 64 * 64;
 const int DEPTH = 8;
-
-double median(std::vector<double> values)
-{
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double elapsedMs(const std::function<void()>& work)
-{
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
 
 double polyval(const std::vector<double>& coefs, double x)
 {

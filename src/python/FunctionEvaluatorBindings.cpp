@@ -2,6 +2,7 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,37 @@
 namespace py = pybind11;
 
 namespace quorvane {
+
+namespace {
+
+const std::string COMPARE_OPERANDS_DOC = R"(
+            :param b: The second operand, a CTile or a PTile.
+            :type b: Tile
+            :param g_rep: The number of applications of g(x) (see sign).
+            :type g_rep: int
+            :param f_rep: The number of applications of f(x) (see sign).
+            :type f_rep: int
+            :param max_possible_abs_of_diff: An upper bound on |a - b|; the
+                                             tighter, the more accurate.
+            :type max_possible_abs_of_diff: float
+            )";
+
+const std::string COMPARE_IN_PLACE_DOC = R"(
+            Compares two numbers: a becomes 1 where a > b, 0 where a < b and 0.5
+            where a == b, by calculating sign(a-b).
+
+            :param a: The first operand; overwritten with the result.
+            :type a: CTile)" + COMPARE_OPERANDS_DOC;
+
+const std::string COMPARE_DOC = R"(
+            Compares two numbers: 1 where a > b, 0 where a < b and 0.5 where
+            a == b, by calculating sign(a-b). a and b are unchanged.
+
+            :param a: The first operand.
+            :type a: CTile)" + COMPARE_OPERANDS_DOC + R"(:rtype: CTile
+            )";
+
+} // namespace
 
 void initFunctionEvaluatorBindings(py::module_& m)
 {
@@ -73,22 +105,7 @@ void initFunctionEvaluatorBindings(py::module_& m)
             )",
           py::arg("src"), py::arg("lower_bound"), py::arg("upper_bound"),
           py::arg("bit_resolution") = 5)
-      .def("compareInPlace", &FunctionEvaluator::compareInPlace, R"(
-            Compares two numbers: a becomes 1 where a > b, 0 where a < b and 0.5
-            where a == b, by calculating sign(a-b).
-
-            :param a: The first operand; overwritten with the result.
-            :type a: CTile
-            :param b: The second operand, a CTile or a PTile.
-            :type b: Tile
-            :param g_rep: The number of applications of g(x) (see sign).
-            :type g_rep: int
-            :param f_rep: The number of applications of f(x) (see sign).
-            :type f_rep: int
-            :param max_possible_abs_of_diff: An upper bound on |a - b|; the
-                                             tighter, the more accurate.
-            :type max_possible_abs_of_diff: float
-            )",
+      .def("compareInPlace", &FunctionEvaluator::compareInPlace, COMPARE_IN_PLACE_DOC.c_str(),
            py::arg("a"), py::arg("b"), py::arg("g_rep"), py::arg("f_rep"),
            py::arg("max_possible_abs_of_diff"))
       .def(
@@ -97,24 +114,7 @@ void initFunctionEvaluatorBindings(py::module_& m)
              double maxDiff) {
             return holdWithContext(self.compare(a, b, gRep, fRep, maxDiff), a.getHeContext());
           },
-          R"(
-            Compares two numbers: 1 where a > b, 0 where a < b and 0.5 where
-            a == b, by calculating sign(a-b). a and b are unchanged.
-
-            :param a: The first operand.
-            :type a: CTile
-            :param b: The second operand, a CTile or a PTile.
-            :type b: Tile
-            :param g_rep: The number of applications of g(x) (see sign).
-            :type g_rep: int
-            :param f_rep: The number of applications of f(x) (see sign).
-            :type f_rep: int
-            :param max_possible_abs_of_diff: An upper bound on |a - b|; the
-                                             tighter, the more accurate.
-            :type max_possible_abs_of_diff: float
-            :rtype: CTile
-            )",
-          py::arg("a"), py::arg("b"), py::arg("g_rep"), py::arg("f_rep"),
+          COMPARE_DOC.c_str(), py::arg("a"), py::arg("b"), py::arg("g_rep"), py::arg("f_rep"),
           py::arg("max_possible_abs_of_diff"))
       .def(
           "sign",

@@ -40,14 +40,6 @@ std::vector<double> randomPolynomial(unsigned seed, int degree)
   return coefs;
 }
 
-/// The operation counts of a tracking context.
-int64_t countOf(const HeContext& he, int code)
-{
-  return dynamic_cast<const TrackingContext&>(he).getRunStats()->getTotalCount(code);
-}
-
-void startCounting(HeContext& he) { dynamic_cast<TrackingContext&>(he).startOperationCountTrack(); }
-
 struct PolynomialCase
 {
   std::string name;

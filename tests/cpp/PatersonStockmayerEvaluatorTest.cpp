@@ -14,7 +14,6 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/RunStats.h"
-#include "hebase/mockup/TrackingContext.h"
 #include "math/PatersonStockmayerEvaluator.h"
 
 using namespace quorvane;
@@ -58,14 +57,13 @@ TEST(PatersonStockmayerEvaluatorTest, LowDegreePolynomials)
   PatersonStockmayerEvaluator evaluator(*he);
   std::vector<double> x = inputs();
   CTile c = encrypted(*he, x, 9);
-  auto& tracking = dynamic_cast<TrackingContext&>(*he);
 
   // c1 x + c0: one scalar product and one scalar addition, also for 1 and 0.
   for (std::vector<double> coefs : {std::vector<double>{0.5, -3}, std::vector<double>{0, 1}}) {
-    tracking.startOperationCountTrack();
+    startCounting(*he);
     CTile res = evaluator.evaluate(c, coefs);
-    EXPECT_EQ(tracking.getRunStats()->getTotalCount(RunStats::MULTIPLY_PLAIN_RAW), 1);
-    EXPECT_EQ(tracking.getRunStats()->getTotalCount(RunStats::ADD_PLAIN_RAW), 1);
+    EXPECT_EQ(countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), 1);
+    EXPECT_EQ(countOf(*he, RunStats::ADD_PLAIN_RAW), 1);
     EXPECT_EQ(res.getChainIndex(), 8);
     EXPECT_LT(maxError(decrypted(res), mapped(x, [&](double v) { return polyval(coefs, v); })),
               1e-15);

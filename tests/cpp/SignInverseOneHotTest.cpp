@@ -50,13 +50,6 @@ double signApproximation(double x, int gRep, int fRep, double maxAbsVal, bool bi
   return binary ? (y + 1) / 2 : y;
 }
 
-int64_t countOf(const HeContext& he, int code)
-{
-  return dynamic_cast<const TrackingContext&>(he).getRunStats()->getTotalCount(code);
-}
-
-void startCounting(HeContext& he) { dynamic_cast<TrackingContext&>(he).startOperationCountTrack(); }
-
 // ---- Sign ----
 
 TEST(SignTest, ComposedPolynomialsInEveryMode)

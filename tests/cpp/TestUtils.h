@@ -28,7 +28,9 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/PublicFunctions.h"
+#include "hebase/RunStats.h"
 #include "hebase/mockup/MockupContext.h"
+#include "hebase/mockup/TrackingContext.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/Saveable.h"
@@ -476,6 +478,18 @@ bootstrappable(int slots, int depth,
   req.automaticBootstrapping = automatic;
   req.bootstrapConfig = config;
   return req;
+}
+
+/// Starts counting the operations of a tracking context afresh.
+inline void startCounting(quorvane::HeContext& he)
+{
+  dynamic_cast<quorvane::TrackingContext&>(he).startOperationCountTrack();
+}
+
+/// The number of operations of the kind (a RunStats code) a tracking context counted.
+inline int64_t countOf(const quorvane::HeContext& he, int code)
+{
+  return dynamic_cast<const quorvane::TrackingContext&>(he).getRunStats()->getTotalCount(code);
 }
 
 /// A mockup context made through the context registry.
