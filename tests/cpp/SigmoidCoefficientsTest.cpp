@@ -27,14 +27,16 @@ struct Approximation
   const std::vector<double>& coefs;
   double inputScale;
   double maxError;
+  /// Levels consumed by the scaling and a MIN_DEPTH evaluation.
+  int depth;
 };
 
 const std::vector<Approximation>& approximations()
 {
   static const std::vector<Approximation> all = {
-      {"order 3", SIGMOID_ORDER3_COEFS, SIGMOID_ORDER3_INPUT_SCALE, 0.115},
-      {"order 7", SIGMOID_ORDER7_COEFS, SIGMOID_ORDER7_INPUT_SCALE, 0.033},
-      {"order 9", SIGMOID_ORDER9_COEFS, SIGMOID_ORDER9_INPUT_SCALE, 0.017},
+      {"order 3", SIGMOID_ORDER3_COEFS, SIGMOID_ORDER3_INPUT_SCALE, 0.115, 3},
+      {"order 7", SIGMOID_ORDER7_COEFS, SIGMOID_ORDER7_INPUT_SCALE, 0.033, 4},
+      {"order 9", SIGMOID_ORDER9_COEFS, SIGMOID_ORDER9_INPUT_SCALE, 0.017, 5},
   };
   return all;
 }
@@ -61,6 +63,7 @@ TEST(SigmoidCoefficientsTest, EachApproximationIsWithinItsErrorOverTheRange)
     fe.polyEvalInPlace(c, a.coefs, MIN_DEPTH);
     std::vector<double> actual = decrypted(c);
     EXPECT_LT(maxError(actual, mapped(x, sigmoid)), a.maxError) << a.name;
+    EXPECT_EQ(10 - c.getChainIndex(), a.depth) << a.name;
     // Exactly the tabled polynomial of the scaled input.
     EXPECT_LT(maxError(actual, mapped(x, [&](double v) { return polyval(a.coefs, a.inputScale * v); })),
               1e-12)
