@@ -39,15 +39,18 @@ class FunctionEvaluator
 public:
   explicit FunctionEvaluator(const HeContext& he);
 
-  /// Replaces src by p(src), coefs[i] being the coefficient of x^i.
-  /// EFFICIENT_POWERS and MIN_DEPTH refuse a polynomial whose coefficients are
-  /// all within 1e-8 of zero; the free coefficient alone gives its encryption.
+  /// Replaces src by p(src), coefs[i] being the coefficient of x^i. Refuses
+  /// an empty coefficient list and a type outside the enumeration before src
+  /// changes. EFFICIENT_POWERS and MIN_DEPTH skip coefficients within 1e-8 of
+  /// zero and refuse a polynomial of nothing else; the free coefficient alone
+  /// gives its encryption at src's chain index.
   void polyEvalInPlace(CTile& src, const std::vector<double>& coefs, EvalType type) const;
 
   /// Replaces src by sum coefs[i] src^i with encrypted coefficients. With
   /// normalized the term src^n (n the number of coefficients) is added; with
   /// ignoreFreeCoef coefs[0] is left for the caller to add. A single
-  /// coefficient gives that coefficient (src + coefs[0] when normalized).
+  /// coefficient gives that coefficient (src + coefs[0] when normalized); an
+  /// empty list is refused.
   void polyEvalInPlace(CTile& src, const std::vector<CTile>& coefs, bool normalized,
                        bool ignoreFreeCoef) const;
 
