@@ -86,22 +86,6 @@ std::string fixed6(double value)
   return res;
 }
 
-void validateInverseBounds(double lowerBound, double upperBound)
-{
-  std::string reason;
-  if (lowerBound > upperBound)
-    reason = "The given \"lowerBound\" (" + fixed6(lowerBound) +
-             ") is larger than \"upperBound\" (" + fixed6(upperBound) + ").";
-  else if (lowerBound < 0)
-    reason = "\"lowerBound\" must be non-negative, while the given \"lowerBound\" is " +
-             fixed6(lowerBound) + ".";
-  else if (upperBound <= 0)
-    reason = "\"upperBound\" must be strictly positive, while the given \"upperBound\" is " +
-             fixed6(upperBound) + ".";
-  if (!reason.empty())
-    throw std::invalid_argument("FunctionEvaluator::inverse() failed: " + reason);
-}
-
 void validateRepetitions(int gRep, int fRep)
 {
   if (gRep < 0 || fRep < 0 || (gRep == 0 && fRep == 0))
@@ -125,6 +109,28 @@ void validateCoefficientCount(size_t count)
 } // namespace
 
 FunctionEvaluator::FunctionEvaluator(const HeContext& he) : he(&he) {}
+
+void FunctionEvaluator::validateSignArguments(int gRep, int fRep, double maxAbsVal)
+{
+  validateRepetitions(gRep, fRep);
+  validateSignBound(maxAbsVal, "signInPlace", "maxAbsVal");
+}
+
+void FunctionEvaluator::validateInverseBounds(double lowerBound, double upperBound)
+{
+  std::string reason;
+  if (lowerBound > upperBound)
+    reason = "The given \"lowerBound\" (" + fixed6(lowerBound) +
+             ") is larger than \"upperBound\" (" + fixed6(upperBound) + ").";
+  else if (lowerBound < 0)
+    reason = "\"lowerBound\" must be non-negative, while the given \"lowerBound\" is " +
+             fixed6(lowerBound) + ".";
+  else if (upperBound <= 0)
+    reason = "\"upperBound\" must be strictly positive, while the given \"upperBound\" is " +
+             fixed6(upperBound) + ".";
+  if (!reason.empty())
+    throw std::invalid_argument("FunctionEvaluator::inverse() failed: " + reason);
+}
 
 void FunctionEvaluator::checkContext(const Tile& tile) const
 {
@@ -503,8 +509,7 @@ void FunctionEvaluator::bootstrapForSignStep(CTile& src) const
 void FunctionEvaluator::signInPlace(CTile& src, int gRep, int fRep, double maxAbsVal,
                                     bool binaryRes) const
 {
-  validateRepetitions(gRep, fRep);
-  validateSignBound(maxAbsVal, "signInPlace", "maxAbsVal");
+  validateSignArguments(gRep, fRep, maxAbsVal);
   checkContext(src);
   double s = 1 / maxAbsVal;
   if (s != 1)

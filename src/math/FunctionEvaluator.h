@@ -83,6 +83,14 @@ public:
   void oneHot(std::vector<CTile>& out, const CTile& src,
               const std::vector<double>& possibleValues) const;
 
+  /// Refuses what signInPlace refuses (std::invalid_argument): a negative
+  /// repetition count, both counts 0, a bound that is not positive and finite.
+  static void validateSignArguments(int gRep, int fRep, double maxAbsVal);
+
+  /// Refuses what inverse refuses (std::invalid_argument): lowerBound above
+  /// upperBound, a negative lowerBound, an upperBound that is not positive.
+  static void validateInverseBounds(double lowerBound, double upperBound);
+
   /// The index of the last coefficient above 1e-8 in absolute value; refuses
   /// a polynomial without one.
   static int getPolynomialDegree(const std::vector<double>& coefs);

@@ -136,6 +136,13 @@ TEST(SignTest, InvalidArgumentsAreRefusedBeforeAnythingChanges)
         [&] { fe.compareInPlace(a, b, 1, 1, bound); },
         "FunctionEvaluator::compareInPlace - given maxDiff must be positive and finite.");
   }
+  // The same checks, for callers that validate before changing anything.
+  FunctionEvaluator::validateSignArguments(1, 0, 2.5);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { FunctionEvaluator::validateSignArguments(0, 0, 1); }, REPETITIONS_MESSAGE);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { FunctionEvaluator::validateSignArguments(1, 1, nan); },
+      "FunctionEvaluator::signInPlace - given maxAbsVal must be positive and finite.");
   EXPECT_EQ(decrypted(a), x);
   EXPECT_EQ(a.getChainIndex(), 20);
 }
@@ -245,6 +252,9 @@ TEST(InverseTest, BoundsAreCheckedInOrder)
   for (const Case& cs : cases)
     expectThrowWithMessage<std::invalid_argument>([&] { fe.inverse(c, cs.lower, cs.upper, 5); },
                                                   prefix + cs.reason);
+  FunctionEvaluator::validateInverseBounds(2, 2);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { FunctionEvaluator::validateInverseBounds(3, 2); }, prefix + cases[0].reason);
   EXPECT_EQ(decrypted(c), x);
   EXPECT_EQ(c.getChainIndex(), 20);
 }
