@@ -148,6 +148,13 @@ void CTileTensor::checkSameContext(const TileTensor& other) const
                                 std::to_string(getContextId()) + ")");
 }
 
+void CTileTensor::commit(CTileTensor&& res)
+{
+  tiles.assignValues(std::move(res.tiles));
+  shape = std::move(res.shape);
+  packed = res.packed;
+}
+
 void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType,
                                   TileOperation op, const TileFunction& tileFunction)
 {

@@ -15,6 +15,7 @@
 #include "math/PTileTensor.h"
 #include "math/TTEncoder.h"
 #include "math/TTShape.h"
+#include "math/TensorIterator.h"
 
 namespace qvtest {
 
@@ -95,6 +96,30 @@ quorvane::DoubleTensor combined(const quorvane::DoubleTensor& a, const quorvane:
   quorvane::DoubleTensor res(a);
   for (int i = 0; i < res.size(); ++i)
     res.at(i) = f(a.at(i), b.at(i));
+  return res;
+}
+
+/// The element of a tensor (of order 2 or more) at the indices.
+inline double valueAt(const quorvane::DoubleTensor& t, const std::vector<int>& indices)
+{
+  int flat = 0;
+  int stride = 1;
+  for (size_t d = 0; d < indices.size(); ++d) {
+    flat += indices[d] * stride;
+    stride *= t.getDimSize(static_cast<int>(d));
+  }
+  return t.data()[flat];
+}
+
+/// A tensor of the dimensions (two or more) whose element at indices is f(indices).
+template <typename F>
+quorvane::DoubleTensor tensorOf(const std::vector<int>& dims, F f)
+{
+  quorvane::DoubleTensor res(dims);
+  quorvane::TensorIterator it(dims, true);
+  do
+    res.data()[it.getPos()] = f(it.getIndices());
+  while (it.next());
   return res;
 }
 
