@@ -20,6 +20,7 @@ using qvtest::maxDiff;
 using qvtest::quietMessageOf;
 using qvtest::randomTensor;
 using qvtest::shapeOf;
+using qvtest::sumOverAxis;
 using qvtest::tensorOf;
 using qvtest::valueAt;
 
@@ -35,22 +36,6 @@ DoubleTensor movedRef(const DoubleTensor& in, int dim, int n, bool shift)
   return tensorOf(dims, [&](std::vector<int> idx) {
     idx[dim] = shift ? idx[dim] + n : ((idx[dim] + n) % size + size) % size;
     return valueAt(in, idx);
-  });
-}
-
-// The sum over dim, which keeps size 1.
-DoubleTensor sumRef(const DoubleTensor& in, int dim)
-{
-  std::vector<int> dims = in.getShape();
-  const int size = dims[dim];
-  dims[dim] = 1;
-  return tensorOf(dims, [&](std::vector<int> idx) {
-    double sum = 0;
-    for (int i = 0; i < size; ++i) {
-      idx[dim] = i;
-      sum += valueAt(in, idx);
-    }
-    return sum;
   });
 }
 
@@ -85,7 +70,7 @@ protected:
     EXPECT_NO_THROW(qvtest::CoutCapture c; t.assertIntegrity(1e-9)) << name;
     t.clearUnknowns();
     t.sumOverDim(dim);
-    EXPECT_LT(maxDiff(decrypted(t), sumRef(expected, dim)), 1e-9) << name << " then sum";
+    EXPECT_LT(maxDiff(decrypted(t), sumOverAxis(expected, dim)), 1e-9) << name << " then sum";
   }
 };
 
@@ -256,13 +241,13 @@ TEST_F(CTileTensorRotationsTest, SumsMatchSumsOverAxes)
     t.sumOverDim(k.dim);
     EXPECT_EQ(t.getShape().toString(), k.shapeAfter) << name;
     EXPECT_EQ(copy.getShape(), t.getShape()) << name;
-    const DoubleTensor expected = sumRef(values, k.dim);
+    const DoubleTensor expected = sumOverAxis(values, k.dim);
     EXPECT_LT(maxDiff(decrypted(t), expected), 1e-9) << name;
     EXPECT_LT(maxDiff(decrypted(copy), expected), 1e-9) << name;
     EXPECT_NO_THROW(qvtest::CoutCapture c; t.assertIntegrity(1e-9)) << name;
     // The flags left by the first sum keep a second one right.
     t.sumOverDim(k.secondDim);
-    EXPECT_LT(maxDiff(decrypted(t), sumRef(expected, k.secondDim)), 1e-9) << name;
+    EXPECT_LT(maxDiff(decrypted(t), sumOverAxis(expected, k.secondDim)), 1e-9) << name;
   }
 }
 
@@ -291,7 +276,7 @@ TEST_F(CTileTensorRotationsTest, SumStepsSeparately)
   t.sumInTilesOverDim(0);
   EXPECT_EQ(qvtest::countOf(*he, RunStats::ROTATE), 2) << "log2 of the tile size";
   EXPECT_EQ(t.getShape().toString(), "[*/4, 3/4]");
-  EXPECT_LT(maxDiff(decrypted(t), sumRef(values, 0)), 1e-9);
+  EXPECT_LT(maxDiff(decrypted(t), sumOverAxis(values, 0)), 1e-9);
 
   // A dimension of tile size 1 and one already in one tile skip their steps.
   CTileTensor single = encrypted(*he, shapeOf({TTDim(1, 1), TTDim(16, 16)}), randomTensor({1, 16}, 9));
@@ -394,7 +379,7 @@ TEST_F(CTileTensorRotationsTest, MultiplyAndSumProducts)
       }
       return valueAt(a, ia) * valueAt(b, ib);
     });
-    const DoubleTensor expected = sumRef(product, k.sumDim);
+    const DoubleTensor expected = sumOverAxis(product, k.sumDim);
 
     const CTileTensor ca = encrypted(*he, k.a, a);
     const CTileTensor cb = encrypted(*he, k.b, b);

@@ -123,6 +123,22 @@ quorvane::DoubleTensor tensorOf(const std::vector<int>& dims, F f)
   return res;
 }
 
+/// The sum over dim, which keeps size 1.
+inline quorvane::DoubleTensor sumOverAxis(const quorvane::DoubleTensor& in, int dim)
+{
+  std::vector<int> dims = in.getShape();
+  const int size = dims[dim];
+  dims[dim] = 1;
+  return tensorOf(dims, [&](std::vector<int> idx) {
+    double sum = 0;
+    for (int i = 0; i < size; ++i) {
+      idx[dim] = i;
+      sum += valueAt(in, idx);
+    }
+    return sum;
+  });
+}
+
 } // namespace qvtest
 
 #endif
