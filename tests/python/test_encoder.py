@@ -65,10 +65,22 @@ def test_decode_int_rounds_halves_away_from_zero(enc):
 @pytest.mark.parametrize("value", [3e9, -2.5e9, 2147483647.5, float("nan"), float("inf")])
 def test_decode_int_refuses_values_beyond_32_bits(enc, value):
     p = enc.encode([1.0, value])
-    with pytest.raises(IndexError, match="^Decoded value .* is out of the range of the integer type$"):
+    with pytest.raises(OverflowError, match="^Decoded value .* is out of the range of the integer type$"):
         enc.decode_int(p)
-    with pytest.raises(IndexError, match="out of the range of the integer type"):
+    with pytest.raises(OverflowError, match="out of the range of the integer type"):
         enc.decrypt_decode_int(enc.encrypt_tile(p))
+
+
+@pytest.mark.parametrize("value, text", [(3e10, "30000000000.000000"),
+                                         (-3e10, "-30000000000.000000")])
+def test_decode_int_overflow_is_an_overflow_error_with_the_value(enc, value, text):
+    p = enc.encode([1.0, value])
+    message = "Decoded value " + text + " is out of the range of the integer type"
+    for decode, tile in [(enc.decode_int, p), (enc.decrypt_decode_int, enc.encrypt_tile(p))]:
+        with pytest.raises(OverflowError) as info:
+            decode(tile)
+        assert type(info.value) is OverflowError
+        assert str(info.value) == message
 
 
 @pytest.mark.parametrize("call", [
