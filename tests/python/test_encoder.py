@@ -299,13 +299,13 @@ def test_encoder_needs_a_context():
 
 def test_signatures():
     doc = qv.Encoder.encode.__doc__
-    # pybind11 writes List[...] or, from 2.13 on, list[...].
+    # pybind11 2.13 writes list[...].
     for pattern in [r"1\. encode\(self: _pyquorvanelite_cppwrappers\.Encoder, val: int, "
                     r"chain_index: int = -1\) -> _pyquorvanelite_cppwrappers\.PTile",
                     r"2\. encode\(.*val: float, chain_index: int = -1\)",
-                    r"3\. encode\(.*val: [Ll]ist\[int\], chain_index: int = -1\)",
-                    r"4\. encode\(.*vals: [Ll]ist\[float\], chain_index: int = -1\)",
-                    r"5\. encode\(.*vals: [Ll]ist\[complex\], chain_index: int = -1\)"]:
+                    r"3\. encode\(.*val: list\[int\], chain_index: int = -1\)",
+                    r"4\. encode\(.*vals: list\[float\], chain_index: int = -1\)",
+                    r"5\. encode\(.*vals: list\[complex\], chain_index: int = -1\)"]:
         assert re.search(pattern, doc), pattern
     assert ("expected_vals: numpy.ndarray[numpy.int32], eps: float = 1e-06, percent: bool = False"
             ") -> float") in qv.Encoder.assert_equals.__doc__
