@@ -5,7 +5,9 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${QUORVANE_BENCH_BUILD_DIR:-$ROOT/build-bench}"
-PYTHON="${PYTHON:-python3}"
+# The project's virtual environment (numpy, pybind11), made by scripts/setup.sh.
+source "$ROOT/scripts/python-env.sh"
+[ -x "$PYTHON" ] || { echo "no $PYTHON: run scripts/setup.sh first" >&2; exit 1; }
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
       -DPython_EXECUTABLE="$(command -v "$PYTHON")" > /dev/null
 echo "building in $BUILD ..." >&2

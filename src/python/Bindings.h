@@ -37,8 +37,6 @@ void initDebugContextBindings(pybind11::module_& m);
 
 void initSealCkksContextBindings(pybind11::module_& m);
 
-/// Makes every method and property accessor of the module's classes refuse None as self.
-void requireSelfArguments(pybind11::module_& m);
 /// Registers everything in the module's fixed order.
 void initModule(pybind11::module_& m);
 

@@ -52,8 +52,6 @@ void initModule(py::module_& m)
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
   initDebugContextBindings(m);
-  // Last: covers the members of every class registered above.
-  requireSelfArguments(m);
 }
 
 } // namespace quorvane

@@ -507,7 +507,7 @@ TEST_F(MockupTest, DerivedEncoderOperations)
   expectValues(encoder->decryptDecodeComplex(*c), x);
 
   auto p = encode({cx(3e9, 0)}, 1);
-  EXPECT_THROW(encoder->decodeInt(*p), std::out_of_range);
+  EXPECT_THROW(encoder->decodeInt(*p), std::overflow_error);
   EXPECT_EQ(encoder->decodeLong(*p)[0], 3000000000L);
 }
 
