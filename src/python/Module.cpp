@@ -1,7 +1,12 @@
 #include <pybind11/pybind11.h>
 
+#include <memory>
+
 #include "hebase/DeviceType.h"
 #include "hebase/utils/QuorvaneVersion.h"
+#include "math/CTileTensor.h"
+#include "math/PTileTensor.h"
+#include "math/TileTensor.h"
 #include "python/Bindings.h"
 #include "python/PythonVersion.h"
 
@@ -37,9 +42,17 @@ void initModule(py::module_& m)
   // multi-party configuration, protocols, protocol messages
   initTTDimBindings(m);
   initTTShapeBindings(m);
-  // tile tensor classes and members
+  // The tile-tensor classes exist before any member names them.
+  py::class_<TileTensor, Saveable, std::shared_ptr<TileTensor>>(m, "TileTensor");
+  py::class_<CTileTensor, TileTensor, std::shared_ptr<CTileTensor>>(m, "CTileTensor");
+  py::class_<PTileTensor, TileTensor, std::shared_ptr<PTileTensor>>(m, "PTileTensor");
+  initTileTensorBindings(m);
+  initCTileTensorBindings(m);
+  initPTileTensorBindings(m);
   initGenericPackingConfigBindings(m);
-  // TTEncoder, encrypted data, function evaluators
+  initTTEncoderBindings(m);
+  initEncryptedDataBindings(m);
+  // function evaluators
   initNumberConfigBindings(m);
   // DataPacking, AES
   initPadding2dBindings(m);
