@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
+#include <utility>
+#include <vector>
 
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -16,6 +18,9 @@
 #include "hebase/StartupRegistration.h"
 #include "hebase/utils/Saveable.h"
 #include "hebase/utils/SaveableHeader.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
 
 using namespace quorvane;
 
@@ -35,6 +40,16 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
   ASSERT_EQ(registry.count("PTile"), 1u);
   EXPECT_EQ(registry.at("CTile"), &CTile::createAndLoad);
   EXPECT_EQ(registry.at("PTile"), &PTile::createAndLoad);
+  const std::vector<std::pair<std::string, Saveable::LoadFunction>> tensorLoaders = {
+      {"CTileTensor", &CTileTensor::createAndLoad},
+      {"PTileTensor", &PTileTensor::createAndLoad},
+      {"EncryptedBatch", &EncryptedBatch::createAndLoad},
+      {"EncryptedData", &EncryptedData::createAndLoad},
+  };
+  for (const auto& loader : tensorLoaders) {
+    ASSERT_EQ(registry.count(loader.first), 1u) << loader.first;
+    EXPECT_EQ(registry.at(loader.first), loader.second) << loader.first;
+  }
   // Besides the library's classes only the fixtures of this test program
   // (named QvTest...) register.
   for (const auto& entry : registry)
