@@ -27,6 +27,7 @@
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
+#include "math/bootstrap/seal/BootstrapCore.h"
 
 namespace quorvane {
 
@@ -216,7 +217,13 @@ bool SealCkksContext::isConfigRequirementFeasible(const HeConfigRequirement& req
     return true;
   // Bootstrapping over SEAL needs the CKKS bootstrapping trait, which this
   // context does not declare.
-  return false;
+  if (!getTraits().getSupportsCKKSBootstrapping())
+    return false;
+  BootstrapConfig config = req.bootstrapConfig.value_or(BootstrapConfig());
+  if (config.range != BOOTSTRAP_RANGE_DEFAULT)
+    return false;
+  int target = config.targetChainIndex == -1 ? 1 : config.targetChainIndex;
+  return depth - BootstrapCore::getLevelCost(config, req.numSlots) >= target;
 }
 
 int SealCkksContext::getBestFeasibleFractionalPartPrecision(const HeConfigRequirement& req) const
@@ -268,7 +275,7 @@ int SealCkksContext::getChainIndexAfterBootstrapping() const
   const BootstrapConfig& config = getBootstrapConfig();
   if (config.targetChainIndex != -1)
     return config.targetChainIndex;
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  return getTopChainIndex() - BootstrapCore::getLevelCost(config, slotCount());
 }
 
 BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirement& req) const
@@ -278,7 +285,11 @@ BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirem
   QV_ASSERT(req.bootstrappable);
   QV_ASSERT(!req.bootstrapConfig.has_value());
   QV_ASSERT(isConfigRequirementFeasible(req));
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  BootstrapConfig config;
+  config.targetChainIndex =
+      req.multiplicationDepth - BootstrapCore::getLevelCost(config, req.numSlots);
+  config.minChainIndexForBootstrapping = 0;
+  return config;
 }
 
 std::shared_ptr<AbstractBootstrapEvaluator>
