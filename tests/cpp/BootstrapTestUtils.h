@@ -36,15 +36,43 @@ inline const quorvane::SealCkksContext& bootstrapSealContext(int slots, int dept
   return *he;
 }
 
-/// A core of the default configuration over bootstrapSealContext(slots, depth).
+/// The default configuration without the file cache (nothing is read or written).
+inline quorvane::BootstrapConfig uncachedConfig()
+{
+  quorvane::BootstrapConfig config;
+  config.loadEncMatrices = false;
+  config.storeEncMatrices = false;
+  return config;
+}
+
+/// A core of the uncached default configuration over bootstrapSealContext(slots, depth).
 inline const quorvane::BootstrapCore& bootstrapSealCore(int slots, int depth)
 {
   static std::map<std::pair<int, int>, std::unique_ptr<quorvane::BootstrapCore>> cores;
   auto& core = cores[std::make_pair(slots, depth)];
   if (!core)
     core = std::make_unique<quorvane::BootstrapCore>(bootstrapSealContext(slots, depth),
-                                                     quorvane::BootstrapConfig());
+                                                     uncachedConfig());
   return *core;
+}
+
+/// A core of the uncached default configuration (with the verbosity) over an
+/// exact mockup context of n slots and depth 20, with q0 = 2^20.
+inline const quorvane::BootstrapCore&
+mockupCore(int n, quorvane::Verbosity verbose = quorvane::VERBOSITY_NONE)
+{
+  static std::map<std::pair<int, int>, std::pair<std::shared_ptr<quorvane::HeContext>,
+                                                 std::unique_ptr<quorvane::BootstrapCore>>>
+      cores;
+  auto& entry = cores[{n, verbose}];
+  if (!entry.second) {
+    entry.first = mockupContext(n, 20);
+    quorvane::BootstrapConfig config = uncachedConfig();
+    config.verbose = verbose;
+    CoutCapture quiet;
+    entry.second = std::make_unique<quorvane::BootstrapCore>(*entry.first, config, 1 << 20);
+  }
+  return *entry.second;
 }
 
 /// A SEAL context that declares CKKS bootstrapping support, which the SEAL
@@ -87,6 +115,16 @@ inline std::vector<std::complex<double>> randomReal(unsigned seed, int count, do
     v = dist(gen);
   return res;
 }
+
+/// A node of a rotation dependency tree: the amount, its parent, the step
+/// from the parent and its depth.
+struct TreeNode
+{
+  int amount;
+  int parent;
+  int step;
+  int level;
+};
 
 /// Makes a fresh temporary directory the working directory while alive.
 class TempWorkingDir

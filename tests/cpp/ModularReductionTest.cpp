@@ -69,7 +69,7 @@ TEST(ModularReduction, FactorsInTheStepReduceModuloQ)
   // With the factors in the step, v becomes (q / 2 pi) sin(2 pi v / q), about
   // v mod q for small remainders. An explicit R recomputes r1 and r2 from q.
   const HeContext& he = sealContext();
-  BootstrapConfig config;
+  BootstrapConfig config = uncachedConfig();
   config.correctModScale = true;
   BootstrapCore core(he, config);
   for (int power : {72, 16}) {
@@ -128,7 +128,7 @@ TEST(ModularReduction, VerboseModeRefusesInputsBeyondOneHalf)
 {
   // The mockup context computes exactly, so the bound itself can be tested.
   auto he = mockupContext(SLOTS, DEPTH);
-  BootstrapCore core(*he, BootstrapConfig(), 1 << 20);
+  BootstrapCore core(*he, uncachedConfig(), 1 << 20);
   std::vector<Complex> values(SLOTS, 0.25);
   values[3] = 0.5;
   values[5] = -0.5;

@@ -28,6 +28,7 @@
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
+#include "math/bootstrap/seal/SealBootstrapEvaluator.h"
 
 namespace quorvane {
 
@@ -293,14 +294,9 @@ BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirem
 }
 
 std::shared_ptr<AbstractBootstrapEvaluator>
-SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig&) const
+SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig& config) const
 {
-  // The SEAL bootstrap evaluator requires CKKS bootstrapping support, which
-  // this context never declares.
-  if (!getTraits().getSupportsCKKSBootstrapping())
-    throwAssertError("getHeContext().getTraits().getSupportsCKKSBootstrapping()", __FILE__,
-                     __LINE__, __func__);
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  return std::make_shared<SealBootstrapEvaluator>(*this, config);
 }
 
 // ---- Backend objects ----

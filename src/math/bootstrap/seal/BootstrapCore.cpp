@@ -21,6 +21,7 @@
 #include "math/MathUtils.h"
 #include "math/bootstrap/seal/Chebyshev.h"
 #include "math/bootstrap/seal/ChebyshevEvaluator.h"
+#include "math/bootstrap/seal/FFTUtils.h"
 
 namespace quorvane {
 
@@ -69,6 +70,13 @@ BootstrapCore::BootstrapCore(const HeContext& he, const BootstrapConfig& configI
                              std::to_string(encodingChainIndex) +
                              " primes, but max chain depth was set to " + std::to_string(top));
   decodingChainIndex = targetChainIndex + (config.slot2coefViaFFT ? 2 : 1);
+  // The layers of SlotToCoeff read the slots in the bit-reversed order that
+  // only the layers of CoeffToSlot leave; after the matrix CoeffToSlot they
+  // would give wrong values.
+  if (!config.supportComplexData && config.slot2coefViaFFT && !config.coef2slotViaFFT)
+    throw std::invalid_argument("Can't bootstrap real data with slot2coefViaFFT but not "
+                                "coef2slotViaFFT: the SlotToCoeff layers expect the bit-reversed "
+                                "order of the CoeffToSlot layers");
 
   if (q0 == 0)
     q0 = he.getModulusChain()->at(0);
@@ -103,12 +111,18 @@ BootstrapCore::BootstrapCore(const HeContext& he, const BootstrapConfig& configI
   }
   inverseN = Complex(1.0 / polyDegree, 0);
 
+  if (config.coef2slotViaFFT || config.slot2coefViaFFT)
+    fftUtils = std::make_shared<FFTUtils>(*this);
+
   if (config.verbose > VERBOSITY_NONE) {
     std::cout << "R    = " << R << std::endl;
     std::cout << "cost = " << cost << std::endl;
     std::cout << "EncodingChainIndex=" << encodingChainIndex << std::endl;
     std::cout << "DecodingChainIndex=" << decodingChainIndex << std::endl;
   }
+
+  createRotationDependencyMap();
+  setEncodingMatrices();
 }
 
 BootstrapCore::~BootstrapCore() {}

@@ -3,7 +3,10 @@
 
 #include <complex>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "hebase/BootstrapConfig.h"
@@ -12,13 +15,17 @@ namespace quorvane {
 
 class Chebyshev;
 class CTile;
+class FFTLayer;
+class FFTUtils;
+class FunctionalMatrix;
 class HeContext;
 class PTile;
 
 /// The engine of CKKS bootstrapping over SEAL: everything that depends only
 /// on the context and the configuration (chain budget, factors, roots of
-/// unity, Chebyshev coefficients), computed once at construction, and the
-/// modular reduction step.
+/// unity, Chebyshev coefficients, rotation tree, encoded matrices or FFT
+/// layers read from or written to the file cache), computed once at
+/// construction, and the steps CoeffToSlot, modular reduction and SlotToCoeff.
 class BootstrapCore
 {
 public:
@@ -87,6 +94,49 @@ public:
   /// ones at the top chain index).
   void powInPlace(CTile& x, int d) const;
 
+  /// CoeffToSlot of x at the encoding chain index. Real data: the slots form
+  /// and an empty ciphertext; complex data: the real and the imaginary parts.
+  std::pair<CTile, CTile> coef2slot(const CTile& x) const;
+  /// SlotToCoeff back to the target chain index (x2 is read for complex data only).
+  CTile slot2coef(const CTile& x1, const CTile& x2) const;
+  std::pair<CTile, CTile> coef2slotFFT(const CTile& x) const;
+  CTile slot2coefFFT(const CTile& x) const;
+
+  /// The product of x by the matrix of the n encoded diagonals (no rescale).
+  CTile getMulCipherWithDiagonalizedMatrix(const CTile& x,
+                                           const std::vector<PTile>& diagonals) const;
+  /// The encoding product, split into twice its real part and (complex data)
+  /// twice its imaginary part, each rescaled twice.
+  std::pair<CTile, CTile>
+  getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
+                                             const std::vector<PTile>& diagonals) const;
+  CTile getMulCipherWithDiagonalizedDecodingMatrix(const CTile& x,
+                                                   const std::vector<PTile>& diagonals) const;
+
+  /// The diagonals of the matrix window, multiplied by factor and encoded at
+  /// the chain index and scale (-1.0: the encoder's default).
+  std::shared_ptr<std::vector<PTile>>
+  getEncodedVectorsFromFunctionalMatrix(const FunctionalMatrix& matrix, int chainIndex,
+                                        double factor, double scale) const;
+
+  /// Fills rotations[k] with x rotated by k, for every k, along the rotation tree.
+  void getAllRotationsOf(const CTile& x, std::vector<CTile>& rotations) const;
+  /// The worker loop of getAllRotationsOf.
+  void computeRotations(const CTile& x, std::vector<CTile>& rotations, std::deque<int>& queue,
+                        int& remaining) const;
+
+  /// The breadth-first tree of rotation amounts by signed powers of two
+  /// (built once).
+  void createRotationDependencyMap();
+  /// Builds, or reads from the cache, what the configured transforms need.
+  void setEncodingMatrices();
+  void setEncodingRealsMatrices();
+
+  /// "./output/" and the context's signature with ':' replaced by '_'.
+  std::string getCacheDir() const;
+  /// The decimal text of -1000 ln(factor) truncated toward zero.
+  static std::string getFactorTag(double factor);
+
   const HeContext& getHeContext() const { return he; }
   const BootstrapConfig& getConfig() const { return config; }
   int getNumSlots() const { return numSlots; }
@@ -106,6 +156,26 @@ public:
   const std::vector<std::complex<double>>& getRoots() const { return roots; }
   const std::vector<double>& getCosCoefficients() const { return cosCoefficients; }
   const std::vector<double>& getSinCoefficients() const { return sinCoefficients; }
+  const std::vector<int>& getRotationParent() const { return rotationParent; }
+  const std::vector<int>& getRotationStep() const { return rotationStep; }
+  const std::vector<int>& getRotationLevel() const { return rotationLevel; }
+  const std::shared_ptr<std::vector<PTile>>& getEncodingDiagonals() const
+  {
+    return encodingDiagonals;
+  }
+  const std::shared_ptr<std::vector<PTile>>& getDecodingDiagonals() const
+  {
+    return decodingDiagonals;
+  }
+  const std::shared_ptr<std::vector<PTile>>& getDecodingSecondHalfDiagonals() const
+  {
+    return decodingSecondHalfDiagonals;
+  }
+  const std::shared_ptr<std::vector<PTile>>& getDecodingRealsDiagonals() const
+  {
+    return decodingRealsDiagonals;
+  }
+  const std::shared_ptr<FFTUtils>& getFftUtils() const { return fftUtils; }
 
 private:
   const HeContext& he;
@@ -113,11 +183,19 @@ private:
   int m;
   int polyDegree;
   std::vector<std::complex<double>> roots;
+  std::shared_ptr<std::vector<PTile>> encodingDiagonals;
+  std::shared_ptr<std::vector<PTile>> decodingDiagonals;
+  std::shared_ptr<std::vector<PTile>> decodingSecondHalfDiagonals;
+  std::shared_ptr<std::vector<PTile>> decodingRealsDiagonals;
   BootstrapConfig config;
   int cost;
   int numSlots;
   std::vector<double> cosCoefficients;
   std::vector<double> sinCoefficients;
+  std::vector<int> rotationParent;
+  std::vector<int> rotationStep;
+  std::vector<int> rotationLevel;
+  std::shared_ptr<FFTUtils> fftUtils;
   int R;
   double r1;
   double encFactor;
@@ -128,6 +206,21 @@ private:
   int encodingChainIndex;
   int decodingChainIndex;
   std::complex<double> inverseN;
+
+  /// The cached diagonals of a matrix file: n plaintexts at the chain index
+  /// and scale, nothing after them. Null (after a warning) when the file
+  /// does not hold exactly that.
+  std::shared_ptr<std::vector<PTile>> loadDiagonals(const std::string& path, int chainIndex,
+                                                    double scale, bool progress) const;
+  /// Writes the diagonals to path through a temporary file.
+  void storeDiagonals(const std::vector<PTile>& diagonals, const std::string& path,
+                      bool progressFromZero) const;
+  /// An FFT set loaded from the cache file at path or built by compute with
+  /// the factor, joined, encoded (and stored); then given its rotation trees.
+  void setFftLayers(std::vector<FFTLayer>& layers,
+                    void (FFTUtils::*compute)(std::vector<FFTLayer>&, double) const,
+                    const std::string& path, int chainIndex, double factor, bool isEncoding,
+                    const std::string& computingMessage, const std::string& encodingMessage);
 
   /// The value (or the vector of slot values) at the chain index and scale.
   template <typename T>
