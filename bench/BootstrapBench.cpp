@@ -3,7 +3,7 @@
 // [-1, 1], with the core built from a cold cache (layers computed and stored)
 // and from a warm one (layers loaded), and prints the precision reached.
 //
-//   quorvane_bootstrap_bench --slots 4096 [--depth 17] [--frac 50] [--int 10]
+//   quorvane_bootstrap_bench --slots 4096 [--depth 17] [--frac 52] [--int 8]
 //
 // The last line is: bootstrap slots=<n> precision_bits=<bits of the mean
 // error> max_error=<largest error> seconds=<whole pipeline, warm cache>
@@ -47,8 +47,9 @@ struct Options
 {
   int slots = 4096;
   int depth = 17;
-  int fractionalBits = 50;
-  int integerBits = 10;
+  // Primes of 52 bits; the first (and the special one) of 60.
+  int fractionalBits = 52;
+  int integerBits = 8;
 };
 
 struct Clock
