@@ -9,6 +9,7 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/impl/ProtocolMessage.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
@@ -19,6 +20,8 @@ namespace {
 
 const bool ctileLoaderRegistered = Saveable::registerLoadFunction("CTile", &CTile::createAndLoad);
 const bool ptileLoaderRegistered = Saveable::registerLoadFunction("PTile", &PTile::createAndLoad);
+const bool protocolMessageLoaderRegistered =
+    Saveable::registerLoadFunction("ProtocolMessage", &ProtocolMessage::createAndLoad);
 
 const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
@@ -27,7 +30,8 @@ const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkks
 
 bool startupRegistrationLinked()
 {
-  return ctileLoaderRegistered && ptileLoaderRegistered && mockupPrototypeRegistered &&
+  return ctileLoaderRegistered && ptileLoaderRegistered && protocolMessageLoaderRegistered &&
+         mockupPrototypeRegistered &&
          sealCkksPrototypeRegistered;
 }
 

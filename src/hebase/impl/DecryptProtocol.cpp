@@ -1,0 +1,38 @@
+#include "hebase/impl/DecryptProtocol.h"
+
+#include "hebase/HeContext.h"
+#include "hebase/MultiPartyUtils.h"
+#include "hebase/impl/AbstractDecryptProtocol.h"
+
+namespace quorvane {
+
+DecryptProtocol::DecryptProtocol(const HeContext& he)
+    : Protocol(he.getMultiPartyUtils()->createDecryptProtocol())
+{
+}
+
+DecryptProtocol::~DecryptProtocol() {}
+
+AbstractDecryptProtocol& DecryptProtocol::decryptImpl() const
+{
+  return static_cast<AbstractDecryptProtocol&>(*impl);
+}
+
+void DecryptProtocol::setInput(const CTile& input) { decryptImpl().setInput(input); }
+
+void DecryptProtocol::setPlaintextAggregatorId(int id)
+{
+  decryptImpl().setPlaintextAggregatorId(id);
+}
+
+int DecryptProtocol::getPlaintextAggregatorId() const
+{
+  return decryptImpl().getPlaintextAggregatorId();
+}
+
+std::vector<double> DecryptProtocol::getOutputVectorDouble() const
+{
+  return decryptImpl().getOutputVectorDouble();
+}
+
+} // namespace quorvane

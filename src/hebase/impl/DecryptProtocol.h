@@ -1,0 +1,33 @@
+#ifndef QUORVANE_HEBASE_IMPL_DECRYPTPROTOCOL_H
+#define QUORVANE_HEBASE_IMPL_DECRYPTPROTOCOL_H
+
+#include <vector>
+
+#include "hebase/impl/Protocol.h"
+
+namespace quorvane {
+
+class AbstractDecryptProtocol;
+class CTile;
+class HeContext;
+
+/// The joint decryption protocol of the context's backend.
+class DecryptProtocol : public Protocol
+{
+public:
+  explicit DecryptProtocol(const HeContext& he);
+  ~DecryptProtocol() override;
+
+  /// Makes this participant the ciphertext holder of the input.
+  void setInput(const CTile& input);
+  void setPlaintextAggregatorId(int id);
+  int getPlaintextAggregatorId() const;
+  std::vector<double> getOutputVectorDouble() const;
+
+private:
+  AbstractDecryptProtocol& decryptImpl() const;
+};
+
+} // namespace quorvane
+
+#endif
