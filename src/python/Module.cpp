@@ -34,8 +34,10 @@ void initModule(py::module_& m)
   initCTileBindings(m);
   initEncoderBindings(m);
   initStorageBindings(m);
-  // multi-party configuration,
-  // protocols, protocol messages, TTDim, TTShape, tile tensor classes and
+  initMultiPartyConfigBindings(m);
+  initProtocolBindings(m);
+  initProtocolMessageBindings(m);
+  // TTDim, TTShape, tile tensor classes and
   // members, packing configuration, TTEncoder, encrypted data, function
   // evaluators
   initNumberConfigBindings(m);
