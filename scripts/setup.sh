@@ -15,7 +15,8 @@ log() { echo "[setup] $*"; }
 
 # --- Debian packages -------------------------------------------------------
 APT_PKGS=(build-essential cmake ccache libboost-dev libboost-filesystem-dev
-          libboost-system-dev zlib1g-dev libzstd-dev libgtest-dev googletest curl)
+          libboost-system-dev zlib1g-dev libzstd-dev libgtest-dev googletest curl
+          libssl-dev)
 # Debian's own Python 3.11 needs its headers and venv from Debian too; an
 # interpreter installed another way brings them itself.
 if command -v "$BASE" >/dev/null 2>&1; then

@@ -1,8 +1,9 @@
-// Start-up registrations of the library. The initialisers of one file run in
-// the order they appear, so the loaders below stand in start-up order:
-// AesKey, CTile, CTileTensor, PTile, EncryptedBatch, EncryptedData,
-// PTileTensor, ProtocolMessage, AesHTable; then one prototype of each built-in
-// context. A class registers with one line at its place.
+// Start-up registrations and constant tables of the library. The initialisers
+// of one file run in the order they appear, so they stand here in start-up
+// order: the loaders AesKey, CTile, CTileTensor, PTile, EncryptedBatch,
+// EncryptedData; the mockup prototype; the loaders PTileTensor and
+// ProtocolMessage; the SEAL prototype; the AES tables; the AesHTable loader.
+// A class registers with one line at its place.
 
 #include "hebase/StartupRegistration.h"
 
@@ -13,13 +14,29 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
+#include "math/aes/AesHTable.h"
+#include "math/aes/AesKey.h"
+#include "math/aes/impl/AesUtils.h"
 
 namespace quorvane {
 
 namespace {
 
+const bool aesKeyLoaderRegistered =
+    Saveable::registerLoadFunction("AesKey", &AesKey::createAndLoad);
 const bool ctileLoaderRegistered = Saveable::registerLoadFunction("CTile", &CTile::createAndLoad);
+const bool ctileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("CTileTensor", &CTileTensor::createAndLoad);
 const bool ptileLoaderRegistered = Saveable::registerLoadFunction("PTile", &PTile::createAndLoad);
+const bool encryptedBatchLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedBatch", &EncryptedBatch::createAndLoad);
+const bool encryptedDataLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
+const bool ptileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
 const bool protocolMessageLoaderRegistered =
     Saveable::registerLoadFunction("ProtocolMessage", &ProtocolMessage::createAndLoad);
 
@@ -28,11 +45,24 @@ const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkks
 
 } // namespace
 
+const std::map<int, int> AesUtils::keySizeToNumRoundKeys = {{128, 11}, {192, 13}, {256, 15}};
+const std::vector<uint8_t> AesUtils::sBox = AesUtils::computeSBox();
+const std::vector<uint8_t> AesUtils::invSBox = AesUtils::invertTable(AesUtils::sBox);
+
+namespace {
+
+const bool aesHTableLoaderRegistered =
+    Saveable::registerLoadFunction("AesHTable", &AesHTable::createAndLoad);
+
+} // namespace
+
 bool startupRegistrationLinked()
 {
-  return ctileLoaderRegistered && ptileLoaderRegistered && protocolMessageLoaderRegistered &&
-         mockupPrototypeRegistered &&
-         sealCkksPrototypeRegistered;
+  return aesKeyLoaderRegistered && ctileLoaderRegistered && ctileTensorLoaderRegistered &&
+         ptileLoaderRegistered && encryptedBatchLoaderRegistered &&
+         encryptedDataLoaderRegistered && ptileTensorLoaderRegistered &&
+         protocolMessageLoaderRegistered && mockupPrototypeRegistered &&
+         sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
 }
 
 } // namespace quorvane

@@ -37,11 +37,16 @@ void initModule(py::module_& m)
   initMultiPartyConfigBindings(m);
   initProtocolBindings(m);
   initProtocolMessageBindings(m);
-  // TTDim, TTShape, tile tensor classes and
-  // members, packing configuration, TTEncoder, encrypted data, function
-  // evaluators
+  initTTDimBindings(m);
+  initTTShapeBindings(m);
+  // tile tensor classes and members
+  initGenericPackingConfigBindings(m);
+  // TTEncoder, encrypted data, function evaluators
   initNumberConfigBindings(m);
-  // DataPacking, AES, Padding2d
+  // DataPacking
+  initAesKeyBindings(m);
+  // AES module functions
+  initPadding2dBindings(m);
   initSealCkksContextBindings(m);
   initTrackingContextBindings(m);
   initMockupContextBindings(m);

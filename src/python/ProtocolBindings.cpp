@@ -9,6 +9,8 @@
 #include "hebase/HeContext.h"
 #include "hebase/impl/DecryptProtocol.h"
 #include "hebase/impl/InitProtocol.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
 #include "python/Bindings.h"
 #include "python/ContextLifetime.h"
 #include "python/Docstrings.h"
@@ -105,11 +107,43 @@ void initProtocolBindings(py::module_& m)
            QV_DOC ":return: Returns the ID of the plaintext-aggregator for the next run of the "
                   "protocol (see MultiPartyRole::MP_PLAINTEXT_AGGREGATOR)." QV_DOC
                   ":rtype: int." QV_DOC_END)
+      .def("set_input", py::overload_cast<const EncryptedData&>(&DecryptProtocol::setInput),
+           QV_DOC "Set the encrypted input to decrypt."
+                  "\n" QV_DOC ":param input: The encrypted input to decrypt." QV_DOC
+                  ":type input: EncryptedData." QV_DOC_END,
+           py::arg("input"))
+      .def("set_input", py::overload_cast<const CTileTensor&>(&DecryptProtocol::setInput),
+           QV_DOC "Set the encrypted input to decrypt."
+                  "\n" QV_DOC ":param input: The encrypted input to decrypt." QV_DOC
+                  ":type input: CTileTensor." QV_DOC_END,
+           py::arg("input"))
       .def("set_input", py::overload_cast<const CTile&>(&DecryptProtocol::setInput),
            QV_DOC "Set the encrypted input to decrypt."
                   "\n" QV_DOC ":param input: The encrypted input to decrypt." QV_DOC
                   ":type input: CTile." QV_DOC_END,
            py::arg("input"))
+      .def(
+          "get_output_vector_double_tensor",
+          [](const DecryptProtocol& self) {
+            py::list res;
+            for (const std::shared_ptr<const DoubleTensor>& t :
+                 self.getOutputVectorDoubleTensorCPtr())
+              res.append(NumpyUtils::fromDoubleTensor(*t));
+            return res;
+          },
+          QV_DOC "Get the decrypted output. Should be used only if the input was set using "
+                 "set_input(EncryptedData)."
+                 "\n" QV_DOC ":return: The decrypted output." QV_DOC
+                 ":rtype: list of numpy.array." QV_DOC_END)
+      .def(
+          "get_output_double_tensor",
+          [](const DecryptProtocol& self) {
+            return NumpyUtils::fromDoubleTensor(self.getOutputDoubleTensor());
+          },
+          QV_DOC "Get the decrypted output. Should be used only if the input was set using "
+                 "set_input(CTileTensor)."
+                 "\n" QV_DOC ":return: The decrypted output." QV_DOC
+                 ":rtype: numpy.array." QV_DOC_END)
       .def(
           "get_output_vector_double",
           [](const DecryptProtocol& self) {

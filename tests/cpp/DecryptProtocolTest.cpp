@@ -9,8 +9,15 @@
 #include "TestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
+#include "hebase/PTile.h"
+#include "hebase/impl/AbstractDecryptProtocol.h"
 #include "hebase/impl/DecryptProtocol.h"
 #include "hebase/impl/ProtocolMessage.h"
+#include "math/CTileTensor.h"
+#include "math/DoubleTensor.h"
+#include "math/EncryptedData.h"
+#include "math/TTEncoder.h"
+#include "math/TTShape.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -45,6 +52,28 @@ CTile encrypted(const HeContext& he, const std::vector<double>& values)
   CTile tile(he);
   Encoder(he).encodeEncrypt(tile, values);
   return tile;
+}
+
+DoubleTensor tensorOf(const std::vector<int>& sizes, double start)
+{
+  DoubleTensor t(sizes);
+  for (int i = 0; i < t.size(); ++i)
+    t.at(i) = start + 0.25 * i;
+  return t;
+}
+
+std::shared_ptr<CTileTensor> encryptedTensor(const HeContext& he, const DoubleTensor& values)
+{
+  auto res = std::make_shared<CTileTensor>(he);
+  TTEncoder(he).encodeEncrypt(*res, TTShape({4, 2}), values);
+  return res;
+}
+
+void expectEqualTensors(const DoubleTensor& actual, const DoubleTensor& expected)
+{
+  ASSERT_EQ(actual.getShape(), expected.getShape());
+  for (int i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(actual.at(i), expected.at(i)) << i;
 }
 
 std::vector<Party> decryptParties(const Setting& s)
@@ -244,4 +273,86 @@ TEST(DecryptProtocol, MessagesOfAnotherRunOrSenderAreRefused)
                      "PLAINTEXT-AGGREGATOR", "DECRYPT", 3));
   EXPECT_EQ(runRound(parties), std::vector<bool>(3, true));
   EXPECT_EQ(maxError(aggregator.decrypt().getOutputVectorDouble(), OTHER_VALUES), 0.0);
+}
+
+TEST(DecryptProtocol, TileTensorDecryptedJointly)
+{
+  const DoubleTensor values = tensorOf({6, 3}, -2);
+  for (const Setting& s : SETTINGS) {
+    std::vector<Party> parties = decryptParties(s);
+    Party& holder = partyWithId(parties, s.holder);
+    auto input = encryptedTensor(*holder.he, values);
+    ASSERT_EQ(input->getNumUsedTiles(), 4);
+    holder.decrypt().setInput(*input);
+    runAllRounds(parties);
+    for (Party& p : parties) {
+      if (p.id == s.plaintextAggregator)
+        expectEqualTensors(p.decrypt().getOutputDoubleTensor(), values);
+      else if (p.protocol->isRole(MP_KEY_OWNER) || p.id == s.holder)
+        EXPECT_EQ(p.decrypt().getOutputDoubleTensor().size(), 0) << p.id;
+      else
+        expectThrowWithMessage<std::runtime_error>(
+            [&] { p.decrypt().getOutputDoubleTensor(); },
+            "AbstractDecryptProtocol::getOutputDoubleTensor - protocol was not initialized "
+            "with CTileTensor");
+      for (auto getter : {+[](DecryptProtocol& d) { d.getOutputVectorDouble(); },
+                          +[](DecryptProtocol& d) { d.getOutputVectorDoubleTensorCPtr(); }})
+        EXPECT_THROW(getter(p.decrypt()), std::runtime_error);
+    }
+  }
+}
+
+TEST(DecryptProtocol, EncryptedDataDecryptedItemByItem)
+{
+  const std::vector<std::vector<DoubleTensor>> batches = {
+      {tensorOf({6, 3}, 1), tensorOf({2, 2}, -3)}, {tensorOf({4, 1}, 7), tensorOf({9, 2}, 0.5)}};
+  for (const Setting& s : SETTINGS) {
+    std::vector<Party> parties = decryptParties(s);
+    Party& holder = partyWithId(parties, s.holder);
+    EncryptedData data(*holder.he);
+    for (const auto& items : batches) {
+      EncryptedBatch batch(*holder.he);
+      for (const DoubleTensor& t : items)
+        batch.addItem(encryptedTensor(*holder.he, t));
+      data.addBatch(batch);
+    }
+    holder.decrypt().setInput(data);
+    runAllRounds(parties);
+    Party& aggregator = partyWithId(parties, s.plaintextAggregator);
+    const auto outputs = aggregator.decrypt().getOutputVectorDoubleTensorCPtr();
+    ASSERT_EQ(outputs.size(), 4u);
+    for (size_t b = 0; b < 2; ++b)
+      for (size_t i = 0; i < 2; ++i)
+        expectEqualTensors(*outputs[2 * b + i], batches[b][i]);
+    if (s.holder != s.plaintextAggregator)
+      EXPECT_TRUE(holder.decrypt().getOutputVectorDoubleTensorCPtr().empty());
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { aggregator.decrypt().getOutputDoubleTensor(); },
+        "AbstractDecryptProtocol::getOutputDoubleTensor - protocol was not initialized with "
+        "CTileTensor");
+  }
+  auto he = mpContext(mpConfig(1, {1}, 1, 1));
+  DecryptProtocol empty(*he);
+  expectThrowWithMessage<std::invalid_argument>([&] { empty.setInput(EncryptedData(*he)); },
+                                                "AbstractDecryptProtocol::setInput - input is "
+                                                "empty");
+  DecryptProtocol unpacked(*he);
+  expectThrowWithMessage<std::invalid_argument>([&] { unpacked.setInput(CTileTensor(*he)); },
+                                                "AbstractDecryptProtocol::setInput - input is "
+                                                "empty");
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { unpacked.getOutputVectorDoubleTensorCPtr(); },
+      "AbstractDecryptProtocol::getOutputVectorDoubleTensorCPtr - protocol was not initialized "
+      "with EncryptedData");
+}
+
+TEST(DecryptProtocol, BuildPTileTensorChecksTheTileCount)
+{
+  auto he = mpContext(mpConfig(1, {1}, 1, 1));
+  TTShape shape({4, 2});
+  shape.setOriginalSizes({6, 3});
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>(
+                [&] { buildPTileTensor(*he, shape, std::vector<PTile>(3, PTile(*he))); }),
+            "number of tiles in the given shape doesn't match the vector size. The given shape "
+            "has 4 tiles. While the given vector is of size 3.");
 }

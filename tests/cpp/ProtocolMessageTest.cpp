@@ -13,6 +13,11 @@
 #include "hebase/impl/MockupProtocolMessage.h"
 #include "hebase/impl/ProtocolMessage.h"
 #include "hebase/mockup/EmptyContext.h"
+#include "math/CTileTensor.h"
+#include "math/DoubleTensor.h"
+#include "math/EncryptedData.h"
+#include "math/TTEncoder.h"
+#include "math/TTShape.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -106,6 +111,63 @@ TEST(ProtocolMessage, TilePayloadRoundTripsAsItsOwnSavedObject)
   EXPECT_EQ(maxError(decrypted(*loadedTile), VALUES), 0.0);
   EXPECT_EQ(loaded.getMetadataAsString(false), message.getMetadataAsString(false));
   EXPECT_EQ(loaded.getImpl()->getProtocolId(), 4242);
+}
+
+TEST(ProtocolMessage, TensorAndDataPayloadsRoundTripInTheirOrder)
+{
+  auto sender = participant(1);
+  auto receiver = participant(3);
+  DoubleTensor values({5, 2});
+  for (int i = 0; i < values.size(); ++i)
+    values.at(i) = i - 3.5;
+  auto tensor = std::make_shared<CTileTensor>(*sender);
+  TTEncoder(*sender).encodeEncrypt(*tensor, TTShape({4, 2}), values);
+  EncryptedBatch batch(*sender);
+  batch.addItem(std::make_shared<CTileTensor>(*tensor));
+  auto data = std::make_shared<EncryptedData>(*sender);
+  data->addBatch(batch);
+  data->addBatch(batch);
+
+  ProtocolMessage message(*sender, PROTOCOL_DECRYPT, MP_KEY_OWNER, 2);
+  message.getImpl()->setEncryptedData(data);
+  message.getImpl()->setCTileTensor(tensor);
+  message.getImpl()->setProtocolId(31);
+  const std::string expected = Bytes()
+                                   .header("ProtocolMessage", sender->getContextId())
+                                   .i32(1)
+                                   .i32(1)
+                                   .i32(0)
+                                   .i32(2)
+                                   .b(true)
+                                   .raw(saved(*data))
+                                   .b(true)
+                                   .raw(saved(*tensor))
+                                   .b(false)
+                                   .i32(31)
+                                   .data;
+  const std::string bytes = saved(message);
+  EXPECT_EQ(bytes, expected);
+
+  ProtocolMessage loaded(*receiver);
+  std::istringstream in(bytes);
+  EXPECT_EQ(loaded.load(in), static_cast<std::streamoff>(bytes.size()));
+  auto loadedData = loaded.getImpl()->getEncryptedData();
+  auto loadedTensor = loaded.getImpl()->getCTileTensor();
+  ASSERT_NE(loadedData, nullptr);
+  ASSERT_NE(loadedTensor, nullptr);
+  EXPECT_EQ(loaded.getImpl()->getCTile(), nullptr);
+  EXPECT_EQ(loadedData->getNumBatches(), 2u);
+  const DoubleTensor decoded = TTEncoder(*receiver).decryptDecodeDouble(*loadedTensor);
+  const DoubleTensor fromData =
+      TTEncoder(*receiver).decryptDecodeDouble(*loadedData->getBatch(1).getItem(0));
+  for (int i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(decoded.at(i), values.at(i));
+    EXPECT_EQ(fromData.at(i), values.at(i));
+  }
+  // A copy owns its payloads.
+  ProtocolMessage copy(message);
+  EXPECT_NE(copy.getImpl()->getCTileTensor(), tensor);
+  EXPECT_NE(copy.getImpl()->getEncryptedData(), data);
 }
 
 TEST(ProtocolMessage, MetadataTexts)

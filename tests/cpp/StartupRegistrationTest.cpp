@@ -16,6 +16,9 @@
 #include "hebase/StartupRegistration.h"
 #include "hebase/utils/Saveable.h"
 #include "hebase/utils/SaveableHeader.h"
+#include "math/aes/AesHTable.h"
+#include "math/aes/AesKey.h"
+#include "math/aes/impl/AesUtils.h"
 
 using namespace quorvane;
 
@@ -33,8 +36,12 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
   const Saveable::LoaderRegistry& registry = Saveable::getLoaderRegistry();
   ASSERT_EQ(registry.count("CTile"), 1u);
   ASSERT_EQ(registry.count("PTile"), 1u);
+  ASSERT_EQ(registry.count("AesKey"), 1u);
+  ASSERT_EQ(registry.count("AesHTable"), 1u);
   EXPECT_EQ(registry.at("CTile"), &CTile::createAndLoad);
   EXPECT_EQ(registry.at("PTile"), &PTile::createAndLoad);
+  EXPECT_EQ(registry.at("AesKey"), &AesKey::createAndLoad);
+  EXPECT_EQ(registry.at("AesHTable"), &AesHTable::createAndLoad);
   // Besides the library's classes only the fixtures of this test program
   // (named QvTest...) register.
   for (const auto& entry : registry)
@@ -45,7 +52,7 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
 
 TEST(StartupRegistration, DuplicateLoaderIsRefusedAndTheFirstKept)
 {
-  for (const char* name : {"CTile", "PTile"}) {
+  for (const char* name : {"CTile", "PTile", "AesKey", "AesHTable"}) {
     try {
       Saveable::registerLoadFunction(name, &CTile::createAndLoad);
       FAIL() << "no exception";
@@ -54,6 +61,14 @@ TEST(StartupRegistration, DuplicateLoaderIsRefusedAndTheFirstKept)
     }
   }
   EXPECT_EQ(Saveable::getLoaderRegistry().at("PTile"), &PTile::createAndLoad);
+  EXPECT_EQ(Saveable::getLoaderRegistry().at("AesKey"), &AesKey::createAndLoad);
+}
+
+TEST(StartupRegistration, AesTablesAreBuiltBeforeMain)
+{
+  EXPECT_EQ(AesUtils::keySizeToNumRoundKeys.size(), 3u);
+  EXPECT_EQ(AesUtils::sBox.size(), 256u);
+  EXPECT_EQ(AesUtils::invSBox.size(), 256u);
 }
 
 TEST(StartupRegistration, ContextRegistryHoldsUninitialisedPrototypes)

@@ -343,3 +343,15 @@ def test_protocols_and_messages_keep_their_context_alive():
     count, with_tile, empty = map(int, result.stdout.split())
     assert count == 1 and with_tile > empty
     assert empty == 32 + 23  # the saved-object header, then the empty body
+
+
+def test_demo_decrypts_jointly_with_three_parties():
+    import os
+    import subprocess
+    import sys
+    demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.py")
+    result = subprocess.run([sys.executable, demo], capture_output=True, text=True, timeout=120,
+                            cwd=os.path.dirname(demo))
+    assert result.returncode == 0, result.stderr
+    assert "common context id after the initialisation protocol: True" in result.stdout
+    assert "joint decryption matches numpy: True" in result.stdout

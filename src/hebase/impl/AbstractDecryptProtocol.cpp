@@ -8,8 +8,39 @@
 #include "hebase/PTile.h"
 #include "hebase/impl/ProtocolMessage.h"
 #include "hebase/utils/Assert.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/TTEncoder.h"
+#include "math/TTShape.h"
 
 namespace quorvane {
+
+namespace {
+
+void appendTiles(std::vector<CTile>& tiles, const CTileTensor& tensor)
+{
+  const int n = tensor.getNumUsedTiles();
+  for (int i = 0; i < n; ++i)
+    tiles.push_back(static_cast<const CTile&>(tensor.getTileByFlatIndex(i)));
+}
+
+} // namespace
+
+PTileTensor buildPTileTensor(const HeContext& he, const TTShape& shape,
+                             const std::vector<PTile>& plaintexts)
+{
+  const int count = shape.getNumUsedTiles();
+  if (static_cast<size_t>(count) != plaintexts.size())
+    shape.reportError("number of tiles in the given shape doesn't match the vector size. The "
+                      "given shape has " +
+                      std::to_string(count) + " tiles. While the given vector is of size " +
+                      std::to_string(plaintexts.size()) + ".");
+  PTileTensor res(he, shape);
+  for (int i = 0; i < count; ++i)
+    static_cast<PTile&>(res.getMutableTile(i)) = plaintexts[i];
+  res.setPacked(true);
+  return res;
+}
 
 AbstractDecryptProtocol::AbstractDecryptProtocol(const HeContext& he) : AbstractProtocol(he)
 {
@@ -20,24 +51,50 @@ AbstractDecryptProtocol::~AbstractDecryptProtocol() {}
 
 void AbstractDecryptProtocol::validateNotInit() const
 {
-  if (usingCTile)
+  if (usingEncryptedData || usingCTileTensor || usingCTile)
     throw std::runtime_error("AbstractDecryptProtocol::validateNotInit - input is already set.");
 }
 
 void AbstractDecryptProtocol::validateInit() const
 {
-  if (!usingCTile)
+  if (!usingEncryptedData && !usingCTileTensor && !usingCTile)
     throw std::runtime_error("AbstractDecryptProtocol::validateInit - input is not set.");
 }
+
+namespace {
+
+const char* const EMPTY_INPUT = "AbstractDecryptProtocol::setInput - input is empty";
+
+} // namespace
 
 void AbstractDecryptProtocol::setInput(const CTile& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
   if (input.isEmpty())
-    throw std::invalid_argument("AbstractDecryptProtocol::setInput - input is empty");
+    throw std::invalid_argument(EMPTY_INPUT);
   inputCTile = std::make_shared<CTile>(input);
   usingCTile = true;
+}
+
+void AbstractDecryptProtocol::setInput(const CTileTensor& input)
+{
+  validateNotInit();
+  addRole(MP_CIPHERTEXT_HOLDER);
+  if (!input.isPacked())
+    throw std::invalid_argument(EMPTY_INPUT);
+  inputCTileTensor = std::make_shared<CTileTensor>(input);
+  usingCTileTensor = true;
+}
+
+void AbstractDecryptProtocol::setInput(const EncryptedData& input)
+{
+  validateNotInit();
+  addRole(MP_CIPHERTEXT_HOLDER);
+  if (input.getNumBatches() == 0)
+    throw std::invalid_argument(EMPTY_INPUT);
+  inputEncryptedData = std::make_shared<EncryptedData>(input);
+  usingEncryptedData = true;
 }
 
 void AbstractDecryptProtocol::setPlaintextAggregatorId(int id)
@@ -55,27 +112,89 @@ std::vector<double> AbstractDecryptProtocol::getOutputVectorDouble() const
   return outputVectorDouble;
 }
 
+DoubleTensor AbstractDecryptProtocol::getOutputDoubleTensor() const
+{
+  if (!usingCTileTensor)
+    throw std::runtime_error("AbstractDecryptProtocol::getOutputDoubleTensor - protocol was not "
+                             "initialized with CTileTensor");
+  return outputDoubleTensor;
+}
+
+std::vector<std::shared_ptr<const DoubleTensor>>
+AbstractDecryptProtocol::getOutputVectorDoubleTensorCPtr() const
+{
+  if (!usingEncryptedData)
+    throw std::runtime_error("AbstractDecryptProtocol::getOutputVectorDoubleTensorCPtr - "
+                             "protocol was not initialized with EncryptedData");
+  return outputVectorDoubleTensor;
+}
+
 void AbstractDecryptProtocol::setInputFromMessage(
     const std::vector<ProtocolMessage>& inputMessages)
 {
   const ProtocolMessage& message = inputMessages.at(0);
   const AbstractProtocolMessage& impl = *message.getImpl();
-  if (!impl.getCTile())
+  if (!impl.getEncryptedData() && !impl.getCTileTensor() && !impl.getCTile())
     throwInvalidMessage(message, "The message does not contain encrypted input.");
+  inputEncryptedData = impl.getEncryptedData();
+  inputCTileTensor = impl.getCTileTensor();
   inputCTile = impl.getCTile();
-  usingCTile = true;
+  usingEncryptedData = inputEncryptedData != nullptr;
+  usingCTileTensor = !usingEncryptedData && inputCTileTensor != nullptr;
+  usingCTile = !usingEncryptedData && !usingCTileTensor;
 }
 
 std::vector<CTile> AbstractDecryptProtocol::transformInputToCTileVector() const
 {
+  std::vector<CTile> tiles;
+  if (usingEncryptedData) {
+    for (size_t b = 0; b < inputEncryptedData->getNumBatches(); ++b) {
+      const EncryptedBatch batch = inputEncryptedData->getBatch(b);
+      for (size_t i = 0; i < batch.getNumItems(); ++i)
+        appendTiles(tiles, *batch.getItem(i));
+    }
+    return tiles;
+  }
   validateInit();
+  if (usingCTileTensor) {
+    appendTiles(tiles, *inputCTileTensor);
+    return tiles;
+  }
   QV_ASSERT(usingCTile);
-  return std::vector<CTile>{*inputCTile};
+  tiles.push_back(*inputCTile);
+  return tiles;
 }
 
 void AbstractDecryptProtocol::transformPTileVectorToOutput(const std::vector<PTile>& plaintexts)
 {
+  if (usingEncryptedData) {
+    TTEncoder encoder(he, 0);
+    std::vector<std::shared_ptr<const DoubleTensor>> outputs;
+    size_t offset = 0;
+    for (size_t b = 0; b < inputEncryptedData->getNumBatches(); ++b) {
+      const EncryptedBatch batch = inputEncryptedData->getBatch(b);
+      for (size_t i = 0; i < batch.getNumItems(); ++i) {
+        const CTileTensor& item = *batch.getItem(i);
+        // The plaintexts needed up to and including this item.
+        const size_t numTiles = offset + item.getNumUsedTiles();
+        QV_ASSERT(plaintexts.size() >= numTiles);
+        const std::vector<PTile> itemTiles(plaintexts.begin() + offset,
+                                           plaintexts.begin() + numTiles);
+        outputs.push_back(std::make_shared<const DoubleTensor>(
+            encoder.decodeDouble(buildPTileTensor(he, item.getShape(), itemTiles))));
+        offset = numTiles;
+      }
+    }
+    outputVectorDoubleTensor = std::move(outputs);
+    return;
+  }
   validateInit();
+  if (usingCTileTensor) {
+    TTEncoder encoder(he, 0);
+    outputDoubleTensor =
+        encoder.decodeDouble(buildPTileTensor(he, inputCTileTensor->getShape(), plaintexts));
+    return;
+  }
   QV_ASSERT(usingCTile);
   QV_ASSERT(plaintexts.size() == 1);
   outputVectorDouble = Encoder(he).decodeDouble(plaintexts[0]);
@@ -93,10 +212,17 @@ bool AbstractDecryptProtocol::executeRoundOne(std::vector<ProtocolMessage>& outp
     return true;
   validateInit();
   ProtocolMessage message(he, protocolType, MP_KEY_OWNER, currentRound + 1);
-  QV_ASSERT(usingCTile);
-  message.getImpl()->setCTile(inputCTile);
+  AbstractProtocolMessage& impl = *message.getImpl();
+  if (usingEncryptedData) {
+    impl.setEncryptedData(inputEncryptedData);
+  } else if (usingCTileTensor) {
+    impl.setCTileTensor(inputCTileTensor);
+  } else {
+    QV_ASSERT(usingCTile);
+    impl.setCTile(inputCTile);
+  }
   const int32_t id = drawRandomId();
-  message.getImpl()->setProtocolId(id);
+  impl.setProtocolId(id);
   outputMessages.push_back(message);
   runId = id;
   usedRunIds.insert(id);
@@ -106,6 +232,12 @@ bool AbstractDecryptProtocol::executeRoundOne(std::vector<ProtocolMessage>& outp
 void AbstractDecryptProtocol::resetProtocol()
 {
   AbstractProtocol::resetProtocol();
+  usingEncryptedData = false;
+  inputEncryptedData.reset();
+  outputVectorDoubleTensor.clear();
+  usingCTileTensor = false;
+  inputCTileTensor.reset();
+  outputDoubleTensor = DoubleTensor();
   usingCTile = false;
   inputCTile.reset();
   outputVectorDouble.clear();

@@ -7,15 +7,22 @@
 #include <vector>
 
 #include "hebase/impl/AbstractProtocol.h"
+#include "math/DoubleTensor.h"
+#include "math/PTileTensor.h"
 
 namespace quorvane {
 
 class CTile;
+class CTileTensor;
+class EncryptedData;
 class PTile;
+class TTShape;
 
 /// The joint decryption protocol: the ciphertext holder's input is decrypted,
 /// with every key owner taking part, into clear numbers at the plaintext
-/// aggregator. A tile input gives a list of doubles.
+/// aggregator. A tile input gives a list of doubles, a tile tensor input a
+/// double tensor, and an encrypted data input one double tensor per item of
+/// every batch.
 ///
 /// Every run is bound to a run id that the ciphertext holder draws and that
 /// travels in the protocol id of the run's messages: a key owner refuses the
@@ -30,8 +37,10 @@ public:
   /// plaintext aggregator when it was named one.
   void resetProtocol() override;
 
-  /// Makes this participant the ciphertext holder of the tile.
+  /// Makes this participant the ciphertext holder of the input (a copy is kept).
   void setInput(const CTile& input);
+  void setInput(const CTileTensor& input);
+  void setInput(const EncryptedData& input);
 
   /// Names the plaintext aggregator; the participant with that id takes the role.
   void setPlaintextAggregatorId(int id);
@@ -40,6 +49,10 @@ public:
   /// The decrypted tile (empty before the last round and away from the
   /// plaintext aggregator); needs a tile input.
   std::vector<double> getOutputVectorDouble() const;
+  /// The decrypted tile tensor; needs a tile tensor input.
+  DoubleTensor getOutputDoubleTensor() const;
+  /// The decrypted items, batch by batch; needs an encrypted data input.
+  std::vector<std::shared_ptr<const DoubleTensor>> getOutputVectorDoubleTensorCPtr() const;
 
 protected:
   explicit AbstractDecryptProtocol(const HeContext& he);
@@ -58,6 +71,12 @@ protected:
   /// into the output.
   void transformPTileVectorToOutput(const std::vector<PTile>& plaintexts);
 
+  bool usingEncryptedData = false;
+  std::shared_ptr<EncryptedData> inputEncryptedData;
+  std::vector<std::shared_ptr<const DoubleTensor>> outputVectorDoubleTensor;
+  bool usingCTileTensor = false;
+  std::shared_ptr<CTileTensor> inputCTileTensor;
+  DoubleTensor outputDoubleTensor;
   bool usingCTile = false;
   std::shared_ptr<CTile> inputCTile;
   std::vector<double> outputVectorDouble;
@@ -68,6 +87,11 @@ protected:
   /// Run ids this participant took part in, kept across resets.
   std::set<int32_t> usedRunIds;
 };
+
+/// A packed plaintext tile tensor of the shape whose tiles, in flat order, are
+/// the plaintexts; refuses a count other than the shape's tile count.
+PTileTensor buildPTileTensor(const HeContext& he, const TTShape& shape,
+                             const std::vector<PTile>& plaintexts);
 
 } // namespace quorvane
 

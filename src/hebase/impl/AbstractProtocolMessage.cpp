@@ -7,6 +7,8 @@
 #include "hebase/HeContext.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
 
 namespace quorvane {
 
@@ -43,15 +45,6 @@ std::shared_ptr<T> loadPayload(std::istream& in, const HeContext& he, std::strea
   return payload;
 }
 
-// Payload kinds this build cannot load yet: refused when present.
-void refuseUnsupportedPayload(std::istream& in, const char* kind, std::streamoff& count)
-{
-  count += 1;
-  if (BinIoUtils::readBool(in))
-    throw std::runtime_error(std::string("ProtocolMessage: ") + kind +
-                             " payloads are not supported by this build");
-}
-
 } // namespace
 
 AbstractProtocolMessage::AbstractProtocolMessage(const HeContext& he) : he(he) {}
@@ -63,6 +56,8 @@ AbstractProtocolMessage::AbstractProtocolMessage(const AbstractProtocolMessage& 
       sourceParticipantId(src.sourceParticipantId),
       destinationRole(src.destinationRole),
       toBeReceivedOnRound(src.toBeReceivedOnRound),
+      encryptedData(deepCopy(src.encryptedData)),
+      cTileTensor(deepCopy(src.cTileTensor)),
       cTile(deepCopy(src.cTile)),
       protocolId(src.protocolId)
 {
@@ -98,9 +93,8 @@ std::streamoff AbstractProtocolMessage::save(std::ostream& out) const
   BinIoUtils::writeInt32(out, destinationRole);
   BinIoUtils::writeInt32(out, toBeReceivedOnRound);
   std::streamoff count = METADATA_BYTES;
-  BinIoUtils::writeBool(out, false); // encrypted data
-  BinIoUtils::writeBool(out, false); // tile tensor
-  count += 2;
+  count += savePayload(out, encryptedData);
+  count += savePayload(out, cTileTensor);
   count += savePayload(out, cTile);
   BinIoUtils::writeInt32(out, protocolId);
   return count + 4;
@@ -116,8 +110,8 @@ std::streamoff AbstractProtocolMessage::load(std::istream& in)
                                                    MP_PLAINTEXT_AGGREGATOR);
   const int32_t round = BinIoUtils::readInt32(in);
   std::streamoff count = METADATA_BYTES;
-  refuseUnsupportedPayload(in, "encrypted data", count);
-  refuseUnsupportedPayload(in, "tile tensor", count);
+  std::shared_ptr<EncryptedData> data = loadPayload<EncryptedData>(in, he, count);
+  std::shared_ptr<CTileTensor> tensor = loadPayload<CTileTensor>(in, he, count);
   std::shared_ptr<CTile> tile = loadPayload<CTile>(in, he, count);
   const int32_t id = BinIoUtils::readInt32(in);
   count += 4;
@@ -126,6 +120,8 @@ std::streamoff AbstractProtocolMessage::load(std::istream& in)
   sourceParticipantId = source;
   destinationRole = static_cast<MultiPartyRole>(role);
   toBeReceivedOnRound = round;
+  encryptedData = std::move(data);
+  cTileTensor = std::move(tensor);
   cTile = std::move(tile);
   protocolId = id;
   return count;

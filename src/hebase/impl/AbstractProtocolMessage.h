@@ -14,6 +14,8 @@ namespace quorvane {
 
 class HeContext;
 class CTile;
+class CTileTensor;
+class EncryptedData;
 
 /// The backend object of a protocol message: four metadata numbers, optional
 /// encrypted payloads and the protocol id. Created by a backend's
@@ -60,6 +62,14 @@ public:
   int32_t getProtocolId() const { return protocolId; }
   void setProtocolId(int32_t id) { protocolId = id; }
 
+  /// The encrypted data payload, shared (empty when absent).
+  std::shared_ptr<EncryptedData> getEncryptedData() const { return encryptedData; }
+  /// Shares the given data set as the payload.
+  void setEncryptedData(std::shared_ptr<EncryptedData> data) { encryptedData = std::move(data); }
+  /// The tile tensor payload, shared (empty when absent).
+  std::shared_ptr<CTileTensor> getCTileTensor() const { return cTileTensor; }
+  /// Shares the given tensor as the payload.
+  void setCTileTensor(std::shared_ptr<CTileTensor> tensor) { cTileTensor = std::move(tensor); }
   /// The tile payload, shared (empty when absent).
   std::shared_ptr<CTile> getCTile() const { return cTile; }
   /// Shares the given tile as the payload.
@@ -71,6 +81,8 @@ protected:
   int32_t sourceParticipantId = 0;
   MultiPartyRole destinationRole = MP_KEY_OWNER;
   int32_t toBeReceivedOnRound = 0;
+  std::shared_ptr<EncryptedData> encryptedData;
+  std::shared_ptr<CTileTensor> cTileTensor;
   std::shared_ptr<CTile> cTile;
   int32_t protocolId = 0;
 };

@@ -20,6 +20,10 @@ AbstractDecryptProtocol& DecryptProtocol::decryptImpl() const
 
 void DecryptProtocol::setInput(const CTile& input) { decryptImpl().setInput(input); }
 
+void DecryptProtocol::setInput(const CTileTensor& input) { decryptImpl().setInput(input); }
+
+void DecryptProtocol::setInput(const EncryptedData& input) { decryptImpl().setInput(input); }
+
 void DecryptProtocol::setPlaintextAggregatorId(int id)
 {
   decryptImpl().setPlaintextAggregatorId(id);
@@ -33,6 +37,17 @@ int DecryptProtocol::getPlaintextAggregatorId() const
 std::vector<double> DecryptProtocol::getOutputVectorDouble() const
 {
   return decryptImpl().getOutputVectorDouble();
+}
+
+DoubleTensor DecryptProtocol::getOutputDoubleTensor() const
+{
+  return decryptImpl().getOutputDoubleTensor();
+}
+
+std::vector<std::shared_ptr<const DoubleTensor>>
+DecryptProtocol::getOutputVectorDoubleTensorCPtr() const
+{
+  return decryptImpl().getOutputVectorDoubleTensorCPtr();
 }
 
 } // namespace quorvane
