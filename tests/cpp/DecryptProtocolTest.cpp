@@ -83,14 +83,6 @@ std::vector<Party> decryptParties(const Setting& s)
   return parties;
 }
 
-Party& partyWithId(std::vector<Party>& parties, int id)
-{
-  for (Party& p : parties)
-    if (p.id == id)
-      return p;
-  throw std::logic_error("no party " + std::to_string(id));
-}
-
 } // namespace
 
 TEST(DecryptProtocol, TileDecryptedJointlyAtThePlaintextAggregator)

@@ -41,14 +41,6 @@ std::vector<Party> initParties(const Setting& s)
   return parties;
 }
 
-Party& partyWithId(std::vector<Party>& parties, int id)
-{
-  for (Party& p : parties)
-    if (p.id == id)
-      return p;
-  throw std::logic_error("no party " + std::to_string(id));
-}
-
 } // namespace
 
 TEST(InitProtocol, EveryParticipantAdoptsTheInitiatorsProtocolId)

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,15 @@ inline std::vector<Party> makeParties(const std::vector<int>& ids,
     parties.push_back(Party{id, mpContext(mpConfig(id, keyOwners, initiator, aggregator)),
                             nullptr, {}});
   return parties;
+}
+
+/// The participant with the id.
+inline Party& partyWithId(std::vector<Party>& parties, int id)
+{
+  for (Party& p : parties)
+    if (p.id == id)
+      return p;
+  throw std::logic_error("no party " + std::to_string(id));
 }
 
 inline void addInitProtocols(std::vector<Party>& parties)

@@ -8,6 +8,7 @@
 #include "hebase/PTile.h"
 #include "hebase/impl/ProtocolMessage.h"
 #include "hebase/utils/Assert.h"
+#include "hebase/utils/RandomId.h"
 #include "math/CTileTensor.h"
 #include "math/EncryptedData.h"
 #include "math/TTEncoder.h"
@@ -63,7 +64,15 @@ void AbstractDecryptProtocol::validateInit() const
 
 namespace {
 
-const char* const EMPTY_INPUT = "AbstractDecryptProtocol::setInput - input is empty";
+// Keeps a copy of the holder's input; an empty one is refused.
+template <typename T>
+void keepInput(const T& input, bool empty, std::shared_ptr<T>& slot, bool& flag)
+{
+  if (empty)
+    throw std::invalid_argument("AbstractDecryptProtocol::setInput - input is empty");
+  slot = std::make_shared<T>(input);
+  flag = true;
+}
 
 } // namespace
 
@@ -71,30 +80,21 @@ void AbstractDecryptProtocol::setInput(const CTile& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  if (input.isEmpty())
-    throw std::invalid_argument(EMPTY_INPUT);
-  inputCTile = std::make_shared<CTile>(input);
-  usingCTile = true;
+  keepInput(input, input.isEmpty(), inputCTile, usingCTile);
 }
 
 void AbstractDecryptProtocol::setInput(const CTileTensor& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  if (!input.isPacked())
-    throw std::invalid_argument(EMPTY_INPUT);
-  inputCTileTensor = std::make_shared<CTileTensor>(input);
-  usingCTileTensor = true;
+  keepInput(input, !input.isPacked(), inputCTileTensor, usingCTileTensor);
 }
 
 void AbstractDecryptProtocol::setInput(const EncryptedData& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  if (input.getNumBatches() == 0)
-    throw std::invalid_argument(EMPTY_INPUT);
-  inputEncryptedData = std::make_shared<EncryptedData>(input);
-  usingEncryptedData = true;
+  keepInput(input, input.getNumBatches() == 0, inputEncryptedData, usingEncryptedData);
 }
 
 void AbstractDecryptProtocol::setPlaintextAggregatorId(int id)

@@ -7,6 +7,7 @@
 #include "hebase/MultiPartyConfig.h"
 #include "hebase/impl/ProtocolMessage.h"
 #include "hebase/utils/Assert.h"
+#include "hebase/utils/RandomId.h"
 
 namespace quorvane {
 

@@ -1,8 +1,6 @@
 #include "hebase/impl/AbstractProtocol.h"
 
 #include <iostream>
-#include <mutex>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -244,18 +242,6 @@ void AbstractProtocol::debugPrint(const std::string& title, Verbosity verbosity,
     out << "Participant ID: " << getMultiPartyConfig().participantId << std::endl;
   }
   out << std::endl;
-}
-
-int32_t AbstractProtocol::drawRandomId()
-{
-  static std::mutex mutex;
-  static std::mt19937_64 engine = [] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device()};
-    return std::mt19937_64(seed);
-  }();
-  std::lock_guard<std::mutex> lock(mutex);
-  return std::uniform_int_distribution<int32_t>(1, INT32_MAX)(engine);
 }
 
 } // namespace quorvane

@@ -91,10 +91,6 @@ protected:
   [[noreturn]] void throwInvalidMessage(const ProtocolMessage& message,
                                         const std::string& errorText) const;
 
-  /// A fresh random id in [1, 2^31 - 1] from an engine seeded by the system's
-  /// random source.
-  static int32_t drawRandomId();
-
   const HeContext& he;
   int verbosity = 0;
   ProtocolType protocolType = PROTOCOL_INIT;
