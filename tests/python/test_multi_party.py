@@ -355,3 +355,45 @@ def test_demo_decrypts_jointly_with_three_parties():
     assert result.returncode == 0, result.stderr
     assert "common context id after the initialisation protocol: True" in result.stdout
     assert "joint decryption matches numpy: True" in result.stdout
+
+
+def test_replayed_and_forged_messages_are_refused():
+    group = parties([1, 2, 3], initiator=1, aggregator=3)
+    init_all(group)
+    decrypt_protocols(group, 3)
+    holder, owner = by_id(group, 1), by_id(group, 2)
+    holder.protocol.set_input(encrypted(holder.he, np.ones(SLOTS)))
+    run_round(group)
+    replayed = owner.inbox[0].save_to_buffer()
+    run_round(group)
+    run_round(group)
+
+    for p in group:
+        p.protocol.reset_protocol()
+    holder.protocol.set_input(encrypted(holder.he, np.zeros(SLOTS)))
+    run_round(group)
+    old = qv.ProtocolMessage(owner.he)
+    old.load_from_buffer(replayed)
+    with pytest.raises(ValueError) as err:
+        owner.protocol.execute_next_round(qv.ProtocolMessageVector(),
+                                          qv.ProtocolMessageVector([old]))
+    assert str(err.value) == invalid("The message belongs to an earlier run of the protocol.",
+                                     1, "KEY-OWNER", "DECRYPT", 2)
+    # The same message sent by a key owner to the holder, which takes no input.
+    forged = qv.ProtocolMessageVector()
+    decoy = qv.DecryptProtocol(owner.he)
+    decoy.set_plaintext_aggregator_id(3)
+    decoy.set_input(encrypted(owner.he, np.ones(SLOTS)))
+    decoy.execute_next_round(forged, qv.ProtocolMessageVector())
+    received = qv.ProtocolMessage(holder.he)
+    received.load_from_buffer(forged[0].save_to_buffer())
+    with pytest.raises(ValueError) as err:
+        holder.protocol.execute_next_round(qv.ProtocolMessageVector(),
+                                           qv.ProtocolMessageVector([received]))
+    assert str(err.value) == invalid(
+        "The message does not come from the CIPHERTEXT-HOLDER, which sends the messages of this "
+        "round. Expected source ID: 1", 2, "KEY-OWNER", "DECRYPT", 2)
+    assert run_round(group) == [True] * 3
+    assert run_round(group) == [True] * 3
+    np.testing.assert_array_equal(by_id(group, 3).protocol.get_output_vector_double(),
+                                  np.zeros(SLOTS))
