@@ -29,6 +29,8 @@ void initProtocolMessageBindings(pybind11::module_& m);
 void initTTDimBindings(pybind11::module_& m);
 void initTTShapeBindings(pybind11::module_& m);
 void initGenericPackingConfigBindings(pybind11::module_& m);
+void initNativeFunctionEvaluatorBindings(pybind11::module_& m);
+void initFunctionEvaluatorBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initAesKeyBindings(pybind11::module_& m);
 void initPadding2dBindings(pybind11::module_& m);

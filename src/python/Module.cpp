@@ -41,7 +41,10 @@ void initModule(py::module_& m)
   initTTShapeBindings(m);
   // tile tensor classes and members
   initGenericPackingConfigBindings(m);
-  // TTEncoder, encrypted data, function evaluators
+  // TTEncoder, encrypted data
+  initNativeFunctionEvaluatorBindings(m);
+  initFunctionEvaluatorBindings(m);
+  // tile-tensor function evaluator
   initNumberConfigBindings(m);
   // DataPacking
   initAesKeyBindings(m);
