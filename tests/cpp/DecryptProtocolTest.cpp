@@ -47,13 +47,6 @@ const std::vector<Setting> SETTINGS = {
     {{1, 2, 3, 6, 7}, {1, 2, 3}, 6, 1},
 };
 
-CTile encrypted(const HeContext& he, const std::vector<double>& values)
-{
-  CTile tile(he);
-  Encoder(he).encodeEncrypt(tile, values);
-  return tile;
-}
-
 DoubleTensor tensorOf(const std::vector<int>& sizes, double start)
 {
   DoubleTensor t(sizes);
@@ -132,6 +125,14 @@ TEST(DecryptProtocol, InputAndAggregatorErrors)
   expectThrowWithMessage<std::runtime_error>(
       [&] { unnamed.executeNextRound(outputs, {}); },
       "AbstractDecryptProtocol::executeRoundOne - Plaintext aggregator ID is not set.");
+
+  // An input of a context with another id.
+  auto stranger = mpContext(mpConfig(2, {1, 2}, 1, 1));
+  DecryptProtocol strangers(*he);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { strangers.setInput(encrypted(*stranger, VALUES)); },
+      "AbstractDecryptProtocol::setInput - the input belongs to another context (context id " +
+          std::to_string(1 ^ 2) + ", expected " + std::to_string(1 ^ 2 ^ 3) + ")");
 
   auto outsider = mpContext(mpConfig(7, {1, 2, 3}, 1, 1));
   DecryptProtocol outsiders(*outsider);

@@ -31,18 +31,6 @@ std::shared_ptr<HeContext> participant(int id)
   return mpContext(mpConfig(id, {1, 2, 3}, 1, 2));
 }
 
-CTile encrypted(const HeContext& he, const std::vector<double>& values)
-{
-  CTile tile(he);
-  Encoder(he).encodeEncrypt(tile, values);
-  return tile;
-}
-
-std::vector<double> decrypted(const CTile& tile)
-{
-  return Encoder(tile.getHeContext()).decryptDecodeDouble(tile);
-}
-
 } // namespace
 
 TEST(ProtocolMessage, EmptyMessageSavesAsHeaderAndTwentyThreeBytes)

@@ -233,6 +233,24 @@ def test_protocol_surface():
     assert decrypt.to_string() == ("Protocol:\nCurrent round: 1 out of 3\nProtocol type: DECRYPT\n"
                                    "Participant roles: KEY-OWNER, INITIATOR\nParticipant ID: 1\n\n")
     assert decrypt.to_string(qv.VERBOSITY_NONE) == ""
+    with pytest.raises(TypeError, match="^set_input\\(\\): incompatible function arguments"):
+        decrypt.set_input(np.ones(SLOTS))
+    doc = qv.DecryptProtocol.set_input.__doc__
+    assert doc.count(DOC + "Set the encrypted input to decrypt.\n" + DOC +
+                     ":param input: The encrypted input to decrypt.") == 3
+    kinds = [":type input: EncryptedData.", ":type input: CTileTensor.", ":type input: CTile."]
+    assert [doc.index(k) for k in kinds] == sorted(doc.index(k) for k in kinds)
+    assert qv.DecryptProtocol.get_output_double_tensor.__doc__.endswith(
+        DOC + "Get the decrypted output. Should be used only if the input was set using "
+        "set_input(CTileTensor)." + "\n" + DOC + ":return: The decrypted output." + DOC +
+        ":rtype: numpy.array." + DOC_END + "\n")
+    with pytest.raises(RuntimeError, match="^AbstractDecryptProtocol::getOutputDoubleTensor - "
+                       "protocol was not initialized with CTileTensor$"):
+        decrypt.get_output_double_tensor()
+    with pytest.raises(RuntimeError, match="^AbstractDecryptProtocol::"
+                       "getOutputVectorDoubleTensorCPtr - protocol was not initialized with "
+                       "EncryptedData$"):
+        decrypt.get_output_vector_double_tensor()
 
 
 def test_protocol_errors():

@@ -4,6 +4,7 @@
 
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
+#include "hebase/HeContext.h"
 #include "hebase/MultiPartyConfig.h"
 #include "hebase/PTile.h"
 #include "hebase/impl/ProtocolMessage.h"
@@ -64,12 +65,19 @@ void AbstractDecryptProtocol::validateInit() const
 
 namespace {
 
-// Keeps a copy of the holder's input; an empty one is refused.
+// Keeps a copy of the holder's input; an empty one, or one of another
+// context, is refused.
 template <typename T>
-void keepInput(const T& input, bool empty, std::shared_ptr<T>& slot, bool& flag)
+void keepInput(const HeContext& he, const T& input, bool empty, std::shared_ptr<T>& slot,
+               bool& flag)
 {
   if (empty)
     throw std::invalid_argument("AbstractDecryptProtocol::setInput - input is empty");
+  if (input.getContextId() != he.getContextId())
+    throw std::invalid_argument(
+        "AbstractDecryptProtocol::setInput - the input belongs to another context (context id " +
+        std::to_string(input.getContextId()) + ", expected " +
+        std::to_string(he.getContextId()) + ")");
   slot = std::make_shared<T>(input);
   flag = true;
 }
@@ -80,21 +88,21 @@ void AbstractDecryptProtocol::setInput(const CTile& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  keepInput(input, input.isEmpty(), inputCTile, usingCTile);
+  keepInput(he, input, input.isEmpty(), inputCTile, usingCTile);
 }
 
 void AbstractDecryptProtocol::setInput(const CTileTensor& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  keepInput(input, !input.isPacked(), inputCTileTensor, usingCTileTensor);
+  keepInput(he, input, !input.isPacked(), inputCTileTensor, usingCTileTensor);
 }
 
 void AbstractDecryptProtocol::setInput(const EncryptedData& input)
 {
   validateNotInit();
   addRole(MP_CIPHERTEXT_HOLDER);
-  keepInput(input, input.getNumBatches() == 0, inputEncryptedData, usingEncryptedData);
+  keepInput(he, input, input.getNumBatches() == 0, inputEncryptedData, usingEncryptedData);
 }
 
 void AbstractDecryptProtocol::setPlaintextAggregatorId(int id)
