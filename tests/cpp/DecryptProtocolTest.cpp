@@ -317,8 +317,9 @@ TEST(DecryptProtocol, EncryptedDataDecryptedItemByItem)
     for (size_t b = 0; b < 2; ++b)
       for (size_t i = 0; i < 2; ++i)
         expectEqualTensors(*outputs[2 * b + i], batches[b][i]);
-    if (s.holder != s.plaintextAggregator)
+    if (s.holder != s.plaintextAggregator) {
       EXPECT_TRUE(holder.decrypt().getOutputVectorDoubleTensorCPtr().empty());
+    }
     expectThrowWithMessage<std::runtime_error>(
         [&] { aggregator.decrypt().getOutputDoubleTensor(); },
         "AbstractDecryptProtocol::getOutputDoubleTensor - protocol was not initialized with "
