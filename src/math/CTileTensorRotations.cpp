@@ -29,15 +29,6 @@ void checkDimExists(const TTShape& shape, int dim)
     shape.reportError("Dimension " + std::to_string(dim) + " does not exist in this tile tensor");
 }
 
-// A copy of src with op applied.
-template <typename Op>
-CTileTensor copyWith(const CTileTensor& src, Op op)
-{
-  CTileTensor res(src);
-  op(res);
-  return res;
-}
-
 } // namespace
 
 // ---- Rotations and shifts ----
@@ -258,51 +249,51 @@ void CTileTensor::sumOverDim(int dim)
   if (isFirstOrSecondOfDiagonal(shape, dim))
     shape.reportError("Currently summing over first or second dimensions of a diagonal shape is "
                       "not supported");
-  CTileTensor res(*this);
-  res.sumTilesOverDim(dim);
-  res.sumInTilesOverDim(dim);
-  commit(std::move(res));
+  applyAtomically([dim](CTileTensor& t) {
+    t.sumTilesOverDim(dim);
+    t.sumInTilesOverDim(dim);
+  });
 }
 
 void CTileTensor::multiplyAndSum(const CTileTensor& other, int sumDim)
 {
-  CTileTensor res(*this);
-  res.multiplyRaw(other);
-  res.sumTilesOverDim(sumDim);
-  res.relinearize();
-  res.rescale();
-  res.sumInTilesOverDim(sumDim);
-  commit(std::move(res));
+  applyAtomically([&](CTileTensor& t) {
+    t.multiplyRaw(other);
+    t.sumTilesOverDim(sumDim);
+    t.relinearize();
+    t.rescale();
+    t.sumInTilesOverDim(sumDim);
+  });
 }
 
 void CTileTensor::multiplyPlainAndSum(const PTileTensor& plain, int sumDim)
 {
-  CTileTensor res(*this);
-  res.multiplyPlainRaw(plain);
-  res.sumTilesOverDim(sumDim);
-  res.rescale();
-  res.sumInTilesOverDim(sumDim);
-  commit(std::move(res));
+  applyAtomically([&](CTileTensor& t) {
+    t.multiplyPlainRaw(plain);
+    t.sumTilesOverDim(sumDim);
+    t.rescale();
+    t.sumInTilesOverDim(sumDim);
+  });
 }
 
 CTileTensor CTileTensor::getSumOverDim(int dim) const
 {
-  return copyWith(*this, [dim](CTileTensor& t) { t.sumOverDim(dim); });
+  return workOnCopy([dim](CTileTensor& t) { t.sumOverDim(dim); });
 }
 
 CTileTensor CTileTensor::getSumTilesOverDim(int dim) const
 {
-  return copyWith(*this, [dim](CTileTensor& t) { t.sumTilesOverDim(dim); });
+  return workOnCopy([dim](CTileTensor& t) { t.sumTilesOverDim(dim); });
 }
 
 CTileTensor CTileTensor::getMultiplyAndSum(const CTileTensor& other, int sumDim) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.multiplyAndSum(other, sumDim); });
+  return workOnCopy([&](CTileTensor& t) { t.multiplyAndSum(other, sumDim); });
 }
 
 CTileTensor CTileTensor::getMultiplyPlainAndSum(const PTileTensor& plain, int sumDim) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.multiplyPlainAndSum(plain, sumDim); });
+  return workOnCopy([&](CTileTensor& t) { t.multiplyPlainAndSum(plain, sumDim); });
 }
 
 void CTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const

@@ -19,15 +19,6 @@ namespace quorvane {
 
 namespace {
 
-// A copy of src with op applied.
-template <typename Op>
-CTileTensor copyWith(const CTileTensor& src, Op op)
-{
-  CTileTensor res(src);
-  op(res);
-  return res;
-}
-
 // The unknown flag of a dimension of original size n sliced from startIndex
 // with sliceDepth values.
 bool slicedUnknownFlag(const TTDim& src, int startIndex, int sliceDepth)
@@ -158,7 +149,7 @@ void CTileTensor::flatten(int startDim, int endDim)
 
 CTileTensor CTileTensor::getFlatten(int startDim, int endDim) const
 {
-  return copyWith(*this, [=](CTileTensor& t) { t.flatten(startDim, endDim); });
+  return workOnCopy([=](CTileTensor& t) { t.flatten(startDim, endDim); });
 }
 
 // ---- Duplication ----
@@ -193,7 +184,7 @@ void CTileTensor::duplicateOverDim(int dim)
 
 CTileTensor CTileTensor::getDuplicateOverDim(int dim) const
 {
-  return copyWith(*this, [dim](CTileTensor& t) { t.duplicateOverDim(dim); });
+  return workOnCopy([dim](CTileTensor& t) { t.duplicateOverDim(dim); });
 }
 
 CTileTensor CTileTensor::duplicateAndMaskTile(const CTile& tile) const
