@@ -46,6 +46,15 @@ std::shared_ptr<T> holdWithContext(std::shared_ptr<T> object, const HeContext& h
 /// owned the context). Each context is kept once per nurse.
 void keepContextAlive(pybind11::handle nurse, const HeContext& he);
 
+/// A new object made from a context (a library result), held as
+/// holdWithContext does with the object's own context.
+template <class T>
+std::shared_ptr<T> holdResult(T&& value)
+{
+  const HeContext& he = value.getHeContext();
+  return holdWithContext(std::move(value), he);
+}
+
 /// A copy of an object made from a context, held as holdWithContext does.
 template <class T>
 std::shared_ptr<T> holdCopyWithContext(const T& src)

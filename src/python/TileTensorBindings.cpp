@@ -14,17 +14,6 @@ namespace py = pybind11;
 
 namespace quorvane {
 
-namespace {
-
-// A new tensor returned to Python, keeping its context alive.
-std::shared_ptr<CTileTensor> held(CTileTensor&& res)
-{
-  const HeContext& he = res.getHeContext();
-  return holdWithContext(std::move(res), he);
-}
-
-} // namespace
-
 void initTileTensorBindings(py::module_& m)
 {
   BoundClass<TileTensor, Saveable, std::shared_ptr<TileTensor>> cls{py::object(m.attr("TileTensor"))};
@@ -77,7 +66,7 @@ void initTileTensorBindings(py::module_& m)
       .def(
           "get_multiply",
           [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getMultiply(other));
+            return holdResult(self.getMultiply(other));
           },
           R"(
             Returns the result of elementwise multiplication of this and other.
@@ -91,7 +80,7 @@ void initTileTensorBindings(py::module_& m)
       .def(
           "get_multiply_raw",
           [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getMultiplyRaw(other));
+            return holdResult(self.getMultiplyRaw(other));
           },
           R"(
             Returns the result of elementwise multiplication of this and other.
@@ -104,7 +93,7 @@ void initTileTensorBindings(py::module_& m)
           py::arg("other"))
       .def(
           "get_add",
-          [](const TileTensor& self, const CTileTensor& other) { return held(self.getAdd(other)); },
+          [](const TileTensor& self, const CTileTensor& other) { return holdResult(self.getAdd(other)); },
           R"(
             Returns the result of elementwise add of this and other.
             Relies on CTile::add.
@@ -117,7 +106,7 @@ void initTileTensorBindings(py::module_& m)
       .def(
           "get_add_raw",
           [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getAddRaw(other));
+            return holdResult(self.getAddRaw(other));
           },
           R"(
             Returns the result of elementwise add of this and other.
@@ -170,7 +159,32 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             )",
            py::arg("other"))
-      // get_multiply_and_sum and multiply_and_sum_to come with the sums over dimensions.
+      .def(
+          "get_multiply_and_sum",
+          [](const TileTensor& self, const CTileTensor& other, int dim) {
+            return holdResult(self.getMultiplyAndSum(other, dim));
+          },
+          R"(
+            Returns the result of elementwise multiplication and summation between
+            this and other over the given dimension. See also
+            CTileTensor::multiplyAndSum.
+
+            :param other: The tensor to multiply by.
+            :type other: CTileTensor
+            :param dim: The dimension to sum over.
+            :type dim: int
+            :rtype: CTileTensor
+            )",
+          py::arg("other"), py::arg("dim"))
+      .def("multiply_and_sum_to", &TileTensor::multiplyAndSumTo, R"(
+            Equivalent to other.multiplyAndSum(*this, dim)
+
+            :param other: The tensor to change.
+            :type other: CTileTensor
+            :param dim: The dimension to sum over.
+            :type dim: int
+            )",
+           py::arg("other"), py::arg("dim"))
       .def("to_device", &TileTensor::toDevice, R"(
             Move this TileTensor to another device.
 

@@ -5,6 +5,8 @@ import subprocess
 import sys
 import textwrap
 
+import numpy as np
+
 import _pyquorvanelite_cppwrappers as qv
 
 MOCKUP = "Mockup_Mockup"
@@ -19,3 +21,26 @@ def run_python(code):
     """Runs the (indented) code in a fresh interpreter with this environment."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=dict(os.environ),
                           capture_output=True, text=True, timeout=60)
+
+
+def rand(*shape, seed=0):
+    """Uniformly random values in [-1, 1) of the shape."""
+    return np.random.default_rng(seed).uniform(-1, 1, size=shape)
+
+
+def shape_of(*dims, diagonalized=False):
+    """A tile-tensor shape of the dimensions, diagonalized when asked."""
+    s = qv.TTShape()
+    for d in dims:
+        s.add_dim(d)
+    if diagonalized:
+        s.set_diagonalized(True)
+    return s
+
+
+def interleaved(original, tile, external=None):
+    """An interleaved dimension, with the given external size when set."""
+    d = qv.TTDim(original, tile).set_interleaved(True)
+    if external:
+        d.set_interleaved_external_size(external)
+    return d
