@@ -12,6 +12,8 @@
 namespace quorvane {
 
 class AbstractEncoder;
+class AbstractCiphertext;
+class AbstractPlaintext;
 class CTile;
 class HeContext;
 class PTile;
@@ -21,6 +23,8 @@ class Tile;
 /// decodes through a backend encoder of its own, so its settings (default
 /// scale, device, decrypt-added noise) apply only to what it produces.
 /// Chain-index arguments go through resolveChainIndex; -1 means the top.
+/// Tiles of another context are refused (HeContext::checkSameContext) before
+/// anything is encoded, encrypted or decrypted.
 class Encoder
 {
 public:
@@ -98,6 +102,12 @@ public:
 
 private:
   const HeContext* he;
+  /// The tile's backend object, once its context is found to be this encoder's.
+  AbstractCiphertext& of(CTile& tile) const;
+  const AbstractCiphertext& of(const CTile& tile) const;
+  AbstractPlaintext& of(PTile& tile) const;
+  const AbstractPlaintext& of(const PTile& tile) const;
+
   std::shared_ptr<AbstractEncoder> impl;
 };
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/StartupRegistration.h"
@@ -42,6 +43,19 @@ void HeContext::debugPrint(const std::string& title, Verbosity verbosity, std::o
   if (!title.empty())
     out << title << std::endl;
   printSignature(out);
+}
+
+void HeContext::checkSameContext(const HeContext& operandContext) const
+{
+  if (&operandContext == this ||
+      (operandContext.contextId == contextId && typeid(operandContext) == typeid(*this)))
+    return;
+  auto describe = [](const HeContext& he) {
+    return he.getRegistryKey() + ", context id " + std::to_string(he.contextId);
+  };
+  throw std::invalid_argument("The operand belongs to another HE context (" +
+                              describe(operandContext) + ") than this object (" +
+                              describe(*this) + ")");
 }
 
 // ---- Initialisation ----

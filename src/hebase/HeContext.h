@@ -147,6 +147,11 @@ public:
   void assertNotInitialized() const;
 
   int32_t getContextId() const { return contextId; }
+  /// Refuses an object of another context with std::invalid_argument "The
+  /// operand belongs to another HE context (...) than this object (...)".
+  /// Contexts of one backend with the same context id (a context and those
+  /// loaded from its saved form) share their keys and are the same context.
+  void checkSameContext(const HeContext& operandContext) const;
   const HeTraits& getTraits() const { return traits; }
   const HeConfigRequirement& getHeConfigRequirement() const { return requirement; }
   const PublicFunctions& getPublicFunctions() const { return requirement.publicFunctions; }
