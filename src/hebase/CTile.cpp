@@ -10,6 +10,7 @@
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/ValueChecks.h"
 #include "math/MathUtils.h"
 
 namespace quorvane {
@@ -107,7 +108,11 @@ void CTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
 
 int CTile::getChainIndex() const { return impl->getChainIndex(); }
 
-void CTile::setScale(double scale) { impl->setScale(scale); }
+void CTile::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  impl->setScale(scale);
+}
 
 double CTile::getScale() const { return impl->getScale(); }
 

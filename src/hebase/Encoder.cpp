@@ -11,6 +11,7 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/Assert.h"
 
 namespace quorvane {
@@ -264,7 +265,11 @@ double Encoder::getDefaultScale(int chainIndex) const
   return impl->getDefaultScale(resolveChainIndex(chainIndex));
 }
 
-void Encoder::setDefaultScale(double scale) { impl->setDefaultScale(scale); }
+void Encoder::setDefaultScale(double scale)
+{
+  ValueChecks::checkEncoderScale(scale);
+  impl->setDefaultScale(scale);
+}
 
 void Encoder::restoreDefaultScale() { impl->restoreDefaultScale(); }
 

@@ -9,6 +9,7 @@
 
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/StartupRegistration.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/QuorvaneVersion.h"
 
@@ -286,7 +287,11 @@ void HeContext::setDefaultDevice(DeviceType device) { defaultDevice = device; }
 
 double HeContext::getDefaultScale() const { return defaultScale; }
 
-void HeContext::setDefaultScale(double scale) { defaultScale = scale; }
+void HeContext::setDefaultScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  defaultScale = scale;
+}
 
 std::string HeContext::getSignature() const { return getSchemeName(); }
 

@@ -17,6 +17,7 @@
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksEncoder.h"
 #include "hebase/seal/SealCkksPlaintext.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/SectionTimer.h"
@@ -287,7 +288,11 @@ void SealCkksCiphertext::rescaleRaw()
   he.getEvaluator().rescale_to_next_inplace(sealCiphertext, seal::MemoryManager::GetPool());
 }
 
-void SealCkksCiphertext::setScale(double scale) { sealCiphertext.scale() = scale; }
+void SealCkksCiphertext::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  sealCiphertext.scale() = scale;
+}
 
 double SealCkksCiphertext::getScale() const { return sealCiphertext.scale(); }
 
