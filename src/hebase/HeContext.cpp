@@ -70,23 +70,54 @@ void HeContext::init(const HeConfigRequirement& req)
     throwAssertError("!getAutomaticBootstrapping()", __FILE__, __LINE__, __func__,
                      "Automatic bootstrapping requires a bootstrappable requirement: "
                      "automaticBootstrapping is set while bootstrappable is not");
-  requirement = getActualConfigRequirement(req);
-  requirement.publicFunctions.validate();
-  if (!publicFunctionsSupported(requirement.publicFunctions))
-    throw std::invalid_argument(
-        "the given PublicFunctions object is not supported by this HeContext");
-  if (requirement.publicFunctions.rotate == CUSTOM_ROTATIONS)
-    initRotationMap();
-  if (requirement.multiPartyConfig.has_value()) {
-    // Every party with the same key owners gets the same id.
-    int32_t id = 0;
-    for (int owner : requirement.multiPartyConfig->keyOwnersIds)
-      id ^= owner;
-    contextId = id;
-  } else {
-    contextId = drawContextId();
+  runOrRestore([&] {
+    requirement = getActualConfigRequirement(req);
+    requirement.publicFunctions.validate();
+    if (!publicFunctionsSupported(requirement.publicFunctions))
+      throw std::invalid_argument(
+          "the given PublicFunctions object is not supported by this HeContext");
+    if (requirement.publicFunctions.rotate == CUSTOM_ROTATIONS)
+      initRotationMap();
+    if (requirement.multiPartyConfig.has_value()) {
+      // Every party with the same key owners gets the same id.
+      int32_t id = 0;
+      for (int owner : requirement.multiPartyConfig->keyOwnersIds)
+        id ^= owner;
+      contextId = id;
+    } else {
+      contextId = drawContextId();
+    }
+    initialized = true;
+  });
+}
+
+void HeContext::runOrRestore(const std::function<void()>& steps)
+{
+  struct
+  {
+    int32_t defaultDevice;
+    double defaultScale;
+    int32_t contextId;
+    std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
+    HeConfigRequirement requirement;
+    RotateDependencyMapper rotateDependencyMapper;
+    HeTraits traits;
+    bool initialized;
+  } saved{defaultDevice,          defaultScale, contextId, bootstrapEvaluator, requirement,
+          rotateDependencyMapper, traits,       initialized};
+  try {
+    steps();
+  } catch (...) {
+    defaultDevice = saved.defaultDevice;
+    defaultScale = saved.defaultScale;
+    contextId = saved.contextId;
+    bootstrapEvaluator = std::move(saved.bootstrapEvaluator);
+    requirement = std::move(saved.requirement);
+    rotateDependencyMapper = std::move(saved.rotateDependencyMapper);
+    traits = saved.traits;
+    initialized = saved.initialized;
+    throw;
   }
-  initialized = true;
 }
 
 HeConfigRequirement HeContext::getActualConfigRequirement(const HeConfigRequirement& req) const

@@ -2,6 +2,7 @@
 #define QUORVANE_HEBASE_HECONTEXT_H
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -219,6 +220,9 @@ protected:
   void restoreBootstrapEvaluator();
   /// Builds the rotation map from the requirement's slot count and rotation steps.
   void initRotationMap();
+  /// Runs steps; when they throw, puts the fields of this base class back as
+  /// they were and rethrows, so that a refused init or load changes nothing.
+  void runOrRestore(const std::function<void()>& steps);
 
   int32_t defaultDevice = DEVICE_CPU;
   double defaultScale = 1.0;

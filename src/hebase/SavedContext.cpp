@@ -107,24 +107,6 @@ void HeContext::checkPublicFunctionsForSave(const PublicFunctions& publicFunctio
 
 // ---- Loading a context ----
 
-namespace {
-
-/// The base fields of a context before a load; put back when the load fails,
-/// so that the context stays uninitialised and can be loaded again.
-struct ContextFieldsSnapshot
-{
-  int32_t defaultDevice;
-  double defaultScale;
-  int32_t contextId;
-  std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
-  HeConfigRequirement requirement;
-  RotateDependencyMapper rotateDependencyMapper;
-  HeTraits traits;
-  bool initialized;
-};
-
-} // namespace
-
 int64_t HeContext::load(std::istream& in)
 {
   std::streampos before = in.tellg();
@@ -135,23 +117,10 @@ int64_t HeContext::load(std::istream& in)
   // The backend's loadImpl refuses an initialised context before it reads or
   // changes anything; the saved id is adopted only once the whole load
   // succeeded, and a failed load puts every base field back.
-  ContextFieldsSnapshot snapshot{defaultDevice, defaultScale,           contextId,
-                                 bootstrapEvaluator, requirement, rotateDependencyMapper,
-                                 traits,        initialized};
-  try {
+  runOrRestore([&] {
     loadImpl(in);
     contextId = header.contextId;
-  } catch (...) {
-    defaultDevice = snapshot.defaultDevice;
-    defaultScale = snapshot.defaultScale;
-    contextId = snapshot.contextId;
-    bootstrapEvaluator = std::move(snapshot.bootstrapEvaluator);
-    requirement = std::move(snapshot.requirement);
-    rotateDependencyMapper = std::move(snapshot.rotateDependencyMapper);
-    traits = snapshot.traits;
-    initialized = snapshot.initialized;
-    throw;
-  }
+  });
   return streamDistance(before, in.tellg());
 }
 
