@@ -258,38 +258,60 @@ TEST(FileSaves, EmptyFilesAreReportedAsSuch)
   EXPECT_FALSE(noKey->hasSecretKey());
 }
 
-TEST(FileSaves, FullDisksAreReportedWithTheReason)
+namespace {
+
+/// A pending file for target whose data goes to a device that refuses it.
+void routeToFullDevice(FileUtils::PendingFile& file)
+{
+  file.close();
+  file.open("/dev/full", std::ios::out | std::ios::binary);
+}
+
+std::string fullDiskMessage(const std::string& target)
+{
+  return "Failed to write file " + target + ": No space left on device";
+}
+
+} // namespace
+
+TEST(FileSaves, FullDiskAtTheLastFlushIsReportedWithTheReason)
 {
   if (!stdfs::exists("/dev/full"))
     GTEST_SKIP() << "no /dev/full";
   TempDir dir;
   std::string target = dir.file("target.bin");
   writeText(target, "old", 0644);
-  const std::string message = "Failed to write file " + target + ": No space left on device";
-  // Failing while the object is written (more than the stream buffers).
   {
     FileUtils::PendingFile file(target);
-    file.close();
-    file.open("/dev/full", std::ios::out | std::ios::binary);
-    std::string big(1 << 20, 'x');
-    try {
-      file.write([&] { file << big; });
-      ADD_FAILURE() << "no failure";
-    } catch (const std::ios_base::failure& e) {
-      EXPECT_EQ(std::string(e.what()), message);
-    }
-  }
-  // Failing when the last bytes are flushed.
-  {
-    FileUtils::PendingFile file(target);
-    file.close();
-    file.open("/dev/full", std::ios::out | std::ios::binary);
+    routeToFullDevice(file);
     file << "a little";
     try {
       file.commit();
       ADD_FAILURE() << "no failure";
     } catch (const std::ios_base::failure& e) {
-      EXPECT_EQ(std::string(e.what()), message);
+      EXPECT_EQ(std::string(e.what()), fullDiskMessage(target));
+    }
+  }
+  EXPECT_EQ(readFile(target), "old");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"target.bin"});
+}
+
+TEST(FileSaves, FullDiskWhileWritingIsReportedWithTheReason)
+{
+  if (!stdfs::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full";
+  TempDir dir;
+  std::string target = dir.file("target.bin");
+  writeText(target, "old", 0644);
+  {
+    FileUtils::PendingFile file(target);
+    routeToFullDevice(file);
+    std::string big(1 << 20, 'x'); // more than the stream buffers
+    try {
+      file.write([&] { file << big; });
+      ADD_FAILURE() << "no failure";
+    } catch (const std::ios_base::failure& e) {
+      EXPECT_EQ(std::string(e.what()), fullDiskMessage(target));
     }
   }
   EXPECT_EQ(readFile(target), "old");
