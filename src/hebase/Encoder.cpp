@@ -23,25 +23,8 @@ Encoder::Encoder(const HeContext& he) : he(&he), impl(he.getEncoder())
 
 Encoder::~Encoder() {}
 
-AbstractCiphertext& Encoder::of(CTile& tile) const
-{
-  he->checkSameContext(tile.getHeContext());
-  return tile.getImpl();
-}
-
-const AbstractCiphertext& Encoder::of(const CTile& tile) const
-{
-  he->checkSameContext(tile.getHeContext());
-  return tile.getImpl();
-}
-
-AbstractPlaintext& Encoder::of(PTile& tile) const
-{
-  he->checkSameContext(tile.getHeContext());
-  return tile.getImpl();
-}
-
-const AbstractPlaintext& Encoder::of(const PTile& tile) const
+template <typename TileType>
+auto Encoder::of(TileType& tile) const -> decltype(tile.getImpl())
 {
   he->checkSameContext(tile.getHeContext());
   return tile.getImpl();

@@ -12,8 +12,6 @@
 namespace quorvane {
 
 class AbstractEncoder;
-class AbstractCiphertext;
-class AbstractPlaintext;
 class CTile;
 class HeContext;
 class PTile;
@@ -103,10 +101,8 @@ public:
 private:
   const HeContext* he;
   /// The tile's backend object, once its context is found to be this encoder's.
-  AbstractCiphertext& of(CTile& tile) const;
-  const AbstractCiphertext& of(const CTile& tile) const;
-  AbstractPlaintext& of(PTile& tile) const;
-  const AbstractPlaintext& of(const PTile& tile) const;
+  template <typename TileType>
+  auto of(TileType& tile) const -> decltype(tile.getImpl());
 
   std::shared_ptr<AbstractEncoder> impl;
 };

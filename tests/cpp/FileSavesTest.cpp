@@ -274,48 +274,45 @@ std::string fullDiskMessage(const std::string& target)
 
 } // namespace
 
-TEST(FileSaves, FullDiskAtTheLastFlushIsReportedWithTheReason)
+TEST(FileSaves, FullDisksAreReportedWithTheReason)
 {
   if (!stdfs::exists("/dev/full"))
     GTEST_SKIP() << "no /dev/full";
   TempDir dir;
   std::string target = dir.file("target.bin");
   writeText(target, "old", 0644);
+  struct Case
   {
-    FileUtils::PendingFile file(target);
-    routeToFullDevice(file);
-    file << "a little";
-    try {
-      file.commit();
-      ADD_FAILURE() << "no failure";
-    } catch (const std::ios_base::failure& e) {
-      EXPECT_EQ(std::string(e.what()), fullDiskMessage(target));
+    const char* name;
+    std::function<void(FileUtils::PendingFile&)> fail;
+  };
+  std::vector<Case> cases = {
+      {"at the last flush",
+       [](FileUtils::PendingFile& file) {
+         file << "a little";
+         file.commit();
+       }},
+      {"while writing more than the stream buffers",
+       [](FileUtils::PendingFile& file) {
+         std::string big(1 << 20, 'x');
+         file.write([&] { file << big; });
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      FileUtils::PendingFile file(target);
+      routeToFullDevice(file);
+      try {
+        c.fail(file);
+        ADD_FAILURE() << "no failure";
+      } catch (const std::ios_base::failure& e) {
+        EXPECT_EQ(std::string(e.what()), fullDiskMessage(target));
+      }
     }
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"target.bin"});
   }
-  EXPECT_EQ(readFile(target), "old");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"target.bin"});
-}
-
-TEST(FileSaves, FullDiskWhileWritingIsReportedWithTheReason)
-{
-  if (!stdfs::exists("/dev/full"))
-    GTEST_SKIP() << "no /dev/full";
-  TempDir dir;
-  std::string target = dir.file("target.bin");
-  writeText(target, "old", 0644);
-  {
-    FileUtils::PendingFile file(target);
-    routeToFullDevice(file);
-    std::string big(1 << 20, 'x'); // more than the stream buffers
-    try {
-      file.write([&] { file << big; });
-      ADD_FAILURE() << "no failure";
-    } catch (const std::ios_base::failure& e) {
-      EXPECT_EQ(std::string(e.what()), fullDiskMessage(target));
-    }
-  }
-  EXPECT_EQ(readFile(target), "old");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"target.bin"});
   // Failures of the object itself pass unchanged.
   FileUtils::PendingFile file(target);
   expectThrowWithMessage<std::logic_error>(

@@ -63,6 +63,19 @@ std::string scaleMessage(const std::string& value)
   return "The scale must be finite and positive, but it is " + value;
 }
 
+/// Runs set; when it throws, checks that get gives what it gave before, and rethrows.
+template <typename Get, typename Set>
+void setOrKeep(Get get, Set set)
+{
+  double before = get();
+  try {
+    set();
+  } catch (...) {
+    EXPECT_EQ(get(), before);
+    throw;
+  }
+}
+
 } // namespace
 
 TEST(NonFiniteValues, SealEncodersRefuseThem)
@@ -142,52 +155,31 @@ TEST(Scales, EverySetterRefusesScalesThatAreNotFiniteAndPositive)
     const char* name;
     std::function<void(const HeContext&, double)> set;
   };
+  // Each setter sets the scale of a fresh object and checks that a refusal
+  // leaves the old scale.
   std::vector<Setter> setters = {
       {"CTile::setScale",
        [](const HeContext& he, double s) {
          CTile c(he);
          Encoder(he).encodeEncrypt(c, 1.0);
-         double before = c.getScale();
-         try {
-           c.setScale(s);
-         } catch (...) {
-           EXPECT_EQ(c.getScale(), before);
-           throw;
-         }
+         setOrKeep([&] { return c.getScale(); }, [&] { c.setScale(s); });
        }},
       {"PTile::setScale",
        [](const HeContext& he, double s) {
          PTile p(he);
          Encoder(he).encode(p, 1.0);
-         double before = p.getScale();
-         try {
-           p.setScale(s);
-         } catch (...) {
-           EXPECT_EQ(p.getScale(), before);
-           throw;
-         }
+         setOrKeep([&] { return p.getScale(); }, [&] { p.setScale(s); });
        }},
       {"Encoder::setDefaultScale",
        [](const HeContext& he, double s) {
          Encoder encoder(he);
-         double before = encoder.getDefaultScale(-1);
-         try {
-           encoder.setDefaultScale(s);
-         } catch (...) {
-           EXPECT_EQ(encoder.getDefaultScale(-1), before);
-           throw;
-         }
+         setOrKeep([&] { return encoder.getDefaultScale(-1); },
+                   [&] { encoder.setDefaultScale(s); });
        }},
       {"HeContext::setDefaultScale",
        [](const HeContext& he, double s) {
          std::shared_ptr<HeContext> copy = loadContext(saved(he));
-         double before = copy->getDefaultScale();
-         try {
-           copy->setDefaultScale(s);
-         } catch (...) {
-           EXPECT_EQ(copy->getDefaultScale(), before);
-           throw;
-         }
+         setOrKeep([&] { return copy->getDefaultScale(); }, [&] { copy->setDefaultScale(s); });
        }},
   };
   struct Bad
