@@ -78,7 +78,7 @@ int64_t HeContext::saveToFile(const std::string& path,
                               const PublicFunctions& publicFunctions) const
 {
   FileUtils::PendingFile out(path);
-  int64_t count = out.write([&] { return save(out, publicFunctions); });
+  int64_t count = out.writeWith([&] { return save(out, publicFunctions); });
   out.commit();
   return count;
 }
@@ -190,7 +190,7 @@ int64_t HeContext::saveSecretKeyToFile(const std::string& path, bool seedOnly) c
 {
   // Readable by the owner only, also when it replaces a file.
   FileUtils::PendingFile out(path, FileUtils::FileAccess::OWNER_ONLY);
-  int64_t count = out.write([&] { return saveSecretKey(out, seedOnly); });
+  int64_t count = out.writeWith([&] { return saveSecretKey(out, seedOnly); });
   out.commit();
   return count;
 }

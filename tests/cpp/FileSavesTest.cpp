@@ -295,7 +295,7 @@ TEST(FileSaves, FullDisksAreReportedWithTheReason)
       {"while writing more than the stream buffers",
        [](FileUtils::PendingFile& file) {
          std::string big(1 << 20, 'x');
-         file.write([&] { file << big; });
+         file.writeWith([&] { file << big; });
        }},
   };
   for (const Case& c : cases) {
@@ -316,6 +316,6 @@ TEST(FileSaves, FullDisksAreReportedWithTheReason)
   // Failures of the object itself pass unchanged.
   FileUtils::PendingFile file(target);
   expectThrowWithMessage<std::logic_error>(
-      [&] { file.write([]() -> int { throw std::logic_error("not a stream failure"); }); },
+      [&] { file.writeWith([]() -> int { throw std::logic_error("not a stream failure"); }); },
       "not a stream failure");
 }

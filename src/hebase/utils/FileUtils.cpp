@@ -228,7 +228,7 @@ bool PendingFile::commitIfAbsent()
 bool PendingFile::finish(bool replace)
 {
   QV_ASSERT(!finished, "the file was committed or discarded already");
-  write([this] { close(); }); // flushes; a failure is reported with its reason
+  writeWith([this] { close(); }); // flushes; a failure is reported with its reason
   bool placed = false;
   try {
     if (replace) {

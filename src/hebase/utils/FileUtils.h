@@ -56,7 +56,7 @@ std::string temporaryPathFor(const std::string& path);
 /// A binary file written under a temporary name and moved to its final path
 /// only once complete, so that a failed write never leaves a partial file
 /// there. Failures of writes and of the final flush throw the stream's
-/// failure exception; write and commit report them as std::ios_base::failure
+/// failure exception; writeWith and commit report them as std::ios_base::failure
 /// "Failed to write file <final path>: <the system's reason>". A file that is
 /// not committed is removed.
 ///
@@ -82,7 +82,7 @@ public:
   /// Runs write (which writes to this file) and returns its result; when the
   /// stream fails, the file is discarded and the failure reported as above.
   template <typename Write>
-  auto write(Write&& write) -> decltype(write())
+  auto writeWith(Write&& write) -> decltype(write())
   {
     errno = 0;
     try {

@@ -195,7 +195,7 @@ std::streamoff Saveable::saveToFile(const std::string& path) const
 {
   // The file replaces an earlier one only once it is complete.
   FileUtils::PendingFile out(path);
-  std::streamoff count = out.write([&] { return save(out); });
+  std::streamoff count = out.writeWith([&] { return save(out); });
   out.commit();
   return count;
 }
