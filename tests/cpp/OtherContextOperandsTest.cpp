@@ -47,14 +47,14 @@ std::shared_ptr<HeContext> loadedCopy(const HeContext& he)
   return copy;
 }
 
-CTile encrypted(const HeContext& he, const std::vector<double>& values)
+CTile encryptedTile(const HeContext& he, const std::vector<double>& values)
 {
   CTile c(he);
   Encoder(he).encodeEncrypt(c, values);
   return c;
 }
 
-PTile encoded(const HeContext& he, const std::vector<double>& values)
+PTile encodedTile(const HeContext& he, const std::vector<double>& values)
 {
   PTile p(he);
   Encoder(he).encode(p, values);
@@ -150,11 +150,11 @@ TEST(OtherContextOperands, TileOperationsRefuseThemUnchanged)
                                             {"SEAL with mockup", *c.seal1, *c.mock1},
                                             {"mockup with SEAL", *c.mock1, *c.seal1},
                                             {"mockup with mockup", *c.mock1, *c.mock2}}) {
-    CTile otherCipher = encrypted(pair.operand, Y);
-    PTile otherPlain = encoded(pair.operand, Y);
+    CTile otherCipher = encryptedTile(pair.operand, Y);
+    PTile otherPlain = encodedTile(pair.operand, Y);
     for (const TileOperation& op : tileOperations()) {
       SCOPED_TRACE(std::string(pair.name) + ": " + op.name);
-      CTile target = encrypted(pair.target, X);
+      CTile target = encryptedTile(pair.target, X);
       int chainIndex = target.getChainIndex();
       double scale = target.getScale();
       expectThrowWithMessage<std::invalid_argument>(
@@ -175,10 +175,10 @@ TEST(OtherContextOperands, EncoderCallsRefuseThem)
   for (const HeContext* other : {c.seal2.get(), c.mock1.get()}) {
     SCOPED_TRACE(other->getRegistryKey());
     Encoder encoder(own);
-    CTile foreignCipher = encrypted(*other, X);
-    PTile foreignPlain = encoded(*other, X);
-    CTile ownCipher = encrypted(own, Y);
-    PTile ownPlain = encoded(own, Y);
+    CTile foreignCipher = encryptedTile(*other, X);
+    PTile foreignPlain = encodedTile(*other, X);
+    CTile ownCipher = encryptedTile(own, Y);
+    PTile ownPlain = encodedTile(own, Y);
     std::vector<double> expected(SLOTS, 1.0);
     std::vector<std::pair<const char*, std::function<void()>>> calls = {
         {"encode complex", [&] { encoder.encode(foreignPlain, std::vector<std::complex<double>>{1}); }},
@@ -237,11 +237,11 @@ TEST(OtherContextOperands, ContextsLoadedFromOneSavedContextMix)
   std::shared_ptr<HeContext> second = loadedCopy(*original);
   ASSERT_EQ(first->getContextId(), original->getContextId());
 
-  CTile x = encrypted(*original, X);
-  CTile y = encrypted(*first, Y);
-  CTile z = encrypted(*second, X);
+  CTile x = encryptedTile(*original, X);
+  CTile y = encryptedTile(*first, Y);
+  CTile z = encryptedTile(*second, X);
   x.add(y);
-  x.multiplyPlain(encoded(*second, Y));
+  x.multiplyPlain(encodedTile(*second, Y));
   y.sub(z);
   std::vector<double> expectedX, expectedY;
   for (size_t i = 0; i < X.size(); ++i) {
@@ -264,7 +264,7 @@ TEST(OtherContextOperands, ContextsLoadedFromOneSavedContextMix)
   ASSERT_EQ(mock->getContextId(), original->getContextId());
   EXPECT_NO_THROW(original->checkSameContext(*first));
   EXPECT_NO_THROW(first->checkSameContext(*second));
-  CTile sealTile = encrypted(*original, X);
+  CTile sealTile = encryptedTile(*original, X);
   CTile mockTile(*mock);
   expectThrowWithMessage<std::invalid_argument>([&] { sealTile.add(mockTile); },
                                                 otherContextMessage(*mock, *original));
