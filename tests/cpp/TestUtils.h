@@ -430,6 +430,17 @@ inline const quorvane::HeContext& someContext()
   return *reinterpret_cast<const quorvane::HeContext*>(placeholder);
 }
 
+/// The refusal of an operand of the context operand by an object of the context self.
+inline std::string otherContextMessage(const quorvane::HeContext& operand,
+                                       const quorvane::HeContext& self)
+{
+  auto describe = [](const quorvane::HeContext& he) {
+    return he.getRegistryKey() + ", context id " + std::to_string(he.getContextId());
+  };
+  return "The operand belongs to another HE context (" + describe(operand) +
+         ") than this object (" + describe(self) + ")";
+}
+
 /// What printSignature writes for a context.
 inline std::string signatureOf(const quorvane::HeContext& he)
 {
