@@ -11,6 +11,7 @@
 #include "hebase/Tile.h"
 #include "math/FunctionEvaluator.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/CTileVector.h"
 #include "python/ContextLifetime.h"
 #include "python/NumpyUtils.h"
@@ -66,7 +67,7 @@ void initFunctionEvaluatorBindings(py::module_& m)
              "Polynomial evaluation that maintains numerical stability; recommended for high "
              "degree polynomials or very small coefficients");
 
-  py::class_<FunctionEvaluator>(m, "FunctionEvaluator", R"(
+  BoundClass<FunctionEvaluator>(m, "FunctionEvaluator", R"(
     Evaluates available functions on CTiles, such as the approximate inverse
     function, sign, comparison and one-hot indicators.
     )")

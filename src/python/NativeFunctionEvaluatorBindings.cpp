@@ -10,6 +10,7 @@
 #include "hebase/HeContext.h"
 #include "math/NativeFunctionEvaluator.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/CTileVector.h"
 #include "python/ContextLifetime.h"
 
@@ -79,7 +80,7 @@ struct CTileVectorIterator
 
 void initCTileVectorBindings(py::module_& m)
 {
-  py::class_<CTileVectorIterator>(py::handle(), "iterator", py::module_local())
+  BoundClass<CTileVectorIterator>(py::handle(), "iterator", py::module_local())
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", [](CTileVectorIterator& it) {
         const CTileVector& v = it.owner.cast<const CTileVector&>();
@@ -88,7 +89,7 @@ void initCTileVectorBindings(py::module_& m)
         return copyOut(v[it.next++]);
       });
 
-  py::class_<CTileVector>(m, "CTileVector", "A vector (list) of CTile objects.")
+  BoundClass<CTileVector>(m, "CTileVector", "A vector (list) of CTile objects.")
       .def(py::init<>())
       .def(
           "__init__",
@@ -236,7 +237,7 @@ void initNativeFunctionEvaluatorBindings(py::module_& m)
 {
   initCTileVectorBindings(m);
 
-  py::class_<NativeFunctionEvaluator>(m, "NativeFunctionEvaluator", R"(
+  BoundClass<NativeFunctionEvaluator>(m, "NativeFunctionEvaluator", R"(
     Functions supplied directly by the underlying scheme, obtained from the
     context. No context of this library supplies any yet.
     )")
