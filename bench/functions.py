@@ -30,7 +30,7 @@ import argparse
 import numpy as np
 
 import _pyquorvanelite_cppwrappers as qv
-from tile_tensors import FRACTIONAL_BITS, INTEGER_BITS, SECURITY, SLOTS, interleaved_medians
+from tile_tensors import SLOTS, interleaved_medians, seal_and_tenseal
 
 DEPTH = 6
 
@@ -49,14 +49,7 @@ def main():
     args = parser.parse_args()
     import tenseal as ts
 
-    he = qv.SealCkksContext()
-    he.init(qv.HeConfigRequirement(SLOTS, DEPTH, FRACTIONAL_BITS, INTEGER_BITS, SECURITY))
-    chain = [int(q).bit_length() for q in he.get_modulus_chain()]
-    # The chain leaves out the special prime, which is as large as the first.
-    bits = chain + [chain[0]]
-    ctx = ts.context(ts.SCHEME_TYPE.CKKS, poly_modulus_degree=2 * SLOTS, coeff_mod_bit_sizes=bits)
-    ctx.global_scale = 2.0 ** FRACTIONAL_BITS
-    ctx.generate_galois_keys()
+    he, ctx, bits = seal_and_tenseal(DEPTH)
 
     rng = np.random.default_rng(15)
     x = rng.uniform(-1, 1, (64, 64))
