@@ -152,6 +152,8 @@ def test_sign_in_place_against_the_composed_polynomials(tt, tfe):
     assert tfe.sign_in_place(c, gRep=2, fRep=1, max_abs_val=4, binary_res=True) is None
     np.testing.assert_allclose(tt.decrypt_decode_double(c),
                                sign_approximation(x, 2, 1, 4, True), atol=1e-12)
+    # Three levels per application, one more for a bound other than 1.
+    assert DEPTH - c.get_chain_index() == 3 * 3 + 1
     assert unknown(c)
     # Defaults: bound 1, results near -1 and 1.
     y = values(seed=5)
@@ -170,6 +172,7 @@ def test_compare_against_numpy(tt, tfe, plain):
     assert isinstance(res, qv.CTileTensor)
     np.testing.assert_allclose(tt.decrypt_decode_double(res),
                                sign_approximation(a_vals - b_vals, 2, 2, 2.0, True), atol=1e-12)
+    assert DEPTH - res.get_chain_index() == 3 * 4 + 1
     assert unknown(res)
     np.testing.assert_array_equal(tt.decrypt_decode_double(a), a_vals)
     assert a.get_chain_index() == DEPTH
