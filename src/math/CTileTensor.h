@@ -174,6 +174,7 @@ private:
   bool workingCopy = false;
 
   friend class TTEncoder;
+  friend class TTFunctionEvaluator;
 
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;
