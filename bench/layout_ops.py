@@ -34,13 +34,9 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import _pyquorvanelite_cppwrappers as qv  # noqa: E402
-from tile_tensors import interleaved_medians  # noqa: E402
+from tile_tensors import SLOTS, interleaved_medians, seal_and_tenseal  # noqa: E402
 
-SLOTS = 8192
 DEPTH = 2
-FRACTIONAL_BITS = 40
-INTEGER_BITS = 10
-SECURITY = 128
 
 
 def shape_of(*dims, diagonalized=False):
@@ -72,16 +68,8 @@ class Bench:
         self.ts = ts
         self.reps = reps
         self.t0, self.t1 = t0, t1
-        self.he = qv.SealCkksContext()
-        self.he.init(qv.HeConfigRequirement(SLOTS, DEPTH, FRACTIONAL_BITS, INTEGER_BITS, SECURITY))
-        chain = [int(q).bit_length() for q in self.he.get_modulus_chain()]
-        # The chain leaves out the special prime, which is as large as the first.
-        self.bits = chain + [chain[0]]
-        ctx = ts.context(ts.SCHEME_TYPE.CKKS, poly_modulus_degree=2 * SLOTS,
-                         coeff_mod_bit_sizes=self.bits)
-        ctx.global_scale = 2.0 ** FRACTIONAL_BITS
-        ctx.generate_galois_keys()
-        self.ctx = ctx
+        self.he, self.ctx, self.bits = seal_and_tenseal(DEPTH)
+        self.ctx.generate_galois_keys()
         self.tt = qv.TTEncoder(self.he)
         self.rng = np.random.default_rng(11)
         self.rows = []

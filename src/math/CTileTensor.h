@@ -243,6 +243,7 @@ private:
   friend class TTConvolution;
   friend class TTDiagUtils;
   friend class TTPermutator;
+  friend class TTFunctionEvaluator;
 
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;

@@ -57,7 +57,7 @@ void initModule(py::module_& m)
   initEncryptedDataBindings(m);
   initNativeFunctionEvaluatorBindings(m);
   initFunctionEvaluatorBindings(m);
-  // tile-tensor function evaluator
+  initTTFunctionEvaluatorBindings(m);
   initNumberConfigBindings(m);
   // DataPacking
   initAesKeyBindings(m);

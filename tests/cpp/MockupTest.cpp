@@ -806,18 +806,35 @@ TEST_F(MockupTest, ManagedChainIndexesCombineOperandsAtAnyChainIndex)
   EXPECT_EQ(c->getChainIndex(), 2);
 }
 
-TEST_F(MockupTest, RescaleAtChainIndexZeroKeepsTheProduct)
+TEST_F(MockupTest, ProductsAtChainIndexZeroAreRefusedUnchanged)
 {
+  // The final rescale would be refused: the products refuse before they form.
   auto a = encrypt(x, 0);
   auto b = encrypt(y, 0);
+  auto p = encode(y, 0);
+  auto c = encrypt(y, 1);
   resetCounts();
-  expectThrowWithMessage<std::invalid_argument>(
-      [&] { a->multiply(*b); },
-      "Given chain index is out of range or higher than current. Given CI= -1 current CI= 0");
-  expectValues(a->getRawValues(), zip(x, y, std::multiplies<cx>()));
+  const std::string message =
+      "Given chain index is out of range or higher than current. Given CI= -1 current CI= 0";
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiply(*b); }, message);
+  expectThrowWithMessage<std::invalid_argument>([&] { a->square(); }, message);
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiplyPlain(*p); }, message);
+  expectValues(a->getRawValues(), x);
   EXPECT_EQ(a->getChainIndex(), 0);
-  expectCounts({{RunStats::MULTIPLY_RAW, 1}, {RunStats::RELINEARIZE, 1}, {RunStats::RESCALE_RAW, 1}},
-               0);
+  expectCounts({}, 0);
+  // A scalar product encodes its scalar, then refuses alike.
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiplyScalar(2.0); }, message);
+  expectValues(a->getRawValues(), x);
+  resetCounts();
+  // Operand checks keep their place before it.
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { a->multiply(*c); },
+      "MockupCiphertext: mismatching chain indexes. This ciphertext: 0, other ciphertext: 1");
+  // The raw products and an explicit rescale are unchanged.
+  a->multiplyRaw(*b);
+  expectValues(a->getRawValues(), zip(x, y, std::multiplies<cx>()));
+  expectThrowWithMessage<std::invalid_argument>([&] { a->rescale(); }, message);
+  expectCounts({{RunStats::MULTIPLY_RAW, 1}, {RunStats::RESCALE_RAW, 1}}, 0);
 }
 
 TEST_F(MockupTest, ChainIndexMoves)

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -158,6 +159,28 @@ inline double polyval(const std::vector<double>& coefs, double x)
   for (size_t i = coefs.size(); i-- > 0;)
     res = res * x + coefs[i];
   return res;
+}
+
+/// The odd sign polynomials in expanded form.
+inline double signPolyG(double x)
+{
+  return (4589 * x - 16577 * std::pow(x, 3) + 25614 * std::pow(x, 5) - 12860 * std::pow(x, 7)) /
+         1024;
+}
+inline double signPolyF(double x)
+{
+  return (35 * x - 35 * std::pow(x, 3) + 21 * std::pow(x, 5) - 5 * std::pow(x, 7)) / 16;
+}
+
+/// g applied gRep times, then f fRep times, to x / maxAbsVal; (y + 1) / 2 when binary.
+inline double signApproximation(double x, int gRep, int fRep, double maxAbsVal, bool binary)
+{
+  double y = x / maxAbsVal;
+  for (int i = 0; i < gRep; ++i)
+    y = signPolyG(y);
+  for (int i = 0; i < fRep; ++i)
+    y = signPolyF(y);
+  return binary ? (y + 1) / 2 : y;
 }
 
 /// A new ciphertext tile of the context holding the values (chain index -1: the top).
@@ -428,6 +451,17 @@ inline const quorvane::HeContext& someContext()
 {
   alignas(64) static char placeholder[256];
   return *reinterpret_cast<const quorvane::HeContext*>(placeholder);
+}
+
+/// The refusal of an operand of the context operand by an object of the context self.
+inline std::string otherContextMessage(const quorvane::HeContext& operand,
+                                       const quorvane::HeContext& self)
+{
+  auto describe = [](const quorvane::HeContext& he) {
+    return he.getRegistryKey() + ", context id " + std::to_string(he.getContextId());
+  };
+  return "The operand belongs to another HE context (" + describe(operand) +
+         ") than this object (" + describe(self) + ")";
 }
 
 /// What printSignature writes for a context.

@@ -88,6 +88,16 @@ inline double maxDiff(const quorvane::DoubleTensor& a, const quorvane::DoubleTen
   return res;
 }
 
+/// f applied to every element of a tensor.
+template <typename F>
+quorvane::DoubleTensor mapped(const quorvane::DoubleTensor& a, F f)
+{
+  quorvane::DoubleTensor res(a);
+  for (int i = 0; i < res.size(); ++i)
+    res.at(i) = f(a.at(i));
+  return res;
+}
+
 /// Element-wise combination of two tensors of the same shape.
 template <typename F>
 quorvane::DoubleTensor combined(const quorvane::DoubleTensor& a, const quorvane::DoubleTensor& b,

@@ -44,3 +44,23 @@ def interleaved(original, tile, external=None):
     if external:
         d.set_interleaved_external_size(external)
     return d
+
+
+def sign_poly_g(x):
+    """The first odd polynomial of the sign approximation."""
+    return (4589 * x - 16577 * x**3 + 25614 * x**5 - 12860 * x**7) / 1024
+
+
+def sign_poly_f(x):
+    """The second odd polynomial of the sign approximation."""
+    return (35 * x - 35 * x**3 + 21 * x**5 - 5 * x**7) / 16
+
+
+def sign_approximation(x, g_rep, f_rep, max_abs_val=1.0, binary=False):
+    """g applied g_rep times, then f f_rep times, to x / max_abs_val."""
+    y = np.asarray(x) / max_abs_val
+    for _ in range(g_rep):
+        y = sign_poly_g(y)
+    for _ in range(f_rep):
+        y = sign_poly_f(y)
+    return (y + 1) / 2 if binary else y

@@ -84,33 +84,17 @@ std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParamet
 template <typename Steps>
 void SealCkksContext::buildOrRollBack(Steps&& steps)
 {
-  // What init and load change besides the SEAL objects.
-  struct
-  {
-    int32_t defaultDevice;
-    double defaultScale;
-    int32_t contextId;
-    std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
-    HeConfigRequirement requirement;
-    RotateDependencyMapper rotateDependencyMapper;
-    bool initialized;
-    bool useAccurateScaling;
-  } saved{defaultDevice, defaultScale,           contextId,   bootstrapEvaluator,
-          requirement,   rotateDependencyMapper, initialized, useAccurateScaling};
-  try {
-    steps();
-  } catch (...) {
-    clearSealObjects();
-    defaultDevice = saved.defaultDevice;
-    defaultScale = saved.defaultScale;
-    contextId = saved.contextId;
-    bootstrapEvaluator = std::move(saved.bootstrapEvaluator);
-    requirement = std::move(saved.requirement);
-    rotateDependencyMapper = std::move(saved.rotateDependencyMapper);
-    initialized = saved.initialized;
-    useAccurateScaling = saved.useAccurateScaling;
-    throw;
-  }
+  // The base fields are put back by runOrRestore, the SEAL objects here.
+  bool savedAccurateScaling = useAccurateScaling;
+  runOrRestore([&] {
+    try {
+      steps();
+    } catch (...) {
+      clearSealObjects();
+      useAccurateScaling = savedAccurateScaling;
+      throw;
+    }
+  });
 }
 
 SealCkksContext::SealCkksContext()

@@ -14,6 +14,7 @@
 #include <seal/util/numth.h>
 #include <seal/util/uintcore.h>
 
+#include "hebase/ValueChecks.h"
 #include "hebase/seal/CrtArithmetic.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksEncoder.h"
@@ -170,7 +171,11 @@ void SealCkksPlaintext::setChainIndex(int chainIndex)
   }
 }
 
-void SealCkksPlaintext::setScale(double scale) { sealPlaintext.scale() = scale; }
+void SealCkksPlaintext::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  sealPlaintext.scale() = scale;
+}
 
 double SealCkksPlaintext::getScale() const { return sealPlaintext.scale(); }
 
