@@ -21,13 +21,23 @@ bool isFirstOrSecondOfDiagonal(const TTShape& shape, int dim)
   return shape.isDiagonalized() && (dim == 0 || dim == 1);
 }
 
-// Refuses a dimension index not below the number of dimensions (a negative one
-// is refused by the shape's own range check).
-void checkDimExists(const TTShape& shape, int dim)
+// The checks shared by the sums across and inside tiles, in their order: dim 0
+// or 1 of a diagonalized shape (refused with diagonalMessage), a missing
+// dimension (a negative one fails the shape's own range check), unknown
+// unused slots. Returns the dimension.
+const TTDim& checkSumDim(const TTShape& shape, int dim, const std::string& diagonalMessage)
 {
+  if (isFirstOrSecondOfDiagonal(shape, dim))
+    shape.reportError(diagonalMessage);
   if (dim >= shape.getNumDims())
     shape.reportError("Dimension " + std::to_string(dim) + " does not exist in this tile tensor");
+  const TTDim& d = shape.getDim(dim);
+  if (d.getAreUnusedSlotsUnknown())
+    shape.reportError("Sum operator not allowed with unknown values", dim);
+  return d;
 }
+
+const std::string COMPLEX_SUM = "Summing over complex packed dimensions currently not supported.";
 
 } // namespace
 
@@ -162,16 +172,12 @@ void CTileTensor::sumTilesOverDim(int dim)
 {
   SectionTimer timer("CTileTensor::sumTilesOverDim");
   validatePacked();
-  if (isFirstOrSecondOfDiagonal(shape, dim))
-    shape.reportError("Currently summing tiles over first or second dimensions of a diagonal "
-                      "shape is not supported");
-  checkDimExists(shape, dim);
-  const TTDim& d = shape.getDim(dim);
-  if (d.getAreUnusedSlotsUnknown())
-    shape.reportError("Sum operator not allowed with unknown values", dim);
+  const TTDim& d = checkSumDim(shape, dim,
+                               "Currently summing tiles over first or second dimensions of a "
+                               "diagonal shape is not supported");
   // Adding tiles would add pairs of values packed in one slot as if they were one value.
   if (d.getIsComplexPacked())
-    shape.reportError("Summing over complex packed dimensions currently not supported.", dim);
+    shape.reportError(COMPLEX_SUM, dim);
   if (d.getExternalSize() == 1)
     return;
 
@@ -214,19 +220,15 @@ void CTileTensor::sumInTilesOverDim(int dim)
 {
   SectionTimer timer("CTileTensor::sumInTilesOverDim");
   validatePacked();
-  if (isFirstOrSecondOfDiagonal(shape, dim))
-    shape.reportError("Currently summing in tiles over first or second dimensions of a diagonal "
-                      "shape is not supported");
-  checkDimExists(shape, dim);
-  const TTDim& d = shape.getDim(dim);
-  if (d.getAreUnusedSlotsUnknown())
-    shape.reportError("Sum operator not allowed with unknown values", dim);
+  const TTDim& d = checkSumDim(shape, dim,
+                               "Currently summing in tiles over first or second dimensions of a "
+                               "diagonal shape is not supported");
   if (d.getNumDuplicated() > 1)
     shape.reportError("Sum operator not allowed on a duplicated dimension", dim);
   if (d.getExternalSize() > 1)
     shape.reportError("Dimension has external size larger than one. Sum over tiles first.", dim);
   if (d.getIsComplexPacked())
-    shape.reportError("Summing over complex packed dimensions currently not supported.", dim);
+    shape.reportError(COMPLEX_SUM, dim);
 
   const bool first = shape.isFirstNonDegenerateTileDim(dim);
   if (d.getTileSize() == 1 || (d.getOriginalSize() == 1 && !first))

@@ -316,12 +316,7 @@ void initCTileTensorBindings(py::module_& m)
 
             :rtype: int
             )")
-      .def(
-          "get_sub",
-          [](const CTileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getSub(other));
-          },
-          R"(
+      .def("get_sub", returningHeld(&CTileTensor::getSub), R"(
             Returns the result of elementwise sub of this and other CTileTensor.
             Relies on CTile::sub.
 
@@ -329,13 +324,8 @@ void initCTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_sub_raw",
-          [](const CTileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getSubRaw(other));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_sub_raw", returningHeld(&CTileTensor::getSubRaw), R"(
             Returns the result of elementwise sub of this and other CTileTensor.
             Relies on CTile::subRaw.
 
@@ -343,65 +333,40 @@ void initCTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_add_plain",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getAddPlain(plain));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_add_plain", returningHeld(&CTileTensor::getAddPlain), R"(
             Returns the result of elementwise add of this and other PTileTensor.
 
             :param plain: The tensor to add.
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_add_plain_raw",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getAddPlainRaw(plain));
-          },
-          R"(
+           py::arg("plain"))
+      .def("get_add_plain_raw", returningHeld(&CTileTensor::getAddPlainRaw), R"(
             Returns the result of elementwise add of this and other PTileTensor, raw.
 
             :param plain: The tensor to add.
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_sub_plain",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getSubPlain(plain));
-          },
-          R"(
+           py::arg("plain"))
+      .def("get_sub_plain", returningHeld(&CTileTensor::getSubPlain), R"(
             Returns the result of elementwise sub of this and other PTileTensor.
 
             :param plain: The tensor to subtract.
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_sub_plain_raw",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getSubPlainRaw(plain));
-          },
-          R"(
+           py::arg("plain"))
+      .def("get_sub_plain_raw", returningHeld(&CTileTensor::getSubPlainRaw), R"(
             Returns the result of elementwise sub of this and other PTileTensor, raw.
 
             :param plain: The tensor to subtract.
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_multiply_plain",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getMultiplyPlain(plain));
-          },
-          R"(
+           py::arg("plain"))
+      .def("get_multiply_plain", returningHeld(&CTileTensor::getMultiplyPlain), R"(
             Returns the result of elementwise multiplication of this and other
             PTileTensor.
 
@@ -409,13 +374,8 @@ void initCTileTensorBindings(py::module_& m)
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_multiply_plain_raw",
-          [](const CTileTensor& self, const PTileTensor& plain) {
-            return holdResult(self.getMultiplyPlainRaw(plain));
-          },
-          R"(
+           py::arg("plain"))
+      .def("get_multiply_plain_raw", returningHeld(&CTileTensor::getMultiplyPlainRaw), R"(
             Returns the result of elementwise multiplication of this and other
             PTileTensor, raw.
 
@@ -423,11 +383,8 @@ void initCTileTensorBindings(py::module_& m)
             :type plain: PTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("plain"))
-      .def(
-          "get_add_scalar",
-          [](const CTileTensor& self, double val) { return holdResult(self.getAddScalar(val)); },
-          R"(
+           py::arg("plain"))
+      .def("get_add_scalar", returningHeld(&CTileTensor::getAddScalar), R"(
             Returns the result of elementwise add of this and the given scalar (added
             to every slot: unused slots become unknown).
 
@@ -435,13 +392,8 @@ void initCTileTensorBindings(py::module_& m)
             :type val: float
             :rtype: CTileTensor
             )",
-          py::arg("val"))
-      .def(
-          "get_multiply_scalar",
-          [](const CTileTensor& self, double val) {
-            return holdResult(self.getMultiplyScalar(val));
-          },
-          R"(
+           py::arg("val"))
+      .def("get_multiply_scalar", returningHeld(&CTileTensor::getMultiplyScalar), R"(
             Returns the result of elementwise multiplication of this and the given
             scalar.
 
@@ -449,29 +401,20 @@ void initCTileTensorBindings(py::module_& m)
             :type val: float
             :rtype: CTileTensor
             )",
-          py::arg("val"))
-      .def(
-          "get_square", [](const CTileTensor& self) { return holdResult(self.getSquare()); },
-          R"(
+           py::arg("val"))
+      .def("get_square", returningHeld(&CTileTensor::getSquare), R"(
             Returns the result of elementwise squaring of this CTileTensor.
             Relies on CTile::square.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_square_raw", [](const CTileTensor& self) { return holdResult(self.getSquareRaw()); },
-          R"(
+      .def("get_square_raw", returningHeld(&CTileTensor::getSquareRaw), R"(
             Returns the result of elementwise squaring of this CTileTensor.
             Relies on CTile::squareRaw.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_matrix_multiplication",
-          [](const CTileTensor& self, const TileTensor& other, int sumDim) {
-            return holdResult(self.getMatrixMultiplication(other, sumDim));
-          },
-          R"(
+      .def("get_matrix_multiplication", returningHeld(&CTileTensor::getMatrixMultiplication), R"(
             Computes matrix-vector multiplication with other.
 
             If other is not diagonalized, the result is
@@ -491,13 +434,8 @@ void initCTileTensorBindings(py::module_& m)
             :type sum_dim: int
             :rtype: CTileTensor
             )",
-          py::arg("other"), py::arg("sum_dim"))
-      .def(
-          "get_multiply_and_sum",
-          [](const CTileTensor& self, const CTileTensor& other, int sumDim) {
-            return holdResult(self.getMultiplyAndSum(other, sumDim));
-          },
-          R"(
+           py::arg("other"), py::arg("sum_dim"))
+      .def("get_multiply_and_sum", returningHeld(&CTileTensor::getMultiplyAndSum), R"(
             Returns the result of elementwise multiplication and summation between
             this and other over dimension sum_dim. See multiply_and_sum for usage
             examples.
@@ -508,13 +446,8 @@ void initCTileTensorBindings(py::module_& m)
             :type sum_dim: int
             :rtype: CTileTensor
             )",
-          py::arg("other"), py::arg("sum_dim"))
-      .def(
-          "get_multiply_plain_and_sum",
-          [](const CTileTensor& self, const PTileTensor& other, int sumDim) {
-            return holdResult(self.getMultiplyPlainAndSum(other, sumDim));
-          },
-          R"(
+           py::arg("other"), py::arg("sum_dim"))
+      .def("get_multiply_plain_and_sum", returningHeld(&CTileTensor::getMultiplyPlainAndSum), R"(
             Returns the result of elementwise multiplication and summation between
             this and other (plaintext) PTileTensor over dimension sum_dim. See
             multiply_and_sum for usage examples.
@@ -525,45 +458,33 @@ void initCTileTensorBindings(py::module_& m)
             :type sum_dim: int
             :rtype: CTileTensor
             )",
-          py::arg("other"), py::arg("sum_dim"))
-      .def(
-          "get_relinearize",
-          [](const CTileTensor& self) { return holdResult(self.getRelinearize()); }, R"(
+           py::arg("other"), py::arg("sum_dim"))
+      .def("get_relinearize", returningHeld(&CTileTensor::getRelinearize), R"(
             Returns the result of calling relinearize on every CTile.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_rescale", [](const CTileTensor& self) { return holdResult(self.getRescale()); },
-          R"(
+      .def("get_rescale", returningHeld(&CTileTensor::getRescale), R"(
             Returns the result of calling rescale on every CTile.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_sum_over_dim",
-          [](const CTileTensor& self, int dim) { return holdResult(self.getSumOverDim(dim)); },
-          R"(
+      .def("get_sum_over_dim", returningHeld(&CTileTensor::getSumOverDim), R"(
             Returns the result of summing over the specified dimension.
 
             :param dim: The dimension to sum over.
             :type dim: int
             :rtype: CTileTensor
             )",
-          py::arg("dim"))
-      .def(
-          "get_sum_tiles_over_dim",
-          [](const CTileTensor& self, int dim) {
-            return holdResult(self.getSumTilesOverDim(dim));
-          },
-          R"(
+           py::arg("dim"))
+      .def("get_sum_tiles_over_dim", returningHeld(&CTileTensor::getSumTilesOverDim), R"(
             Returns the result of summing  tiles over the specified dimension.
 
             :param dim: The dimension to sum over.
             :type dim: int
             :rtype: CTileTensor
             )",
-          py::arg("dim"))
+           py::arg("dim"))
       .def(
           "get_sum_in_tiles_over_dim",
           [](const CTileTensor& self, int dim) {
@@ -580,66 +501,47 @@ void initCTileTensorBindings(py::module_& m)
             :rtype: CTileTensor
             )",
           py::arg("dim"))
-      .def(
-          "get_duplicate_over_dim",
-          [](const CTileTensor& self, int dim) {
-            return holdResult(self.getDuplicateOverDim(dim));
-          },
-          R"(
+      .def("get_duplicate_over_dim", returningHeld(&CTileTensor::getDuplicateOverDim), R"(
             Returns the result of duplicating the specified dimension.
 
             :param dim: The dimension to duplicate.
             :type dim: int
             :rtype: CTileTensor
             )",
-          py::arg("dim"))
-      .def(
-          "get_clear_unknowns",
-          [](const CTileTensor& self) { return holdResult(self.getClearUnknowns()); }, R"(
+           py::arg("dim"))
+      .def("get_clear_unknowns", returningHeld(&CTileTensor::getClearUnknowns), R"(
             Returns the result of cleraing all unknowns.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_reduce_chain_index",
-          [](const CTileTensor& self) { return holdResult(self.getReduceChainIndex()); }, R"(
+      .def("get_reduce_chain_index", returningHeld(&CTileTensor::getReduceChainIndex), R"(
             Returns the result of reducing chain indexes of every CTile.
 
             :rtype: CTileTensor
             )")
-      .def(
-          "get_set_chain_index",
-          [](const CTileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getSetChainIndex(other));
-          },
-          R"(
+      .def("get_set_chain_index",
+           returningHeld(static_cast<CTileTensor (CTileTensor::*)(const CTileTensor&) const>(
+               &CTileTensor::getSetChainIndex)),
+           R"(
             Returns the result of Calling corresponding function for every CTile.
 
             :param other: CTileTensor to get chain index from.
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_set_chain_index",
-          [](const CTileTensor& self, int chainIndex) {
-            return holdResult(self.getSetChainIndex(chainIndex));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_set_chain_index",
+           returningHeld(
+               static_cast<CTileTensor (CTileTensor::*)(int) const>(&CTileTensor::getSetChainIndex)),
+           R"(
             Returns the result of Calling corresponding function for every CTile.
 
             :param chain_index: The required chain index.
             :type chain_index: int
             :rtype: CTileTensor
             )",
-          py::arg("chain_index"))
-      .def(
-          "get_convolution",
-          [](const CTileTensor& self, const CTileTensor& filters, const CTileTensor& biases,
-             int strideRows, int strideCols) {
-            return holdResult(self.getConvolution(filters, biases, strideRows, strideCols));
-          },
-          R"(
+           py::arg("chain_index"))
+      .def("get_convolution", returningHeld(&CTileTensor::getConvolution), R"(
             Returns the result of appling convolution with the given parameters.
             This tensor is the image, of shape [a/1,b/1,n/s] with n<=s (rows,
             columns, and n channels inside the tile). The result has shape
@@ -658,13 +560,8 @@ void initCTileTensorBindings(py::module_& m)
             :type stride_cols: int
             :rtype: CTileTensor
             )",
-          py::arg("filters"), py::arg("biases"), py::arg("stride_rows"), py::arg("stride_cols"))
-      .def(
-          "get_slice",
-          [](const CTileTensor& self, int dim, int startIndex, int sliceDepth) {
-            return holdResult(self.getSlice(dim, startIndex, sliceDepth));
-          },
-          R"(
+           py::arg("filters"), py::arg("biases"), py::arg("stride_rows"), py::arg("stride_cols"))
+      .def("get_slice", returningHeld(&CTileTensor::getSlice), R"(
             Returns a slice of the tensor in specific dimension: along dim, the
             slice_depth indices from start_index on. Whole tiles are copied, so
             start_index must be a multiple of the dimension's tile size (0 for an
@@ -678,13 +575,8 @@ void initCTileTensorBindings(py::module_& m)
             :type slice_depth: int
             :rtype: CTileTensor
             )",
-          py::arg("dim"), py::arg("start_index"), py::arg("slice_depth"))
-      .def(
-          "get_flatten",
-          [](const CTileTensor& self, int startDim, int endDim) {
-            return holdResult(self.getFlatten(startDim, endDim));
-          },
-          R"(
+           py::arg("dim"), py::arg("start_index"), py::arg("slice_depth"))
+      .def("get_flatten", returningHeld(&CTileTensor::getFlatten), R"(
             Returns the result of flattening the fully-duplicated dimensions from
             start_dim up to but not including end_dim (see flatten).
 
@@ -694,7 +586,7 @@ void initCTileTensorBindings(py::module_& m)
             :type end_dim: int
             :rtype: CTileTensor
             )",
-          py::arg("start_dim"), py::arg("end_dim"))
+           py::arg("start_dim"), py::arg("end_dim"))
       .def("re_encrypt", &CTileTensor::reEncrypt, R"(
             Decrypt the CTileTensor and encrypts it again to bring it to top chain
             index. Requires the secret key.

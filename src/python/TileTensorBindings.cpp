@@ -63,12 +63,7 @@ void initTileTensorBindings(py::module_& m)
 
             :rtype: int
             )")
-      .def(
-          "get_multiply",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getMultiply(other));
-          },
-          R"(
+      .def("get_multiply", returningHeld(&TileTensor::getMultiply), R"(
             Returns the result of elementwise multiplication of this and other.
             Relies on CTile::multiply.
 
@@ -76,13 +71,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_multiply_raw",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getMultiplyRaw(other));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_multiply_raw", returningHeld(&TileTensor::getMultiplyRaw), R"(
             Returns the result of elementwise multiplication of this and other.
             Relies on CTile::multiplyRaw.
 
@@ -90,11 +80,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_add",
-          [](const TileTensor& self, const CTileTensor& other) { return holdResult(self.getAdd(other)); },
-          R"(
+           py::arg("other"))
+      .def("get_add", returningHeld(&TileTensor::getAdd), R"(
             Returns the result of elementwise add of this and other.
             Relies on CTile::add.
 
@@ -102,13 +89,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_add_raw",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return holdResult(self.getAddRaw(other));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_add_raw", returningHeld(&TileTensor::getAddRaw), R"(
             Returns the result of elementwise add of this and other.
             Relies on CTile::addRaw.
 
@@ -116,7 +98,7 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
+           py::arg("other"))
       .def("add_to", &TileTensor::addTo, R"(
             Equivalent to other.add(*this): adds this tensor into other.
 
@@ -159,12 +141,7 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             )",
            py::arg("other"))
-      .def(
-          "get_multiply_and_sum",
-          [](const TileTensor& self, const CTileTensor& other, int dim) {
-            return holdResult(self.getMultiplyAndSum(other, dim));
-          },
-          R"(
+      .def("get_multiply_and_sum", returningHeld(&TileTensor::getMultiplyAndSum), R"(
             Returns the result of elementwise multiplication and summation between
             this and other over the given dimension. See also
             CTileTensor::multiplyAndSum.
@@ -175,7 +152,7 @@ void initTileTensorBindings(py::module_& m)
             :type dim: int
             :rtype: CTileTensor
             )",
-          py::arg("other"), py::arg("dim"))
+           py::arg("other"), py::arg("dim"))
       .def("multiply_and_sum_to", &TileTensor::multiplyAndSumTo, R"(
             Equivalent to other.multiplyAndSum(*this, dim)
 
