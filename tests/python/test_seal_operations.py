@@ -507,10 +507,10 @@ def test_loading_under_other_parameters_is_refused(accurate):
         q.load_from_buffer(enc.encode(vec(15), 1).save_to_buffer())
     assert str(info.value) == "Plaintext data is invalid"
     p = qv.PTile(other)
-    with pytest.raises(RuntimeError) as info:
+    # (Its compressed size depends on Zstandard: either size check may refuse it.)
+    with pytest.raises(RuntimeError, match="^Corrupted saved SEAL plaintext: .* bytes such an "
+                                           "object takes under these parameters$"):
         p.load_from_buffer(enc.encode(vec(15)).save_to_buffer())
-    assert str(info.value) == ("Corrupted saved SEAL plaintext: its compressed data expands "
-                               "beyond the 49224 bytes such an object takes under these parameters")
 
 
 def test_empty_tiles_are_not_saved(accurate):
