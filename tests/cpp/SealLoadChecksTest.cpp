@@ -215,9 +215,10 @@ TEST(SealLoadChecks, FlippedBitsInTheKeyCountsOfASavedContextAreClearErrors)
   EXPECT_EQ(target.getSignature(), he.getSignature());
 }
 
-// A ciphertext whose nested word array is larger than its record, or declares
-// another count than its polynomials need.
-TEST(SealLoadChecks, InnerCountsOfACiphertextAreCheckedAgainstTheRecord)
+// A ciphertext whose nested word array is larger than its record or declares
+// another count than its polynomials need; scales that are not finite and
+// positive (SEAL converts their logarithm to an integer).
+TEST(SealLoadChecks, InnerFieldsOfCiphertextsAndPlaintextsAreChecked)
 {
   const SealCkksContext& he = contextWithAllKeys();
   Encoder encoder(he);
@@ -247,6 +248,11 @@ TEST(SealLoadChecks, InnerCountsOfACiphertextAreCheckedAgainstTheRecord)
       {SEAL_HEADER + 41, le64(uint64_t(1) << 20),
        "the polynomial degree is 1048576, more than 131072"},
       {array + 5, bytes({2}), "the coefficient array has an invalid SEAL header"},
+      {SEAL_HEADER + 57, Bytes().f64(std::nan("")).data,
+       "the scale is nan, expected a finite positive value"},
+      {SEAL_HEADER + 57, Bytes().f64(-HUGE_VAL).data,
+       "the scale is -inf, expected a finite positive value"},
+      {SEAL_HEADER + 57, Bytes().f64(0).data, "the scale is 0, expected a finite positive value"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -262,6 +268,18 @@ TEST(SealLoadChecks, InnerCountsOfACiphertextAreCheckedAgainstTheRecord)
   EXPECT_EQ(SealObjectLoader::loadCiphertext(in, he.getSealContext(), target),
             static_cast<std::streamoff>(blob.size()));
   EXPECT_EQ(target.size(), 2u);
+
+  // A plaintext's scale follows its parameter id and coefficient count.
+  std::ostringstream plainOut;
+  seal::Plaintext plain;
+  he.getCkksEncoder().encode(0.5, he.getDefaultScale(), plain);
+  plain.save(plainOut, seal::compr_mode_type::none);
+  seal::Plaintext plainTarget;
+  std::istringstream plainIn(patched(plainOut.str(), SEAL_HEADER + 40, Bytes().f64(HUGE_VAL).data));
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { SealObjectLoader::loadPlaintext(plainIn, he.getSealContext(), plainTarget); },
+      "Corrupted saved SEAL plaintext: the scale is inf, expected a finite positive value");
+  EXPECT_EQ(plainTarget.coeff_count(), 0u);
 }
 
 // The security level must be one the library knows and the one the saved

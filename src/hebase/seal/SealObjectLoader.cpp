@@ -1,11 +1,13 @@
 #include "hebase/seal/SealObjectLoader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <istream>
 #include <limits>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -313,6 +315,15 @@ public:
     return value;
   }
 
+  double real(const char* field)
+  {
+    need(8, field);
+    double value;
+    std::memcpy(&value, data + pos, 8);
+    pos += 8;
+    return value;
+  }
+
   void skip(uint64_t count, const char* field)
   {
     need(count, field);
@@ -376,6 +387,17 @@ void checkWordArray(Cursor& c, uint64_t count, const char* field)
                str(array.remaining()) + " bytes");
 }
 
+/// SEAL checks a scale against the modulus through an integer conversion of
+/// its logarithm, which is undefined for a scale that is not a number.
+void checkScale(const Cursor& c, double scale)
+{
+  if (std::isfinite(scale) && scale > 0)
+    return;
+  std::ostringstream text;
+  text << scale;
+  c.fail("the scale is " + text.str() + ", expected a finite positive value");
+}
+
 void checkCiphertext(Cursor& c)
 {
   c.skip(PARMS_ID_BYTES, "the parameter id");
@@ -383,7 +405,7 @@ void checkCiphertext(Cursor& c)
   uint64_t polys = c.word("the polynomial count");
   uint64_t degree = c.word("the polynomial degree");
   uint64_t primes = c.word("the prime count");
-  c.skip(8, "the scale");
+  checkScale(c, c.real("the scale"));
   checkAtMost(c, "the polynomial count", polys, SEAL_CIPHERTEXT_SIZE_MAX);
   checkAtMost(c, "the polynomial degree", degree, SEAL_POLY_MOD_DEGREE_MAX);
   checkAtMost(c, "the prime count", primes, SEAL_COEFF_MOD_COUNT_MAX);
@@ -395,7 +417,7 @@ void checkPlaintext(Cursor& c)
 {
   c.skip(PARMS_ID_BYTES, "the parameter id");
   uint64_t count = c.word("the coefficient count");
-  c.skip(8, "the scale");
+  checkScale(c, c.real("the scale"));
   checkWordArray(c, count, "the coefficient array");
   c.expectEnd("the coefficient array");
 }
