@@ -214,6 +214,10 @@ protected:
   void restoreBootstrapEvaluator();
   /// Builds the rotation map from the requirement's slot count and rotation steps.
   void initRotationMap();
+  /// Refuses a loaded requirement this backend cannot hold; called by loadImpl
+  /// before it adopts the requirement and builds the rotation map from it
+  /// (whose size the slot count decides). Accepts everything by default.
+  virtual void checkLoadedRequirement(const HeConfigRequirement& req) const;
 
   int32_t defaultDevice = DEVICE_CPU;
   double defaultScale = 1.0;

@@ -168,14 +168,6 @@ void checkFormat(const Format& format)
 
 // ---- Loads into the objects of each kind ----
 
-template <typename T>
-std::string savedRecord(const T& record)
-{
-  std::ostringstream out;
-  record.save(out);
-  return out.str();
-}
-
 /// A plain record loaded over another value.
 template <typename T>
 Format recordFormat(const std::string& name, const T& valid, const T& other)
@@ -410,8 +402,8 @@ TEST(CorruptedRecords, MockupContextsKeysAndTilesLoadOrRefuseCleanly)
 
 TEST(CorruptedRecords, SealContextsKeysAndTilesLoadOrRefuseCleanly)
 {
-  // Every kind of key; conjugation makes a single Galois key.
-  auto keyed = smallSealContext(publicFunctions(true, true, NO_ROTATIONS, TRUE));
+  // Every kind of key: one rotation and the conjugation make two Galois keys.
+  auto keyed = smallSealContext(publicFunctions(true, true, CUSTOM_ROTATIONS, TRUE, {1}));
   auto keyless = smallSealContext(publicFunctions(false, false, NO_ROTATIONS, FALSE));
   Encoder encoder(*keyed);
   CTile c(*keyed), otherC(*keyed);

@@ -58,6 +58,15 @@ SavedLayout layoutOf(const SealCkksContext& he, const std::string& bytes,
   return layout;
 }
 
+/// A SEAL context initialised with the requirement and public functions.
+std::shared_ptr<SealCkksContext> sealContext(HeConfigRequirement req, const PublicFunctions& pf)
+{
+  req.publicFunctions = pf;
+  auto he = std::make_shared<SealCkksContext>();
+  he->init(req);
+  return he;
+}
+
 /// The context: 256 slots, depth 1, every key.
 const SealCkksContext& contextWithAllKeys()
 {
@@ -286,10 +295,9 @@ TEST(SealLoadChecks, InnerFieldsOfCiphertextsAndPlaintextsAreChecked)
 // requirement rounds to; scales must be finite and positive.
 TEST(SealLoadChecks, SavedLevelAndScalesAreChecked)
 {
-  HeConfigRequirement r = requirement(2048, 1, 25, 5, 128);
-  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
-  SealCkksContext he;
-  he.init(r);
+  const PublicFunctions encryptOnly = publicFunctions(true, false, NO_ROTATIONS, FALSE);
+  auto context = sealContext(requirement(2048, 1, 25, 5, 128), encryptOnly);
+  const SealCkksContext& he = *context;
   std::string bytes = saved(he);
   SavedLayout layout = layoutOf(he, bytes, he.getPublicFunctions(), 1);
   ASSERT_EQ(int32At(bytes, layout.level), 128);
@@ -332,34 +340,48 @@ TEST(SealLoadChecks, SavedLevelAndScalesAreChecked)
     EXPECT_EQ(target.getSignature(), he.getSignature());
   }
   // The saved requirement's level rounds to the saved level.
-  HeConfigRequirement r160 = requirement(2048, 1, 20, 5, 160);
-  r160.publicFunctions = r.publicFunctions;
-  SealCkksContext at192;
-  at192.init(r160);
-  auto loaded = loadContext<SealCkksContext>(saved(at192));
+  auto at192 = sealContext(requirement(2048, 1, 20, 5, 160), encryptOnly);
+  auto loaded = loadContext<SealCkksContext>(saved(*at192));
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->getSecurityLevel(), 192);
 }
 
-// A saved depth that does not match the prime count is refused before SEAL
-// builds its tables.
-TEST(SealLoadChecks, SavedDepthMustMatchThePrimeCount)
+// A saved slot count or depth that does not match the parameters is refused
+// before SEAL builds its tables; a slot count SEAL cannot hold is refused
+// before the rotation map (as large as the slot count) is built.
+TEST(SealLoadChecks, SavedRequirementMustMatchTheParameters)
 {
-  HeConfigRequirement r = requirement(1024, 1, 30, 10, 0);
-  r.publicFunctions = publicFunctions(false, false, NO_ROTATIONS, FALSE);
-  SealCkksContext he;
-  he.init(r);
-  std::string bytes = saved(he);
+  auto he = sealContext(requirement(1024, 1, 30, 10, 0),
+                        publicFunctions(false, false, CUSTOM_ROTATIONS, FALSE, {1, 5}));
+  std::string bytes = saved(*he);
   // The requirement's fields follow the base record's key, scale and device.
-  size_t depthAt = headerBytes("HeContext", 0).size() + 4 + std::string("SEAL_CKKS").size() + 1 +
-                   8 + 4 + 4;
-  ASSERT_EQ(int32At(bytes, depthAt), 1);
-  SealCkksContext target;
-  std::istringstream in(patched(bytes, depthAt, le32(40)));
-  expectThrowWithMessage<std::runtime_error>(
-      [&] { target.load(in); },
-      "The saved requirement's multiplication depth does not match the saved SEAL parameters");
-  EXPECT_FALSE(target.isInitialized());
+  size_t slotsAt = headerBytes("HeContext", 0).size() + 4 + std::string("SEAL_CKKS").size() + 1 +
+                   8 + 4;
+  ASSERT_EQ(int32At(bytes, slotsAt), 1024);
+  ASSERT_EQ(int32At(bytes, slotsAt + 4), 1);
+  const std::string mismatch = "The saved requirement's slot count does not match the saved SEAL "
+                               "parameters";
+  const std::string unsupported = "Invalid saved SealCkksContext: the slot count is ";
+  struct Case
+  {
+    size_t offset;
+    int32_t value;
+    std::string message;
+  };
+  const Case cases[] = {
+      {slotsAt, 512, mismatch},
+      {slotsAt, 25352, unsupported + "25352, expected a power of two from 1 to 65536"},
+      {slotsAt, 1 << 22, unsupported + "4194304, expected a power of two from 1 to 65536"},
+      {slotsAt + 4, 40,
+       "The saved requirement's multiplication depth does not match the saved SEAL parameters"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    SealCkksContext target;
+    std::istringstream in(patched(bytes, c.offset, le32(c.value)));
+    expectThrowWithMessage<std::runtime_error>([&] { target.load(in); }, c.message);
+    EXPECT_FALSE(target.isInitialized());
+  }
 }
 
 // Slot counts must be powers of two whose degree SEAL supports, also at

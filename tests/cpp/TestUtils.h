@@ -403,6 +403,15 @@ inline std::string saved(const quorvane::Saveable& obj)
   return out.str();
 }
 
+/// The saved form of a plain record (anything with save(std::ostream&)).
+template <typename T>
+std::string savedRecord(const T& record)
+{
+  std::ostringstream out;
+  record.save(out);
+  return out.str();
+}
+
 // ---- Contexts ----
 
 /// A stand-in for a context, for loaders that only pass the context's address on.

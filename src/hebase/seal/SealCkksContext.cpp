@@ -621,6 +621,14 @@ void SealCkksContext::saveImpl(std::ostream& out, const PublicFunctions& pf) con
   }
 }
 
+void SealCkksContext::checkLoadedRequirement(const HeConfigRequirement& req) const
+{
+  if (!isSupportedSlotCount(req.numSlots))
+    throw std::runtime_error("Invalid saved SealCkksContext: the slot count is " +
+                             std::to_string(req.numSlots) + ", expected a power of two from 1 to " +
+                             std::to_string(SEAL_POLY_MOD_DEGREE_MAX / 2));
+}
+
 void SealCkksContext::loadImpl(std::istream& in)
 {
   if (sealContext)

@@ -80,11 +80,12 @@ public:
   const Byte* data() const { return bytes.get(); }
   uint64_t size() const { return used; }
 
-  /// Grows (by at least doubling) or shrinks the used size; kept bytes stay.
-  void resize(uint64_t size)
+  /// Grows or shrinks the used size; kept bytes stay. Growth at least doubles
+  /// the capacity, but never beyond limit (when that is at least size).
+  void resize(uint64_t size, uint64_t limit = 0)
   {
     if (size > capacity) {
-      uint64_t grownCapacity = std::max(size, 2 * capacity);
+      uint64_t grownCapacity = std::max(size, std::min(2 * capacity, limit));
       std::unique_ptr<Byte[]> grown(new Byte[grownCapacity]);
       if (used > 0)
         std::memcpy(grown.get(), bytes.get(), used);
@@ -127,7 +128,7 @@ void readChunks(std::istream& in, WipedBuffer& out, uint64_t offset, uint64_t si
   uint64_t done = 0;
   while (done < size) {
     uint64_t step = std::min(CHUNK_BYTES, size - done);
-    out.resize(offset + done + step);
+    out.resize(offset + done + step, offset + size);
     uint64_t got = readSome(in, out.data() + offset + done, step);
     done += got;
     if (got < step) {
@@ -158,7 +159,7 @@ uint64_t inflateZstd(const std::string& what, const WipedBuffer& packed, WipedBu
   uint64_t produced = 0;
   for (;;) {
     uint64_t room = std::min(CHUNK_BYTES, maxBytes + 1 - produced);
-    out.resize(offset + produced + room);
+    out.resize(offset + produced + room, offset + maxBytes + 1);
     ZSTD_outBuffer output{out.data() + offset + produced, static_cast<size_t>(room), 0};
     size_t status = ZSTD_decompressStream(stream.get(), &output, &input);
     if (ZSTD_isError(status))
@@ -200,7 +201,7 @@ uint64_t inflateZlib(const std::string& what, const WipedBuffer& packed, WipedBu
       fed += step;
     }
     uint64_t room = std::min(CHUNK_BYTES, maxBytes + 1 - produced);
-    out.resize(offset + produced + room);
+    out.resize(offset + produced + room, offset + maxBytes + 1);
     stream.next_out = reinterpret_cast<Bytef*>(out.data() + offset + produced);
     stream.avail_out = static_cast<uInt>(room);
     int status = inflate(&stream, Z_NO_FLUSH);
@@ -223,8 +224,9 @@ uint64_t inflateZlib(const std::string& what, const WipedBuffer& packed, WipedBu
 #endif
 
 /// Decompresses the stored body by the header's mode into out from offset.
-uint64_t decompress(const std::string& what, seal::compr_mode_type mode, const WipedBuffer& packed,
-                 WipedBuffer& out, uint64_t offset, uint64_t maxBytes)
+uint64_t decompress(const std::string& what, seal::compr_mode_type mode,
+                    const WipedBuffer& packed, WipedBuffer& out, uint64_t offset,
+                    uint64_t maxBytes)
 {
   switch (mode) {
 #ifdef SEAL_USE_ZSTD
@@ -306,23 +308,20 @@ public:
 
   uint64_t remaining() const { return size - pos; }
 
-  uint64_t word(const char* field)
+  /// An 8-byte field: a count or a scale.
+  template <typename T>
+  T field(const char* name)
   {
-    need(8, field);
-    uint64_t value;
+    static_assert(sizeof(T) == 8, "SEAL's counts and scales take 8 bytes");
+    need(8, name);
+    T value;
     std::memcpy(&value, data + pos, 8);
     pos += 8;
     return value;
   }
 
-  double real(const char* field)
-  {
-    need(8, field);
-    double value;
-    std::memcpy(&value, data + pos, 8);
-    pos += 8;
-    return value;
-  }
+  uint64_t word(const char* name) { return field<uint64_t>(name); }
+  double real(const char* name) { return field<double>(name); }
 
   void skip(uint64_t count, const char* field)
   {
@@ -484,16 +483,17 @@ KeyLevel keyLevel(const seal::SEALContext& context)
   return level;
 }
 
-/// Reads, checks (check walks the members) and hands the record to SEAL.
-template <typename Check, typename Load>
+/// Reads and checks one SEAL object (check walks its members), then loads it
+/// into target with SEAL's own load (given the context, when it takes one).
+template <typename Check, typename Target, typename... Context>
 std::streamoff loadChecked(std::istream& in, const std::string& what, uint64_t maxBody,
-                           Check check, Load load)
+                           Check check, Target& target, const Context&... context)
 {
   Record record;
   readRecord(in, what, maxBody, record);
   Cursor cursor(what, record.body(), record.bodySize());
   check(cursor);
-  load(record.blob.data(), static_cast<size_t>(record.blob.size()));
+  target.load(context..., record.blob.data(), static_cast<size_t>(record.blob.size()));
   return record.consumed;
 }
 
@@ -503,20 +503,15 @@ std::streamoff SealObjectLoader::loadParameters(std::istream& in,
                                                 seal::EncryptionParameters& parms)
 {
   const uint64_t maxBody = PARMS_FIXED_BYTES + (SEAL_COEFF_MOD_COUNT_MAX + 1) * MODULUS_BYTES;
-  return loadChecked(in, "SEAL parameters", maxBody, checkParameters,
-                     [&](const Byte* blob, size_t size) {
-                       seal::EncryptionParameters loaded;
-                       loaded.load(blob, size);
-                       parms = std::move(loaded);
-                     });
+  return loadChecked(in, "SEAL parameters", maxBody, checkParameters, parms);
 }
 
 std::streamoff SealObjectLoader::loadPublicKey(std::istream& in, const seal::SEALContext& context,
                                                seal::PublicKey& key)
 {
   KeyLevel level = keyLevel(context);
-  return loadChecked(in, "SEAL public key", level.keyBytes - HEADER_BYTES, checkCiphertext,
-                     [&](const Byte* blob, size_t size) { key.load(context, blob, size); });
+  return loadChecked(in, "SEAL public key", level.keyBytes - HEADER_BYTES, checkCiphertext, key,
+                     context);
 }
 
 std::streamoff SealObjectLoader::loadSecretKey(std::istream& in, const seal::SEALContext& context,
@@ -524,8 +519,7 @@ std::streamoff SealObjectLoader::loadSecretKey(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.primes);
-  return loadChecked(in, "SEAL secret key", maxBody, checkPlaintext,
-                     [&](const Byte* blob, size_t size) { key.load(context, blob, size); });
+  return loadChecked(in, "SEAL secret key", maxBody, checkPlaintext, key, context);
 }
 
 std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEALContext& context,
@@ -534,10 +528,8 @@ std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEA
   KeyLevel level = keyLevel(context);
   uint64_t perSet = level.primes - 1;
   uint64_t maxBody = KSWITCH_FIXED_BYTES + 8 + perSet * level.keyBytes;
-  return loadChecked(
-      in, "SEAL relinearization keys", maxBody,
-      [&](Cursor& c) { checkKeySets(c, 1, 1, perSet); },
-      [&](const Byte* blob, size_t size) { keys.load(context, blob, size); });
+  auto check = [&](Cursor& c) { checkKeySets(c, 1, 1, perSet); };
+  return loadChecked(in, "SEAL relinearization keys", maxBody, check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
@@ -549,10 +541,8 @@ std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
   // One set per Galois element index, of which maxKeyCount hold keys.
   uint64_t maxBody =
       KSWITCH_FIXED_BYTES + 8 * level.degree + maxKeyCount * perSet * level.keyBytes;
-  return loadChecked(
-      in, "SEAL Galois keys", maxBody,
-      [&](Cursor& c) { checkKeySets(c, level.degree, maxKeyCount, perSet); },
-      [&](const Byte* blob, size_t size) { keys.load(context, blob, size); });
+  auto check = [&](Cursor& c) { checkKeySets(c, level.degree, maxKeyCount, perSet); };
+  return loadChecked(in, "SEAL Galois keys", maxBody, check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
@@ -562,8 +552,7 @@ std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = CIPHERTEXT_FIXED_BYTES +
                      wordArrayBytes(SEAL_CIPHERTEXT_SIZE_MAX * level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL ciphertext", maxBody, checkCiphertext,
-                     [&](const Byte* blob, size_t size) { ciphertext.load(context, blob, size); });
+  return loadChecked(in, "SEAL ciphertext", maxBody, checkCiphertext, ciphertext, context);
 }
 
 std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEALContext& context,
@@ -571,8 +560,7 @@ std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL plaintext", maxBody, checkPlaintext,
-                     [&](const Byte* blob, size_t size) { plaintext.load(context, blob, size); });
+  return loadChecked(in, "SEAL plaintext", maxBody, checkPlaintext, plaintext, context);
 }
 
 } // namespace quorvane
