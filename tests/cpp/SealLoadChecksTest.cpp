@@ -78,6 +78,21 @@ const SealCkksContext& contextWithAllKeys()
   return *he;
 }
 
+/// A stream buffer over bytes that cannot seek or tell its position, as a
+/// pipe or a socket.
+class UnseekableBuffer : public std::streambuf
+{
+public:
+  explicit UnseekableBuffer(std::string bytes) : bytes(std::move(bytes))
+  {
+    char* begin = &this->bytes[0];
+    setg(begin, begin, begin + this->bytes.size());
+  }
+
+private:
+  std::string bytes;
+};
+
 /// The message of the exception f throws; a failed allocation or a length
 /// error (a size taken from the data unchecked) fails the test.
 template <typename F>
@@ -149,13 +164,26 @@ TEST(SealLoadChecks, TruncatedAndOverExpandingSecretKeysAreRefused)
   std::string key = savedKey(he);
   const size_t sealAt = 27;
   std::string prefix = key.substr(0, sealAt);
+  // Through a stream that tells how many bytes it holds and through one that
+  // cannot (read chunk by chunk): the same refusal.
   auto refusal = [&](const std::string& bytes) {
     auto loaded = loadContext<SealCkksContext>(context);
     std::istringstream in(bytes);
     std::string message = clearErrorOf([&] { loaded->loadSecretKey(in); });
     EXPECT_FALSE(loaded->hasSecretKey());
+    UnseekableBuffer buffer(bytes);
+    std::istream unseekable(&buffer);
+    EXPECT_EQ(clearErrorOf([&] { loaded->loadSecretKey(unseekable); }), message);
+    EXPECT_FALSE(loaded->hasSecretKey());
     return message;
   };
+  {
+    auto loaded = loadContext<SealCkksContext>(context);
+    UnseekableBuffer buffer(key);
+    std::istream unseekable(&buffer);
+    EXPECT_EQ(loaded->loadSecretKey(unseekable), static_cast<int64_t>(key.size()));
+    EXPECT_TRUE(loaded->hasSecretKey());
+  }
   EXPECT_EQ(refusal(key.substr(0, sealAt + 100)),
             "Corrupted saved SEAL secret key: it declares " +
                 std::to_string(key.size() - sealAt) + " bytes, but the input ends after 100");

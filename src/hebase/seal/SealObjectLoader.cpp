@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include <seal/ciphertext.h>
 #include <seal/context.h>
@@ -66,15 +67,17 @@ uint64_t wordArrayBytes(uint64_t count) { return HEADER_BYTES + 8 + 8 * count; }
 
 std::string str(uint64_t value) { return std::to_string(value); }
 
-/// A growing byte buffer that zeroes its memory when it lets it go: records
-/// may hold secret-key material.
-class WipedBuffer
+/// A growing byte buffer; one that holds secret-key material zeroes its
+/// memory when it lets it go.
+class RecordBuffer
 {
 public:
-  WipedBuffer() = default;
-  WipedBuffer(const WipedBuffer&) = delete;
-  WipedBuffer& operator=(const WipedBuffer&) = delete;
-  ~WipedBuffer() { release(); }
+  explicit RecordBuffer(bool secret) : secret(secret) {}
+  RecordBuffer(const RecordBuffer&) = delete;
+  RecordBuffer& operator=(const RecordBuffer&) = delete;
+  ~RecordBuffer() { release(); }
+
+  bool isSecret() const { return secret; }
 
   Byte* data() { return bytes.get(); }
   const Byte* data() const { return bytes.get(); }
@@ -99,12 +102,13 @@ public:
 private:
   void release()
   {
-    if (bytes)
+    if (bytes && secret)
       seal::util::seal_memzero(bytes.get(), capacity);
     bytes.reset();
     capacity = 0;
   }
 
+  bool secret;
   std::unique_ptr<Byte[]> bytes;
   uint64_t capacity = 0;
   uint64_t used = 0;
@@ -121,10 +125,32 @@ uint64_t readSome(std::istream& in, Byte* data, uint64_t size)
   return static_cast<uint64_t>(in.gcount());
 }
 
-/// Reads exactly size bytes into out from offset, chunk by chunk.
-void readChunks(std::istream& in, WipedBuffer& out, uint64_t offset, uint64_t size,
+/// The bytes left in a stream that can tell (without changing its
+/// position), or -1.
+int64_t bytesLeft(std::istream& in)
+{
+  std::streambuf* buffer = in.rdbuf();
+  if (buffer == nullptr || !in.good())
+    return -1;
+  std::streampos here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
+  if (here == std::streampos(-1))
+    return -1;
+  std::streampos end = buffer->pubseekoff(0, std::ios::end, std::ios::in);
+  buffer->pubseekpos(here, std::ios::in);
+  if (end == std::streampos(-1) || end < here)
+    return -1;
+  return static_cast<int64_t>(end - here);
+}
+
+/// Reads exactly size bytes into out from offset: at once when the stream
+/// tells that it holds them, otherwise chunk by chunk, so that nothing is
+/// allocated for bytes that never arrive.
+void readChunks(std::istream& in, RecordBuffer& out, uint64_t offset, uint64_t size,
                 const std::string& what, uint64_t declared)
 {
+  int64_t left = bytesLeft(in);
+  if (left >= 0 && static_cast<uint64_t>(left) >= size)
+    out.resize(offset + size);
   uint64_t done = 0;
   while (done < size) {
     uint64_t step = std::min(CHUNK_BYTES, size - done);
@@ -148,7 +174,7 @@ void readChunks(std::istream& in, WipedBuffer& out, uint64_t offset, uint64_t si
 #ifdef SEAL_USE_ZSTD
 /// Decompresses a Zstandard frame into out from offset, at most maxBytes;
 /// returns the decompressed size.
-uint64_t inflateZstd(const std::string& what, const WipedBuffer& packed, WipedBuffer& out,
+uint64_t inflateZstd(const std::string& what, const RecordBuffer& packed, RecordBuffer& out,
                      uint64_t offset, uint64_t maxBytes)
 {
   std::unique_ptr<ZSTD_DStream, size_t (*)(ZSTD_DStream*)> stream(ZSTD_createDStream(),
@@ -184,7 +210,7 @@ uint64_t inflateZstd(const std::string& what, const WipedBuffer& packed, WipedBu
 #ifdef SEAL_USE_ZLIB
 /// Decompresses a zlib stream into out from offset, at most maxBytes;
 /// returns the decompressed size.
-uint64_t inflateZlib(const std::string& what, const WipedBuffer& packed, WipedBuffer& out,
+uint64_t inflateZlib(const std::string& what, const RecordBuffer& packed, RecordBuffer& out,
                      uint64_t offset, uint64_t maxBytes)
 {
   z_stream stream{};
@@ -225,7 +251,7 @@ uint64_t inflateZlib(const std::string& what, const WipedBuffer& packed, WipedBu
 
 /// Decompresses the stored body by the header's mode into out from offset.
 uint64_t decompress(const std::string& what, seal::compr_mode_type mode,
-                    const WipedBuffer& packed, WipedBuffer& out, uint64_t offset,
+                    const RecordBuffer& packed, RecordBuffer& out, uint64_t offset,
                     uint64_t maxBytes)
 {
   switch (mode) {
@@ -246,7 +272,9 @@ uint64_t decompress(const std::string& what, seal::compr_mode_type mode,
 /// (header, then members) for SEAL's memory load.
 struct Record
 {
-  WipedBuffer blob;
+  explicit Record(bool secret) : blob(secret) {}
+
+  RecordBuffer blob;
   std::streamoff consumed = 0;
 
   const Byte* body() const { return blob.data() + HEADER_BYTES; }
@@ -284,7 +312,7 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody, Rec
   if (!compressed) {
     readChunks(in, record.blob, HEADER_BYTES, stored, what, header.size);
   } else {
-    WipedBuffer packed;
+    RecordBuffer packed(record.blob.isSecret());
     readChunks(in, packed, 0, stored, what, header.size);
     bodySize = decompress(what, header.compr_mode, packed, record.blob, HEADER_BYTES, maxBody);
   }
@@ -489,7 +517,7 @@ template <typename Check, typename Target, typename... Context>
 std::streamoff loadChecked(std::istream& in, const std::string& what, uint64_t maxBody,
                            Check check, Target& target, const Context&... context)
 {
-  Record record;
+  Record record(std::is_same<Target, seal::SecretKey>::value);
   readRecord(in, what, maxBody, record);
   Cursor cursor(what, record.body(), record.bodySize());
   check(cursor);
