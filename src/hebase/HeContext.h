@@ -227,6 +227,10 @@ protected:
   /// Runs steps; when they throw, puts the fields of this base class back as
   /// they were and rethrows, so that a refused init or load changes nothing.
   void runOrRestore(const std::function<void()>& steps);
+  /// Refuses a loaded requirement this backend cannot hold; called by loadImpl
+  /// before it adopts the requirement and builds the rotation map from it
+  /// (whose size the slot count decides). Accepts everything by default.
+  virtual void checkLoadedRequirement(const HeConfigRequirement& req) const;
 
   int32_t defaultDevice = DEVICE_CPU;
   double defaultScale = 1.0;

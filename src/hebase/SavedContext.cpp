@@ -154,6 +154,7 @@ void HeContext::loadImpl(std::istream& in)
   if (loadedRequirement.bootstrappable && !loadedRequirement.bootstrapConfig.has_value())
     throwAssertError("getHeConfigRequirement().bootstrapConfig.has_value()", __FILE__, __LINE__,
                      __func__);
+  checkLoadedRequirement(loadedRequirement);
 
   defaultScale = loadedScale;
   defaultDevice = loadedDevice;
@@ -162,6 +163,8 @@ void HeContext::loadImpl(std::istream& in)
   initialized = true;
 }
 
+
+void HeContext::checkLoadedRequirement(const HeConfigRequirement&) const {}
 
 // ---- Secret keys ----
 

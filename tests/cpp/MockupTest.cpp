@@ -776,20 +776,21 @@ TEST_F(MockupTest, MismatchingOperandsAreRefusedBeforeAnyChange)
   EXPECT_EQ(c->getChainIndex(), 3);
   expectCounts({}, 3);
 
-  // Operands with a different number of values.
-  auto shortOne = std::dynamic_pointer_cast<MockupCiphertext>(he->createAbstractCiphertext());
-  std::stringstream body;
-  MockupCiphertext source(*he);
-  encoder->encodeEncrypt(source, x, 3);
-  source.save(body);
-  std::string bytes = body.str();
-  bytes[0] = 2; // two values, then the rest of the body
-  std::istringstream in(bytes.substr(0, 8 + 32) + bytes.substr(8 + 64));
-  shortOne->load(in);
-  ASSERT_EQ(shortOne->getRawValues().size(), 2u);
-  ASSERT_EQ(shortOne->getChainIndex(), 3);
-  expectThrowWithMessage<std::invalid_argument>([&] { c->add(*shortOne); }, "mismatching sizes");
-  expectThrowWithMessage<std::invalid_argument>([&] { shortOne->multiplyRaw(*c); },
+  // Operands with a different number of values: an encoding of more values
+  // than slots keeps them all before its assertion fails (a saved body of
+  // another length is refused on load).
+  auto longPlain = std::dynamic_pointer_cast<MockupPlaintext>(he->createAbstractPlaintext());
+  CVec five = x;
+  five.push_back(cx(9, 9));
+  expectAssertion([&] { encoder->encode(*longPlain, five, 3); },
+                  "p.rawVals.size() == p.slotCount()");
+  longPlain->setChainIndex(3);
+  auto longOne = std::dynamic_pointer_cast<MockupCiphertext>(he->createAbstractCiphertext());
+  encoder->encrypt(*longOne, *longPlain);
+  ASSERT_EQ(longOne->getRawValues().size(), 5u);
+  ASSERT_EQ(longOne->getChainIndex(), 3);
+  expectThrowWithMessage<std::invalid_argument>([&] { c->add(*longOne); }, "mismatching sizes");
+  expectThrowWithMessage<std::invalid_argument>([&] { longOne->multiplyRaw(*c); },
                                                 "mismatching sizes");
   expectValues(c->getRawValues(), x);
 }

@@ -68,6 +68,37 @@ inline std::string le64(uint64_t v)
   return s;
 }
 
+/// The little-endian int32 field at pos.
+inline int32_t int32At(const std::string& bytes, size_t pos)
+{
+  int32_t value;
+  std::memcpy(&value, bytes.data() + pos, 4);
+  return value;
+}
+
+/// The little-endian uint64 field at pos.
+inline uint64_t uint64At(const std::string& bytes, size_t pos)
+{
+  uint64_t value;
+  std::memcpy(&value, bytes.data() + pos, 8);
+  return value;
+}
+
+/// The double field at pos.
+inline double doubleAt(const std::string& bytes, size_t pos)
+{
+  double value;
+  std::memcpy(&value, bytes.data() + pos, 8);
+  return value;
+}
+
+/// The bytes with patch written over them from pos.
+inline std::string patched(std::string bytes, size_t pos, const std::string& patch)
+{
+  bytes.replace(pos, patch.size(), patch);
+  return bytes;
+}
+
 /// A one-byte bool field.
 inline std::string boolByte(bool v) { return std::string(1, v ? '\1' : '\0'); }
 
@@ -441,6 +472,15 @@ inline std::string saved(const quorvane::Saveable& obj)
 {
   std::ostringstream out;
   obj.save(out);
+  return out.str();
+}
+
+/// The saved form of a plain record (anything with save(std::ostream&)).
+template <typename T>
+std::string savedRecord(const T& record)
+{
+  std::ostringstream out;
+  record.save(out);
   return out.str();
 }
 

@@ -181,7 +181,7 @@ int64_t MockupCiphertext::save(std::ostream& out) const
 int64_t MockupCiphertext::load(std::istream& in)
 {
   LeafTimer timer("MockupCiphertext::load");
-  int64_t read = MockupPlaintext::loadBody(in, rawVals, chainIndex);
+  int64_t read = MockupPlaintext::loadBody(in, he, rawVals, chainIndex);
   trackValues();
   return read;
 }

@@ -18,6 +18,7 @@
 #include "hebase/seal/SealCkksEncoder.h"
 #include "hebase/seal/SealCkksPlaintext.h"
 #include "hebase/ValueChecks.h"
+#include "hebase/seal/SealObjectLoader.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/SectionTimer.h"
@@ -115,12 +116,14 @@ int64_t SealCkksCiphertext::save(std::ostream& out) const
 int64_t SealCkksCiphertext::load(std::istream& in)
 {
   LeafTimer timer(CIPHER_LOAD);
-  std::streampos before = in.tellg();
-  std::streamoff read = sealCiphertext.load(he.getSealContext(), in);
-  std::streampos after = in.tellg();
-  if (before == std::streampos(-1) || after == std::streampos(-1))
-    return read;
-  return static_cast<int64_t>(after - before);
+  seal::Ciphertext loaded(seal::MemoryManager::GetPool());
+  // SEAL's validity check places the ciphertext at a chain index of this
+  // context with its slot count.
+  std::streamoff read = SealObjectLoader::loadCiphertext(in, he.getSealContext(), loaded);
+  if (loaded.size() == 0)
+    throw std::runtime_error("Invalid saved SEAL ciphertext: it holds no polynomials");
+  sealCiphertext = std::move(loaded);
+  return read;
 }
 
 void SealCkksCiphertext::add(const AbstractCiphertext& other)
