@@ -43,17 +43,19 @@ void CTileTensor::addScalar(double value, bool keepUnknownsClear)
 {
   SectionTimer timer("CTileTensor::addScalar");
   validatePacked();
-  // A tile's scalar addition reaches the real parts only; along a complex-packed
-  // dimension the mask holds the value in both parts of every used slot.
-  if (keepUnknownsClear || shape.getComplexPackedDim() >= 0) {
+  if (keepUnknownsClear) {
     addPlain(getPlainScalarMask(value));
-    if (!keepUnknownsClear)
-      shape.setAllUnusedSlotsUnknown();
     return;
   }
+  // The shape is worked out before any tile changes.
   TTShape newShape(shape);
   newShape.setAllUnusedSlotsUnknown();
-  transformTiles([value](CTile& t) { t.addScalar(value); });
+  // A tile's scalar addition reaches the real parts only; along a complex-packed
+  // dimension the mask holds the value in both parts of every used slot.
+  if (shape.getComplexPackedDim() >= 0)
+    addPlain(getPlainScalarMask(value));
+  else
+    transformTiles([value](CTile& t) { t.addScalar(value); });
   shape = std::move(newShape);
 }
 

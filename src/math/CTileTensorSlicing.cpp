@@ -129,18 +129,13 @@ void CTileTensor::flatten(int startDim, int endDim)
     interleaved = interleaved && d.isInterleaved();
   }
 
-  // The dimensions are rebuilt without diagonalization, which is then restored
-  // on the untouched first two dimensions.
-  TTShape plain(shape);
-  plain.setDiagonalized(false);
-  TTShape newShape;
-  for (int i = 0; i < startDim; ++i)
-    newShape.addDim(plain.getDim(i));
+  // The dimensions before startDim are kept as they are, with the
+  // diagonalization of the first two (their unknown flags may hold only while
+  // they are diagonalized).
+  TTShape newShape = startDim > 0 ? shape.getSubShape(0, startDim) : TTShape();
   newShape.addDim(TTDim(1, tileSize, tileSize, false, interleaved, false));
-  for (int i = endDim; i < plain.getNumDims(); ++i)
-    newShape.addDim(plain.getDim(i));
-  if (shape.isDiagonalized())
-    newShape.setDiagonalized(true);
+  for (int i = endDim; i < shape.getNumDims(); ++i)
+    newShape.addDim(shape.getDim(i));
 
   // Every flattened dimension lies in one tile: the tiles and their order stay.
   tiles.reshape(newShape.getExternalSizes());

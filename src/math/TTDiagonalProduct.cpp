@@ -65,9 +65,13 @@ void TTDiagUtils::multiplyMatrixVector(CTileTensor& result, const TileTensor& ma
       .assertCompatible(vs.getSubShape(1, vectorOrder), MULTIPLICATIVE_ACTION_TYPE,
                         "Dimension 2..end of matrix vs. dimensions 1..end of vector");
 
+  // Dimension 0 is summed within its tiles and spans them whole: its unknown
+  // flag goes before diagonalization does, which would leave the flag no
+  // unused slots to describe.
   TTShape resShape(ms);
+  resShape.getDim(0).setAreUnusedSlotsUnknown(false);
   resShape.setDiagonalized(false);
-  resShape.getDim(0).setAreUnusedSlotsUnknown(false).setOriginalSize(tileSize0, false);
+  resShape.getDim(0).setOriginalSize(tileSize0, false);
   for (int d = 1; d < vectorOrder; ++d)
     resShape.getDim(d + 1).applyCompatibilityAdjustments(vs.getDim(d), MULTIPLICATIVE_ACTION_TYPE);
 

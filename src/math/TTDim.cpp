@@ -352,7 +352,12 @@ void TTDim::validate() const
     throw std::invalid_argument(
         "Cannot have duplicated values when external size is greater than 1");
   if (areUnusedSlotsUnknown) {
-    if (!interleaved && getOriginalSizeSlots() % tileSize == 0)
+    // A diagonalized dimension spans its size rounded up to a whole block, so
+    // its unused slots are counted rather than read from the tile size.
+    const bool noUnusedSlots = diagonalized
+                                   ? getNumUnusedSlots() == 0
+                                   : !interleaved && getOriginalSizeSlots() % tileSize == 0;
+    if (noUnusedSlots)
       throw std::invalid_argument(
           "Cannot have unknown values: dimension sizes leave no unused slots");
     if (getNumDuplicatedSlots() == tileSize)

@@ -324,6 +324,30 @@ TEST(TTDim, Diagonalization)
       "Internal: can't apply compatibility adjustments on diagonalized dims");
 }
 
+TEST(TTDim, DiagonalizedUnusedSlotsCountTheWholeBlock)
+{
+  // The size is rounded up to the block: the unknown flag fits exactly when
+  // that leaves unused slots, whether or not the size is a multiple of the tile.
+  struct Case
+  {
+    int size, tile, block, unused;
+  };
+  for (const Case& c : {Case{4, 4, 16, 12}, Case{8, 4, 16, 8}, Case{6, 2, 8, 2},
+                        Case{5, 4, 16, 11}, Case{16, 4, 16, 0}, Case{32, 4, 16, 0}}) {
+    TTDim dim(c.size, c.tile);
+    dim.setDiagonalized(true, c.block);
+    EXPECT_EQ(dim.getNumUnusedSlots(), c.unused) << c.size;
+    dim.setUnusedSlotsUnknown();
+    EXPECT_EQ(dim.getAreUnusedSlotsUnknown(), c.unused > 0) << c.size;
+    if (c.unused > 0)
+      continue;
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { dim.setAreUnusedSlotsUnknown(true); },
+        "Cannot have unknown values: dimension sizes leave no unused slots");
+    EXPECT_FALSE(dim.getAreUnusedSlotsUnknown());
+  }
+}
+
 TEST(TTDim, IncompleteComplexSlotsAreRefused)
 {
   TTDim dim(-1, 4, 1, false, false, true);

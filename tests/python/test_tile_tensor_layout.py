@@ -277,6 +277,52 @@ def test_diagonal_product_refusals(tt):
                             "matrix tileSize[0]*tileSize[1], 8")
 
 
+# Diagonalized matrices whose rows are or are not padded up to a whole block of
+# tile0 * tile1 rows, their vectors and the matrix's shape after a scalar addition.
+DIAGONAL_SCALARS = {
+    "rows padded within one tile size": (
+        lambda: shape_of(dim(4, 4), dim(4, 2), dim(1, 2), diagonalized=True),
+        lambda: shape_of(dim(4, 8), dim(1, 2)), "[ (d)4?/4, 4/2, 1?/2]"),
+    "rows padded, several tiles": (
+        lambda: shape_of(dim(6, 2), dim(3, 4), dim(1, 2), diagonalized=True),
+        lambda: shape_of(dim(6, 8), dim(1, 2)), "[ (d)6?/2, 3?/4, 1?/2]"),
+    "rows padded, several blocks": (
+        lambda: shape_of(dim(10, 2), dim(5, 2), dim(6, 4), diagonalized=True),
+        lambda: shape_of(dim(10, 4), dim(6, 4)), "[ (d)10?/2, 5?/2, 6?/4]"),
+    "whole blocks": (
+        lambda: shape_of(dim(20, 2), dim(5, 2), dim(6, 4), diagonalized=True),
+        lambda: shape_of(dim(20, 4), dim(6, 4)), "[ (d)20/2, 5?/2, 6?/4]"),
+}
+
+
+@pytest.mark.parametrize("name", list(DIAGONAL_SCALARS))
+def test_scalar_added_to_a_diagonalized_matrix(tt, name):
+    make_matrix, make_vector, after = DIAGONAL_SCALARS[name]
+    m = rand(*make_matrix().get_original_sizes().tolist(), seed=8)
+    v = rand(*make_vector().get_original_sizes().tolist(), seed=9)
+    matrix = tt.encode_encrypt(make_matrix(), m)
+    twin = matrix.get_add_scalar(1.5)
+    assert matrix.add_scalar(1.5) is None
+    for c in (matrix, twin):
+        assert c.get_shape().to_string() == after
+        np.testing.assert_allclose(tt.decrypt_decode_double(c), m + 1.5, atol=1e-9)
+        assert c.assert_integrity(1e-9) < 1e-9
+    # The padded rows now hold 1.5 and meet the zeros of the vector's unused slots.
+    res = tt.encode_encrypt(make_vector(), v).get_matrix_multiplication(matrix, 0)
+    np.testing.assert_allclose(tt.decrypt_decode_double(res),
+                               np.einsum("rc...,r...->c...", m + 1.5, v)[np.newaxis], atol=1e-9)
+
+
+def test_flattening_after_a_diagonalized_matrix_got_a_scalar(tt):
+    m = rand(6, 3, 1, 1, seed=10)
+    c = tt.encode_encrypt(shape_of(dim(6, 2), dim(3, 2), dim(1, 2, 2), dim(1, 2, 2),
+                                   diagonalized=True), m)
+    c.add_scalar(-0.5)
+    c.flatten(2, 4)
+    assert c.get_shape().to_string() == "[ (d)6?/2, 3?/2, */4]"
+    np.testing.assert_allclose(tt.decrypt_decode_double(c), m[:, :, :, 0] - 0.5, atol=1e-9)
+
+
 def convolution(image, filters, biases, stride_rows, stride_cols):
     """The convolution of numpy arrays laid out as the output [1, K, n]."""
     a, b, n = image.shape
