@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -9,6 +10,7 @@
 #include "TestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
+#include "hebase/FileStorage.h"
 #include "hebase/PTile.h"
 #include "hebase/impl/AbstractDecryptProtocol.h"
 #include "hebase/impl/DecryptProtocol.h"
@@ -338,6 +340,50 @@ TEST(DecryptProtocol, EncryptedDataDecryptedItemByItem)
       [&] { unpacked.getOutputVectorDoubleTensorCPtr(); },
       "AbstractDecryptProtocol::getOutputVectorDoubleTensorCPtr - protocol was not initialized "
       "with EncryptedData");
+}
+
+TEST(DecryptProtocol, EncryptedDataInAStorageIsSentFromMemory)
+{
+  // The holder's message is saved whole, which a data set attached to a
+  // storage cannot be: the protocol reads the batches into memory.
+  const std::vector<DoubleTensor> values = {tensorOf({6, 3}, 1), tensorOf({2, 2}, -3)};
+  for (const bool asInput : {false, true}) {
+    TempDir dir;
+    std::vector<Party> parties = decryptParties({{1, 2, 3}, {1, 2, 3}, 1, 3});
+    Party& holder = partyWithId(parties, 1);
+    auto storage = std::make_shared<FileStorage>(dir.file("store"), true);
+    EncryptedData out(*holder.he);
+    out.attachOutputStorage(storage);
+    for (const DoubleTensor& t : values) {
+      EncryptedBatch batch(*holder.he);
+      batch.addItem(encryptedTensor(*holder.he, t));
+      out.addBatch(batch);
+    }
+    out.flushToStorage();
+    EncryptedData in(*holder.he);
+    in.attachInputStorage(storage);
+    holder.decrypt().setInput(asInput ? in : out);
+    runAllRounds(parties);
+    const auto outputs = partyWithId(parties, 3).decrypt().getOutputVectorDoubleTensorCPtr();
+    ASSERT_EQ(outputs.size(), 2u) << asInput;
+    for (size_t i = 0; i < 2; ++i)
+      expectEqualTensors(*outputs[i], values[i]);
+
+    // A batch the storage no longer has: the input is refused and not kept.
+    std::filesystem::remove(dir.file("store") + "/batch-1");
+    std::vector<Party> again = decryptParties({{1, 2, 3}, {1, 2, 3}, 1, 3});
+    Party& second = partyWithId(again, 1);
+    EncryptedData broken(*second.he);
+    broken.attachInputStorage(std::make_shared<FileStorage>(dir.file("store"), false));
+    const std::string file = dir.file("store") + "/batch-1";
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { second.decrypt().setInput(broken); },
+        "FileStorage at path " + file + " failed to open file batch-1 for reading.");
+    std::vector<ProtocolMessage> messages;
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { second.protocol->executeNextRound(messages, {}); },
+        "AbstractDecryptProtocol::validateInit - input is not set.");
+  }
 }
 
 TEST(DecryptProtocol, BuildPTileTensorChecksTheTileCount)

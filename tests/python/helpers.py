@@ -1,6 +1,7 @@
 """Helpers shared by the test files."""
 
 import os
+import struct
 import subprocess
 import sys
 import textwrap
@@ -21,6 +22,40 @@ def run_python(code):
     """Runs the (indented) code in a fresh interpreter with this environment."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=dict(os.environ),
                           capture_output=True, text=True, timeout=60)
+
+
+def saved_header(class_name, context_id):
+    """The saved-object header of an object of the class under the context id."""
+    name = class_name.encode() + b"\0"
+    return b"NRVQ" + bytes([0, 3, 5, 1]) + struct.pack("<i", len(name)) + name + \
+        struct.pack("<i", context_id)
+
+
+def saved_encrypted_data(context_id, batches):
+    """The saved form of an EncryptedData whose batches hold the tile tensors."""
+    body = b""
+    for items in batches:
+        body += saved_header("EncryptedBatch", context_id) + struct.pack("<Q", len(items))
+        for item in items:
+            body += item.save_to_buffer()
+    return saved_header("EncryptedData", context_id) + \
+        struct.pack("<QQ", len(batches), len(batches)) + body
+
+
+class DictHandler:
+    """A Python storage handler that keeps the buffers in a dict."""
+
+    def __init__(self):
+        self.buffers = {}
+
+    def get_buffer_for_read(self, name):
+        return self.buffers[name]
+
+    def on_buffer_write_open(self, name):
+        pass
+
+    def on_buffer_write_close(self, name, data):
+        self.buffers[name] = data
 
 
 def rand(*shape, seed=0):

@@ -7,7 +7,8 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import MOCKUP, run_python
+from helpers import (MOCKUP, DictHandler, interleaved, rand, run_python, saved_encrypted_data,
+                     shape_of)
 
 SLOTS = 8
 DOC = "\n             "
@@ -289,6 +290,121 @@ def test_protocol_errors():
     with pytest.raises(ValueError) as err:
         owner.protocol.execute_next_round(qv.ProtocolMessageVector(), wrong)
     assert str(err.value) == expected
+
+
+# ---------------------------------------------------------------- tile tensors and data sets
+
+def complex_packed(size, tile):
+    return qv.TTDim(size, tile).set_is_complex_packed(True)
+
+
+def summed(c, vals):
+    c.sum_over_dim(1)
+    return vals.sum(axis=1, keepdims=True)
+
+
+def squared(c, vals):
+    c.square()
+    return vals * vals
+
+
+# Tile-tensor layouts over 8 slots: the shape, the sizes of the values, and an
+# optional operation that changes the tensor before it is decrypted (returning
+# the expected values).
+TENSORS = {
+    "several tiles": (lambda: qv.TTShape([2, 4]), (3, 5), None),
+    "complex packed": (lambda: shape_of(qv.TTDim(3, 2), complex_packed(6, 4)), (3, 6), None),
+    "interleaved": (lambda: shape_of(interleaved(5, 2), qv.TTDim(3, 4)), (5, 3), None),
+    "duplicated": (lambda: shape_of(qv.TTDim(3, 2), qv.TTDim(1, 4, 4)), (3, 1), None),
+    "diagonalized": (lambda: shape_of(qv.TTDim(2, 2), qv.TTDim(3, 4), diagonalized=True), (2, 3),
+                     None),
+    "three dimensions": (lambda: qv.TTShape([2, 2, 2]), (3, 2, 3), None),
+    "unknown unused slots": (lambda: qv.TTShape([2, 4]), (3, 5), summed),
+    "lower chain index": (lambda: qv.TTShape([2, 4]), (3, 5), squared),
+}
+
+
+def tensor_of(he, name, seed):
+    """A tile tensor of the layout and the values it holds."""
+    make_shape, sizes, change = TENSORS[name]
+    vals = rand(*sizes, seed=seed)
+    c = qv.TTEncoder(he).encode_encrypt(make_shape(), vals)
+    return c, (change(c, vals) if change else vals)
+
+
+@pytest.mark.parametrize("name", list(TENSORS))
+def test_tile_tensor_decrypted_jointly_through_bytes(name):
+    group = parties([1, 2, 3], initiator=2, aggregator=3)
+    init_all(group)
+    decrypt_protocols(group, 3)
+    holder = by_id(group, 1)
+    c, expected = tensor_of(holder.he, name, seed=4)
+    holder.protocol.set_input(c)
+    c.negate()   # the protocol holds its own copy
+    run_all(group)
+    aggregator = by_id(group, 3)
+    out = aggregator.protocol.get_output_double_tensor()
+    assert out.dtype == np.float64 and out.shape == expected.shape
+    np.testing.assert_allclose(out, expected, atol=1e-12)
+    for pid in (1, 2):
+        assert by_id(group, pid).protocol.get_output_double_tensor().shape == (0,)
+    with pytest.raises(RuntimeError, match="^AbstractDecryptProtocol::getOutputVectorDouble - "
+                       "protocol was not initialized with CTile$"):
+        aggregator.protocol.get_output_vector_double()
+
+
+def data_set(he, kind, batches, tmp_path):
+    """An EncryptedData of the tile tensors, loaded from bytes, then held in
+    memory or in a storage of the kind."""
+    data = qv.EncryptedData(he)
+    data.load_from_buffer(saved_encrypted_data(he.get_context_id(), batches))
+    if kind == "memory":
+        return data
+    storage = (qv.PythonBackedStorage(DictHandler()) if kind.startswith("Python")
+               else qv.FileStorage(str(tmp_path / "store"), True))
+    out = qv.EncryptedData(he)
+    out.attach_output_storage(storage)
+    out.add_encrypted_data(data)
+    out.flush_to_storage()
+    if kind.endswith("output storage"):
+        return out
+    stored = qv.EncryptedData(he)
+    stored.attach_input_storage(storage)
+    return stored
+
+
+@pytest.mark.parametrize("kind", ["memory", "Python input storage", "file input storage",
+                                  "file output storage"])
+def test_encrypted_data_decrypted_jointly_through_bytes(kind, tmp_path):
+    group = parties([1, 2, 3, 7])   # 7 owns no key and holds the input
+    decrypt_protocols(group, 2)
+    holder = by_id(group, 7)
+    layouts = [["several tiles", "complex packed"],
+               ["interleaved", "diagonalized", "unknown unused slots"]]
+    batches, expected = [], []
+    for b, names in enumerate(layouts):
+        items = [tensor_of(holder.he, name, seed=10 * b + i) for i, name in enumerate(names)]
+        batches.append([c for c, _ in items])
+        expected += [vals for _, vals in items]
+    data = data_set(holder.he, kind, batches, tmp_path)
+    assert data.get_num_batches() == 2
+    holder.protocol.set_input(data)
+    run_all(group)
+    aggregator = by_id(group, 2)
+    out = aggregator.protocol.get_output_vector_double_tensor()
+    assert [o.shape for o in out] == [e.shape for e in expected]
+    for o, e in zip(out, expected):
+        np.testing.assert_allclose(o, e, atol=1e-12)
+    # Each call converts anew: changing what it returned changes nothing.
+    out[0][0, 0] = 100.0
+    out.pop()
+    again = aggregator.protocol.get_output_vector_double_tensor()
+    assert len(again) == 5 and again[0][0, 0] == expected[0][0, 0]
+    for pid in (1, 3, 7):
+        assert by_id(group, pid).protocol.get_output_vector_double_tensor() == []
+    with pytest.raises(RuntimeError, match="^AbstractDecryptProtocol::getOutputDoubleTensor - "
+                       "protocol was not initialized with CTileTensor$"):
+        aggregator.protocol.get_output_double_tensor()
 
 
 # ---------------------------------------------------------------- messages

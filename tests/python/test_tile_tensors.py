@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import interleaved, mockup, rand, shape_of
+from helpers import DictHandler, interleaved, mockup, rand, saved_encrypted_data, shape_of
 
 SLOTS = 16
 
@@ -336,12 +336,6 @@ def test_saved_tensors(he, tt):
 
 # ---- Encrypted data ----
 
-def header(class_name, context_id):
-    name = class_name.encode() + b"\0"
-    return b"NRVQ" + bytes([0, 3, 5, 1]) + struct.pack("<i", len(name)) + name + \
-        struct.pack("<i", context_id)
-
-
 def context_id(tt):
     # The context id follows the class name in the header of any saved object.
     saved = tt.encode_encrypt(qv.TTShape([16]), np.ones(1)).save_to_buffer()
@@ -351,27 +345,9 @@ def context_id(tt):
 
 def saved_data(he, tt, batches):
     """The saved form of an EncryptedData whose batches hold the given arrays."""
-    cid = context_id(tt)
-    body = b""
-    for items in batches:
-        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
-        for vals in items:
-            body += tt.encode_encrypt(qv.TTShape([16]), np.asarray(vals)).save_to_buffer()
-    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
-
-
-class DictHandler:
-    def __init__(self):
-        self.buffers = {}
-
-    def get_buffer_for_read(self, name):
-        return self.buffers[name]
-
-    def on_buffer_write_open(self, name):
-        pass
-
-    def on_buffer_write_close(self, name, data):
-        self.buffers[name] = data
+    return saved_encrypted_data(context_id(tt), [
+        [tt.encode_encrypt(qv.TTShape([16]), np.asarray(vals)) for vals in items]
+        for items in batches])
 
 
 def first_values(tt, data):

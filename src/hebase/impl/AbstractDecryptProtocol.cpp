@@ -65,6 +65,23 @@ void AbstractDecryptProtocol::validateInit() const
 
 namespace {
 
+template <typename T>
+std::shared_ptr<T> copyOfInput(const T& input)
+{
+  return std::make_shared<T>(input);
+}
+
+// The input travels inside a saved message, which cannot hold a data set
+// attached to a storage: its batches are read into a data set in memory.
+std::shared_ptr<EncryptedData> copyOfInput(const EncryptedData& input)
+{
+  if (!input.isInputStorageAttached() && !input.isOutputStorageAttached())
+    return std::make_shared<EncryptedData>(input);
+  auto res = std::make_shared<EncryptedData>(input.getHeContext());
+  res->addEncryptedData(input);
+  return res;
+}
+
 // Keeps a copy of the holder's input; an empty one, or one of another
 // context, is refused.
 template <typename T>
@@ -78,7 +95,7 @@ void keepInput(const HeContext& he, const T& input, bool empty, std::shared_ptr<
         "AbstractDecryptProtocol::setInput - the input belongs to another context (context id " +
         std::to_string(input.getContextId()) + ", expected " +
         std::to_string(he.getContextId()) + ")");
-  slot = std::make_shared<T>(input);
+  slot = copyOfInput(input);
   flag = true;
 }
 
