@@ -445,25 +445,35 @@ def test_messages_and_their_vector():
         "message object as a string." + DOC + ":rtype: str." + DOC_END + "\n")
 
 
-def test_protocols_and_messages_keep_their_context_alive():
-    # The contexts' Python objects are gone before their protocol, vectors and
-    # messages are used.
-    result = run_python("""
+# The start of a script run in a fresh interpreter: the context of a lone key
+# owner, and a decryption protocol of it holding a tile.
+LONE_OWNER = """
         import gc
-        import numpy as np
         import _pyquorvanelite_cppwrappers as qv
 
-        def build():
+        def context():
             cfg = qv.MultiPartyConfig()
             cfg.participant_id = 1
             cfg.key_owners_ids = [1]
             req = qv.HeConfigRequirement.insecure(8, 3)
             req.set_multi_party_config(cfg)
-            he = qv.HeContext.create("Mockup_Mockup", req)
+            return qv.HeContext.create("Mockup_Mockup", req)
+
+        def decrypting(he):
             protocol = qv.DecryptProtocol(he)
             protocol.set_plaintext_aggregator_id(1)
             protocol.set_input(qv.Encoder(he).encode_encrypt([float(v) for v in range(8)]))
-            return protocol, qv.ProtocolMessage(he)
+            return protocol
+"""
+
+
+def test_protocols_and_messages_keep_their_context_alive():
+    # The contexts' Python objects are gone before their protocol, vectors and
+    # messages are used.
+    result = run_python(LONE_OWNER + """
+        def build():
+            he = context()
+            return decrypting(he), qv.ProtocolMessage(he)
 
         protocol, message = build()
         gc.collect()
@@ -477,6 +487,128 @@ def test_protocols_and_messages_keep_their_context_alive():
     count, with_tile, empty = map(int, result.stdout.split())
     assert count == 1 and with_tile > empty
     assert empty == 32 + 23  # the saved-object header, then the empty body
+
+
+def test_messages_put_into_a_vector_by_hand_keep_their_context_alive():
+    # Each vector (or message taken out of one) is the last holder of its
+    # context; loading a tile payload into its message then needs that context.
+    result = run_python(LONE_OWNER + """
+        def message_with_tile(he):
+            out = qv.ProtocolMessageVector()
+            decrypting(he).execute_next_round(out, qv.ProtocolMessageVector())
+            return out[0].save_to_buffer()
+
+        def held(how):
+            he = context()
+            m = qv.ProtocolMessage(he)
+            other = qv.ProtocolMessage(he)
+            v = qv.ProtocolMessageVector()
+            if how == "append":
+                v.append(m)
+            elif how == "insert":
+                v.insert(0, m)
+            elif how == "extend by a list":
+                v.extend([m])
+            elif how == "extend by a vector":
+                v.extend(qv.ProtocolMessageVector([m]))
+            elif how == "set an item":
+                v = qv.ProtocolMessageVector([other])
+                v[0] = m
+            elif how == "set a slice":
+                v = qv.ProtocolMessageVector([other])
+                v[0:1] = qv.ProtocolMessageVector([m])
+            elif how == "build from a list":
+                v = qv.ProtocolMessageVector([m])
+            elif how == "copy a vector":
+                v = qv.ProtocolMessageVector(qv.ProtocolMessageVector([m]))
+            elif how == "take a slice":
+                v = qv.ProtocolMessageVector([m])[0:1]
+            elif how == "pop":
+                return qv.ProtocolMessageVector([m]).pop()
+            elif how == "pop at":
+                return qv.ProtocolMessageVector([m, other]).pop(0)
+            return v[0]
+
+        saved = message_with_tile(context())
+        for how in ["append", "insert", "extend by a list", "extend by a vector", "set an item",
+                    "set a slice", "build from a list", "copy a vector", "take a slice", "pop",
+                    "pop at"]:
+            message = held(how)
+            gc.collect()
+            message.load_from_buffer(saved)
+            print(how, "|", message.get_metadata_as_string(True), len(message.save_to_buffer()))
+        """)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert [line.split(" | ")[0] for line in lines] == [
+        "append", "insert", "extend by a list", "extend by a vector", "set an item",
+        "set a slice", "build from a list", "copy a vector", "take a slice", "pop", "pop at"]
+    size = int(lines[0].split()[-1])
+    assert size > 32 + 23
+    for line in lines:
+        assert line.split(" | ")[1] == \
+            "source_id_1_dest_role_KEY-OWNER_protocol_type_DECRYPT_for_round_2_ %d" % size
+
+
+def test_message_vector_list_interface():
+    group = parties([1])
+    he = group[0].he
+    made = []
+    for rnd in (1, 2, 3):
+        protocol = qv.DecryptProtocol(he)
+        out = qv.ProtocolMessageVector()
+        protocol.set_plaintext_aggregator_id(1)
+        protocol.set_input(encrypted(he, np.full(SLOTS, float(rnd))))
+        protocol.execute_next_round(out, qv.ProtocolMessageVector())
+        made.append(out[0].save_to_buffer())
+
+    def msg(i):
+        m = qv.ProtocolMessage(he)
+        m.load_from_buffer(made[i])
+        return m
+
+    def saved(v):
+        return [made.index(m.save_to_buffer()) for m in v]
+
+    v = qv.ProtocolMessageVector([msg(0), msg(1)])
+    v.append(msg(2))
+    v.insert(-1, msg(0))
+    v.insert(len(v), msg(1))
+    assert saved(v) == [0, 1, 0, 2, 1]
+    v.extend(v)
+    v.extend(m for m in [msg(2)])
+    assert saved(v) == [0, 1, 0, 2, 1, 0, 1, 0, 2, 1, 2]
+    assert saved(v[1:6:2]) == [1, 2, 0] and saved(v[::-4]) == [2, 1, 0]
+    v[-1] = msg(0)
+    v[0:4:2] = qv.ProtocolMessageVector([msg(2), msg(2)])
+    assert saved(v) == [2, 1, 2, 2, 1, 0, 1, 0, 2, 1, 0]
+    assert saved([v.pop(), v.pop(0), v.pop(-2)]) == [0, 2, 2]
+    assert saved(qv.ProtocolMessageVector(v)) == saved(v) == [1, 2, 2, 1, 0, 1, 0, 1]
+    del v[1:3]
+    del v[0]
+    assert saved(v) == [1, 0, 1, 0, 1]
+    for bad in (lambda: v.pop(5), lambda: v.insert(6, msg(0)), lambda: v.__setitem__(-6, msg(0)),
+                lambda: qv.ProtocolMessageVector().pop(), lambda: v[5]):
+        with pytest.raises(IndexError):
+            bad()
+    with pytest.raises(RuntimeError, match="^Left and right hand size of slice assignment have "
+                       "different sizes!$"):
+        v[0:2] = qv.ProtocolMessageVector([msg(0)])
+    for bad in (lambda: v.extend([msg(0), 1]), lambda: qv.ProtocolMessageVector([msg(0), 1])):
+        with pytest.raises(RuntimeError, match="^Unable to cast Python instance of type "
+                           "<class 'int'> to C\\+\\+ type"):
+            bad()
+    with pytest.raises(TypeError):
+        v.append(1)
+    assert saved(v) == [1, 0, 1, 0, 1]
+    # Items are the vector's own: loading into one changes the vector.
+    v[0].load_from_buffer(made[2])
+    assert saved(v)[0] == 2
+    assert qv.ProtocolMessageVector.append.__doc__ == (
+        "append(self: _pyquorvanelite_cppwrappers.ProtocolMessageVector, "
+        "x: _pyquorvanelite_cppwrappers.ProtocolMessage) -> None\n\n"
+        "Add an item to the end of the list\n")
+    assert not hasattr(v, "count") and not hasattr(v, "remove")
 
 
 def test_demo_decrypts_jointly_with_three_parties():
