@@ -240,6 +240,16 @@ void AbstractCiphertext::encryptZeroIfTransparent()
 
 int64_t AbstractCiphertext::getEstimatedMemoryUsageBytes() const { return -1; }
 
+bool AbstractCiphertext::certainlyAccepts(CipherOperation, const AbstractCiphertext&) const
+{
+  return false;
+}
+
+bool AbstractCiphertext::certainlyAccepts(PlainOperation, const AbstractPlaintext&) const
+{
+  return false;
+}
+
 void AbstractCiphertext::reduceChainIndex() { setChainIndex(getChainIndex() - 1); }
 
 } // namespace quorvane

@@ -116,6 +116,18 @@ public:
   /// Memory estimate in bytes; -1 when the backend makes none.
   virtual int64_t getEstimatedMemoryUsageBytes() const;
 
+  /// An operation of this class with a ciphertext or a plaintext operand.
+  typedef void (AbstractCiphertext::*CipherOperation)(const AbstractCiphertext&);
+  typedef void (AbstractCiphertext::*PlainOperation)(const AbstractPlaintext&);
+
+  /// Whether op with other, at this ciphertext's chain index, would certainly
+  /// succeed as both are now (re-encrypting a transparent result included);
+  /// false when it might be refused or the backend cannot tell, as by default.
+  /// An operation over many ciphertexts that all pass may then change them in
+  /// place instead of working on copies.
+  virtual bool certainlyAccepts(CipherOperation op, const AbstractCiphertext& other) const;
+  virtual bool certainlyAccepts(PlainOperation op, const AbstractPlaintext& other) const;
+
   /// A deep copy (doClone).
   std::shared_ptr<AbstractCiphertext> clone() const { return doClone(); }
   /// setChainIndex(getChainIndex() - 1).

@@ -1,5 +1,6 @@
 #include "hebase/CTile.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -328,6 +329,58 @@ void CTile::subTileRaw(const Tile& other) { other.subFromRaw(*this); }
 void CTile::multiplyTile(const Tile& other) { other.multiplyTo(*this); }
 
 void CTile::multiplyTileRaw(const Tile& other) { other.multiplyToRaw(*this); }
+
+namespace {
+
+typedef void (CTile::*TileOperation)(const Tile&);
+
+/// The backend operation that op runs: the entry of backendOps at op's place
+/// among addTile, addTileRaw, subTile, subTileRaw, multiplyTile and
+/// multiplyTileRaw; none for another member.
+template <typename BackendOp>
+BackendOp backendOperation(TileOperation op, const std::array<BackendOp, 6>& backendOps)
+{
+  const std::array<TileOperation, 6> members = {&CTile::addTile,      &CTile::addTileRaw,
+                                                &CTile::subTile,      &CTile::subTileRaw,
+                                                &CTile::multiplyTile, &CTile::multiplyTileRaw};
+  for (size_t i = 0; i < members.size(); ++i)
+    if (members[i] == op)
+      return backendOps[i];
+  return nullptr;
+}
+
+} // namespace
+
+bool CTile::certainlyAccepts(void (CTile::*op)(const Tile&), const Tile& other) const
+{
+  const bool product = op == &CTile::multiplyTile || op == &CTile::multiplyTileRaw;
+  if (&other == this || !impl || impl->isEmpty() ||
+      (product && getHeContext().getAutomaticBootstrapping()))
+    return false;
+  // What cannot be read (an operand holding nothing, say) leaves it untold.
+  try {
+    if (const auto* c = dynamic_cast<const CTile*>(&other)) {
+      const auto backendOp = backendOperation<AbstractCiphertext::CipherOperation>(
+          op, {&AbstractCiphertext::add, &AbstractCiphertext::addRaw, &AbstractCiphertext::sub,
+               &AbstractCiphertext::subRaw, &AbstractCiphertext::multiply,
+               &AbstractCiphertext::multiplyRaw});
+      return backendOp != nullptr && c->impl && !c->impl->isEmpty() &&
+             &c->getHeContext() == &getHeContext() && c->getChainIndex() == getChainIndex() &&
+             impl->certainlyAccepts(backendOp, *c->impl);
+    }
+    if (const auto* p = dynamic_cast<const PTile*>(&other)) {
+      const auto backendOp = backendOperation<AbstractCiphertext::PlainOperation>(
+          op, {&AbstractCiphertext::addPlain, &AbstractCiphertext::addPlainRaw,
+               &AbstractCiphertext::subPlain, &AbstractCiphertext::subPlainRaw,
+               &AbstractCiphertext::multiplyPlain, &AbstractCiphertext::multiplyPlainRaw});
+      return backendOp != nullptr && &p->getHeContext() == &getHeContext() &&
+             p->getChainIndex() == getChainIndex() &&
+             impl->certainlyAccepts(backendOp, p->getImpl());
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
 
 // ---- One-operand operations ----
 

@@ -98,6 +98,12 @@ public:
   void multiplyTile(const Tile& other);
   void multiplyTileRaw(const Tile& other);
 
+  /// Whether op (one of the six members above) with other would certainly
+  /// succeed as the tiles are now: another tile of the same context at the
+  /// same chain index, no automatic bootstrapping before a product, and an
+  /// operand the backend certainly accepts. False when that cannot be told.
+  bool certainlyAccepts(void (CTile::*op)(const Tile&), const Tile& other) const;
+
   void square();
   void squareRaw();
 

@@ -180,14 +180,28 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
                                     otherShape.getExternalSizes());
   const int count = newShape.getNumUsedTiles();
 
+  // Each tile of this tensor with its operand, the operand possibly broadcast
+  // (fewer tiles than the result).
+  auto operandOf = [&](int i) -> const Tile& {
+    int a = 0;
+    int b = 0;
+    projection.project(i, a, b);
+    return other.getTileByFlatIndex(b);
+  };
+  // A refusal must leave this tensor as it was: the tiles change in place when
+  // none can refuse (or on a working copy), else copies are committed together.
+  auto noneRefuses = [&] {
+    if (op == nullptr)
+      return false;
+    for (int i = 0; i < count; ++i)
+      if (!tiles[i].certainlyAccepts(op, operandOf(i)))
+        return false;
+    return true;
+  };
   const bool sameTiles = resultSizes == shape.getExternalSizes();
-  if (workingCopy && sameTiles) {
+  if (sameTiles && (workingCopy || noneRefuses())) {
     for (int i = 0; i < count; ++i) {
-      int a = 0;
-      int b = 0;
-      projection.project(i, a, b);
-      // The operand may be broadcast: fewer tiles than the result.
-      const Tile& operand = other.getTileByFlatIndex(b);
+      const Tile& operand = operandOf(i);
       if (op != nullptr)
         (tiles[i].*op)(operand);
       else

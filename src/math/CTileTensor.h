@@ -22,7 +22,8 @@ class SaveableHeader;
 /// Operations change the tensor in place; most have a returning twin named
 /// get... that works on a copy. An operation that fails (a refused operand, a
 /// tile operation that throws) leaves the tensor as it was: tiles are computed
-/// into new tiles and committed together with the new shape.
+/// into new tiles and committed together with the new shape, or, when every
+/// tile certainly accepts its operand (CTile::certainlyAccepts), changed in place.
 ///
 /// The operations are spread over several sources: construction, tile access,
 /// the element-wise engine and persistence (CTileTensor.cpp), arithmetic and

@@ -10,6 +10,7 @@
 #include "TestUtils.h"
 #include "TileTensorTestUtils.h"
 #include "hebase/Encoder.h"
+#include "hebase/RunStats.h"
 #include "hebase/utils/SectionTimer.h"
 
 using namespace quorvane;
@@ -151,7 +152,10 @@ TEST_F(CTileTensorTest, ElementWiseFamilies)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CTileTensor t(ca);
+    // Nothing can refuse: the tiles change in place, without copies.
+    qvtest::startCounting(*he);
     c.op(t);
+    EXPECT_EQ(qvtest::countOf(*he, RunStats::C_COPY), 0);
     EXPECT_LT(maxDiff(decrypted(t), combined(a, b, c.f)), 1e-12);
     EXPECT_EQ(t.getChainIndex(), he->getTopChainIndex() - c.chainIndexDrop);
     EXPECT_EQ(maxDiff(decrypted(cb), b), 0) << "the operand is unchanged";
@@ -185,6 +189,25 @@ TEST_F(CTileTensorTest, ElementWiseFamilies)
   CTileTensor twice(ca);
   twice.add(twice);
   EXPECT_LT(maxDiff(decrypted(twice), combined(a, a, plus)), 1e-12);
+
+  // Where a tile operation could be refused after others changed (the tensor
+  // itself as operand, another chain index to align), each tile works on a copy.
+  const int tiles = ca.getNumUsedTiles();
+  ASSERT_EQ(tiles, 2);
+  const CTileTensor lower = encrypted(*he, shape, b, he->getTopChainIndex() - 1);
+  const std::vector<std::pair<std::string, Op>> copying = {
+      {"itself", [](CTileTensor& t) { t.multiply(t); }},
+      {"a lower operand", [&](CTileTensor& t) { t.add(lower); }},
+      {"a lower plaintext", [&](CTileTensor& t) {
+         t.multiplyPlain(encoded(*he, shape, b, he->getTopChainIndex() - 1));
+       }},
+  };
+  for (const auto& c : copying) {
+    CTileTensor t(ca);
+    qvtest::startCounting(*he);
+    c.second(t);
+    EXPECT_EQ(qvtest::countOf(*he, RunStats::C_COPY), tiles) << c.first;
+  }
 }
 
 TEST_F(CTileTensorTest, BroadcastingDuplicatedDimensions)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestUtils.h"
+#include "TileTensorTestUtils.h"
 #include "hebase/BootstrapConfig.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -20,6 +21,8 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "math/CTileTensor.h"
+#include "math/PTileTensor.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -143,6 +146,178 @@ TEST(RefusedSealOperations, ProductsThatSucceedAreUnchanged)
   EXPECT_EQ(s.chainIndex, 0);
   EXPECT_NEAR(s.values[0], 20.25, 1e-2);
   EXPECT_NEAR(s.values[1], 64.0, 1e-2);
+}
+
+TEST(RefusedSealOperations, WhatATileCertainlyAcceptsSucceeds)
+{
+  // Operand scales around the bounds SEAL checks (close scales for the sums,
+  // a product scale within the modulus), at every chain index: whatever the
+  // tile says it certainly accepts goes through, and fresh operands of one
+  // scale are certainly accepted.
+  auto he = sealContext(true);
+  Encoder encoder(*he);
+  using Op = void (CTile::*)(const Tile&);
+  const std::vector<std::pair<const char*, Op>> ops = {
+      {"add", &CTile::addTile},           {"addRaw", &CTile::addTileRaw},
+      {"sub", &CTile::subTile},           {"subRaw", &CTile::subTileRaw},
+      {"multiply", &CTile::multiplyTile}, {"multiplyRaw", &CTile::multiplyTileRaw}};
+  const double scale = std::ldexp(1.0, 30);
+  const std::vector<double> operandScales = {
+      scale, scale * (1 + 1e-16), scale * (1 + 1e-9), std::ldexp(1.0, 20), std::ldexp(1.0, 38),
+      std::ldexp(1.0, 39),        std::ldexp(1.0, 40),  std::ldexp(1.0, 60), std::ldexp(1.0, 68),
+      std::ldexp(1.0, 69),        std::ldexp(1.0, 70),  std::ldexp(1.0, 71)};
+  for (const auto& op : ops) {
+    for (bool plain : {false, true}) {
+      int certain = 0;
+      int untold = 0;
+      for (int chainIndex = 0; chainIndex <= he->getTopChainIndex(); ++chainIndex) {
+        for (double s : operandScales) {
+          SCOPED_TRACE(std::string(op.first) + (plain ? " plain" : "") + " at chain index " +
+                       std::to_string(chainIndex) + ", operand scale 2^" +
+                       std::to_string(std::log2(s)));
+          CTile x(*he);
+          encoder.encodeEncrypt(x, std::vector<double>{1.5, 2.0}, chainIndex);
+          x.setScale(scale);
+          std::unique_ptr<Tile> y;
+          if (plain) {
+            auto p = std::make_unique<PTile>(*he);
+            encoder.encode(*p, std::vector<double>{3.0, 4.0}, chainIndex);
+            p->setScale(s);
+            y = std::move(p);
+          } else {
+            auto c = std::make_unique<CTile>(*he);
+            encoder.encodeEncrypt(*c, std::vector<double>{3.0, 4.0}, chainIndex);
+            c->setScale(s);
+            y = std::move(c);
+          }
+          if (!x.certainlyAccepts(op.second, *y)) {
+            ++untold;
+            continue;
+          }
+          ++certain;
+          EXPECT_NO_THROW((x.*op.second)(*y));
+        }
+      }
+      // Both answers occur, so the sweep tests the boundary.
+      EXPECT_GT(certain, 0) << op.first << plain;
+      EXPECT_GT(untold, 0) << op.first << plain;
+    }
+  }
+  // Fresh operands of one scale above chain index 0, and nothing else.
+  CTile x(*he), y(*he);
+  encoder.encodeEncrypt(x, std::vector<double>{1.5});
+  encoder.encodeEncrypt(y, std::vector<double>{3.0});
+  PTile p(*he);
+  encoder.encode(p, std::vector<double>{3.0});
+  for (const auto& op : ops) {
+    EXPECT_TRUE(x.certainlyAccepts(op.second, y)) << op.first;
+    EXPECT_TRUE(x.certainlyAccepts(op.second, p)) << op.first;
+    EXPECT_FALSE(x.certainlyAccepts(op.second, x)) << op.first << ": the tile itself";
+    EXPECT_FALSE(x.certainlyAccepts(op.second, CTile(*he))) << op.first << ": an empty operand";
+    EXPECT_FALSE(CTile(*he).certainlyAccepts(op.second, y)) << op.first << ": an empty tile";
+  }
+  EXPECT_FALSE(x.certainlyAccepts(&CTile::multiplyTile, CTile(*he)));
+  CTile lower(y);
+  lower.setChainIndex(1);
+  EXPECT_FALSE(x.certainlyAccepts(&CTile::addTile, lower)) << "another chain index";
+  auto other = sealContext(true);
+  CTile foreign(*other);
+  Encoder(*other).encodeEncrypt(foreign, std::vector<double>{3.0});
+  EXPECT_FALSE(x.certainlyAccepts(&CTile::addTile, foreign)) << "another context";
+  auto withoutKeys = sealContext(false);
+  CTile a(*withoutKeys), b(*withoutKeys);
+  Encoder(*withoutKeys).encodeEncrypt(a, std::vector<double>{1.5});
+  Encoder(*withoutKeys).encodeEncrypt(b, std::vector<double>{3.0});
+  EXPECT_FALSE(a.certainlyAccepts(&CTile::multiplyTile, b)) << "no relinearisation keys";
+  EXPECT_TRUE(a.certainlyAccepts(&CTile::multiplyTileRaw, b));
+}
+
+TEST(RefusedTileTensorOperations, ElementWiseRefusalsLeaveBothOperandsByteForByte)
+{
+  // Tensors of three tiles; what refuses concerns the last tile only, so an
+  // operation that changed tiles in place before finding out would show.
+  auto withKeys = sealContext(true);
+  auto withoutKeys = sealContext(false);
+  auto mockup = createMockup(SLOTS, 2);
+  using Change = std::function<void(CTileTensor&, CTileTensor&, PTileTensor&)>;
+  using Op = std::function<void(CTileTensor&, const CTileTensor&, const PTileTensor&)>;
+  struct Case
+  {
+    const char* name;
+    std::shared_ptr<HeContext> he;
+    Change change;
+    Op op;
+    std::string message;
+    bool runtimeError = false; // else std::invalid_argument
+  };
+  const int last = 2;
+  auto operandScale = [last](double factor) {
+    return [last, factor](CTileTensor&, CTileTensor& o, PTileTensor&) {
+      o.getMutableTile(last).setScale(o.getTile(last).getScale() * factor);
+    };
+  };
+  auto plainScale = [last](CTileTensor&, CTileTensor&, PTileTensor& p) {
+    p.getMutableTile(last).setScale(2 * p.getMutableTile(last).getScale());
+  };
+  auto lastAtChainIndexZero = [last](CTileTensor& t, CTileTensor& o, PTileTensor& p) {
+    for (Tile* tile : {&t.getMutableTile(last), &o.getMutableTile(last), &p.getMutableTile(last)})
+      tile->setChainIndex(0);
+  };
+  auto lastRawProduct = [last](CTileTensor& t, CTileTensor&, PTileTensor&) {
+    CTile& tile = static_cast<CTile&>(t.getMutableTile(last));
+    tile.multiplyRaw(CTile(tile));
+  };
+  auto nothing = [](CTileTensor&, CTileTensor&, PTileTensor&) {};
+  const std::string rescaleBelowZero =
+      "Given chain index is out of range or higher than current. Given CI= -1 current CI= 0";
+  const std::vector<Case> cases = {
+      {"add", withKeys, operandScale(2), [](auto& t, auto& o, auto&) { t.add(o); },
+       "scale mismatch"},
+      {"subRaw", withKeys, operandScale(2), [](auto& t, auto& o, auto&) { t.subRaw(o); },
+       "scale mismatch"},
+      {"addPlain", withKeys, plainScale, [](auto& t, auto&, auto& p) { t.addPlain(p); },
+       "scale mismatch"},
+      {"subPlainRaw", withKeys, plainScale, [](auto& t, auto&, auto& p) { t.subPlainRaw(p); },
+       "scale mismatch"},
+      {"multiplyRaw", withKeys, operandScale(std::ldexp(1.0, 45)),
+       [](auto& t, auto& o, auto&) { t.multiplyRaw(o); }, "scale out of bounds"},
+      {"multiply", withKeys, lastAtChainIndexZero,
+       [](auto& t, auto& o, auto&) { t.multiply(o); },
+       "SealCkksCiphertext::multiplyRaw - 'this' ciphertext is at chain index 0. Can't multiply "
+       "ciphertexts once they reach chain index 0."},
+      {"multiplyPlain", withKeys, lastAtChainIndexZero,
+       [](auto& t, auto&, auto& p) { t.multiplyPlain(p); }, "scale out of bounds"},
+      {"multiply of a product not relinearised", withKeys, lastRawProduct,
+       [](auto& t, auto& o, auto&) { t.multiply(o); }, "not enough relinearization keys"},
+      {"multiply without keys", withoutKeys, nothing,
+       [](auto& t, auto& o, auto&) { t.multiply(o); },
+       "This SealCkksContext doesn't have reliniarization keys", true},
+      {"mockup multiply", mockup, lastAtChainIndexZero,
+       [](auto& t, auto& o, auto&) { t.multiply(o); }, rescaleBelowZero},
+      {"mockup multiplyPlain", mockup, lastAtChainIndexZero,
+       [](auto& t, auto&, auto& p) { t.multiplyPlain(p); }, rescaleBelowZero},
+  };
+  const TTShape shape({4, SLOTS / 4});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTileTensor target = encrypted(*c.he, shape, randomTensor({12, SLOTS / 4}, 1));
+    CTileTensor operand = encrypted(*c.he, shape, randomTensor({12, SLOTS / 4}, 2));
+    PTileTensor plain = encoded(*c.he, shape, randomTensor({12, SLOTS / 4}, 3));
+    ASSERT_EQ(target.getNumUsedTiles(), last + 1);
+    c.change(target, operand, plain);
+    const std::string before = saved(target);
+    const std::string operandBefore = saved(operand);
+    const std::string plainBefore = saved(plain);
+    if (c.runtimeError)
+      expectThrowWithMessage<std::runtime_error>([&] { c.op(target, operand, plain); },
+                                                 c.message);
+    else
+      expectThrowWithMessage<std::invalid_argument>([&] { c.op(target, operand, plain); },
+                                                    c.message);
+    EXPECT_TRUE(saved(target) == before);
+    EXPECT_TRUE(saved(operand) == operandBefore);
+    EXPECT_TRUE(saved(plain) == plainBefore);
+  }
 }
 
 namespace {

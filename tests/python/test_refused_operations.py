@@ -72,3 +72,34 @@ def test_refused_init_leaves_the_context_without_the_requirement():
     assert he.get_top_chain_index() == fresh.get_top_chain_index()
     he.init(qv.HeConfigRequirement.insecure(8, 3))
     assert he.slot_count() == 8
+
+
+def last_tile(t):
+    return t.get_tile_by_flat_index(t.get_num_used_tiles() - 1)
+
+
+@pytest.mark.parametrize("name,change,call,message", [
+    ("add", lambda t, o, p: last_tile(o).set_scale(2 * last_tile(o).get_scale()),
+     lambda t, o, p: t.add(o), "scale mismatch"),
+    ("sub_plain", lambda t, o, p: last_tile(p).set_scale(2 * last_tile(p).get_scale()),
+     lambda t, o, p: t.sub_plain(p), "scale mismatch"),
+    ("multiply_raw", lambda t, o, p: last_tile(o).set_scale(2.0 ** 75),
+     lambda t, o, p: t.multiply_raw(o), "scale out of bounds"),
+    ("multiply_plain", lambda t, o, p: [last_tile(x).set_chain_index(0) for x in (t, o, p)],
+     lambda t, o, p: t.multiply_plain(p), "scale out of bounds"),
+])
+def test_seal_tile_tensor_refusals_leave_both_operands(name, change, call, message):
+    # Three tiles; only the last one refuses, after the others could have changed.
+    he = seal()
+    tt = qv.TTEncoder(he)
+    shape = qv.TTShape([4, SLOTS // 4])
+    rng = np.random.default_rng(5)
+    t, o = (tt.encode_encrypt(shape, rng.uniform(-1, 1, (12, SLOTS // 4))) for _ in range(2))
+    p = tt.encode(shape, rng.uniform(-1, 1, (12, SLOTS // 4)))
+    assert t.get_num_used_tiles() == 3
+    change(t, o, p)
+    before = [x.save_to_buffer() for x in (t, o, p)]
+    with pytest.raises(ValueError) as info:
+        call(t, o, p)
+    assert str(info.value) == message
+    assert [x.save_to_buffer() for x in (t, o, p)] == before

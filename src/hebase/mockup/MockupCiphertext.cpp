@@ -380,6 +380,45 @@ void MockupCiphertext::checkChainIndexTarget(int newChainIndex) const
         std::to_string(newChainIndex) + " current CI= " + std::to_string(chainIndex));
 }
 
+bool MockupCiphertext::certainlyMatches(DeviceType otherDevice, size_t otherSize,
+                                        int otherChainIndex, bool rescaled) const
+{
+  const int lowest = rescaled ? 1 : 0;
+  return he.getTraits().getSupportsExplicitChainIndices() && getCurrentDevice() == otherDevice &&
+         rawVals.size() == otherSize &&
+         (he.getTraits().getAutomaticallyManagesChainIndices() ||
+          chainIndex == otherChainIndex) &&
+         chainIndex >= lowest && chainIndex <= he.getTopChainIndex();
+}
+
+bool MockupCiphertext::certainlyAccepts(CipherOperation op, const AbstractCiphertext& other) const
+{
+  const auto* o = dynamic_cast<const MockupCiphertext*>(&other);
+  if (o == nullptr || &o->he != &he)
+    return false;
+  const bool rescaled = op == &AbstractCiphertext::multiply;
+  const bool known = rescaled || op == &AbstractCiphertext::add ||
+                     op == &AbstractCiphertext::addRaw || op == &AbstractCiphertext::sub ||
+                     op == &AbstractCiphertext::subRaw || op == &AbstractCiphertext::multiplyRaw;
+  return known &&
+         certainlyMatches(o->getCurrentDevice(), o->rawVals.size(), o->getChainIndex(), rescaled);
+}
+
+bool MockupCiphertext::certainlyAccepts(PlainOperation op, const AbstractPlaintext& other) const
+{
+  const auto* p = dynamic_cast<const MockupPlaintext*>(&other);
+  if (p == nullptr || &p->getContext() != &he)
+    return false;
+  const bool rescaled = op == &AbstractCiphertext::multiplyPlain;
+  const bool known = rescaled || op == &AbstractCiphertext::addPlain ||
+                     op == &AbstractCiphertext::addPlainRaw ||
+                     op == &AbstractCiphertext::subPlain ||
+                     op == &AbstractCiphertext::subPlainRaw ||
+                     op == &AbstractCiphertext::multiplyPlainRaw;
+  return known && certainlyMatches(p->getCurrentDevice(), p->getRawValues().size(),
+                                   p->getChainIndex(), rescaled);
+}
+
 void MockupCiphertext::checkRescalable() const
 {
   if (he.getTraits().getSupportsExplicitChainIndices())

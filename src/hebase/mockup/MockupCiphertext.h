@@ -83,6 +83,12 @@ public:
 
   bool isEmpty() const override { return rawVals.empty(); }
 
+  /// The checks of the operand (device, value count, chain index), a chain
+  /// index the tracking accepts, and for the products with rescaling one to
+  /// rescale to.
+  bool certainlyAccepts(CipherOperation op, const AbstractCiphertext& other) const override;
+  bool certainlyAccepts(PlainOperation op, const AbstractPlaintext& other) const override;
+
   const std::vector<std::complex<double>>& getRawValues() const { return rawVals; }
 
 private:
@@ -104,6 +110,11 @@ private:
   /// Refuses, before anything changes, a product whose final rescale would
   /// be refused: the chain index is explicit and already 0.
   void checkRescalable() const;
+  /// Whether checkMatching passes for the operand and the chain index is an
+  /// explicit one (which the tracking of values and counts accepts); with
+  /// rescaled, also one below it.
+  bool certainlyMatches(DeviceType otherDevice, size_t otherSize, int otherChainIndex,
+                        bool rescaled) const;
 
   /// The raw two-operand step: checks the operand, counts the operation,
   /// replaces every value v by op(v, w) with w the operand's value, and

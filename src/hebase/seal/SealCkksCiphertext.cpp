@@ -13,6 +13,7 @@
 #include <seal/relinkeys.h>
 #include <seal/serialization.h>
 #include <seal/util/common.h>
+#include <seal/valcheck.h>
 
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksEncoder.h"
@@ -427,6 +428,58 @@ bool SealCkksCiphertext::canRescale() const
   auto contextData = he.getSealContext().get_context_data(sealCiphertext.parms_id());
   // A ciphertext the context does not know is refused by the first step.
   return !contextData || contextData->next_context_data() != nullptr;
+}
+
+bool SealCkksCiphertext::isOperandAlongside(const seal::parms_id_type& parmsId) const
+{
+  return sealCiphertext.parms_id() == parmsId && sealCiphertext.is_ntt_form() &&
+         seal::is_metadata_valid_for(sealCiphertext, he.getSealContext()) &&
+         seal::is_buffer_valid(sealCiphertext);
+}
+
+bool SealCkksCiphertext::productScaleFits(double otherScale) const
+{
+  auto contextData = he.getSealContext().get_context_data(sealCiphertext.parms_id());
+  return contextData &&
+         std::log2(getScale() * otherScale) + 1 < contextData->total_coeff_modulus_bit_count();
+}
+
+bool SealCkksCiphertext::certainlyAccepts(CipherOperation op, const AbstractCiphertext& other) const
+{
+  const auto* o = dynamic_cast<const SealCkksCiphertext*>(&other);
+  if (o == nullptr || &o->he != &he || !isOperandAlongside(sealCiphertext.parms_id()) ||
+      !o->isOperandAlongside(sealCiphertext.parms_id()))
+    return false;
+  if (op == &AbstractCiphertext::add || op == &AbstractCiphertext::addRaw ||
+      op == &AbstractCiphertext::sub || op == &AbstractCiphertext::subRaw)
+    return seal::util::are_close(getScale(), o->getScale()) && he.getPublicFunctions().encrypt;
+  if (op == &AbstractCiphertext::multiplyRaw)
+    return productScaleFits(o->getScale());
+  if (op == &AbstractCiphertext::multiply)
+    return productScaleFits(o->getScale()) &&
+           canRelinearize(he, sealCiphertext.size() + o->sealCiphertext.size() - 1) &&
+           canRescale();
+  return false;
+}
+
+bool SealCkksCiphertext::certainlyAccepts(PlainOperation op, const AbstractPlaintext& other) const
+{
+  const auto* p = dynamic_cast<const SealCkksPlaintext*>(&other);
+  if (p == nullptr || !isOperandAlongside(sealCiphertext.parms_id()))
+    return false;
+  const seal::Plaintext& plain = p->getSealPlaintext();
+  if (plain.parms_id() != sealCiphertext.parms_id() || !plain.is_ntt_form() ||
+      !seal::is_metadata_valid_for(plain, he.getSealContext()) || !seal::is_buffer_valid(plain) ||
+      !he.getPublicFunctions().encrypt)
+    return false;
+  if (op == &AbstractCiphertext::addPlain || op == &AbstractCiphertext::addPlainRaw ||
+      op == &AbstractCiphertext::subPlain || op == &AbstractCiphertext::subPlainRaw)
+    return seal::util::are_close(getScale(), plain.scale());
+  if (op == &AbstractCiphertext::multiplyPlainRaw)
+    return productScaleFits(plain.scale());
+  if (op == &AbstractCiphertext::multiplyPlain)
+    return productScaleFits(plain.scale()) && canRescale();
+  return false;
 }
 
 template <typename Steps>

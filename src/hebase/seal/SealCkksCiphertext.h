@@ -94,6 +94,12 @@ public:
   void encryptZeroIfTransparent() override;
   /// slots * (chain index + 1) * 16 * polynomial count; 0 for an empty ciphertext.
   int64_t getEstimatedMemoryUsageBytes() const override;
+  /// The checks SEAL makes (valid operands at one level, close scales for the
+  /// sums, a product scale within the modulus) and those of the follow-up
+  /// steps (relinearisation keys, a prime to rescale by, an encryptor for a
+  /// transparent result).
+  bool certainlyAccepts(CipherOperation op, const AbstractCiphertext& other) const override;
+  bool certainlyAccepts(PlainOperation op, const AbstractPlaintext& other) const override;
 
   /// Whether the scale is the context's accurate scale of the chain index.
   bool followsAccurateScaling() const;
@@ -114,6 +120,12 @@ private:
 
   /// Whether rescaling can drop a prime (the ciphertext is above chain index 0).
   bool canRescale() const;
+  /// Whether SEAL takes this ciphertext as an operand alongside one of the
+  /// parameter id: both valid for the context and at that level.
+  bool isOperandAlongside(const seal::parms_id_type& parmsId) const;
+  /// Whether a product of this ciphertext with an operand of that scale keeps
+  /// a scale SEAL accepts at this level (with a bit to spare).
+  bool productScaleFits(double otherScale) const;
   /// Runs the steps of a composite operation on this ciphertext, or on a copy
   /// when a later step is known to refuse once earlier ones changed it.
   template <typename Steps>
