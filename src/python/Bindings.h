@@ -25,6 +25,7 @@ void initEncoderBindings(pybind11::module_& m);
 void initStorageBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initAesKeyBindings(pybind11::module_& m);
+void initAesFunctionBindings(pybind11::module_& m);
 void initTrackingContextBindings(pybind11::module_& m);
 void initMockupContextBindings(pybind11::module_& m);
 void initDebugContextBindings(pybind11::module_& m);

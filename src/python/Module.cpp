@@ -41,7 +41,8 @@ void initModule(py::module_& m)
   initNumberConfigBindings(m);
   // DataPacking
   initAesKeyBindings(m);
-  // AES module functions, Padding2d
+  initAesFunctionBindings(m);
+  // Padding2d
   initSealCkksContextBindings(m);
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
