@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "hebase/utils/PrintUtils.h"
+#include "hebase/utils/VectorAccess.h"
 
 namespace quorvane {
 
@@ -51,7 +52,7 @@ void RunStats::count(int code, int chainIndex)
 {
   std::lock_guard<std::mutex> lock(mutex);
   if (!isValidIndex(code, chainIndex))
-    throw std::out_of_range("invalid vector subscript");
+    throwInvalidSubscript();
   ++counters[code][chainIndex];
 }
 
@@ -83,7 +84,7 @@ int RunStats::getCount(int code, int chainIndex) const
 {
   std::lock_guard<std::mutex> lock(mutex);
   if (!isValidIndex(code, chainIndex))
-    throw std::out_of_range("invalid vector subscript");
+    throwInvalidSubscript();
   return counters[code][chainIndex];
 }
 
@@ -91,7 +92,7 @@ int64_t RunStats::getTotalCount(int code) const
 {
   std::lock_guard<std::mutex> lock(mutex);
   if (code < 0 || code >= NUM_OPERATIONS)
-    throw std::out_of_range("invalid vector subscript");
+    throwInvalidSubscript();
   int64_t sum = 0;
   for (int32_t c : counters[code])
     sum += c;

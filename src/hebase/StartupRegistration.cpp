@@ -13,6 +13,9 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
 #include "math/aes/AesHTable.h"
 #include "math/aes/AesKey.h"
 #include "math/aes/impl/AesUtils.h"
@@ -24,7 +27,15 @@ namespace {
 const bool aesKeyLoaderRegistered =
     Saveable::registerLoadFunction("AesKey", &AesKey::createAndLoad);
 const bool ctileLoaderRegistered = Saveable::registerLoadFunction("CTile", &CTile::createAndLoad);
+const bool ctileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("CTileTensor", &CTileTensor::createAndLoad);
 const bool ptileLoaderRegistered = Saveable::registerLoadFunction("PTile", &PTile::createAndLoad);
+const bool encryptedBatchLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedBatch", &EncryptedBatch::createAndLoad);
+const bool encryptedDataLoaderRegistered =
+    Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
+const bool ptileTensorLoaderRegistered =
+    Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
 
 const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
@@ -44,7 +55,9 @@ const bool aesHTableLoaderRegistered =
 
 bool startupRegistrationLinked()
 {
-  return aesKeyLoaderRegistered && ctileLoaderRegistered && ptileLoaderRegistered &&
+  return aesKeyLoaderRegistered && ctileLoaderRegistered && ctileTensorLoaderRegistered &&
+         ptileLoaderRegistered && encryptedBatchLoaderRegistered &&
+         encryptedDataLoaderRegistered && ptileTensorLoaderRegistered &&
          mockupPrototypeRegistered && sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
 }
 

@@ -34,15 +34,17 @@ void initModule(py::module_& m)
   initCTileBindings(m);
   initEncoderBindings(m);
   initStorageBindings(m);
-  // multi-party configuration,
-  // protocols, protocol messages, TTDim, TTShape, tile tensor classes and
-  // members, packing configuration, TTEncoder, encrypted data, function
-  // evaluators
+  // multi-party configuration, protocols, protocol messages
+  initTTDimBindings(m);
+  initTTShapeBindings(m);
+  // tile tensor classes and members
+  initGenericPackingConfigBindings(m);
+  // TTEncoder, encrypted data, function evaluators
   initNumberConfigBindings(m);
   // DataPacking
   initAesKeyBindings(m);
   initAesFunctionBindings(m);
-  // Padding2d
+  initPadding2dBindings(m);
   initSealCkksContextBindings(m);
   initTrackingContextBindings(m);
   initMockupContextBindings(m);

@@ -1,0 +1,277 @@
+// Element-wise arithmetic, operations on every tile and chain indexes of CTileTensor.
+
+#include <algorithm>
+#include <utility>
+
+#include "hebase/Encoder.h"
+#include "hebase/HeContext.h"
+#include "hebase/utils/SectionTimer.h"
+#include "math/CTileTensor.h"
+#include "math/PTileTensor.h"
+
+namespace quorvane {
+
+// ---- Element-wise families ----
+
+void CTileTensor::add(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::add");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTile);
+}
+
+void CTileTensor::addRaw(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::addRaw");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTileRaw);
+}
+
+void CTileTensor::sub(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::sub");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTile);
+}
+
+void CTileTensor::subRaw(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::subRaw");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTileRaw);
+}
+
+void CTileTensor::multiply(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::multiply");
+  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile);
+}
+
+void CTileTensor::multiplyRaw(const CTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::multiplyRaw");
+  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw);
+}
+
+void CTileTensor::addPlain(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::addPlain");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTile);
+}
+
+void CTileTensor::addPlainRaw(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::addPlainRaw");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTileRaw);
+}
+
+void CTileTensor::subPlain(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::subPlain");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTile);
+}
+
+void CTileTensor::subPlainRaw(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::subPlainRaw");
+  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTileRaw);
+}
+
+void CTileTensor::multiplyPlain(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::multiplyPlain");
+  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile);
+}
+
+void CTileTensor::multiplyPlainRaw(const PTileTensor& other)
+{
+  SectionTimer timer("CTileTensor::multiplyPlainRaw");
+  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw);
+}
+
+namespace {
+
+// A copy of src with the in-place operation applied.
+template <typename Op>
+CTileTensor copyWith(const CTileTensor& src, Op op)
+{
+  CTileTensor res(src);
+  op(res);
+  return res;
+}
+
+} // namespace
+
+CTileTensor CTileTensor::getSub(const CTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.sub(other); });
+}
+
+CTileTensor CTileTensor::getSubRaw(const CTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.subRaw(other); });
+}
+
+CTileTensor CTileTensor::getAddPlain(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.addPlain(other); });
+}
+
+CTileTensor CTileTensor::getAddPlainRaw(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.addPlainRaw(other); });
+}
+
+CTileTensor CTileTensor::getSubPlain(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.subPlain(other); });
+}
+
+CTileTensor CTileTensor::getSubPlainRaw(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.subPlainRaw(other); });
+}
+
+CTileTensor CTileTensor::getMultiplyPlain(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.multiplyPlain(other); });
+}
+
+CTileTensor CTileTensor::getMultiplyPlainRaw(const PTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.multiplyPlainRaw(other); });
+}
+
+// ---- Operations on every tile ----
+
+void CTileTensor::square()
+{
+  SectionTimer timer("CTileTensor::square");
+  transformTiles([](CTile& t) { t.square(); });
+}
+
+void CTileTensor::squareRaw()
+{
+  SectionTimer timer("CTileTensor::squareRaw");
+  transformTiles([](CTile& t) { t.squareRaw(); });
+}
+
+void CTileTensor::negate()
+{
+  SectionTimer timer("CTileTensor::negate");
+  transformTiles([](CTile& t) { t.negate(); });
+}
+
+void CTileTensor::relinearize()
+{
+  SectionTimer timer("CTileTensor::relinearize");
+  transformTiles([](CTile& t) { t.relinearize(); });
+}
+
+void CTileTensor::rescale()
+{
+  SectionTimer timer("CTileTensor::rescale");
+  transformTiles([](CTile& t) { t.rescale(); });
+}
+
+void CTileTensor::relinearizeAndRescale()
+{
+  SectionTimer timer("CTileTensor::relinearizeAndRescale");
+  transformTiles([](CTile& t) {
+    t.relinearize();
+    t.rescale();
+  });
+}
+
+void CTileTensor::bootstrap()
+{
+  SectionTimer timer("CTileTensor::bootstrap");
+  transformTiles([](CTile& t) { t.bootstrap(); });
+}
+
+void CTileTensor::reduceChainIndex()
+{
+  SectionTimer timer("CTileTensor::reduceChainIndex");
+  transformTiles([](CTile& t) { t.reduceChainIndex(); });
+}
+
+void CTileTensor::setChainIndex(int chainIndex)
+{
+  SectionTimer timer("CTileTensor::setChainIndex");
+  transformTiles([chainIndex](CTile& t) { t.setChainIndex(chainIndex); });
+}
+
+void CTileTensor::setChainIndex(const CTileTensor& other)
+{
+  setChainIndex(other.getChainIndex());
+}
+
+void CTileTensor::reEncrypt()
+{
+  SectionTimer timer("CTileTensor::reEncrypt");
+  const Encoder encoder(*he);
+  // Along a complex-packed dimension the imaginary parts are values too.
+  const bool complexPacked = shape.getComplexPackedDim() >= 0;
+  transformTiles([&](CTile& t) {
+    if (complexPacked)
+      encoder.encodeEncrypt(t, encoder.decryptDecodeComplex(t), -1);
+    else
+      encoder.encodeEncrypt(t, encoder.decryptDecodeDouble(t), -1);
+  });
+}
+
+void CTileTensor::adjustChainIndex(int chainIndex)
+{
+  validatePacked();
+  CTileTensor res(*this);
+  if (res.getChainIndex() < chainIndex)
+    res.reEncrypt();
+  res.setChainIndex(chainIndex);
+  tiles.assignValues(std::move(res.tiles));
+}
+
+void CTileTensor::alignChainIndexes()
+{
+  validatePacked();
+  int lowest = tiles[0].getChainIndex();
+  int highest = lowest;
+  for (size_t i = 1; i < tiles.size(); ++i) {
+    lowest = std::min(lowest, tiles[i].getChainIndex());
+    highest = std::max(highest, tiles[i].getChainIndex());
+  }
+  if (lowest != highest)
+    transformTiles([lowest](CTile& t) { t.setChainIndex(lowest); });
+}
+
+CTileTensor CTileTensor::getSquare() const
+{
+  return copyWith(*this, [](CTileTensor& t) { t.square(); });
+}
+
+CTileTensor CTileTensor::getSquareRaw() const
+{
+  return copyWith(*this, [](CTileTensor& t) { t.squareRaw(); });
+}
+
+CTileTensor CTileTensor::getRelinearize() const
+{
+  return copyWith(*this, [](CTileTensor& t) { t.relinearize(); });
+}
+
+CTileTensor CTileTensor::getRescale() const
+{
+  return copyWith(*this, [](CTileTensor& t) { t.rescale(); });
+}
+
+CTileTensor CTileTensor::getReduceChainIndex() const
+{
+  return copyWith(*this, [](CTileTensor& t) { t.reduceChainIndex(); });
+}
+
+CTileTensor CTileTensor::getSetChainIndex(int chainIndex) const
+{
+  return copyWith(*this, [chainIndex](CTileTensor& t) { t.setChainIndex(chainIndex); });
+}
+
+CTileTensor CTileTensor::getSetChainIndex(const CTileTensor& other) const
+{
+  return copyWith(*this, [&](CTileTensor& t) { t.setChainIndex(other); });
+}
+
+} // namespace quorvane

@@ -1,0 +1,106 @@
+#ifndef QUORVANE_MATH_ENCRYPTEDDATA_H
+#define QUORVANE_MATH_ENCRYPTEDDATA_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hebase/utils/Saveable.h"
+
+namespace quorvane {
+
+class CTileTensor;
+class HeContext;
+class SaveableHeader;
+class Storage;
+
+/// One batch of an encrypted data set: a list of ciphertext tile tensors
+/// (items), such as the samples and the labels of the same batch. Copies share
+/// the items.
+class EncryptedBatch : public Saveable
+{
+public:
+  /// An empty batch of the context.
+  explicit EncryptedBatch(const HeContext& he);
+  EncryptedBatch(const EncryptedBatch&) = default;
+  EncryptedBatch(EncryptedBatch&&) = default;
+  ~EncryptedBatch() override;
+
+  /// Builds a batch of the context and loads it after an already read header.
+  static std::shared_ptr<Saveable> createAndLoad(const HeContext& he,
+                                                 const SaveableHeader& header, std::istream& in);
+
+  int32_t getContextId() const override;
+  /// The item count, then every item saved whole.
+  void saveImpl(std::ostream& out) const override;
+  /// Reads what saveImpl wrote into an empty batch; the batch changes only when all is read.
+  void loadImpl(std::istream& in) override;
+  std::string getClassName() const override;
+
+  /// Appends the item (shared, not copied).
+  void addItem(std::shared_ptr<CTileTensor> item);
+  /// Item i; std::out_of_range "invalid vector subscript" outside.
+  std::shared_ptr<CTileTensor> getItem(size_t i) const;
+  size_t getNumItems() const { return items.size(); }
+  const HeContext& getHeContext() const { return *he; }
+
+private:
+  const HeContext* he;
+  std::vector<std::shared_ptr<CTileTensor>> items;
+};
+
+/// An encrypted data set split into batches. Attached to an output storage,
+/// each added batch goes to the storage's buffer "batch-<index>" instead of
+/// memory; attached to an input storage, batches are read from those buffers
+/// on request.
+class EncryptedData : public Saveable
+{
+public:
+  /// An empty data set of the context.
+  explicit EncryptedData(const HeContext& he);
+  EncryptedData(const EncryptedData&) = default;
+  EncryptedData(EncryptedData&&) = default;
+  ~EncryptedData() override;
+
+  /// Builds a data set of the context and loads it after an already read header.
+  static std::shared_ptr<Saveable> createAndLoad(const HeContext& he,
+                                                 const SaveableHeader& header, std::istream& in);
+
+  int32_t getContextId() const override;
+  /// The batch count (8 bytes).
+  void saveMetadata(std::ostream& out) const override;
+  /// Reads the batch count, at most 100000.
+  void loadMetadata(std::istream& in) override;
+  /// The batch count, then every batch saved whole.
+  void saveImpl(std::ostream& out) const override;
+  /// Reads what saveImpl wrote into an empty data set; the data set changes
+  /// only when all is read.
+  void loadImpl(std::istream& in) override;
+  std::string getClassName() const override;
+  bool allowsStorage() const override;
+
+  /// Appends the batch (to the output storage when one is attached).
+  void addBatch(const EncryptedBatch& batch);
+  /// Appends every batch of other, wherever it keeps them (other may be this data set).
+  void addEncryptedData(const EncryptedData& other);
+  /// Batch i: from the input storage when one is attached, else a copy of the
+  /// batch in memory (sharing its items).
+  EncryptedBatch getBatch(size_t i) const;
+  size_t getNumBatches() const { return numBatches; }
+  const HeContext& getHeContext() const { return *he; }
+
+private:
+  const HeContext* he;
+  std::vector<EncryptedBatch> batches;
+  size_t numBatches = 0;
+  /// The batch count before the metadata of a load was read, restored when the body fails.
+  size_t numBatchesBeforeLoad = 0;
+
+  /// Loads batch i from the buffer of a storage.
+  EncryptedBatch loadBatch(Storage& storage, size_t i) const;
+};
+
+} // namespace quorvane
+
+#endif

@@ -1,0 +1,423 @@
+#include "math/TTShape.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <stdexcept>
+
+#include "hebase/utils/Assert.h"
+#include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/VectorAccess.h"
+#include "math/TTDiagUtils.h"
+
+namespace quorvane {
+
+TTShape::TTShape() {}
+
+TTShape::TTShape(const std::vector<int>& tileSizes)
+{
+  dims.reserve(tileSizes.size());
+  for (int tileSize : tileSizes)
+    dims.emplace_back(-1, tileSize);
+}
+
+TTShape::~TTShape() {}
+
+// ---- Queries ----
+
+const TTDim& TTShape::getDim(int i) const
+{
+  if (i < 0 || i >= getNumDims())
+    reportError("Dimension " + std::to_string(i) + " does not exist for this shape");
+  return dims[i];
+}
+
+TTDim& TTShape::getDim(int i)
+{
+  return const_cast<TTDim&>(static_cast<const TTShape&>(*this).getDim(i));
+}
+
+std::vector<int> TTShape::getOriginalSizes(bool includeDuplications) const
+{
+  std::vector<int> res;
+  res.reserve(dims.size());
+  for (const TTDim& dim : dims)
+    res.push_back(includeDuplications && dim.getNumDuplicated() > dim.getOriginalSize()
+                      ? dim.getNumDuplicated()
+                      : dim.getOriginalSize());
+  return res;
+}
+
+std::vector<int> TTShape::getTileSizes() const
+{
+  std::vector<int> res;
+  res.reserve(dims.size());
+  for (const TTDim& dim : dims)
+    res.push_back(dim.getTileSize());
+  return res;
+}
+
+std::vector<int> TTShape::getExternalSizes() const
+{
+  std::vector<int> res;
+  res.reserve(dims.size());
+  for (const TTDim& dim : dims)
+    res.push_back(dim.getExternalSize());
+  return res;
+}
+
+int TTShape::getNumSlotsInTile() const
+{
+  int res = 1;
+  for (const TTDim& dim : dims)
+    res *= dim.getTileSize();
+  return res;
+}
+
+int TTShape::getNumUsedTiles() const
+{
+  int res = 1;
+  for (const TTDim& dim : dims)
+    res *= dim.getExternalSize();
+  return res;
+}
+
+int TTShape::getNumOriginalSlots() const
+{
+  QV_ASSERT(!isIncomplete());
+  int res = 1;
+  for (const TTDim& dim : dims)
+    res *= dim.getOriginalSize();
+  return res;
+}
+
+int TTShape::getRotateOffsetOfDim(int i) const
+{
+  if (i < -1 || i >= getNumDims())
+    reportError("Dimension " + std::to_string(i) + " does not exist for this shape");
+  int res = 1;
+  for (int j = i + 1; j < getNumDims(); ++j)
+    res *= dims[j].getTileSize();
+  return res;
+}
+
+bool TTShape::isIncomplete() const
+{
+  return std::any_of(dims.begin(), dims.end(), [](const TTDim& d) { return d.isIncomplete(); });
+}
+
+bool TTShape::areAllDimsIncomplete() const
+{
+  return std::all_of(dims.begin(), dims.end(), [](const TTDim& d) { return d.isIncomplete(); });
+}
+
+bool TTShape::containsUnknownUnusedSlots() const
+{
+  return std::any_of(dims.begin(), dims.end(),
+                     [](const TTDim& d) { return d.getAreUnusedSlotsUnknown(); });
+}
+
+bool TTShape::hasDuplicatedDims() const
+{
+  return std::any_of(dims.begin(), dims.end(),
+                     [](const TTDim& d) { return d.getNumDuplicated() > 1; });
+}
+
+int TTShape::getNumComplexPackedDims() const
+{
+  return static_cast<int>(std::count_if(dims.begin(), dims.end(),
+                                        [](const TTDim& d) { return d.getIsComplexPacked(); }));
+}
+
+int TTShape::getComplexPackedDim() const
+{
+  for (int i = 0; i < getNumDims(); ++i)
+    if (dims[i].getIsComplexPacked())
+      return i;
+  return -1;
+}
+
+bool TTShape::isFirstNonDegenerateTileDim(int i) const
+{
+  if (getDim(i).getTileSize() == 1)
+    return false;
+  for (int j = 0; j < i; ++j)
+    if (dims[j].getTileSize() > 1)
+      return false;
+  return true;
+}
+
+bool TTShape::isCompatible(const TTShape& other, ActionType actionType) const
+{
+  if (dims.size() != other.dims.size() || diagonalized || other.diagonalized)
+    return false;
+  for (size_t i = 0; i < dims.size(); ++i)
+    if (!dims[i].isCompatible(other.dims[i], actionType))
+      return false;
+  return true;
+}
+
+std::string TTShape::tileLayoutToString() const
+{
+  std::string res = "( ";
+  for (size_t i = 0; i < dims.size(); ++i) {
+    if (i > 0)
+      res += " x ";
+    res += std::to_string(dims[i].getTileSize());
+  }
+  return res + " )";
+}
+
+bool TTShape::operator==(const TTShape& other) const
+{
+  return diagonalized == other.diagonalized && dims == other.dims;
+}
+
+// ---- Changes ----
+
+void TTShape::addDim(const TTDim& dim, int place)
+{
+  if (dim.isDiagonalized())
+    reportError("Can't add a diagonalized dim. To specify diagonalization, first add ordinary "
+                "dims, then use TTShape::setDiagonalized().");
+  if (place < 0) {
+    dims.push_back(dim);
+    return;
+  }
+  if (diagonalized && (place == 0 || place == 1))
+    reportError("Can't add dimensions in the first or second positions of a diagonalized shape.");
+  if (place < getNumDims())
+    dims.insert(dims.begin() + place, dim);
+  else
+    dims.push_back(dim);
+}
+
+void TTShape::insertDimAt(const TTDim& dim, int pos)
+{
+  if (pos < 0 || pos > getNumDims())
+    reportError("Cannot insert a dimension at position " + std::to_string(pos) +
+                " of a shape with " + std::to_string(getNumDims()) + " dimensions");
+  dims.insert(dims.begin() + pos, dim);
+}
+
+void TTShape::setOriginalSizes(const std::vector<int>& orgSizes)
+{
+  QV_ASSERT(orgSizes.size() == dims.size());
+  TTShape res(*this);
+  for (size_t i = 0; i < dims.size(); ++i)
+    res.dims[i].setOriginalSize(orgSizes[i], false);
+  *this = std::move(res);
+}
+
+void TTShape::setDiagonalized(bool val)
+{
+  TTShape res(*this);
+  res.diagonalized = val;
+  if (val) {
+    if (res.getNumDims() < 2)
+      res.reportError("To turn on diagonlization at least two dimensions must be present");
+    res.dims[0].setDiagonalized(true, res.dims[1].getTileSize() * res.dims[0].getTileSize());
+  } else if (!res.dims.empty()) {
+    res.dims[0].setDiagonalized(false, -1);
+  }
+  if (res.diagonalized)
+    TTDiagUtils::validate(res);
+  *this = std::move(res);
+}
+
+void TTShape::clearUnknowns()
+{
+  for (TTDim& dim : dims)
+    dim.setAreUnusedSlotsUnknown(false);
+}
+
+void TTShape::setAllUnusedSlotsUnknown()
+{
+  TTShape res(*this);
+  for (TTDim& dim : res.dims)
+    dim.setUnusedSlotsUnknown();
+  *this = std::move(res);
+}
+
+void TTShape::applyCompatibilityAdjustments(const TTShape& other, ActionType actionType)
+{
+  TTShape res(*this);
+  for (size_t i = 0; i < res.dims.size(); ++i)
+    res.dims[i].applyCompatibilityAdjustments(checkedAt(other.dims, i), actionType);
+  *this = std::move(res);
+}
+
+// ---- Derived shapes ----
+
+TTShape TTShape::getSubShape(int first, int last) const
+{
+  if (last <= first)
+    reportError("Can't return an empty sub shape");
+  if (diagonalized && (first == 1 || (first == 0 && last == 1)))
+    reportError("Cannot return a subshape of a diagonalized shape with just one of the two "
+                "diagonalized dimensions. first=" +
+                std::to_string(first) + " last=" + std::to_string(last));
+  if (first < 0 || last > getNumDims())
+    reportError("Sub shape [" + std::to_string(first) + "," + std::to_string(last) +
+                ") exceeds the " + std::to_string(getNumDims()) + " dimensions of this shape");
+  TTShape res;
+  res.dims.assign(dims.begin() + first, dims.begin() + last);
+  if (diagonalized && first == 0)
+    res.setDiagonalized(true);
+  return res;
+}
+
+TTShape TTShape::getWithDuplicatedDim(int i) const
+{
+  TTShape res(*this);
+  checkedAt(res.dims, i).duplicate(-1);
+  return res;
+}
+
+TTShape TTShape::getWithDuplicatedDims(const std::vector<int>& dimsToDuplicate) const
+{
+  TTShape res(*this);
+  for (int i : dimsToDuplicate)
+    checkedAt(res.dims, i).duplicate(-1);
+  return res;
+}
+
+TTShape TTShape::getIncompleteTileSizesAndInterleaved() const
+{
+  TTShape res;
+  res.dims.reserve(dims.size());
+  for (const TTDim& dim : dims)
+    res.dims.push_back(dim.getIncompleteTileSizeAndInterleaved());
+  return res;
+}
+
+// ---- Checks and errors ----
+
+void TTShape::validate() const
+{
+  if (diagonalized)
+    TTDiagUtils::validate(*this);
+}
+
+void TTShape::assertCompatible(const TTShape& other, ActionType actionType,
+                               const std::string& text) const
+{
+  std::string message;
+  if (dims.size() != other.dims.size()) {
+    message = "Mismatching order: " + std::to_string(dims.size()) + " vs " +
+              std::to_string(other.dims.size());
+  } else {
+    for (size_t i = 0; i < dims.size(); ++i) {
+      if (!dims[i].isCompatible(other.dims[i], actionType)) {
+        message = "Dimension " + std::to_string(i) + " mismatches: " + dims[i].toString() +
+                  " vs. " + other.dims[i].toString();
+        break;
+      }
+    }
+  }
+  if (message.empty())
+    return;
+  std::cerr << "Mismatching tile tensor shapes: " << std::endl;
+  std::cerr << "First: " << *this << std::endl;
+  std::cerr << "Second: " << other << std::endl;
+  if (!text.empty())
+    std::cerr << text << std::endl;
+  std::cerr << message << std::endl;
+  throw std::invalid_argument(message);
+}
+
+void TTShape::reportError(const std::string& message, int dim) const
+{
+  printError(message, dim);
+  throw std::invalid_argument(message);
+}
+
+void TTShape::printError(const std::string& message, int dim) const
+{
+  std::cerr << "TT shape error:" << std::endl;
+  std::cerr << message << std::endl;
+  std::cerr << "In this shape: " << *this << std::endl;
+  if (dim >= 0) {
+    const TTDim& d = getDim(dim);
+    std::cerr << "In dimension " << dim << ": " << d << std::endl;
+  }
+}
+
+// ---- Text and persistence ----
+
+void TTShape::debugPrint(const std::string& title, Verbosity, std::ostream& out) const
+{
+  if (!title.empty())
+    out << title << " ";
+  out << "[";
+  if (diagonalized)
+    out << " (d)";
+  for (size_t i = 0; i < dims.size(); ++i) {
+    if (i > 0)
+      out << ", ";
+    dims[i].debugPrint("", VERBOSITY_REGULAR, out);
+  }
+  out << "]";
+}
+
+std::streamoff TTShape::save(std::ostream& out) const
+{
+  BinIoUtils::writeInt32(out, getNumDims());
+  BinIoUtils::writeBool(out, diagonalized);
+  std::streamoff res = 5;
+  for (const TTDim& dim : dims)
+    res += dim.save(out);
+  return res;
+}
+
+std::string TTShape::findLoadError() const
+{
+  for (int i = 1; i < getNumDims(); ++i)
+    if (dims[i].isDiagonalized())
+      return "dimension " + std::to_string(i) + " is diagonalized";
+  if (diagonalized) {
+    const std::string error = TTDiagUtils::getValidationError(*this);
+    if (!error.empty())
+      return error;
+    if (!dims[0].isDiagonalized() ||
+        dims[0].getDiagonalizedBlock() != dims[0].getTileSize() * dims[1].getTileSize())
+      return "the diagonalized block of dimension 0 does not match the tile sizes";
+  } else if (!dims.empty() && dims[0].isDiagonalized()) {
+    return "dimension 0 is diagonalized in a shape that is not";
+  }
+  // Slot and tile counts must be countable in an int.
+  int64_t slots = 1;
+  for (const TTDim& dim : dims) {
+    slots *= static_cast<int64_t>(dim.getTileSize()) * std::max(1, dim.getExternalSize());
+    if (slots > INT32_MAX)
+      return "the shape spans more slots than an int can count";
+  }
+  return "";
+}
+
+std::streamoff TTShape::load(std::istream& in)
+{
+  const int32_t count = BinIoUtils::readInt32(in);
+  if (count < 0)
+    throw std::length_error("vector too long");
+  if (static_cast<uint64_t>(count) > BinIoUtils::MAX_ELEMENT_COUNT)
+    throw std::runtime_error("Invalid saved TTShape: number of dimensions is " +
+                             std::to_string(count) + ", expected a value in [0, " +
+                             std::to_string(BinIoUtils::MAX_ELEMENT_COUNT) + "]");
+  TTShape loaded;
+  loaded.diagonalized = BinIoUtils::readBool(in);
+  std::streamoff res = 5;
+  // Dimensions are read one by one, so a corrupt count allocates no more than the stream holds.
+  for (int32_t i = 0; i < count; ++i) {
+    TTDim dim;
+    res += dim.load(in);
+    loaded.dims.push_back(dim);
+  }
+  const std::string error = loaded.findLoadError();
+  if (!error.empty())
+    throw std::runtime_error("Invalid saved TTShape: " + error);
+  *this = std::move(loaded);
+  return res;
+}
+
+} // namespace quorvane

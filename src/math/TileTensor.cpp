@@ -1,0 +1,136 @@
+#include "math/TileTensor.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "hebase/HeContext.h"
+#include "hebase/Tile.h"
+#include "hebase/utils/BinIoUtils.h"
+
+namespace quorvane {
+
+TileTensor::TileTensor() {}
+
+TileTensor::~TileTensor() {}
+
+void TileTensor::validatePacked() const
+{
+  if (!packed)
+    throw std::runtime_error("This tile tensor has not been packed");
+  shape.validate();
+}
+
+int TileTensor::getNumUsedTiles() const
+{
+  validatePacked();
+  return shape.getNumUsedTiles();
+}
+
+void TileTensor::checkFlatIndex(int flatIndex, size_t count) const
+{
+  if (flatIndex < 0 || static_cast<size_t>(flatIndex) >= count)
+    shape.reportError("Accessing tensor by an illegal flat index " + std::to_string(flatIndex));
+}
+
+void TileTensor::checkConstructibleShape(const TTShape& shape)
+{
+  if (shape.isIncomplete())
+    shape.reportError("Cannot build a tile tensor of an incomplete shape");
+}
+
+void TileTensor::checkLoadedShape(const TTShape& shape, const HeContext& he,
+                                  const std::string& className)
+{
+  const std::string prefix = "Invalid saved " + className + ": ";
+  if (shape.getNumDims() == 0)
+    throw std::runtime_error(prefix + "a packed tensor needs a shape with dimensions");
+  if (shape.isIncomplete())
+    throw std::runtime_error(prefix + "the shape " + shape.toString() + " is incomplete");
+  if (shape.getNumSlotsInTile() != he.slotCount())
+    throw std::runtime_error(prefix + "the shape has " + std::to_string(shape.getNumSlotsInTile()) +
+                             " slots in a tile, the context has " +
+                             std::to_string(he.slotCount()));
+  if (static_cast<uint64_t>(shape.getNumUsedTiles()) > BinIoUtils::MAX_ELEMENT_COUNT)
+    throw std::runtime_error(prefix + "the shape has " + std::to_string(shape.getNumUsedTiles()) +
+                             " tiles, expected at most " +
+                             std::to_string(BinIoUtils::MAX_ELEMENT_COUNT));
+  shape.validate();
+}
+
+int TileTensor::getTileFlatIndex(const std::vector<int>& indices) const
+{
+  const int n = static_cast<int>(indices.size());
+  const int d = shape.getNumDims();
+  if (n > d)
+    shape.reportError("Accessing a tensor with too many indices: " + std::to_string(n));
+  const std::vector<int> external = shape.getExternalSizes();
+  for (int i = n; i < d; ++i)
+    if (external[i] > 1)
+      shape.reportError("Accessing a tensor with " + std::to_string(n) +
+                            " indices, but the tensor has additional non-trivial dimensions",
+                        i);
+  if (n == 1) {
+    const int k = indices[0];
+    if (k < 0 || k >= external[0])
+      shape.reportError("Accessing order 1 tensor with illegal tile index " + std::to_string(k));
+    return k;
+  }
+  const std::vector<size_t> strides = getIndexStrides();
+  size_t flat = 0;
+  for (int j = 0; j < n; ++j) {
+    if (indices[j] < 0 || indices[j] >= external[j])
+      shape.reportError("Accessing a tensor with illegal tile index " + std::to_string(indices[j]),
+                        j);
+    flat += static_cast<size_t>(indices[j]) * strides[j];
+  }
+  return static_cast<int>(flat);
+}
+
+const Tile& TileTensor::getTileAt(const std::vector<int>& indices) const
+{
+  return getTileByFlatIndex(getTileFlatIndex(indices));
+}
+
+Tile& TileTensor::getTileAt(const std::vector<int>& indices)
+{
+  return getMutableTile(getTileFlatIndex(indices));
+}
+
+TensorIterator TileTensor::getTileIterator() const
+{
+  return TensorIterator(shape.getExternalSizes(), true);
+}
+
+int64_t TileTensor::getEstimatedMemoryUsageBytes() const
+{
+  if (!packed)
+    return -1;
+  const int count = getNumUsedTiles();
+  if (count == 0)
+    return 0;
+  const int64_t perTile = getTileByFlatIndex(0).getEstimatedMemoryUsageBytes();
+  if (perTile < 0)
+    return -1;
+  return perTile * count;
+}
+
+void TileTensor::toDevice(DeviceType device)
+{
+  for (int i = 0; i < getNumUsedTiles(); ++i)
+    getMutableTile(i).toDevice(device);
+}
+
+DeviceType TileTensor::getCurrentDevice() const
+{
+  if (!packed)
+    throw std::runtime_error("This tile tensor has not been packed");
+  shape.validate();
+  return getTileByFlatIndex(0).getCurrentDevice();
+}
+
+void TileTensor::setLazyChainIndex(int chainIndex)
+{
+  lazyChainIndex = chainIndex;
+}
+
+} // namespace quorvane

@@ -1,0 +1,132 @@
+#ifndef QUORVANE_MATH_TILETENSOR_H
+#define QUORVANE_MATH_TILETENSOR_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hebase/DeviceType.h"
+#include "hebase/utils/Saveable.h"
+#include "math/TensorIterator.h"
+#include "math/TTShape.h"
+
+namespace quorvane {
+
+class CTileTensor;
+class HeContext;
+class Tile;
+
+/// Lazy mode of a plaintext tile tensor that keeps its values and encodes its
+/// tiles when woken up.
+constexpr int LAZY_ENCODING = 1;
+
+/// A tensor packed into tiles by a tile-tensor shape: the base of the
+/// ciphertext kind (CTileTensor) and the plaintext kind (PTileTensor). The
+/// tiles form an array whose extents are the shape's external sizes, dimension
+/// 0 varying fastest.
+class TileTensor : public Saveable
+{
+public:
+  ~TileTensor() override;
+
+  // ---- Tiles ----
+
+  /// The strides of the tile array.
+  virtual std::vector<size_t> getIndexStrides() const = 0;
+  /// The tile at the flat index, writable; refused outside the array.
+  virtual Tile& getMutableTile(int flatIndex) = 0;
+  /// The number of tiles; refuses an unpacked tensor.
+  virtual int getNumUsedTiles() const;
+  /// The tile at the tile indices (getTileFlatIndex).
+  virtual const Tile& getTileAt(const std::vector<int>& indices) const;
+  /// The tile at the flat index; refused outside the array.
+  virtual const Tile& getTileByFlatIndex(int flatIndex) const = 0;
+  /// Shared ownership of the tile at the flat index: it stays valid whatever
+  /// later happens to this tensor.
+  virtual std::shared_ptr<Tile> getSharedTile(int flatIndex) = 0;
+
+  // ---- Element-wise operations with a ciphertext tile tensor ----
+
+  /// This times other, as a new ciphertext tile tensor.
+  virtual CTileTensor getMultiply(const CTileTensor& other) const = 0;
+  virtual CTileTensor getMultiplyRaw(const CTileTensor& other) const = 0;
+  /// This plus other, as a new ciphertext tile tensor.
+  virtual CTileTensor getAdd(const CTileTensor& other) const = 0;
+  /// target += this.
+  virtual void addTo(CTileTensor& target) const = 0;
+  virtual void addToRaw(CTileTensor& target) const = 0;
+  /// target -= this.
+  virtual void subFrom(CTileTensor& target) const = 0;
+  virtual void subFromRaw(CTileTensor& target) const = 0;
+  /// target *= this.
+  virtual void multiplyTo(CTileTensor& target) const = 0;
+  virtual void multiplyToRaw(CTileTensor& target) const = 0;
+  virtual CTileTensor getAddRaw(const CTileTensor& other) const = 0;
+
+  /// Checks that every slot holds what the shape says it holds (the element
+  /// for a used slot, 0 for an unused slot whose content is known); returns
+  /// the largest difference, refuses one above epsilon.
+  virtual double assertIntegrity(double epsilon) const = 0;
+
+  /// The chain index of the tiles.
+  virtual int getChainIndex() const = 0;
+  /// Moves every tile to the device.
+  virtual void toDevice(DeviceType device);
+  /// The device of tile 0.
+  virtual DeviceType getCurrentDevice() const;
+
+  /// Encodes a lazily encoded tensor's tiles.
+  virtual void wakeup() = 0;
+  /// Drops a lazily encoded tensor's tiles.
+  virtual void sleep() = 0;
+  /// Stores the chain index at which a lazy tensor is encoded.
+  virtual void setLazyChainIndex(int chainIndex);
+
+  // ---- Common state ----
+
+  /// The shape.
+  const TTShape& getShape() const { return shape; }
+  bool isPacked() const { return packed; }
+  /// Refuses an unpacked tensor (std::runtime_error), then validates the shape.
+  void validatePacked() const;
+  /// The tile at the tile indices, writable.
+  Tile& getTileAt(const std::vector<int>& indices);
+  /// Tile indices to a flat index; refuses indices outside the tile array.
+  int getTileFlatIndex(const std::vector<int>& indices) const;
+  /// An iterator over the external sizes, dimension 0 fastest, at the first tile.
+  TensorIterator getTileIterator() const;
+  /// The number of tiles times tile 0's estimate; 0 without tiles; -1 when
+  /// unpacked or when the backend makes no estimate.
+  int64_t getEstimatedMemoryUsageBytes() const;
+  int getLazyMode() const { return lazyMode; }
+  void setLazyMode(int mode) { lazyMode = mode; }
+  int getLazyChainIndex() const { return lazyChainIndex; }
+
+protected:
+  TileTensor();
+  TileTensor(const TileTensor&) = default;
+  TileTensor(TileTensor&&) = default;
+  TileTensor& operator=(const TileTensor&) = default;
+  TileTensor& operator=(TileTensor&&) = default;
+
+  bool packed = false;
+  TTShape shape;
+  int32_t lazyMode = 0;
+  int32_t lazyChainIndex = 0;
+
+  /// Refuses a flat index outside [0, count) through the shape's reportError.
+  void checkFlatIndex(int flatIndex, size_t count) const;
+  /// Refuses an incomplete shape, before anything is built for it.
+  static void checkConstructibleShape(const TTShape& shape);
+  /// Refuses (std::runtime_error naming the class) a loaded shape that cannot
+  /// hold tiles of the context: no dimensions, incomplete, another slot count,
+  /// more tiles than a saved count may hold.
+  static void checkLoadedShape(const TTShape& shape, const HeContext& he,
+                               const std::string& className);
+};
+
+} // namespace quorvane
+
+#endif
