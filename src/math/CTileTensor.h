@@ -171,6 +171,7 @@ private:
   TileArray<CTile> tiles;
 
   friend class TTEncoder;
+  friend class TTPermutator;
 
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;
