@@ -200,4 +200,9 @@ EncryptedBatch EncryptedData::getBatch(size_t i) const
   return batches.at(i);
 }
 
+std::shared_ptr<EncryptedData> loadEncryptedData(const HeContext& he, std::istream& in)
+{
+  return loadSaveableAs<EncryptedData>(he, in, "EncryptedData");
+}
+
 } // namespace quorvane
