@@ -18,6 +18,8 @@
 
 #include <seal/seal.h>
 
+#include "BenchUtils.h"
+
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
 #include "hebase/HeConfigRequirement.h"
@@ -26,6 +28,8 @@
 #include "hebase/seal/SealCkksContext.h"
 
 using namespace quorvane;
+using quorvane::bench::elapsedMs;
+using quorvane::bench::median;
 
 namespace {
 
@@ -46,21 +50,6 @@ struct Result
   double tileMs;
   double sealMs;
 };
-
-double median(std::vector<double> values)
-{
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double elapsedMs(const std::function<void()>& work)
-{
-  auto start = std::chrono::steady_clock::now();
-  work();
-  auto end = std::chrono::steady_clock::now();
-  return std::chrono::duration<double, std::milli>(end - start).count();
-}
 
 /// Runs prepare + timed work for the library and for SEAL, alternating which
 /// goes first, and returns the two medians.

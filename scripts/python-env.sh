@@ -3,7 +3,8 @@
 # upgrades or downgrades the user's own interpreter.
 #   PYTHON         the interpreter the environment is created from (python3)
 #   QUORVANE_VENV  the environment's folder (.venv in the repository); an
-#                  existing environment of your own is reused as it is
+#                  existing environment is reused, and the project's
+#                  requirements and module are installed into it
 QUORVANE_BASE_PYTHON="${QUORVANE_BASE_PYTHON:-${PYTHON:-python3}}"
 QUORVANE_VENV="${QUORVANE_VENV:-$ROOT/.venv}"
 export QUORVANE_BASE_PYTHON QUORVANE_VENV

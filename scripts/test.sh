@@ -8,7 +8,7 @@ bash scripts/setup.sh
 bash scripts/build.sh
 source "$ROOT/scripts/python-env.sh"
 echo "[test] built in $(( $(date +%s) - start )) s"
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+ctest --test-dir build --output-on-failure -j "${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 # Run from the tests folder so that the installed module is the one imported.
 cd tests/python
 "$PYTHON" -m pytest -q

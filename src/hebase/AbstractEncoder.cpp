@@ -65,7 +65,7 @@ std::vector<T> roundAll(const std::vector<double>& values)
     // The upper bound 2^(digits) is exact as a double; max() itself may not be.
     if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
           r < std::ldexp(1.0, std::numeric_limits<T>::digits)))
-      throw std::out_of_range("Decoded value " + std::to_string(v) +
+      throw std::overflow_error("Decoded value " + std::to_string(v) +
                               " is out of the range of the integer type");
     res.push_back(static_cast<T>(r));
   }

@@ -55,7 +55,8 @@ public:
   /// The value in every slot.
   virtual void encode(AbstractPlaintext& res, int value, int chainIndex) const;
 
-  /// Real decoding, each value rounded to the nearest integer (halves away from zero).
+  /// Real decoding, each value rounded to the nearest integer (halves away from zero);
+  /// std::overflow_error when a value does not fit the integer type.
   virtual std::vector<int> decodeInt(const AbstractPlaintext& src) const;
   virtual std::vector<long> decodeLong(const AbstractPlaintext& src) const;
   virtual std::vector<double> decodeDouble(const AbstractPlaintext& src) const = 0;

@@ -55,7 +55,7 @@ public:
   std::vector<std::complex<double>> decodeComplex(const PTile& src) const;
   std::vector<double> decodeDouble(const PTile& src) const;
   /// Each value rounded to the nearest integer; a value outside the 32-bit
-  /// range is refused.
+  /// range is refused with std::overflow_error.
   std::vector<int> decodeInt(const PTile& src) const;
 
   std::vector<std::complex<double>> decryptDecodeComplex(const CTile& src) const;

@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "hebase/AbstractFunctionEvaluator.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/StartupRegistration.h"
 #include "hebase/utils/Assert.h"
@@ -214,7 +215,7 @@ int HeContext::getBestFeasibleMulDepth(const HeConfigRequirement&) const
 
 std::shared_ptr<AbstractFunctionEvaluator> HeContext::getFunctionEvaluator() const
 {
-  throw std::runtime_error("getFunctionEvaluator: native function evaluators are not available");
+  return std::make_shared<AbstractFunctionEvaluator>(*this);
 }
 
 std::shared_ptr<BitwiseEvaluator> HeContext::getBitwiseEvaluator() const

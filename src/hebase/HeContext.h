@@ -73,7 +73,8 @@ public:
   /// A new backend encoder of this context.
   virtual std::shared_ptr<AbstractEncoder> getEncoder() const = 0;
 
-  /// A new evaluator of scheme-native functions of this context.
+  /// A new evaluator of scheme-native functions of this context; the base
+  /// evaluator, which implements none.
   virtual std::shared_ptr<AbstractFunctionEvaluator> getFunctionEvaluator() const;
   virtual std::shared_ptr<BitwiseEvaluator> getBitwiseEvaluator() const;
 

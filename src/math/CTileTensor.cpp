@@ -173,6 +173,18 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
                                     otherShape.getExternalSizes());
   const int count = newShape.getNumUsedTiles();
 
+  const bool sameTiles = resultSizes == shape.getExternalSizes();
+  if (workingCopy && sameTiles) {
+    for (int i = 0; i < count; ++i) {
+      const Tile& operand = other.getTileByFlatIndex(i);
+      if (op != nullptr)
+        (tiles[i].*op)(operand);
+      else
+        tileFunction(tiles[i], operand);
+    }
+    shape = std::move(newShape);
+    return;
+  }
   // Every tile is computed into a copy; the tensor changes only when all succeeded.
   std::vector<std::shared_ptr<CTile>> result;
   result.reserve(count);
@@ -196,30 +208,22 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
 
 CTileTensor CTileTensor::getMultiply(const CTileTensor& other) const
 {
-  CTileTensor res(*this);
-  res.multiply(other);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.multiply(other); });
 }
 
 CTileTensor CTileTensor::getMultiplyRaw(const CTileTensor& other) const
 {
-  CTileTensor res(*this);
-  res.multiplyRaw(other);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.multiplyRaw(other); });
 }
 
 CTileTensor CTileTensor::getAdd(const CTileTensor& other) const
 {
-  CTileTensor res(*this);
-  res.add(other);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.add(other); });
 }
 
 CTileTensor CTileTensor::getAddRaw(const CTileTensor& other) const
 {
-  CTileTensor res(*this);
-  res.addRaw(other);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.addRaw(other); });
 }
 
 void CTileTensor::addTo(CTileTensor& target) const

@@ -169,21 +169,33 @@ public:
 private:
   const HeContext* he;
   TileArray<CTile> tiles;
+  /// Set on the private copy a returning twin works on: its operations need
+  /// not be undone on failure, so they change the tiles in place.
+  bool workingCopy = false;
 
   friend class TTEncoder;
   friend class TTPermutator;
 
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;
-  /// Applies f to a copy of every tile and commits the copies once all succeeded.
+  /// Applies f to every tile: to copies committed once all succeeded, or, on a
+  /// working copy, in place.
   template <typename F>
   void transformTiles(F f);
+  /// A copy of this tensor with op applied (the returning twins).
+  template <typename Op>
+  CTileTensor workOnCopy(Op op) const;
 };
 
 template <typename F>
 void CTileTensor::transformTiles(F f)
 {
   validatePacked();
+  if (workingCopy) {
+    for (size_t i = 0; i < tiles.size(); ++i)
+      f(tiles[i]);
+    return;
+  }
   std::vector<std::shared_ptr<CTile>> result;
   result.reserve(tiles.size());
   for (size_t i = 0; i < tiles.size(); ++i) {
@@ -192,6 +204,16 @@ void CTileTensor::transformTiles(F f)
     result.push_back(std::move(tile));
   }
   tiles.assignValues(TileArray<CTile>(tiles.getExtents(), std::move(result)));
+}
+
+template <typename Op>
+CTileTensor CTileTensor::workOnCopy(Op op) const
+{
+  CTileTensor res(*this);
+  res.workingCopy = true;
+  op(res);
+  res.workingCopy = false;
+  return res;
 }
 
 } // namespace quorvane

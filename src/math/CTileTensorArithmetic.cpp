@@ -85,57 +85,45 @@ void CTileTensor::multiplyPlainRaw(const PTileTensor& other)
   binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw);
 }
 
-namespace {
-
-// A copy of src with the in-place operation applied.
-template <typename Op>
-CTileTensor copyWith(const CTileTensor& src, Op op)
-{
-  CTileTensor res(src);
-  op(res);
-  return res;
-}
-
-} // namespace
 
 CTileTensor CTileTensor::getSub(const CTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.sub(other); });
+  return workOnCopy([&](CTileTensor& t) { t.sub(other); });
 }
 
 CTileTensor CTileTensor::getSubRaw(const CTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.subRaw(other); });
+  return workOnCopy([&](CTileTensor& t) { t.subRaw(other); });
 }
 
 CTileTensor CTileTensor::getAddPlain(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.addPlain(other); });
+  return workOnCopy([&](CTileTensor& t) { t.addPlain(other); });
 }
 
 CTileTensor CTileTensor::getAddPlainRaw(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.addPlainRaw(other); });
+  return workOnCopy([&](CTileTensor& t) { t.addPlainRaw(other); });
 }
 
 CTileTensor CTileTensor::getSubPlain(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.subPlain(other); });
+  return workOnCopy([&](CTileTensor& t) { t.subPlain(other); });
 }
 
 CTileTensor CTileTensor::getSubPlainRaw(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.subPlainRaw(other); });
+  return workOnCopy([&](CTileTensor& t) { t.subPlainRaw(other); });
 }
 
 CTileTensor CTileTensor::getMultiplyPlain(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.multiplyPlain(other); });
+  return workOnCopy([&](CTileTensor& t) { t.multiplyPlain(other); });
 }
 
 CTileTensor CTileTensor::getMultiplyPlainRaw(const PTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.multiplyPlainRaw(other); });
+  return workOnCopy([&](CTileTensor& t) { t.multiplyPlainRaw(other); });
 }
 
 // ---- Operations on every tile ----
@@ -219,10 +207,11 @@ void CTileTensor::reEncrypt()
 void CTileTensor::adjustChainIndex(int chainIndex)
 {
   validatePacked();
-  CTileTensor res(*this);
-  if (res.getChainIndex() < chainIndex)
-    res.reEncrypt();
-  res.setChainIndex(chainIndex);
+  CTileTensor res = workOnCopy([chainIndex](CTileTensor& t) {
+    if (t.getChainIndex() < chainIndex)
+      t.reEncrypt();
+    t.setChainIndex(chainIndex);
+  });
   tiles.assignValues(std::move(res.tiles));
 }
 
@@ -241,37 +230,37 @@ void CTileTensor::alignChainIndexes()
 
 CTileTensor CTileTensor::getSquare() const
 {
-  return copyWith(*this, [](CTileTensor& t) { t.square(); });
+  return workOnCopy([](CTileTensor& t) { t.square(); });
 }
 
 CTileTensor CTileTensor::getSquareRaw() const
 {
-  return copyWith(*this, [](CTileTensor& t) { t.squareRaw(); });
+  return workOnCopy([](CTileTensor& t) { t.squareRaw(); });
 }
 
 CTileTensor CTileTensor::getRelinearize() const
 {
-  return copyWith(*this, [](CTileTensor& t) { t.relinearize(); });
+  return workOnCopy([](CTileTensor& t) { t.relinearize(); });
 }
 
 CTileTensor CTileTensor::getRescale() const
 {
-  return copyWith(*this, [](CTileTensor& t) { t.rescale(); });
+  return workOnCopy([](CTileTensor& t) { t.rescale(); });
 }
 
 CTileTensor CTileTensor::getReduceChainIndex() const
 {
-  return copyWith(*this, [](CTileTensor& t) { t.reduceChainIndex(); });
+  return workOnCopy([](CTileTensor& t) { t.reduceChainIndex(); });
 }
 
 CTileTensor CTileTensor::getSetChainIndex(int chainIndex) const
 {
-  return copyWith(*this, [chainIndex](CTileTensor& t) { t.setChainIndex(chainIndex); });
+  return workOnCopy([chainIndex](CTileTensor& t) { t.setChainIndex(chainIndex); });
 }
 
 CTileTensor CTileTensor::getSetChainIndex(const CTileTensor& other) const
 {
-  return copyWith(*this, [&](CTileTensor& t) { t.setChainIndex(other); });
+  return workOnCopy([&](CTileTensor& t) { t.setChainIndex(other); });
 }
 
 } // namespace quorvane

@@ -42,16 +42,7 @@ void CTileTensor::debugPrint(const std::string& title, Verbosity verbosity,
     }
   }
   if (verbosity >= VERBOSITY_DETAILED) {
-    out << std::endl << "Tile Tensor Tiles:" << std::endl;
-    TensorIterator it = getTileIterator();
-    do {
-      out << it.getIndices() << std::endl;
-      tiles[it.getPos()].debugPrint("Tile index " + std::to_string(it.getPos()),
-                                    verbosity == VERBOSITY_EXTRA_DETAILED
-                                        ? VERBOSITY_EXTRA_DETAILED
-                                        : VERBOSITY_REGULAR,
-                                    out);
-    } while (it.next());
+    printTiles(out, verbosity);
   }
 }
 

@@ -59,23 +59,17 @@ void CTileTensor::addScalar(double value, bool keepUnknownsClear)
 
 CTileTensor CTileTensor::getAddScalar(double value) const
 {
-  CTileTensor res(*this);
-  res.addScalar(value, false);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.addScalar(value, false); });
 }
 
 CTileTensor CTileTensor::getMultiplyScalar(double value) const
 {
-  CTileTensor res(*this);
-  res.multiplyScalar(value);
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.multiplyScalar(value); });
 }
 
 CTileTensor CTileTensor::getClearUnknowns() const
 {
-  CTileTensor res(*this);
-  res.clearUnknowns();
-  return res;
+  return workOnCopy([&](CTileTensor& t) { t.clearUnknowns(); });
 }
 
 } // namespace quorvane

@@ -25,22 +25,20 @@ constexpr int LOAD_BLOCK = 1 << 16;
 template <typename T>
 void printList(std::ostream& out, const std::vector<T>& v, bool indexed)
 {
-  const PrintOptions& options = getPrintOptions();
-  const int count = static_cast<int>(v.size());
-  const int head = std::max(0, std::min(count, options.numPrintedElements));
-  const int tailStart = std::max(count - std::max(0, options.numPrintedLastElements), head);
+  const int64_t count = static_cast<int64_t>(v.size());
+  const PrintedElements shown = PrintUtils::printedElements(count);
   if (!indexed)
     out << "[";
-  for (int i = 0; i < head; ++i) {
+  for (int64_t i = 0; i < shown.headEnd; ++i) {
     if (i > 0)
       out << (indexed ? " " : ",");
     if (indexed)
       out << " [" << i << "]=";
     out << v[i];
   }
-  if (tailStart > head)
+  if (shown.hasGap())
     out << " ... ";
-  for (int i = tailStart; i < count; ++i) {
+  for (int64_t i = shown.tailStart; i < count; ++i) {
     if (i > 0)
       out << " ";
     if (indexed)

@@ -104,20 +104,32 @@ void TTEncoder::encode(PTileTensor& res, const TTShape& shape, const DoubleTenso
   res = std::move(encoded);
 }
 
+namespace {
+
+// Tiles of kind Out made from src's tiles by convert, in the same array.
+template <typename Out, typename In, typename Convert>
+TileArray<Out> convertTiles(const HeContext& he, const TileArray<In>& src, Convert convert)
+{
+  std::vector<std::shared_ptr<Out>> tiles;
+  tiles.reserve(src.size());
+  for (size_t i = 0; i < src.size(); ++i) {
+    auto tile = std::make_shared<Out>(he);
+    convert(*tile, src[i]);
+    tiles.push_back(std::move(tile));
+  }
+  return TileArray<Out>(src.getExtents(), std::move(tiles));
+}
+
+} // namespace
+
 void TTEncoder::encrypt(CTileTensor& res, const PTileTensor& src) const
 {
   SectionTimer timer("TTEncoder::encrypt");
   src.validatePacked();
   checkContext(src.getContextId());
   checkContext(res.getContextId());
-  std::vector<std::shared_ptr<CTile>> tiles;
-  tiles.reserve(src.tiles.size());
-  for (size_t i = 0; i < src.tiles.size(); ++i) {
-    auto tile = std::make_shared<CTile>(*he);
-    encoder.encrypt(*tile, src.tiles[i]);
-    tiles.push_back(std::move(tile));
-  }
-  res.tiles.assignValues(TileArray<CTile>(src.tiles.getExtents(), std::move(tiles)));
+  res.tiles.assignValues(convertTiles<CTile>(
+      *he, src.tiles, [&](CTile& out, const PTile& in) { encoder.encrypt(out, in); }));
   res.shape = src.shape;
   res.packed = true;
 }
@@ -128,14 +140,8 @@ void TTEncoder::decrypt(PTileTensor& res, const CTileTensor& src) const
   src.validatePacked();
   checkContext(src.getContextId());
   checkContext(res.getContextId());
-  std::vector<std::shared_ptr<PTile>> tiles;
-  tiles.reserve(src.tiles.size());
-  for (size_t i = 0; i < src.tiles.size(); ++i) {
-    auto tile = std::make_shared<PTile>(*he);
-    encoder.decrypt(*tile, src.tiles[i]);
-    tiles.push_back(std::move(tile));
-  }
-  res.tiles.assignValues(TileArray<PTile>(src.tiles.getExtents(), std::move(tiles)));
+  res.tiles.assignValues(convertTiles<PTile>(
+      *he, src.tiles, [&](PTile& out, const CTile& in) { encoder.decrypt(out, in); }));
   res.shape = src.shape;
   res.packed = true;
 }

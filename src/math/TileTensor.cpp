@@ -1,9 +1,11 @@
 #include "math/TileTensor.h"
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
 #include "hebase/HeContext.h"
+#include "hebase/utils/Assert.h"
 #include "hebase/Tile.h"
 #include "hebase/utils/BinIoUtils.h"
 
@@ -126,6 +128,20 @@ DeviceType TileTensor::getCurrentDevice() const
     throw std::runtime_error("This tile tensor has not been packed");
   shape.validate();
   return getTileByFlatIndex(0).getCurrentDevice();
+}
+
+void TileTensor::printTiles(std::ostream& out, Verbosity verbosity) const
+{
+  out << std::endl << "Tile Tensor Tiles:" << std::endl;
+  TensorIterator it = getTileIterator();
+  do {
+    out << it.getIndices() << std::endl;
+    getTileByFlatIndex(it.getPos())
+        .debugPrint("Tile index " + std::to_string(it.getPos()),
+                    verbosity == VERBOSITY_EXTRA_DETAILED ? VERBOSITY_EXTRA_DETAILED
+                                                          : VERBOSITY_REGULAR,
+                    out);
+  } while (it.next());
 }
 
 void TileTensor::setLazyChainIndex(int chainIndex)

@@ -116,6 +116,9 @@ protected:
   int32_t lazyMode = 0;
   int32_t lazyChainIndex = 0;
 
+  /// "Tile Tensor Tiles:" and every tile (its indices, then its own print),
+  /// at VERBOSITY_EXTRA_DETAILED when asked, VERBOSITY_REGULAR otherwise.
+  void printTiles(std::ostream& out, Verbosity verbosity) const;
   /// Refuses a flat index outside [0, count) through the shape's reportError.
   void checkFlatIndex(int flatIndex, size_t count) const;
   /// Refuses an incomplete shape, before anything is built for it.

@@ -8,6 +8,7 @@
 #include "hebase/HeContext.h"
 #include "math/aes/AesKey.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 
 namespace py = pybind11;
@@ -16,7 +17,7 @@ namespace quorvane {
 
 void initAesKeyBindings(py::module_& m)
 {
-  py::class_<AesKey, Saveable, std::shared_ptr<AesKey>>(m, "AesKey", R"(
+  BoundClass<AesKey, Saveable, std::shared_ptr<AesKey>>(m, "AesKey", R"(
           A class to hold the AES secret key encrypted under FHE, required for
           decryption of AES ciphertexts under FHE.
            )")

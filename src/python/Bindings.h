@@ -25,7 +25,14 @@ void initEncoderBindings(pybind11::module_& m);
 void initStorageBindings(pybind11::module_& m);
 void initTTDimBindings(pybind11::module_& m);
 void initTTShapeBindings(pybind11::module_& m);
+void initTileTensorBindings(pybind11::module_& m);
+void initCTileTensorBindings(pybind11::module_& m);
+void initPTileTensorBindings(pybind11::module_& m);
 void initGenericPackingConfigBindings(pybind11::module_& m);
+void initTTEncoderBindings(pybind11::module_& m);
+void initEncryptedDataBindings(pybind11::module_& m);
+void initNativeFunctionEvaluatorBindings(pybind11::module_& m);
+void initFunctionEvaluatorBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initAesKeyBindings(pybind11::module_& m);
 void initAesFunctionBindings(pybind11::module_& m);
@@ -36,8 +43,6 @@ void initDebugContextBindings(pybind11::module_& m);
 
 void initSealCkksContextBindings(pybind11::module_& m);
 
-/// Makes every method and property accessor of the module's classes refuse None as self.
-void requireSelfArguments(pybind11::module_& m);
 /// Registers everything in the module's fixed order.
 void initModule(pybind11::module_& m);
 

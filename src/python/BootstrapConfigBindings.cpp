@@ -2,6 +2,7 @@
 
 #include "hebase/BootstrapConfig.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -9,7 +10,7 @@ namespace quorvane {
 
 void initBootstrapConfigBindings(py::module_& m)
 {
-  py::class_<BootstrapConfig>(m, "BootstrapConfig", R"(
+  BoundClass<BootstrapConfig>(m, "BootstrapConfig", R"(
         A configuration of the bootstrap process via various parameter setups.
         )")
       .def(py::init<>())

@@ -6,6 +6,7 @@
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 
 namespace py = pybind11;
@@ -14,7 +15,7 @@ namespace quorvane {
 
 void initCTileBindings(py::module_& m)
 {
-  py::class_<CTile, Tile, std::shared_ptr<CTile>>(m, "CTile", R"(
+  BoundClass<CTile, Tile, std::shared_ptr<CTile>>(m, "CTile", R"(
     A class representing a ciphertext.
     It is called a CTile because several CTiles are usually combined to hold a
     more complicated object such as a matrix. The effect of each operation on

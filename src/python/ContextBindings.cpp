@@ -8,6 +8,7 @@
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/mockup/TrackingContext.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -15,7 +16,7 @@ namespace quorvane {
 
 void initTrackingContextBindings(py::module_& m)
 {
-  py::class_<TrackingContext, HeContext, std::shared_ptr<TrackingContext>>(m, "TrackingContext")
+  BoundClass<TrackingContext, HeContext, std::shared_ptr<TrackingContext>>(m, "TrackingContext")
       .def(
           "get_stats_and_clear",
           [](TrackingContext& he) {
@@ -30,7 +31,7 @@ void initTrackingContextBindings(py::module_& m)
 
 void initMockupContextBindings(py::module_& m)
 {
-  py::class_<MockupContext, TrackingContext, std::shared_ptr<MockupContext>>(m, "MockupContext")
+  BoundClass<MockupContext, TrackingContext, std::shared_ptr<MockupContext>>(m, "MockupContext")
       .def(py::init<>())
       .def("init", &MockupContext::init, R"(
             Initializes this MockupContext according the given requirement.

@@ -2,7 +2,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <unordered_map>
+#include <vector>
 
 #include "hebase/HeContext.h"
 
@@ -61,6 +63,20 @@ std::shared_ptr<const HeContext> findPythonHeldContext(const HeContext& he)
   } catch (const py::error_already_set&) {
   }
   return nullptr;
+}
+
+void keepContextAlive(py::handle nurse, const HeContext& he)
+{
+  std::shared_ptr<const HeContext> held = findPythonHeldContext(he);
+  if (!held)
+    return;
+  // The Python object of the context (a new one sharing the context when
+  // Python's first one is gone).
+  py::object patient = py::cast(std::const_pointer_cast<HeContext>(held));
+  const std::vector<PyObject*>& kept = py::detail::get_internals().patients[nurse.ptr()];
+  if (std::find(kept.begin(), kept.end(), patient.ptr()) != kept.end())
+    return;
+  py::detail::keep_alive_impl(nurse, patient);
 }
 
 } // namespace quorvane

@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include <pybind11/pybind11.h>
+
 namespace quorvane {
 
 class HeContext;
@@ -38,6 +40,11 @@ std::shared_ptr<T> holdWithContext(std::shared_ptr<T> object, const HeContext& h
     context.reset();
   });
 }
+
+/// Keeps the context alive as long as the Python object nurse lives, for
+/// containers whose elements refer to contexts (nothing when Python never
+/// owned the context). Each context is kept once per nurse.
+void keepContextAlive(pybind11::handle nurse, const HeContext& he);
 
 /// A copy of an object made from a context, held as holdWithContext does.
 template <class T>

@@ -5,6 +5,7 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/mockup/DebugContext.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -12,7 +13,7 @@ namespace quorvane {
 
 void initDebugContextBindings(py::module_& m)
 {
-  py::class_<DebugContext, HeContext, std::shared_ptr<DebugContext>>(m, "DebugContext")
+  BoundClass<DebugContext, HeContext, std::shared_ptr<DebugContext>>(m, "DebugContext")
       .def_property("diff_threshold", &DebugContext::getDiffThreshold,
                     &DebugContext::setDiffThreshold)
       .def(py::init([](std::shared_ptr<HeContext> he1, std::shared_ptr<HeContext> he2,

@@ -2,6 +2,7 @@
 
 #include "math/DoubleTensor.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/NumpyUtils.h"
 
 namespace py = pybind11;
@@ -10,7 +11,7 @@ namespace quorvane {
 
 void initDoubleTensorBindings(py::module_& m)
 {
-  py::class_<DoubleTensor>(m, "DoubleTensor", R"(
+  BoundClass<DoubleTensor>(m, "DoubleTensor", R"(
     A thin wrapper over a boost::numeric::ublas::tensor<double> object that uses
     the first-order convention: the first index varies fastest in storage.
     )")

@@ -13,6 +13,7 @@
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 #include "python/NumpyUtils.h"
 
@@ -90,7 +91,7 @@ const char* const ASSERT_EQUALS_DOC = R"(
 
 void initEncoderBindings(py::module_& m)
 {
-  py::class_<Encoder>(m, "Encoder", R"(
+  BoundClass<Encoder>(m, "Encoder", R"(
     A class used to encode, encrypt, decode and decrypt ciphertexts and plaintexts.
     )")
       .def(py::init<const HeContext&>(), py::keep_alive<1, 2>(), R"(
@@ -184,7 +185,7 @@ void initEncoderBindings(py::module_& m)
 
             :param src: The plaintext.
             :type src: PTile
-            :raises IndexError: when a value is outside the 32-bit range.
+            :raises OverflowError: when a value is outside the 32-bit range.
             )",
           py::arg("src"))
       .def(
@@ -269,7 +270,7 @@ void initEncoderBindings(py::module_& m)
 
             :param ctxt: The ciphertext.
             :type ctxt: CTile
-            :raises IndexError: when a value is outside the 32-bit range.
+            :raises OverflowError: when a value is outside the 32-bit range.
             )",
           py::arg("ctxt"))
       .def(

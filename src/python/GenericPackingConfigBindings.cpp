@@ -5,6 +5,7 @@
 
 #include "math/GenericPackingUtils.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -18,7 +19,7 @@ void initGenericPackingConfigBindings(py::module_& m)
       .value("SEPERATE_ELEMENTS", SEPERATE_ELEMENTS)
       .value("BATCH_PACKING", BATCH_PACKING);
 
-  py::class_<GenericPackingConfig, std::shared_ptr<GenericPackingConfig>>(
+  BoundClass<GenericPackingConfig, std::shared_ptr<GenericPackingConfig>>(
       m, "GenericPackingConfig", "Configuration by which to pack data generically.")
       .def(py::init<>())
       .def_readwrite("option", &GenericPackingConfig::option, R"(

@@ -5,6 +5,7 @@
 
 #include "hebase/HeConfigRequirement.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -12,7 +13,7 @@ namespace quorvane {
 
 void initHeConfigRequirementBindings(py::module_& m)
 {
-  py::class_<HeConfigRequirement, Printable, std::shared_ptr<HeConfigRequirement>>(
+  BoundClass<HeConfigRequirement, Printable, std::shared_ptr<HeConfigRequirement>>(
       m, "HeConfigRequirement", R"(
         A class used to construct an HeContext with certain requirements, such as
         security_level, integerPartPrecision, etc.

@@ -11,6 +11,7 @@
 #include "hebase/HeTraits.h"
 #include "hebase/PublicFunctions.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/NumpyUtils.h"
 
 namespace py = pybind11;
@@ -19,7 +20,7 @@ namespace quorvane {
 
 void initHeContextBindings(py::module_& m)
 {
-  py::class_<HeContext, Printable, std::shared_ptr<HeContext>>(m, "HeContext", R"(
+  BoundClass<HeContext, Printable, std::shared_ptr<HeContext>>(m, "HeContext", R"(
         An abstract main class representing an underlying HE library & scheme,
         configured, initialized and ready to work.
 

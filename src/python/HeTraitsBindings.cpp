@@ -2,6 +2,7 @@
 
 #include "hebase/HeTraits.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -9,7 +10,7 @@ namespace quorvane {
 
 void initHeTraitsBindings(py::module_& m)
 {
-  py::class_<HeTraits>(m, "HeTraits", "A set of flags characterizing the underyling HE scheme.")
+  BoundClass<HeTraits>(m, "HeTraits", "A set of flags characterizing the underyling HE scheme.")
       .def_property("supports_bootstrap_utils", &HeTraits::getSupportsCKKSBootstrapping,
                     &HeTraits::setSupportsCKKSBootstrapping)
       .def_property("supports_botstrapping", &HeTraits::getSupportsBootstrapping,

@@ -1,8 +1,14 @@
 #include <pybind11/pybind11.h>
 
+#include <memory>
+
 #include "hebase/DeviceType.h"
 #include "hebase/utils/QuorvaneVersion.h"
+#include "math/CTileTensor.h"
+#include "math/PTileTensor.h"
+#include "math/TileTensor.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/PythonVersion.h"
 
 namespace py = pybind11;
@@ -37,9 +43,19 @@ void initModule(py::module_& m)
   // multi-party configuration, protocols, protocol messages
   initTTDimBindings(m);
   initTTShapeBindings(m);
-  // tile tensor classes and members
+  // The tile-tensor classes exist before any member names them.
+  BoundClass<TileTensor, Saveable, std::shared_ptr<TileTensor>>(m, "TileTensor");
+  BoundClass<CTileTensor, TileTensor, std::shared_ptr<CTileTensor>>(m, "CTileTensor");
+  BoundClass<PTileTensor, TileTensor, std::shared_ptr<PTileTensor>>(m, "PTileTensor");
+  initTileTensorBindings(m);
+  initCTileTensorBindings(m);
+  initPTileTensorBindings(m);
   initGenericPackingConfigBindings(m);
-  // TTEncoder, encrypted data, function evaluators
+  initTTEncoderBindings(m);
+  initEncryptedDataBindings(m);
+  initNativeFunctionEvaluatorBindings(m);
+  initFunctionEvaluatorBindings(m);
+  // tile-tensor function evaluator
   initNumberConfigBindings(m);
   // DataPacking
   initAesKeyBindings(m);
@@ -49,8 +65,6 @@ void initModule(py::module_& m)
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
   initDebugContextBindings(m);
-  // Last: covers the members of every class registered above.
-  requireSelfArguments(m);
 }
 
 } // namespace quorvane

@@ -4,6 +4,7 @@
 
 #include "hebase/NumberConfig.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -21,7 +22,7 @@ void initNumberConfigBindings(py::module_& m)
       .value("SIGNED", SIGNED)
       .value("UNSIGNED", UNSIGNED);
 
-  py::class_<NumberConfig, SaveableBasic, std::shared_ptr<NumberConfig>>(m, "NumberConfig", R"(
+  BoundClass<NumberConfig, SaveableBasic, std::shared_ptr<NumberConfig>>(m, "NumberConfig", R"(
         A class to define the configuration of a number when represented in memory.
         )")
       .def(py::init<>())

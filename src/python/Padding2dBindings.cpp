@@ -5,6 +5,7 @@
 
 #include "math/Padding2d.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -29,7 +30,7 @@ void initPadding2dBindings(py::module_& m)
             Set padding values
 )" + sides;
 
-  py::class_<Padding2d, Printable, std::shared_ptr<Padding2d>>(m, "Padding2d", R"(
+  BoundClass<Padding2d, Printable, std::shared_ptr<Padding2d>>(m, "Padding2d", R"(
     A structure that holds padding for a 2-D array. Used to specify convolution and
     mean pooling padding.
     )")

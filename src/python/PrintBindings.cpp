@@ -5,6 +5,7 @@
 #include "hebase/utils/Printable.h"
 #include "hebase/utils/PrintUtils.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -20,7 +21,7 @@ void initPrintableBindings(py::module_& m)
       .value("VERBOSITY_EXTRA_DETAILED", VERBOSITY_EXTRA_DETAILED)
       .export_values();
 
-  py::class_<Printable, std::shared_ptr<Printable>>(m, "Printable")
+  BoundClass<Printable, std::shared_ptr<Printable>>(m, "Printable")
       .def("to_string", &Printable::toString,
            R"(
             Convert object to string.
@@ -35,7 +36,7 @@ void initPrintableBindings(py::module_& m)
 
 void initPrintOptionsBindings(py::module_& m)
 {
-  py::class_<PrintOptions>(m, "PrintOptions", R"(
+  BoundClass<PrintOptions>(m, "PrintOptions", R"(
         Options that affect the debug printing of library objects.
         Global settings can be obtained by get_print_options().
         )")

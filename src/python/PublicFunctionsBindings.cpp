@@ -9,6 +9,7 @@
 
 #include "hebase/PublicFunctions.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/NumpyUtils.h"
 
 namespace py = pybind11;
@@ -129,7 +130,7 @@ void initPublicFunctionsBindings(py::module_& m)
              "Conjugation support is set to the default option for the used library")
       .value("TRUE", TRUE, "Conjugation is supported");
 
-  py::class_<PublicFunctions, SaveableBasic, std::shared_ptr<PublicFunctions>>(
+  BoundClass<PublicFunctions, SaveableBasic, std::shared_ptr<PublicFunctions>>(
       m, "PublicFunctions", R"(
         A struct specifying the functionalities that the public keys of an
         HeContext should support.

@@ -6,6 +6,7 @@
 #include "hebase/Storage.h"
 #include "hebase/utils/Saveable.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -13,7 +14,7 @@ namespace quorvane {
 
 void initSaveableBasicBindings(py::module_& m)
 {
-  py::class_<SaveableBasic, Printable, std::shared_ptr<SaveableBasic>>(m, "SaveableBasic")
+  BoundClass<SaveableBasic, Printable, std::shared_ptr<SaveableBasic>>(m, "SaveableBasic")
       .def(
           "save_to_buffer",
           [](const SaveableBasic& self) {
@@ -44,7 +45,7 @@ void initSaveableBasicBindings(py::module_& m)
 
 void initSaveableBindings(py::module_& m)
 {
-  py::class_<Saveable, SaveableBasic, std::shared_ptr<Saveable>>(m, "Saveable")
+  BoundClass<Saveable, SaveableBasic, std::shared_ptr<Saveable>>(m, "Saveable")
       .def("get_class_name", &Saveable::getClassName, R"(
             Returns the class name of the object: the name written into its saved-object
             header, such as "CTile", "PTile" or "CTileTensor".

@@ -5,6 +5,7 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -12,7 +13,7 @@ namespace quorvane {
 
 void initSealCkksContextBindings(py::module_& m)
 {
-  py::class_<SealCkksContext, HeContext, std::shared_ptr<SealCkksContext>>(
+  BoundClass<SealCkksContext, HeContext, std::shared_ptr<SealCkksContext>>(
       m, "SealCkksContext", "An implementation of HeContext using the SEAL CKKS backend.")
       .def(py::init<>())
       .def("init", &SealCkksContext::init, R"(

@@ -7,6 +7,7 @@
 #include "hebase/Storage.h"
 #include "hebase/utils/Saveable.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 #include "python/PythonBackedStorage.h"
 
@@ -16,7 +17,7 @@ namespace quorvane {
 
 void initStorageBindings(py::module_& m)
 {
-  py::class_<Storage, std::shared_ptr<Storage>>(m, "Storage", R"(
+  BoundClass<Storage, std::shared_ptr<Storage>>(m, "Storage", R"(
     An abstract class that allows saving Savable objects to storage and loading
     them from storage.
     )")
@@ -37,7 +38,7 @@ void initStorageBindings(py::module_& m)
             :rtype: Saveable
             )");
 
-  py::class_<FileStorage, Storage, std::shared_ptr<FileStorage>>(m, "FileStorage", R"(
+  BoundClass<FileStorage, Storage, std::shared_ptr<FileStorage>>(m, "FileStorage", R"(
     A file-system implementation of Storage: every buffer is a file of one folder.
     )")
       .def(py::init([](const std::string& rootPath, int create) {
@@ -53,7 +54,7 @@ void initStorageBindings(py::module_& m)
             )",
            py::arg("root_path"), py::arg("create") = false);
 
-  py::class_<PythonBackedStorage, Storage, std::shared_ptr<PythonBackedStorage>>(
+  BoundClass<PythonBackedStorage, Storage, std::shared_ptr<PythonBackedStorage>>(
       m, "PythonBackedStorage", R"(
     A class that allows hooking Python code to handle load and save operations,
     to implement a custom storage engine.

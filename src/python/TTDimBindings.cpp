@@ -5,6 +5,7 @@
 
 #include "math/TTDim.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 
 namespace py = pybind11;
 
@@ -18,7 +19,7 @@ void initTTDimBindings(py::module_& m)
       .value("OTHER_ACTION_TYPE", OTHER_ACTION_TYPE)
       .export_values();
 
-  py::class_<TTDim, SaveableBasic, std::shared_ptr<TTDim>>(m, "TTDim", R"(
+  BoundClass<TTDim, SaveableBasic, std::shared_ptr<TTDim>>(m, "TTDim", R"(
     Specification of a single dimension in a tile tensor shape.
     See TTShape for more details.
     )")

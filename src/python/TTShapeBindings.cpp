@@ -4,6 +4,7 @@
 
 #include "math/TTShape.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/NumpyUtils.h"
 
 namespace py = pybind11;
@@ -12,7 +13,7 @@ namespace quorvane {
 
 void initTTShapeBindings(py::module_& m)
 {
-  py::class_<TTShape, SaveableBasic, std::shared_ptr<TTShape>>(m, "TTShape", R"(
+  BoundClass<TTShape, SaveableBasic, std::shared_ptr<TTShape>>(m, "TTShape", R"(
     Tile tensor shape. Contains meta data defining packing details of a tile tensor.
     Printable to a string in the tile tensor shape notation, such as [4/2, */8].
     )")

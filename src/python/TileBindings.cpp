@@ -6,6 +6,7 @@
 #include "hebase/PTile.h"
 #include "hebase/Tile.h"
 #include "python/Bindings.h"
+#include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 
 namespace py = pybind11;
@@ -14,7 +15,7 @@ namespace quorvane {
 
 void initTileBindings(py::module_& m)
 {
-  py::class_<Tile, Saveable, std::shared_ptr<Tile>>(m, "Tile", R"(
+  BoundClass<Tile, Saveable, std::shared_ptr<Tile>>(m, "Tile", R"(
     A tile is a vector of numbers, either encrypted (CTile) or encoded (PTile).
     )")
       .def("set_scale", &Tile::setScale, R"(
@@ -62,7 +63,7 @@ void initTileBindings(py::module_& m)
 
 void initPTileBindings(py::module_& m)
 {
-  py::class_<PTile, Tile, std::shared_ptr<PTile>>(m, "PTile", R"(
+  BoundClass<PTile, Tile, std::shared_ptr<PTile>>(m, "PTile", R"(
     A class representing an encoded (unencrypted) plaintext.
     It is called a PTile because several PTiles are usually combined to hold a
     more complicated object such as a matrix.

@@ -480,6 +480,11 @@ TEST_F(DoubleTensorPrint, IntVectors)
       {{5, 6, 7, 8, 9}, 2, 2, "[5,6 ...  8 9]", " [0]=5  [1]=6 ...   [3]=8  [4]=9"},
       {{5, 6, 7}, 0, 1, "[ ...  7]", " ...   [2]=7"},
       {{}, 4, 1, "[]", ""},
+      {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, -1, 1, "[0,1,2,3,4,5,6,7,8,9]",
+       " [0]=0  [1]=1  [2]=2  [3]=3  [4]=4  [5]=5  [6]=6  [7]=7  [8]=8  [9]=9"},
+      {{5, 6, 7}, -1, 0, "[5,6,7]", " [0]=5  [1]=6  [2]=7"},
+      {{5, 6, 7}, -2, 1, "[ ...  7]", " ...   [2]=7"},
+      {{}, -1, 1, "[]", ""},
   };
   for (const Case& c : cases) {
     getPrintOptions().numPrintedElements = c.head;
@@ -500,6 +505,8 @@ TEST_F(DoubleTensorPrint, DebugPrint)
   std::ostringstream impl;
   impl << v.getImpl();
   EXPECT_EQ(impl.str(), "[1.5,2,3,4 ...  6]");
+  getPrintOptions().numPrintedElements = -1;
+  EXPECT_EQ(printed(v, "v", VERBOSITY_LOW), "v:\nTensor[6]\n[1.5,2,3,4,5,6]\n");
 }
 
 TEST_F(DoubleTensorPrint, Tables)

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestUtils.h"
@@ -140,10 +141,37 @@ TEST(EncoderEncoding, EncryptDecryptAndDecodings)
   // Integers outside 32 bits are refused rather than wrapped.
   PTile big(*he);
   encoder.encode(big, std::vector<double>{1, 3e9});
-  EXPECT_THROW(encoder.decodeInt(big), std::out_of_range);
+  EXPECT_THROW(encoder.decodeInt(big), std::overflow_error);
   CTile bigC(*he);
   encoder.encodeEncrypt(bigC, std::vector<double>{-3e9});
-  EXPECT_THROW(encoder.decryptDecodeInt(bigC), std::out_of_range);
+  EXPECT_THROW(encoder.decryptDecodeInt(bigC), std::overflow_error);
+}
+
+TEST(EncoderEncoding, IntegerDecodingRefusesValuesBeyond32BitsWithOverflowError)
+{
+  auto he = mockupContext(4, 5);
+  Encoder encoder(*he);
+  const std::vector<std::pair<double, std::string>> cases = {
+      {3e10, "30000000000.000000"},
+      {-3e10, "-30000000000.000000"},
+      {2147483647.5, "2147483647.500000"},
+      {-2147483648.5, "-2147483648.500000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    const std::string message =
+        "Decoded value " + c.second + " is out of the range of the integer type";
+    PTile p(*he);
+    encoder.encode(p, std::vector<double>{1, c.first});
+    expectThrowWithMessage<std::overflow_error>([&] { encoder.decodeInt(p); }, message);
+    CTile ct(*he);
+    encoder.encrypt(ct, p);
+    expectThrowWithMessage<std::overflow_error>([&] { encoder.decryptDecodeInt(ct); }, message);
+  }
+  // The largest values that fit still decode.
+  PTile edge(*he);
+  encoder.encode(edge, std::vector<double>{2147483647.4, -2147483648.4});
+  EXPECT_EQ(encoder.decodeInt(edge), (std::vector<int>{INT_MAX, INT_MIN, 0, 0}));
 }
 
 TEST(EncoderTiles, EncryptTileCopiesACTileAndEncryptsAPTile)

@@ -5,10 +5,12 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "TestUtils.h"
 #include "hebase/AbstractBootstrapEvaluator.h"
+#include "hebase/AbstractFunctionEvaluator.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/HeContext.h"
 #include "hebase/mockup/MockupContext.h"
@@ -400,6 +402,16 @@ TEST(HeContext, BootstrappingAccessorsOnNonBootstrappableContext)
                                              "This HE context does not support bootstrap");
 }
 
+TEST(HeContext, NativeFunctionEvaluatorIsANewBaseOneImplementingNothing)
+{
+  FakeContext he;
+  std::shared_ptr<AbstractFunctionEvaluator> first = he.getFunctionEvaluator();
+  std::shared_ptr<AbstractFunctionEvaluator> second = he.getFunctionEvaluator();
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(typeid(*first), typeid(AbstractFunctionEvaluator));
+}
+
 TEST(HeContext, BootstrappingAccessorsAssertTheirState)
 {
   FakeContext he;
@@ -431,8 +443,6 @@ TEST(HeContext, BaseDefaultsRefuseWithTheirNames)
       {[&] { he.getBestFeasibleFractionalPartPrecision(req); },
        "getBestFeasibleFractionalPartPrecision is not implemented"},
       {[&] { he.getBestFeasibleMulDepth(req); }, "getBestFeasibleMulDepth is not implemented"},
-      {[&] { he.getFunctionEvaluator(); },
-       "getFunctionEvaluator: native function evaluators are not available"},
       {[&] { he.getBitwiseEvaluator(); }, "This HeContext cannot provide BitwiseEvaluator"},
       {[&] { static_cast<const HeContext&>(he).getMultiPartyUtils(); },
        "This HeContext cannot provide MultiPartyUtils"},

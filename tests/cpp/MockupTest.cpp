@@ -4,6 +4,7 @@
 #include <complex>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -13,6 +14,8 @@
 
 #include "TestUtils.h"
 #include "hebase/AbstractEncoder.h"
+#include "hebase/CTile.h"
+#include "hebase/Encoder.h"
 #include "hebase/HeContext.h"
 #include "hebase/RunStats.h"
 #include "hebase/mockup/MockupCiphertext.h"
@@ -507,7 +510,7 @@ TEST_F(MockupTest, DerivedEncoderOperations)
   expectValues(encoder->decryptDecodeComplex(*c), x);
 
   auto p = encode({cx(3e9, 0)}, 1);
-  EXPECT_THROW(encoder->decodeInt(*p), std::out_of_range);
+  EXPECT_THROW(encoder->decodeInt(*p), std::overflow_error);
   EXPECT_EQ(encoder->decodeLong(*p)[0], 3000000000L);
 }
 
@@ -1200,4 +1203,63 @@ TEST(MockupContextPersistence, SecretKeyRecordMovesTheFlag)
   std::istringstream again(key.str());
   expectThrowWithMessage<std::runtime_error>([&] { loaded.loadSecretKey(again); },
                                              "this HeContext already has a secret key");
+}
+
+// ---- Products and rotations of the values ----
+
+TEST(MockupValues, ProductsEqualStdComplexToTheBit)
+{
+  typedef std::complex<double> cx;
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  auto he = qvtest::mockupContext(16, 3);
+  Encoder encoder(*he);
+  // Random values take the vectorised loop; special values std::complex's own.
+  std::vector<cx> a = qvtest::randomComplex(3, 16);
+  std::vector<cx> b = qvtest::randomComplex(4, 16);
+  const std::vector<std::vector<cx>> specials = {
+      {cx(inf, 0), cx(inf, 1), cx(nan, inf), cx(1e300, 1e300), cx(-0.0, 0.0), cx(inf, inf)},
+      {cx(1, 0), cx(0, 0), cx(2, 3), cx(1e300, -1e300), cx(5, -0.0), cx(nan, 0)},
+  };
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1)
+      for (size_t i = 0; i < specials[0].size(); ++i) {
+        a[i] = specials[0][i];
+        b[i] = specials[1][i];
+      }
+    CTile ca(*he);
+    CTile cb(*he);
+    encoder.encodeEncrypt(ca, a);
+    encoder.encodeEncrypt(cb, b);
+    ca.multiplyRaw(cb);
+    const std::vector<cx> product = encoder.decryptDecodeComplex(ca);
+    for (size_t i = 0; i < a.size(); ++i) {
+      const cx expected = a[i] * b[i];
+      EXPECT_EQ(std::memcmp(&product[i], &expected, sizeof(cx)), 0)
+          << round << " " << i << ": " << product[i] << " vs " << expected;
+    }
+    // A product with itself reads each value before writing it.
+    CTile self(ca);
+    self.multiplyRaw(self);
+    const std::vector<cx> squared = encoder.decryptDecodeComplex(self);
+    for (size_t i = 0; i < a.size(); ++i) {
+      const cx expected = product[i] * product[i];
+      EXPECT_EQ(std::memcmp(&squared[i], &expected, sizeof(cx)), 0) << round << " " << i;
+    }
+  }
+}
+
+TEST(MockupValues, RotationsOfAnyStep)
+{
+  auto he = qvtest::mockupContext(16, 3);
+  Encoder encoder(*he);
+  std::vector<double> values(16);
+  for (int i = 0; i < 16; ++i)
+    values[i] = i + 1;
+  for (int step : {0, 1, 5, 15, 16, 17, -1, -20}) {
+    CTile c(*he);
+    encoder.encodeEncrypt(c, values);
+    c.rotate(step);
+    EXPECT_EQ(encoder.decryptDecodeDouble(c), qvtest::rotated(values, step)) << step;
+  }
 }

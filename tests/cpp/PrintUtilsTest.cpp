@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
@@ -51,6 +54,42 @@ TEST_F(PrintUtilsTest, VectorsWithGap)
   EXPECT_EQ(vectorText(0), "");
   getPrintOptions().numPrintedLastElements = 0;
   EXPECT_EQ(vectorText(6), "(1,0) (2,0) (3,0) (4,0) ... ");
+}
+
+TEST_F(PrintUtilsTest, MinusOneShowsEveryElement)
+{
+  struct Case
+  {
+    int head, tail;
+    int64_t count;
+    int64_t headEnd, tailStart;
+  };
+  // -1 is the only "all"; other negative heads show no leading element.
+  const std::vector<Case> cases = {
+      {-1, 1, 20, 20, 20}, {-1, 0, 6, 6, 6},    {-1, 5, 3, 3, 3}, {-1, 1, 0, 0, 0},
+      {-2, 1, 6, 0, 5},    {0, 1, 6, 0, 5},     {4, 1, 6, 4, 5},  {4, -3, 6, 4, 6},
+      {10, 1, 6, 6, 6},    {2, 10, 6, 2, 2},
+  };
+  for (const Case& c : cases) {
+    getPrintOptions().numPrintedElements = c.head;
+    getPrintOptions().numPrintedLastElements = c.tail;
+    PrintedElements shown = PrintUtils::printedElements(c.count);
+    EXPECT_EQ(shown.headEnd, c.headEnd) << c.head << " " << c.tail << " " << c.count;
+    EXPECT_EQ(shown.tailStart, c.tailStart) << c.head << " " << c.tail << " " << c.count;
+  }
+
+  getPrintOptions().numPrintedElements = -1;
+  getPrintOptions().numPrintedLastElements = 1;
+  EXPECT_EQ(vectorText(6), "(1,0) (2,0) (3,0) (4,0) (5,0) (6,0)");
+  std::string all;
+  for (int i = 1; i <= 40; ++i)
+    all += (i > 1 ? " (" : "(") + std::to_string(i) + ",0)";
+  EXPECT_EQ(vectorText(40), all);
+  getPrintOptions().numPrintedLastElements = 0;
+  EXPECT_EQ(vectorText(6), "(1,0) (2,0) (3,0) (4,0) (5,0) (6,0)");
+  std::ostringstream factored;
+  PrintUtils::printFactoredComplexVector(factored, {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}, 2.0);
+  EXPECT_EQ(factored.str(), "Factored (by 2): (2,0) (4,0) (6,0) (8,0) (10,0)");
 }
 
 TEST_F(PrintUtilsTest, NumbersFollowOptions)

@@ -1091,4 +1091,32 @@ TEST(SealCkksCiphertext, Prints)
   std::ostringstream shortOut;
   x.debugPrint("t", VERBOSITY_REGULAR, shortOut);
   EXPECT_EQ(shortOut.str().rfind("CTile t: CI=2", 0), 0u);
+
+  // -1 prints every slot, in the short and the detailed form (the ciphertext's
+  // values, factored, then its plaintext's values).
+  getPrintOptions().numPrintedElements = -1;
+  getPrintOptions().factor = 2.0;
+  getPrintOptions().printComplexNumbers = false;
+  for (Verbosity v : {VERBOSITY_REGULAR, VERBOSITY_DETAILED}) {
+    std::ostringstream all;
+    x.debugPrint("t", v, all);
+    std::istringstream lines(all.str());
+    std::string line;
+    std::vector<std::string> valueLines;
+    while (std::getline(lines, line))
+      if (line.rfind("0.5 ", 0) == 0 || line.rfind("Factored (by 2): 1 ", 0) == 0)
+        valueLines.push_back(line);
+    ASSERT_EQ(valueLines.size(), v == VERBOSITY_DETAILED ? 3u : 1u) << all.str();
+    for (const std::string& values : valueLines) {
+      EXPECT_EQ(values.find("..."), std::string::npos);
+      std::istringstream words(values.substr(values.find(':') == std::string::npos
+                                                 ? 0
+                                                 : values.find(':') + 2));
+      std::string word;
+      int count = 0;
+      while (words >> word)
+        ++count;
+      EXPECT_EQ(count, SLOTS) << values;
+    }
+  }
 }

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
+#include <utility>
+#include <vector>
 
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -19,6 +21,9 @@
 #include "math/aes/AesHTable.h"
 #include "math/aes/AesKey.h"
 #include "math/aes/impl/AesUtils.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
 
 using namespace quorvane;
 
@@ -42,6 +47,16 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
   EXPECT_EQ(registry.at("PTile"), &PTile::createAndLoad);
   EXPECT_EQ(registry.at("AesKey"), &AesKey::createAndLoad);
   EXPECT_EQ(registry.at("AesHTable"), &AesHTable::createAndLoad);
+  const std::vector<std::pair<std::string, Saveable::LoadFunction>> tensorLoaders = {
+      {"CTileTensor", &CTileTensor::createAndLoad},
+      {"PTileTensor", &PTileTensor::createAndLoad},
+      {"EncryptedBatch", &EncryptedBatch::createAndLoad},
+      {"EncryptedData", &EncryptedData::createAndLoad},
+  };
+  for (const auto& loader : tensorLoaders) {
+    ASSERT_EQ(registry.count(loader.first), 1u) << loader.first;
+    EXPECT_EQ(registry.at(loader.first), loader.second) << loader.first;
+  }
   // Besides the library's classes only the fixtures of this test program
   // (named QvTest...) register.
   for (const auto& entry : registry)

@@ -23,10 +23,14 @@
 #include <utility>
 #include <vector>
 
+#include "hebase/CTile.h"
+#include "hebase/Encoder.h"
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/PublicFunctions.h"
+#include "hebase/RunStats.h"
 #include "hebase/mockup/MockupContext.h"
+#include "hebase/mockup/TrackingContext.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/Saveable.h"
@@ -124,6 +128,51 @@ inline std::vector<std::complex<double>> randomComplex(unsigned seed, int count)
   for (auto& v : res)
     v = std::complex<double>(dist(gen), dist(gen));
   return res;
+}
+
+/// Uniformly random reals in [lo, hi).
+inline std::vector<double> randomReals(unsigned seed, int count, double lo, double hi)
+{
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> dist(lo, hi);
+  std::vector<double> res(count);
+  for (auto& v : res)
+    v = dist(gen);
+  return res;
+}
+
+/// The values f(x) of the slots.
+template <typename F>
+std::vector<double> mapped(const std::vector<double>& values, F&& f)
+{
+  std::vector<double> res;
+  for (double x : values)
+    res.push_back(f(x));
+  return res;
+}
+
+/// sum coefs[i] x^i, by Horner's rule.
+inline double polyval(const std::vector<double>& coefs, double x)
+{
+  double res = 0;
+  for (size_t i = coefs.size(); i-- > 0;)
+    res = res * x + coefs[i];
+  return res;
+}
+
+/// A new ciphertext tile of the context holding the values (chain index -1: the top).
+inline quorvane::CTile encrypted(const quorvane::HeContext& he, const std::vector<double>& values,
+                                 int chainIndex = -1)
+{
+  quorvane::CTile res(he);
+  quorvane::Encoder(he).encodeEncrypt(res, values, chainIndex);
+  return res;
+}
+
+/// The real parts of a ciphertext tile's slots.
+inline std::vector<double> decrypted(const quorvane::CTile& c)
+{
+  return quorvane::Encoder(c.getHeContext()).decryptDecodeDouble(c);
 }
 
 /// The largest absolute difference between the slots (the sizes are expected to match).
@@ -429,6 +478,18 @@ bootstrappable(int slots, int depth,
   req.automaticBootstrapping = automatic;
   req.bootstrapConfig = config;
   return req;
+}
+
+/// Starts counting the operations of a tracking context afresh.
+inline void startCounting(quorvane::HeContext& he)
+{
+  dynamic_cast<quorvane::TrackingContext&>(he).startOperationCountTrack();
+}
+
+/// The number of operations of the kind (a RunStats code) a tracking context counted.
+inline int64_t countOf(const quorvane::HeContext& he, int code)
+{
+  return dynamic_cast<const quorvane::TrackingContext&>(he).getRunStats()->getTotalCount(code);
 }
 
 /// A mockup context made through the context registry.

@@ -612,6 +612,32 @@ TEST(TileForwarding, QueriesReachTheBackend)
   EXPECT_EQ(tileText.str(), backendText.str());
 }
 
+TEST(TilePrints, MinusOneShowsEverySlot)
+{
+  PrintOptionsGuard guard;
+  auto he = mockupContext(SLOTS, DEPTH);
+  Encoder encoder(*he);
+  PTile p(*he);
+  encoder.encode(p, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8});
+  CTile c(*he);
+  encoder.encrypt(c, p);
+  auto valuesLine = [](const Tile& tile) {
+    std::istringstream lines(tile.toString());
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);
+    return line;
+  };
+  EXPECT_EQ(valuesLine(c), "(1,0) (2,0) (3,0) (4,0) ...  (8,0)");
+  EXPECT_EQ(valuesLine(p), "(1,0) (2,0) (3,0) (4,0) ...  (8,0)");
+  getPrintOptions().numPrintedElements = -1;
+  for (int last : {1, 0, 3}) {
+    getPrintOptions().numPrintedLastElements = last;
+    EXPECT_EQ(valuesLine(c), "(1,0) (2,0) (3,0) (4,0) (5,0) (6,0) (7,0) (8,0)") << last;
+    EXPECT_EQ(valuesLine(p), "(1,0) (2,0) (3,0) (4,0) (5,0) (6,0) (7,0) (8,0)") << last;
+  }
+}
+
 TEST(CTileOperations, PlainForwardingOperationsComputeTheirResults)
 {
   auto he = mockupContext(SLOTS, DEPTH);

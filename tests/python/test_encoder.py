@@ -65,10 +65,22 @@ def test_decode_int_rounds_halves_away_from_zero(enc):
 @pytest.mark.parametrize("value", [3e9, -2.5e9, 2147483647.5, float("nan"), float("inf")])
 def test_decode_int_refuses_values_beyond_32_bits(enc, value):
     p = enc.encode([1.0, value])
-    with pytest.raises(IndexError, match="^Decoded value .* is out of the range of the integer type$"):
+    with pytest.raises(OverflowError, match="^Decoded value .* is out of the range of the integer type$"):
         enc.decode_int(p)
-    with pytest.raises(IndexError, match="out of the range of the integer type"):
+    with pytest.raises(OverflowError, match="out of the range of the integer type"):
         enc.decrypt_decode_int(enc.encrypt_tile(p))
+
+
+@pytest.mark.parametrize("value, text", [(3e10, "30000000000.000000"),
+                                         (-3e10, "-30000000000.000000")])
+def test_decode_int_overflow_is_an_overflow_error_with_the_value(enc, value, text):
+    p = enc.encode([1.0, value])
+    message = "Decoded value " + text + " is out of the range of the integer type"
+    for decode, tile in [(enc.decode_int, p), (enc.decrypt_decode_int, enc.encrypt_tile(p))]:
+        with pytest.raises(OverflowError) as info:
+            decode(tile)
+        assert type(info.value) is OverflowError
+        assert str(info.value) == message
 
 
 @pytest.mark.parametrize("call", [
@@ -287,13 +299,13 @@ def test_encoder_needs_a_context():
 
 def test_signatures():
     doc = qv.Encoder.encode.__doc__
-    # pybind11 writes List[...] or, from 2.13 on, list[...].
+    # pybind11 2.13 writes list[...].
     for pattern in [r"1\. encode\(self: _pyquorvanelite_cppwrappers\.Encoder, val: int, "
                     r"chain_index: int = -1\) -> _pyquorvanelite_cppwrappers\.PTile",
                     r"2\. encode\(.*val: float, chain_index: int = -1\)",
-                    r"3\. encode\(.*val: [Ll]ist\[int\], chain_index: int = -1\)",
-                    r"4\. encode\(.*vals: [Ll]ist\[float\], chain_index: int = -1\)",
-                    r"5\. encode\(.*vals: [Ll]ist\[complex\], chain_index: int = -1\)"]:
+                    r"3\. encode\(.*val: list\[int\], chain_index: int = -1\)",
+                    r"4\. encode\(.*vals: list\[float\], chain_index: int = -1\)",
+                    r"5\. encode\(.*vals: list\[complex\], chain_index: int = -1\)"]:
         assert re.search(pattern, doc), pattern
     assert ("expected_vals: numpy.ndarray[numpy.int32], eps: float = 1e-06, percent: bool = False"
             ") -> float") in qv.Encoder.assert_equals.__doc__

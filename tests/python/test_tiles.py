@@ -527,3 +527,6 @@ def test_demo_prints_results_that_match_numpy():
     assert len(errors) == 6 and max(errors) < 1e-12
     assert "loaded back equal: True" in result.stdout
     assert "multiply       :    2" in result.stdout
+    # The tile tensor computation, on the mockup and on SEAL.
+    tensor_errors = [float(l.split()[-1]) for l in lines if l.startswith("(M * c + M) / 2:")]
+    assert len(tensor_errors) == 2 and tensor_errors[0] < 1e-12 and tensor_errors[1] < 1e-4

@@ -105,6 +105,9 @@ private:
   /// tracks the values.
   template <typename Operand, typename Op>
   void combine(const Operand& other, int code, Op op);
+  /// The same for a product of complex values.
+  template <typename Operand>
+  void multiplyBy(const Operand& other, int code);
   /// Replaces every value v by op(v) and tracks the values.
   template <typename Op>
   void transform(Op op);

@@ -442,18 +442,16 @@ void SealCkksCiphertext::debugPrint(const std::string& title, Verbosity verbosit
   if (options.printEncryptedContent) {
     const auto& words = sealCiphertext.dyn_array();
     int64_t count = static_cast<int64_t>(words.size());
-    int64_t limit = options.numPrintedElements < 0 ? count : options.numPrintedElements;
+    PrintedElements shown = PrintUtils::printedElements(count);
     out << "CIPHERTEXT [" << "[";
-    int64_t first = std::min(count, limit);
-    for (int64_t i = 0; i < first; ++i) {
+    for (int64_t i = 0; i < shown.headEnd; ++i) {
       if (i > 0)
         out << ",";
       out << static_cast<uint32_t>(words[i]);
     }
-    int64_t start = std::max(count - options.numPrintedLastElements, limit);
-    if (start > limit)
+    if (shown.hasGap())
       out << " ... ";
-    for (int64_t i = start; i < count; ++i) {
+    for (int64_t i = shown.tailStart; i < count; ++i) {
       if (i > 0)
         out << " ";
       out << static_cast<uint32_t>(words[i]);

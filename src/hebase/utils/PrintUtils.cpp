@@ -38,19 +38,16 @@ void applyNumberFormat(std::ostringstream& text)
 void printGappedVector(std::ostream& out, const std::vector<std::complex<double>>& values,
                        double factor)
 {
-  const PrintOptions& options = getPrintOptions();
   int64_t n = static_cast<int64_t>(values.size());
-  int64_t a = std::max<int64_t>(options.numPrintedElements, 0);
-  int64_t b = std::max<int64_t>(options.numPrintedLastElements, 0);
-  for (int64_t i = 0; i < std::min(n, a); ++i) {
+  PrintedElements shown = PrintUtils::printedElements(n);
+  for (int64_t i = 0; i < shown.headEnd; ++i) {
     if (i > 0)
       out << " ";
     PrintUtils::printComplex(out, values[i] * factor);
   }
-  int64_t start = std::max(n - b, a);
-  if (start > a)
+  if (shown.hasGap())
     out << " ... ";
-  for (int64_t j = start; j < n; ++j) {
+  for (int64_t j = shown.tailStart; j < n; ++j) {
     if (j > 0)
       out << " ";
     PrintUtils::printComplex(out, values[j] * factor);
@@ -77,6 +74,19 @@ void PrintUtils::printComplex(std::ostream& out, const std::complex<double>& val
   applyNumberFormat(text);
   text << value;
   out << text.str();
+}
+
+PrintedElements PrintUtils::printedElements(int64_t count)
+{
+  const PrintOptions& options = getPrintOptions();
+  count = std::max<int64_t>(count, 0);
+  PrintedElements shown;
+  shown.headEnd = options.numPrintedElements == -1
+                      ? count
+                      : std::clamp<int64_t>(options.numPrintedElements, 0, count);
+  int64_t last = std::max<int64_t>(options.numPrintedLastElements, 0);
+  shown.tailStart = std::max(count - last, shown.headEnd);
+  return shown;
 }
 
 void PrintUtils::printComplexVector(std::ostream& out,

@@ -37,6 +37,16 @@ struct PrintOptions
 /// The global print options.
 PrintOptions& getPrintOptions();
 
+/// The elements of a vector that a print shows: the head [0, headEnd) and the
+/// tail [tailStart, count), with " ... " between them when some are left out.
+struct PrintedElements
+{
+  int64_t headEnd = 0;
+  int64_t tailStart = 0;
+
+  bool hasGap() const { return tailStart > headEnd; }
+};
+
 /// Common look of the library's prints.
 class PrintUtils
 {
@@ -46,6 +56,9 @@ public:
 
   static void printDouble(std::ostream& out, double value);
   static void printComplex(std::ostream& out, const std::complex<double>& value);
+  /// The elements of a vector of count elements that prints show under the global
+  /// options; numPrintedElements -1 shows them all.
+  static PrintedElements printedElements(int64_t count);
   /// Leading and trailing elements with " ... " between them when some are left out.
   static void printComplexVector(std::ostream& out,
                                  const std::vector<std::complex<double>>& values);

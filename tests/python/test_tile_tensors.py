@@ -1,0 +1,441 @@
+import copy
+import gc
+import struct
+
+import numpy as np
+import pytest
+
+import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
+
+SLOTS = 16
+
+
+@pytest.fixture
+def he():
+    return mockup(SLOTS, 5)
+
+
+@pytest.fixture
+def tt(he):
+    return qv.TTEncoder(he)
+
+
+def rand(*shape, seed=0):
+    return np.random.default_rng(seed).uniform(-1, 1, size=shape)
+
+
+def shape_of(*dims, diagonalized=False):
+    s = qv.TTShape()
+    for d in dims:
+        s.add_dim(d)
+    if diagonalized:
+        s.set_diagonalized(True)
+    return s
+
+
+def interleaved(original, tile, external=None):
+    d = qv.TTDim(original, tile).set_interleaved(True)
+    if external:
+        d.set_interleaved_external_size(external)
+    return d
+
+
+# Every packing kind and tensor orders 1 to 4, for 16 slots.
+PACKINGS = {
+    "order 1": (lambda: qv.TTShape([16]), (10,)),
+    "order 1 over tiles": (lambda: qv.TTShape([16]), (37,)),
+    "order 2": (lambda: qv.TTShape([4, 4]), (3, 5)),
+    "order 3": (lambda: qv.TTShape([2, 2, 4]), (3, 2, 5)),
+    "order 4": (lambda: qv.TTShape([2, 2, 2, 2]), (3, 1, 2, 3)),
+    "interleaved": (lambda: shape_of(interleaved(5, 4), qv.TTDim(3, 4)), (5, 3)),
+    "interleaved raised": (lambda: shape_of(interleaved(3, 2, 4), qv.TTDim(8, 8)), (3, 8)),
+    "duplicated": (lambda: shape_of(qv.TTDim(1, 4, 4), qv.TTDim(5, 4)), (1, 5)),
+    "complex": (lambda: shape_of(qv.TTDim(2, 2), qv.TTDim(12, 8, is_complex_packed=True)), (2, 12)),
+    "diagonal": (lambda: shape_of(qv.TTDim(8, 4), qv.TTDim(8, 4), diagonalized=True), (8, 8)),
+    "diagonal padded": (lambda: shape_of(qv.TTDim(6, 2), qv.TTDim(7, 8), diagonalized=True), (6, 7)),
+}
+
+
+@pytest.mark.parametrize("name", list(PACKINGS))
+def test_every_packing_round_trips(he, tt, name):
+    make_shape, dims = PACKINGS[name]
+    vals = rand(*dims, seed=len(name))
+    p = tt.encode(make_shape(), vals)
+    assert p.get_shape().get_original_sizes().tolist() == list(dims)
+    assert p.assert_integrity() < 1e-12
+    np.testing.assert_array_equal(tt.decode_double(p), vals)
+    c = tt.encode_encrypt(make_shape(), vals)
+    assert c.get_num_used_tiles() == c.get_shape().get_num_used_tiles()
+    assert c.assert_integrity(epsilon=1e-9) < 1e-12
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), vals)
+    assert tt.assert_equals(c, "round trip", vals) == 0.0
+
+
+def test_lists_and_chain_indexes(he, tt):
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), [[1.0, 2.0], [3.0, 4.0]])
+    assert c.get_chain_index() == 5
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), [[1, 2], [3, 4]])
+    assert tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 2)), 2).get_chain_index() == 2
+    assert tt.encode(qv.TTShape([4, 4]), np.ones((2, 2)), chain_index=3).get_chain_index() == 3
+
+
+@pytest.mark.parametrize("op, f, drop", [
+    ("add", np.add, 0), ("add_raw", np.add, 0), ("sub", np.subtract, 0),
+    ("sub_raw", np.subtract, 0), ("multiply", np.multiply, 1), ("multiply_raw", np.multiply, 0),
+])
+def test_element_wise_with_ciphertexts(tt, op, f, drop):
+    a, b = rand(3, 5, seed=1), rand(3, 5, seed=2)
+    ca = tt.encode_encrypt(qv.TTShape([4, 4]), a)
+    cb = tt.encode_encrypt(qv.TTShape([4, 4]), b)
+    assert getattr(ca, op)(cb) is None
+    np.testing.assert_allclose(tt.decrypt_decode_double(ca), f(a, b), atol=1e-12)
+    assert ca.get_chain_index() == 5 - drop
+    np.testing.assert_array_equal(tt.decrypt_decode_double(cb), b)
+
+
+@pytest.mark.parametrize("op, f, drop", [
+    ("add_plain", np.add, 0), ("add_plain_raw", np.add, 0), ("sub_plain", np.subtract, 0),
+    ("sub_plain_raw", np.subtract, 0), ("multiply_plain", np.multiply, 1),
+    ("multiply_plain_raw", np.multiply, 0),
+])
+def test_element_wise_with_plaintexts(tt, op, f, drop):
+    a, b = rand(3, 5, seed=3), rand(3, 5, seed=4)
+    ca = tt.encode_encrypt(qv.TTShape([4, 4]), a)
+    pb = tt.encode(qv.TTShape([4, 4]), b)
+    getattr(ca, op)(pb)
+    np.testing.assert_allclose(tt.decrypt_decode_double(ca), f(a, b), atol=1e-12)
+    assert ca.get_chain_index() == 5 - drop
+    with pytest.raises(TypeError):
+        getattr(ca, op)(ca)
+
+
+@pytest.mark.parametrize("operand_kind", ["cipher", "plain"])
+@pytest.mark.parametrize("member, f", [
+    ("add_to", np.add), ("add_to_raw", np.add), ("sub_from", lambda x, y: y - x),
+    ("sub_from_raw", lambda x, y: y - x), ("multiply_to", np.multiply),
+    ("multiply_to_raw", np.multiply),
+])
+def test_double_dispatch(tt, operand_kind, member, f):
+    x, y = rand(3, 5, seed=5), rand(3, 5, seed=6)
+    operand = (tt.encode_encrypt if operand_kind == "cipher" else tt.encode)(qv.TTShape([4, 4]), x)
+    target = tt.encode_encrypt(qv.TTShape([4, 4]), y)
+    getattr(operand, member)(target)
+    np.testing.assert_allclose(tt.decrypt_decode_double(target), f(x, y), atol=1e-12)
+    if operand_kind == "cipher":
+        np.testing.assert_array_equal(tt.decrypt_decode_double(operand), x)
+    else:
+        np.testing.assert_array_equal(tt.decode_double(operand), x)
+    with pytest.raises(TypeError):
+        getattr(operand, member)(tt.encode(qv.TTShape([4, 4]), x))
+
+
+@pytest.mark.parametrize("operand_kind", ["cipher", "plain"])
+@pytest.mark.parametrize("member, f", [
+    ("get_add", np.add), ("get_add_raw", np.add), ("get_multiply", np.multiply),
+    ("get_multiply_raw", np.multiply),
+])
+def test_returning_twins_leave_both_unchanged(tt, operand_kind, member, f):
+    x, y = rand(3, 5, seed=7), rand(3, 5, seed=8)
+    this = (tt.encode_encrypt if operand_kind == "cipher" else tt.encode)(qv.TTShape([4, 4]), x)
+    other = tt.encode_encrypt(qv.TTShape([4, 4]), y)
+    res = getattr(this, member)(other)
+    assert isinstance(res, qv.CTileTensor) and res is not other
+    np.testing.assert_allclose(tt.decrypt_decode_double(res), f(x, y), atol=1e-12)
+    np.testing.assert_array_equal(tt.decrypt_decode_double(other), y)
+
+
+def test_per_tile_operations_and_chain_indexes(tt):
+    a = rand(3, 5, seed=9)
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), a)
+    steps = [
+        ("square_raw", a ** 2, 5), ("relinearize_and_rescale", a ** 2, 4), ("negate", -a ** 2, 4),
+        ("square", a ** 4, 3), ("relinearize", a ** 4, 3), ("rescale", a ** 4, 2),
+        ("reduce_chain_index", a ** 4, 1), ("re_encrypt", a ** 4, 5),
+    ]
+    for member, expected, chain_index in steps:
+        assert getattr(c, member)() is None
+        np.testing.assert_allclose(tt.decrypt_decode_double(c), expected, atol=1e-12, err_msg=member)
+        assert c.get_chain_index() == chain_index, member
+    c.set_chain_index(3)
+    assert c.get_chain_index() == 3
+    c.set_chain_index(tt.encode_encrypt(qv.TTShape([4, 4]), a, 1))
+    assert c.get_chain_index() == 1
+    c.adjust_chain_index(4)
+    assert c.get_chain_index() == 4
+    np.testing.assert_allclose(tt.decrypt_decode_double(c), a ** 4, atol=1e-12)
+
+
+def test_scalars(tt):
+    a = rand(3, 5, seed=10)
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), a)
+    c.add_scalar(2.0)
+    assert c.get_shape().to_string() == "[3?/4, 5?/4]"
+    np.testing.assert_allclose(tt.decrypt_decode_double(c), a + 2, atol=1e-12)
+    c.clear_unknowns()
+    assert c.get_shape().to_string() == "[3/4, 5/4]" and c.get_chain_index() == 4
+    c.multiply_scalar(0.5)
+    np.testing.assert_allclose(tt.decrypt_decode_double(c), (a + 2) / 2, atol=1e-12)
+    c.add_scalar(1.0, keep_unknowns_clear=True)
+    assert c.get_shape().to_string() == "[3/4, 5/4]"
+    assert c.assert_integrity() < 1e-12
+
+
+def test_broadcasting_duplicated_dimensions(tt):
+    full, column = rand(4, 16, seed=11), rand(4, 1, seed=12)
+    spread = lambda: shape_of(qv.TTDim(4, 4), qv.TTDim(16, 4))
+    dup = lambda: shape_of(qv.TTDim(4, 4), qv.TTDim(1, 4, 4))
+    c = tt.encode_encrypt(dup(), column)
+    c.multiply(tt.encode_encrypt(spread(), full))
+    assert c.get_num_used_tiles() == 4
+    np.testing.assert_allclose(tt.decrypt_decode_double(c), full * column, atol=1e-12)
+    d = tt.encode_encrypt(spread(), full)
+    d.sub_plain(tt.encode(dup(), column))
+    np.testing.assert_allclose(tt.decrypt_decode_double(d), full - column, atol=1e-12)
+    with pytest.raises(ValueError, match=r"^Attempting action with an incompatible shape: \[3/4, 5/4\]$"):
+        d.add(tt.encode_encrypt(qv.TTShape([4, 4]), rand(3, 5)))
+
+
+def test_refusals(he, tt):
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), rand(3, 5))
+    empty = qv.CTileTensor(he)
+    with pytest.raises(RuntimeError, match="^This tile tensor has not been packed$"):
+        empty.get_chain_index()
+    with pytest.raises(ValueError, match="^Other has not been encoded yet$"):
+        c.add(empty)
+    other_he = mockup(SLOTS, 5)
+    foreign = qv.TTEncoder(other_he).encode_encrypt(qv.TTShape([4, 4]), rand(3, 5))
+    with pytest.raises(ValueError, match="belongs to another context"):
+        c.add(foreign)
+    with pytest.raises(TypeError):
+        qv.TileTensor()
+    with pytest.raises(TypeError):
+        qv.CTileTensor(he=he, s=qv.TTShape([4, 4]))
+    with pytest.raises(ValueError, match="^Cannot build a tile tensor of an incomplete shape$"):
+        qv.CTileTensor(he, qv.TTShape([4, 4]))
+    shaped = qv.CTileTensor(HeContext=he, s=shape_of(qv.TTDim(3, 4), qv.TTDim(5, 4)))
+    assert shaped.get_estimated_memory_usage_bytes() == -1
+
+
+def test_tiles_and_shapes_handed_out(he, tt):
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), rand(3, 5))
+    t = c.get_tile_at([0, 1])
+    assert type(t) is qv.CTile
+    assert c.get_tile_at(np.array([0, 1], dtype=np.int32)) is t
+    assert c.get_tile_by_flat_index(1) is t
+    for ind in [2, -1]:
+        with pytest.raises(ValueError, match=f"^Accessing tensor by an illegal flat index {ind}$"):
+            c.get_tile_by_flat_index(ind)
+    with pytest.raises(ValueError, match="^Accessing a tensor with too many indices: 3$"):
+        c.get_tile_at([0, 0, 0])
+    # The shape is a copy: changing it cannot desynchronise the tensor.
+    s = c.get_shape()
+    s.add_dim(2, 1)
+    assert c.get_shape().to_string() == "[3/4, 5/4]"
+    # A tile keeps its tensor (and the context) alive; in-place changes reach the tensor.
+    t.negate()
+    assert tt.decrypt_decode_double(c)[0, 4] != 0
+    del c, he
+    gc.collect()
+    assert t.get_chain_index() == 5
+    p_tile = tt.encode(qv.TTShape([16]), rand(3)).get_tile_by_flat_index(0)
+    gc.collect()
+    assert type(p_tile) is qv.PTile and p_tile.get_chain_index() == 5
+
+
+def test_tensors_keep_their_context_alive():
+    he = mockup(SLOTS, 5)
+    tt = qv.TTEncoder(he)
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((3, 5)))
+    p = qv.PTileTensor(he)
+    data = qv.EncryptedData(he)
+    del he, tt
+    gc.collect()
+    # Printing decrypts through the context, which only the tensors hold now.
+    assert "Tile tensor logical content:" in c.get_add(c).to_string()
+    assert p.get_estimated_memory_usage_bytes() == -1 and data.get_num_batches() == 0
+
+
+def test_copies_are_independent(tt):
+    a = rand(3, 5, seed=13)
+    c = tt.encode_encrypt(qv.TTShape([4, 4]), a)
+    for dup in [qv.CTileTensor(c), copy.copy(c), copy.deepcopy(c), c.__deepcopy__({})]:
+        dup.negate()
+        np.testing.assert_array_equal(tt.decrypt_decode_double(c), a)
+    with pytest.raises(TypeError):
+        c.__deepcopy__(None)
+    p = tt.encode(qv.TTShape([4, 4]), a, 4)
+    for dup in [qv.PTileTensor(p), copy.copy(p), copy.deepcopy(p)]:
+        dup.reduce_chain_index()
+        assert dup.get_chain_index() == 3 and p.get_chain_index() == 4
+
+
+def test_plaintext_chain_indexes(he, tt):
+    p = tt.encode(qv.TTShape([4, 4]), rand(3, 5), 4)
+    assert p.get_reduce_chain_index().get_chain_index() == 3
+    assert p.get_set_chain_index(1).get_chain_index() == 1
+    assert p.get_set_chain_index(p.get_reduce_chain_index()).get_chain_index() == 3
+    assert p.get_chain_index() == 4
+    p.set_chain_index(tt.encode(qv.TTShape([4, 4]), rand(3, 5), 2))
+    assert p.get_chain_index() == 2
+    with pytest.raises(RuntimeError, match="^This tile tensor has not been packed$"):
+        qv.PTileTensor(he).get_chain_index()
+
+
+def test_encoder_errors(he, tt, capfd):
+    with pytest.raises(ValueError, match=r"^Values are of mismatched shape: received 1 dimensions, "
+                                         r"expecting 2 dimensions$"):
+        tt.encode(qv.TTShape([4, 4]), np.ones(3))
+    with pytest.raises(ValueError, match=r"^Tile Tensor shape defines tiles with incompatible number "
+                                         r"of slots \(32 slots, while 16 were expected\)$"):
+        tt.encode_encrypt(qv.TTShape([4, 8]), np.ones((2, 2)))
+    capfd.readouterr()
+    with pytest.raises(ValueError, match="^Values are of mismatched shape: dimension 0 has size 3, "
+                                         "mismatching tile tensor shape dimension$"):
+        tt.encode(shape_of(qv.TTDim(4, 4), qv.TTDim(5, 4)), np.ones((3, 5)))
+    assert capfd.readouterr().err.startswith("TT shape error:\n")
+    with pytest.raises(RuntimeError, match="^Tile Tensor has not been encoded yet$"):
+        tt.decode_double(qv.PTileTensor(he))
+    with pytest.raises(ValueError, match="^Illegal chain index value 9"):
+        tt.encode(qv.TTShape([16]), np.ones(3), 9)
+
+
+def test_assert_equals(tt, capfd):
+    c = tt.encode_encrypt(qv.TTShape([16]), np.array([2.1]))
+    assert tt.assert_equals(c, "close", [2.1]) == 0.0
+    capfd.readouterr()
+    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+        tt.assert_equals(c, "far", np.array([2.0]), eps=1e-3)
+    out = capfd.readouterr().out
+    assert out.startswith("Error in checking diff:\nfar, at slot 0, expected value: ")
+    with pytest.raises(RuntimeError):
+        tt.assert_equals(c, "far", np.array([2.0]), 0.01, percent=True)
+    assert capfd.readouterr().out.startswith("Error in checking relative diff:\n")
+    with pytest.raises(ValueError, match="Tensors shape mismatch"):
+        tt.assert_equals(tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 3))), "t", np.ones((3, 2)))
+
+
+def test_generic_packing(tt):
+    vals = rand(3, 5)
+    c = tt.encode_encrypt_generic_packing(vals)
+    assert c.get_shape().to_string() == "[3/4, 5/4]"
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), vals)
+    config = qv.GenericPackingConfig()
+    config.option = qv.GenericPackingOption.BATCH_PACKING
+    with pytest.raises(RuntimeError, match="must indicate a batch dimension$"):
+        tt.encode_encrypt_generic_packing(vals, config)
+    config.batch_dim = 0
+    c = tt.encode_encrypt_generic_packing(vals, generic_packing_config=config)
+    assert c.get_shape().to_string() == "[3/16, 5]"
+
+
+def test_encoder_keeps_its_encoder_alive(he):
+    e = qv.TTEncoder(he).get_encoder()
+    gc.collect()
+    assert isinstance(e, qv.Encoder)
+    assert e.decrypt_decode_double(e.encode_encrypt([1.0], 2))[0] == 1.0
+
+
+def test_saved_tensors(he, tt):
+    c = tt.encode_encrypt(qv.TTShape([2, 8]), rand(4, 17))
+    data = c.save_to_buffer()
+    d = qv.CTileTensor(he)
+    d.load_from_buffer(data)
+    assert d.get_shape().to_string() == c.get_shape().to_string()
+    np.testing.assert_array_equal(tt.decrypt_decode_double(d), tt.decrypt_decode_double(c))
+    assert d.save_to_buffer() == data
+    with pytest.raises(RuntimeError):
+        d.load_from_buffer(data[:-4])
+    assert d.save_to_buffer() == data
+    p = tt.encode(qv.TTShape([4, 4]), rand(3, 5))
+    q = qv.PTileTensor(he)
+    q.load_from_buffer(p.save_to_buffer())
+    np.testing.assert_array_equal(tt.decode_double(q), tt.decode_double(p))
+    assert q.get_class_name() == "PTileTensor"
+
+
+# ---- Encrypted data ----
+
+def header(class_name, context_id):
+    name = class_name.encode() + b"\0"
+    return b"NRVQ" + bytes([0, 3, 5, 1]) + struct.pack("<i", len(name)) + name + \
+        struct.pack("<i", context_id)
+
+
+def context_id(tt):
+    # The context id follows the class name in the header of any saved object.
+    saved = tt.encode_encrypt(qv.TTShape([16]), np.ones(1)).save_to_buffer()
+    (name_length,) = struct.unpack("<i", saved[8:12])
+    return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
+
+
+def saved_data(he, tt, batches):
+    """The saved form of an EncryptedData whose batches hold the given arrays."""
+    cid = context_id(tt)
+    body = b""
+    for items in batches:
+        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
+        for vals in items:
+            body += tt.encode_encrypt(qv.TTShape([16]), np.asarray(vals)).save_to_buffer()
+    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
+
+
+class DictHandler:
+    def __init__(self):
+        self.buffers = {}
+
+    def get_buffer_for_read(self, name):
+        return self.buffers[name]
+
+    def on_buffer_write_open(self, name):
+        pass
+
+    def on_buffer_write_close(self, name, data):
+        self.buffers[name] = data
+
+
+def first_values(tt, data):
+    return [tt.decrypt_decode_double(data.get_batch(i).get_item(0))[0]
+            for i in range(data.get_num_batches())]
+
+
+def test_encrypted_data_through_bytes(he, tt):
+    saved = saved_data(he, tt, [[[1.0], [10.0]], [[2.0], [20.0]]])
+    data = qv.EncryptedData(he)
+    data.load_from_buffer(saved)
+    assert data.get_num_batches() == 2
+    batch = data.get_batch(1)
+    assert batch.get_num_items() == 2
+    assert tt.decrypt_decode_double(batch.get_item(1))[0] == 20.0
+    assert batch.get_item(0) is batch.get_item(0)
+    with pytest.raises(IndexError, match="^invalid vector subscript$"):
+        batch.get_item(2)
+    with pytest.raises(TypeError):
+        batch.get_item(-1)
+    with pytest.raises(RuntimeError, match="Assertion failed: i < numBatches$"):
+        data.get_batch(2)
+    assert data.save_to_buffer() == saved
+    # Adding a data set to itself adds each batch once.
+    data.add_encrypted_data(data)
+    assert first_values(tt, data) == [1.0, 2.0, 1.0, 2.0]
+    empty = qv.EncryptedBatch(he)
+    assert empty.get_num_items() == 0
+
+
+def test_encrypted_data_in_storages(he, tt, tmp_path):
+    source = qv.EncryptedData(he)
+    source.load_from_buffer(saved_data(he, tt, [[[1.0]], [[2.0]], [[3.0]]]))
+    for storage in [qv.FileStorage(str(tmp_path / "store"), True),
+                    qv.PythonBackedStorage(DictHandler())]:
+        out = qv.EncryptedData(he)
+        out.attach_output_storage(storage)
+        out.add_encrypted_data(source)
+        out.flush_to_storage()
+        assert out.get_num_batches() == 3
+        back = qv.EncryptedData(he)
+        back.attach_input_storage(storage)
+        assert back.get_num_batches() == 3
+        assert tt.decrypt_decode_double(back.get_batch(2).get_item(0))[0] == 3.0
+        merged = qv.EncryptedData(he)
+        merged.add_encrypted_data(back)
+        assert first_values(tt, merged) == [1.0, 2.0, 3.0]
