@@ -7,6 +7,7 @@
 #include "hebase/HeContext.h"
 #include "hebase/NumberConfig.h"
 #include "hebase/utils/Assert.h"
+#include "math/LeveledCTileReducer.h"
 
 namespace quorvane {
 
@@ -23,16 +24,6 @@ int minChainIndexForBootstrapping(const CTile& bit)
 Bits slice(const Bits& bits, size_t from, size_t to)
 {
   return Bits(bits.begin() + from, bits.begin() + to);
-}
-
-/// The product of the five tiles, three multiplications deep: ((a b)(c d)) e.
-CTile productOfFive(const Bits& tiles)
-{
-  QV_ASSERT(tiles.size() == 5);
-  CTile res = tiles[0]->getMultiply(*tiles[1]);
-  res.multiply(tiles[2]->getMultiply(*tiles[3]));
-  res.multiply(*tiles[4]);
-  return res;
 }
 
 } // namespace
@@ -143,11 +134,13 @@ CTile NumbersExtractor::extractFloat16Exp(const Bits& bits)
   f[0]->multiply(*f[2]);
   f[0]->multiply(*f[4]);
 
-  // 1 exactly when the exponent field is 0 (a zero or subnormal number).
-  Bits inverted;
+  // 1 exactly when the exponent field is 0 (a zero or subnormal number); the
+  // leveled product is three multiplications deep.
+  CTile allZero(bits[0]->getHeContext());
+  LeveledCTileReducer reducer(allZero, &CTile::multiply);
   for (const std::shared_ptr<CTile>& bit : bits)
-    inverted.push_back(notBit(*bit));
-  const CTile allZero = productOfFive(inverted);
+    reducer.push(*notBit(*bit));
+  reducer.finish();
   f[0]->multiply(*notBit(allZero));
   return *f[0];
 }
