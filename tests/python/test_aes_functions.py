@@ -1,12 +1,18 @@
+import gc
+import struct
+
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
+from helpers import header, mockup
 
 MODULE = "_pyquorvanelite_cppwrappers"
 N = qv.NumberSize
 FLOAT32 = qv.NumberConfig.floating_point(N.SIZE_32_BIT)
 prepare = qv.prepare_default_plain_blocks_for_aes_encryption
+load = qv.load_encrypted_data
+decrypt = qv.decrypt_default_aes_encrypted_blocks_under_fhe
 
 
 def test_prepare_docstring():
@@ -83,3 +89,106 @@ def test_prepare_refuses_formats_without_byte_form(config):
 def test_prepare_refuses_arguments_that_do_not_convert(args):
     with pytest.raises(TypeError, match="incompatible function arguments"):
         prepare(*args)
+
+
+# ---------------------------------------------------------------- load_encrypted_data
+
+def context_id(he):
+    saved = qv.Encoder(he).encode_encrypt(np.ones(1)).save_to_buffer()
+    (name_length,) = struct.unpack("<i", saved[8:12])
+    return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
+
+
+def saved_data(he, batches):
+    """The saved form of an EncryptedData whose batches hold tensors of the given arrays."""
+    tt = qv.TTEncoder(he)
+    cid = context_id(he)
+    body = b""
+    for items in batches:
+        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
+        for vals in items:
+            body += tt.encode_encrypt(qv.TTShape([8]), np.asarray(vals)).save_to_buffer()
+    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
+
+
+def test_load_docstring():
+    assert load.__doc__ == (
+        "load_encrypted_data(context: {m}.HeContext, buf: bytes) -> {m}.EncryptedData\n\n"
+        "\n             Loads encrypted data from a buffer written by EncryptedData.save_to_buffer.\n\n"
+        "             :param context: The HE context the data belongs to.\n"
+        "             :param buf: The saved encrypted data.\n"
+        "             :return: The loaded encrypted data.\n"
+        "             :rtype: EncryptedData\n"
+        "           \n").format(m=MODULE)
+
+
+def test_load_encrypted_data():
+    he = mockup(8, 3)
+    saved = saved_data(he, [[[1.0, 2.0], [3.0]], [[4.0]]])
+    data = load(buf=saved, context=he)
+    assert type(data) is qv.EncryptedData
+    assert data.get_num_batches() == 2
+    assert data.save_to_buffer() == saved
+    # The data keeps its context alive.
+    del he
+    gc.collect()
+    assert data.save_to_buffer() == saved
+
+
+def test_load_refuses_other_objects_and_contexts():
+    he = mockup(8, 3)
+    tile = qv.Encoder(he).encode_encrypt(np.ones(1))
+    with pytest.raises(RuntimeError) as e:
+        load(he, tile.save_to_buffer())
+    assert str(e.value) == ("Expected input to contain an object of type EncryptedData. "
+                            "Instead found CTile")
+    with pytest.raises(RuntimeError):
+        load(mockup(8, 3), saved_data(he, [[[1.0]]]))
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        load(he, "not bytes")
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        load(None, b"")
+
+
+# ---------------------------------------------------------------- decryption under HE
+
+def test_decrypt_docstring():
+    assert decrypt.__doc__ == (
+        "decrypt_default_aes_encrypted_blocks_under_fhe(res: {m}.EncryptedData, "
+        "encrypted_blocks: list[bytes], aes_key: {m}.AesKey, iv: bytes, "
+        "number_config: {m}.NumberConfig, data_packing: {m}.DataPacking) -> None\n\n"
+        "\n        Decrypts the given AES-encrypted blocks, running the AES-decryption\n"
+        "        under FHE given an FHE-encrypted AES secret key. Supports the AES counter\n"
+        "        (CTR) mode of operation. Assumes the original tensors of numbers were\n"
+        "        arranged into blocks accoring to a default arrangement.\n\n"
+        "        :param res: The result encrypted data object to populate.\n"
+        "        :param encrypted_blocks: The AES-encrypted blocks.\n"
+        "        :param aes_key: The AES secret key, encrypted under FHE.\n"
+        "        :param iv: The counter mode initialization vector (IV), should contain 16\n"
+        "                   bytes (128 bits).\n"
+        "        :param number_config: The number configuration describing the numbers.\n"
+        "        :param data_packing: The desired data packing to pack the numbers into.\n"
+        "      \n").format(m=MODULE)
+
+
+def test_data_packing_is_an_opaque_class():
+    assert [b.__name__ for b in qv.DataPacking.__bases__] == ["pybind11_object"]
+    assert not issubclass(qv.DataPacking, (qv.Saveable, qv.Printable))
+    assert [n for n in vars(qv.DataPacking) if not n.startswith("_")] == []
+    with pytest.raises(TypeError, match="No constructor defined"):
+        qv.DataPacking()
+
+
+def test_decrypt_refuses_arguments_that_do_not_convert():
+    # Python cannot make a DataPacking: no call converts, whatever else is given.
+    he = mockup(8, 3)
+    key = qv.AesKey(he)
+    res = qv.EncryptedData(he)
+    for args in [
+        (res, [bytes(16)], key, bytes(16), FLOAT32, None),
+        (res, ["a str"], key, bytes(8), FLOAT32, None),
+        (None, [bytes(16)], key, bytes(16), FLOAT32, None),
+    ]:
+        with pytest.raises(TypeError, match="incompatible function arguments"):
+            decrypt(*args)
+    assert res.get_num_batches() == 0

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup
+from helpers import header, mockup
 
 SLOTS = 16
 
@@ -355,12 +355,6 @@ def test_saved_tensors(he, tt):
 
 
 # ---- Encrypted data ----
-
-def header(class_name, context_id):
-    name = class_name.encode() + b"\0"
-    return b"NRVQ" + bytes([0, 3, 5, 1]) + struct.pack("<i", len(name)) + name + \
-        struct.pack("<i", context_id)
-
 
 def context_id(tt):
     # The context id follows the class name in the header of any saved object.
