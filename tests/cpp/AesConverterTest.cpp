@@ -56,16 +56,6 @@ void expectDecryption(const HeContext& he, const AesKey& key, const ByteVector& 
   }
 }
 
-/// Counts of the tracked operations while f runs.
-template <typename F>
-std::shared_ptr<RunStats> tracked(HeContext& he, F&& f)
-{
-  auto& mockup = dynamic_cast<MockupContext&>(he);
-  mockup.startOperationCountTrack();
-  f();
-  return mockup.getRunStats();
-}
-
 // ---- Known answers ----
 
 class AesConverterDepthTest : public testing::TestWithParam<int>

@@ -31,16 +31,6 @@ namespace {
 
 const int SLOTS = 8;
 
-TensorPacking tensorPacking(const TTShape& shape, std::vector<int> origShape,
-                            std::vector<int> mapping = {})
-{
-  TensorPacking res;
-  res.shape = shape;
-  res.origTensorShape = std::move(origShape);
-  res.packedToOrigTensorMapping = std::move(mapping);
-  return res;
-}
-
 /// An expanded key of the context.
 std::unique_ptr<AesKey> expandedKey(const HeContext& he, const ByteVector& clearKey)
 {
@@ -78,14 +68,6 @@ std::vector<int> transposition(int n)
     for (int j = 0; j < n; ++j)
       res[i + n * j] = j + n * i;
   return res;
-}
-
-std::shared_ptr<RunStats> tracked(HeContext& he, const std::function<void()>& f)
-{
-  auto& mockup = dynamic_cast<MockupContext&>(he);
-  mockup.startOperationCountTrack();
-  f();
-  return mockup.getRunStats();
 }
 
 // ---- The whole road ----

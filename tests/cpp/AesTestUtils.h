@@ -18,6 +18,7 @@
 #include "hebase/Encoder.h"
 #include "hebase/HeContext.h"
 #include "hebase/NumberConfig.h"
+#include "math/DataPacking.h"
 #include "math/aes/impl/AesElement.h"
 
 namespace qvtest {
@@ -31,6 +32,19 @@ inline std::shared_ptr<quorvane::HeContext> aesContext(int slots, int m, int d, 
   config.minChainIndexForBootstrapping = m;
   config.targetChainIndex = m + d;
   return createMockup(bootstrappable(slots, top, config, automatic));
+}
+
+/// A tensor packing of the shape for an original tensor of the sizes, with an
+/// optional packed-to-original mapping.
+inline quorvane::TensorPacking tensorPacking(const quorvane::TTShape& shape,
+                                             std::vector<int> origShape,
+                                             std::vector<int> mapping = {})
+{
+  quorvane::TensorPacking res;
+  res.shape = shape;
+  res.origTensorShape = std::move(origShape);
+  res.packedToOrigTensorMapping = std::move(mapping);
+  return res;
 }
 
 /// Byte-major bits of the blocks, as the converter gives them: bit 8 b + i

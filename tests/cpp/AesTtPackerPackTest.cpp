@@ -71,24 +71,6 @@ DoubleTensor expectedTensor(const std::vector<int>& sizes, const Locations& loca
   return res;
 }
 
-TensorPacking tensorPacking(const TTShape& shape, std::vector<int> origShape,
-                            std::vector<int> mapping = {})
-{
-  TensorPacking res;
-  res.shape = shape;
-  res.origTensorShape = std::move(origShape);
-  res.packedToOrigTensorMapping = std::move(mapping);
-  return res;
-}
-
-std::shared_ptr<RunStats> tracked(HeContext& he, const std::function<void()>& f)
-{
-  auto& mockup = dynamic_cast<MockupContext&>(he);
-  mockup.startOperationCountTrack();
-  f();
-  return mockup.getRunStats();
-}
-
 // ---- One tensor ----
 
 TEST(AesTtPackerPack, PacksTensorsFromTheirLocations)

@@ -249,7 +249,6 @@ TEST(NumbersExtractor, BootstrapsOnlyBitsWithTooFewLevels)
   };
   for (const Levels& lv : std::vector<Levels>{{0, 5}, {3, 9}}) {
     std::shared_ptr<HeContext> he = aesContext(2, lv.m, lv.d, lv.m + lv.d);
-    auto& mockup = dynamic_cast<MockupContext&>(*he);
     Encoder encoder(*he);
     for (const Format& f : formats)
       for (int l = 0; l <= lv.d; ++l) {
@@ -257,7 +256,7 @@ TEST(NumbersExtractor, BootstrapsOnlyBitsWithTooFewLevels)
         const std::string where = std::to_string(n) + " bits, m " + std::to_string(lv.m) +
                                   ", " + std::to_string(l) + " levels";
         const Bits bits = encryptFields(*he, {f.field}, n, lv.m + l);
-        mockup.startOperationCountTrack();
+        startCounting(*he);
         Bits numbers;
         ASSERT_NO_THROW(numbers = NumbersExtractor::extract(bits, f.config)) << where;
         int expectedBootstraps = f.config.isFloatingPoint() && l < 2 ? 1 : 0;
@@ -267,7 +266,7 @@ TEST(NumbersExtractor, BootstrapsOnlyBitsWithTooFewLevels)
           EXPECT_EQ(bits[i]->getChainIndex(), bootstrapped ? lv.m + lv.d : lv.m + l)
               << where << ", bit " << i;
         }
-        EXPECT_EQ(mockup.getRunStats()->getTotalCount(RunStats::BOOTSTRAP), expectedBootstraps)
+        EXPECT_EQ(countOf(*he, RunStats::BOOTSTRAP), expectedBootstraps)
             << where;
         EXPECT_GE(numbers[0]->getChainIndex(), lv.m) << where;
         EXPECT_EQ(encoder.decryptDecodeDouble(*numbers[0])[0], f.expected) << where;

@@ -62,14 +62,6 @@ void expectTiles(const HeContext& he, const CTileTensor& res, const TTShape& sha
         << "tile " << i;
 }
 
-std::shared_ptr<RunStats> tracked(HeContext& he, const std::function<void()>& f)
-{
-  auto& mockup = dynamic_cast<MockupContext&>(he);
-  mockup.startOperationCountTrack();
-  f();
-  return mockup.getRunStats();
-}
-
 // ---- Moves ----
 
 TEST(TTPermutator, ReversesATileWithOneRotationPerOffset)

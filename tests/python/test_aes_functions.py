@@ -1,11 +1,10 @@
 import gc
-import struct
 
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import header, mockup
+from helpers import mockup, saved_encrypted_data
 
 MODULE = "_pyquorvanelite_cppwrappers"
 N = qv.NumberSize
@@ -93,24 +92,6 @@ def test_prepare_refuses_arguments_that_do_not_convert(args):
 
 # ---------------------------------------------------------------- load_encrypted_data
 
-def context_id(he):
-    saved = qv.Encoder(he).encode_encrypt(np.ones(1)).save_to_buffer()
-    (name_length,) = struct.unpack("<i", saved[8:12])
-    return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
-
-
-def saved_data(he, batches):
-    """The saved form of an EncryptedData whose batches hold tensors of the given arrays."""
-    tt = qv.TTEncoder(he)
-    cid = context_id(he)
-    body = b""
-    for items in batches:
-        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
-        for vals in items:
-            body += tt.encode_encrypt(qv.TTShape([8]), np.asarray(vals)).save_to_buffer()
-    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
-
-
 def test_load_docstring():
     assert load.__doc__ == (
         "load_encrypted_data(context: {m}.HeContext, buf: bytes) -> {m}.EncryptedData\n\n"
@@ -124,7 +105,7 @@ def test_load_docstring():
 
 def test_load_encrypted_data():
     he = mockup(8, 3)
-    saved = saved_data(he, [[[1.0, 2.0], [3.0]], [[4.0]]])
+    saved = saved_encrypted_data(he, [[[1.0, 2.0], [3.0]], [[4.0]]])
     data = load(buf=saved, context=he)
     assert type(data) is qv.EncryptedData
     assert data.get_num_batches() == 2
@@ -143,7 +124,7 @@ def test_load_refuses_other_objects_and_contexts():
     assert str(e.value) == ("Expected input to contain an object of type EncryptedData. "
                             "Instead found CTile")
     with pytest.raises(RuntimeError):
-        load(mockup(8, 3), saved_data(he, [[[1.0]]]))
+        load(mockup(8, 3), saved_encrypted_data(he, [[[1.0]]]))
     with pytest.raises(TypeError, match="incompatible function arguments"):
         load(he, "not bytes")
     with pytest.raises(TypeError, match="incompatible function arguments"):

@@ -1,12 +1,11 @@
 import copy
 import gc
-import struct
 
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import header, mockup
+from helpers import mockup, saved_encrypted_data
 
 SLOTS = 16
 
@@ -356,23 +355,6 @@ def test_saved_tensors(he, tt):
 
 # ---- Encrypted data ----
 
-def context_id(tt):
-    # The context id follows the class name in the header of any saved object.
-    saved = tt.encode_encrypt(qv.TTShape([16]), np.ones(1)).save_to_buffer()
-    (name_length,) = struct.unpack("<i", saved[8:12])
-    return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
-
-
-def saved_data(he, tt, batches):
-    """The saved form of an EncryptedData whose batches hold the given arrays."""
-    cid = context_id(tt)
-    body = b""
-    for items in batches:
-        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
-        for vals in items:
-            body += tt.encode_encrypt(qv.TTShape([16]), np.asarray(vals)).save_to_buffer()
-    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
-
 
 class DictHandler:
     def __init__(self):
@@ -394,7 +376,7 @@ def first_values(tt, data):
 
 
 def test_encrypted_data_through_bytes(he, tt):
-    saved = saved_data(he, tt, [[[1.0], [10.0]], [[2.0], [20.0]]])
+    saved = saved_encrypted_data(he, [[[1.0], [10.0]], [[2.0], [20.0]]])
     data = qv.EncryptedData(he)
     data.load_from_buffer(saved)
     assert data.get_num_batches() == 2
@@ -418,7 +400,7 @@ def test_encrypted_data_through_bytes(he, tt):
 
 def test_encrypted_data_in_storages(he, tt, tmp_path):
     source = qv.EncryptedData(he)
-    source.load_from_buffer(saved_data(he, tt, [[[1.0]], [[2.0]], [[3.0]]]))
+    source.load_from_buffer(saved_encrypted_data(he, [[[1.0]], [[2.0]], [[3.0]]]))
     for storage in [qv.FileStorage(str(tmp_path / "store"), True),
                     qv.PythonBackedStorage(DictHandler())]:
         out = qv.EncryptedData(he)
