@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
-#include <random>
 #include <stdexcept>
 
 #include "hebase/AbstractFunctionEvaluator.h"
@@ -11,26 +9,9 @@
 #include "hebase/StartupRegistration.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/QuorvaneVersion.h"
+#include "hebase/utils/RandomId.h"
 
 namespace quorvane {
-
-namespace {
-
-/// Context ids of contexts that are not multi-party: a 64-bit engine seeded
-/// once per process from std::random_device.
-int32_t drawContextId()
-{
-  static std::mutex mutex;
-  static std::mt19937_64 engine = [] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device()};
-    return std::mt19937_64(seed);
-  }();
-  std::lock_guard<std::mutex> lock(mutex);
-  return std::uniform_int_distribution<int32_t>(1, INT32_MAX)(engine);
-}
-
-} // namespace
 
 HeContext::HeContext() {}
 
@@ -70,7 +51,7 @@ void HeContext::init(const HeConfigRequirement& req)
       id ^= owner;
     contextId = id;
   } else {
-    contextId = drawContextId();
+    contextId = drawRandomId();
   }
   initialized = true;
 }

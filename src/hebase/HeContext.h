@@ -148,6 +148,9 @@ public:
   void assertNotInitialized() const;
 
   int32_t getContextId() const { return contextId; }
+  /// Replaces the context id (the initialisation protocol gives every
+  /// participant the same one).
+  void setContextId(int32_t id) { contextId = id; }
   const HeTraits& getTraits() const { return traits; }
   const HeConfigRequirement& getHeConfigRequirement() const { return requirement; }
   const PublicFunctions& getPublicFunctions() const { return requirement.publicFunctions; }

@@ -5,9 +5,8 @@
 
 namespace quorvane {
 
-class AbstractInitProtocol;
-class AbstractDecryptProtocol;
-class ProtocolMessage;
+class AbstractProtocol;
+class AbstractProtocolMessage;
 
 /// Backend factory of the multi-party protocols and their messages.
 class MultiPartyUtils
@@ -15,12 +14,12 @@ class MultiPartyUtils
 public:
   virtual ~MultiPartyUtils();
 
-  /// A new key set-up protocol over the context.
-  virtual std::shared_ptr<AbstractInitProtocol> createInitProtocol() const = 0;
-  /// A new joint decryption protocol over the context.
-  virtual std::shared_ptr<AbstractDecryptProtocol> createDecryptProtocol() const = 0;
+  /// A new initialisation protocol over the context.
+  virtual std::shared_ptr<AbstractProtocol> createInitProtocol() const = 0;
+  /// A new decryption protocol over the context.
+  virtual std::shared_ptr<AbstractProtocol> createDecryptProtocol() const = 0;
   /// A new, empty protocol message of the context.
-  virtual std::shared_ptr<ProtocolMessage> createProtocolMessage() const = 0;
+  virtual std::shared_ptr<AbstractProtocolMessage> createProtocolMessage() const = 0;
 };
 
 } // namespace quorvane

@@ -10,6 +10,7 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/impl/ProtocolMessage.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
@@ -36,6 +37,8 @@ const bool encryptedDataLoaderRegistered =
     Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
 const bool ptileTensorLoaderRegistered =
     Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
+const bool protocolMessageLoaderRegistered =
+    Saveable::registerLoadFunction("ProtocolMessage", &ProtocolMessage::createAndLoad);
 
 const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
@@ -58,7 +61,8 @@ bool startupRegistrationLinked()
   return aesKeyLoaderRegistered && ctileLoaderRegistered && ctileTensorLoaderRegistered &&
          ptileLoaderRegistered && encryptedBatchLoaderRegistered &&
          encryptedDataLoaderRegistered && ptileTensorLoaderRegistered &&
-         mockupPrototypeRegistered && sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
+         protocolMessageLoaderRegistered && mockupPrototypeRegistered &&
+         sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
 }
 
 } // namespace quorvane

@@ -78,6 +78,8 @@ public:
   void setLazyChainIndex(int chainIndex) override;
 
   const HeContext& getHeContext() const { return *he; }
+  /// Sets the packed flag, for a tensor whose tiles were assigned by flat index.
+  void setPacked(bool value) { packed = value; }
   /// The tile at the flat index as a plaintext tile.
   const PTile& getTile(int flatIndex) const;
 

@@ -41,7 +41,9 @@ void initModule(py::module_& m)
   initCTileBindings(m);
   initEncoderBindings(m);
   initStorageBindings(m);
-  // multi-party configuration, protocols, protocol messages
+  initMultiPartyConfigBindings(m);
+  initProtocolBindings(m);
+  initProtocolMessageBindings(m);
   initTTDimBindings(m);
   initTTShapeBindings(m);
   // The tile-tensor classes exist before any member names them.

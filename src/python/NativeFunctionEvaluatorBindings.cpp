@@ -224,7 +224,11 @@ void initCTileVectorBindings(py::module_& m)
           "Deletes the tiles of a slice.")
       .def("__getitem__",
            [](const CTileVector& v, py::ssize_t i) { return copyOut(v[position(v, i)]); })
-      .def("__iter__", [](py::object self) { return CTileVectorIterator{self, 0}; })
+      .def("__iter__",
+           [](CTileVector& v) {
+             // The iterator holds the list's own Python object.
+             return CTileVectorIterator{py::cast(&v, py::return_value_policy::reference), 0};
+           })
       .def(
           "__bool__", [](const CTileVector& v) { return !v.empty(); },
           "Check whether the list is nonempty")

@@ -21,6 +21,7 @@
 #include "hebase/mockup/MockupCiphertext.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/mockup/MockupEncoder.h"
+#include "hebase/impl/MockupProtocolMessage.h"
 #include "hebase/mockup/MockupMultiPartyUtils.h"
 #include "hebase/mockup/MockupPlaintext.h"
 #include "hebase/utils/Assert.h"
@@ -360,13 +361,19 @@ TEST(MockupContext, MultiPartyUtilsFillTheirOwnPointer)
   EXPECT_EQ(mutating->getContext(), &he);
   EXPECT_EQ(mutating->getConstContext(), nullptr);
   EXPECT_NE(he.getMultiPartyUtils(), he.getMultiPartyUtils());
-  const std::string refusal =
-      "MockupMultiPartyUtils: multi-party protocols are not available in this build";
-  expectThrowWithMessage<std::runtime_error>([&] { mutating->createInitProtocol(); }, refusal);
+  // The context is not multi-party: protocols refuse it, messages do not.
+  const std::string notMultiParty = "This HE context is not multi-party";
+  expectThrowWithMessage<std::runtime_error>([&] { mutating->createInitProtocol(); },
+                                             notMultiParty);
   expectThrowWithMessage<std::runtime_error>([&] { readOnly->createDecryptProtocol(); },
-                                             refusal);
-  expectThrowWithMessage<std::runtime_error>([&] { readOnly->createProtocolMessage(); },
-                                             refusal);
+                                             notMultiParty);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { readOnly->createInitProtocol(); },
+      "MockupMultiPartyUtils::createInitProtocol - the initialisation protocol changes its "
+      "context and needs a non-const one");
+  auto message = readOnly->createProtocolMessage();
+  ASSERT_NE(std::dynamic_pointer_cast<MockupProtocolMessage>(message), nullptr);
+  EXPECT_EQ(&message->getHeContext(), &he);
 }
 
 TEST(MockupContext, ValueTracking)

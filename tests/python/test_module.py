@@ -343,8 +343,9 @@ for label, f, signatures in members():
     for args in arg_sets:
         print("CALL", label, flush=True)
         try:
-            f(None, *args)
-            outcome = "returned"
+            result = f(None, *args)
+            # Operators refuse an operand they cannot take with NotImplemented.
+            outcome = None if result is NotImplemented else "returned"
         except TypeError as e:
             outcome = None if "incompatible function arguments" in str(e) else repr(e)
         except Exception as e:

@@ -269,8 +269,6 @@ def test_multi_party_config_members_name_the_library_type():
     assert "-> quorvane::MultiPartyConfig" in qv.HeConfigRequirement.get_multi_party_config.__doc__
 
 
-@pytest.mark.xfail(not hasattr(qv, "MultiPartyConfig"), raises=AttributeError, strict=True,
-                   reason="the Python class MultiPartyConfig is not bound yet")
 def test_multi_party_config_is_copied_in_and_out():
     req = qv.HeConfigRequirement.insecure(16, 2)
     first = qv.MultiPartyConfig()

@@ -2,40 +2,40 @@
 
 #include <stdexcept>
 
+#include "hebase/HeContext.h"
+#include "hebase/impl/MockupDecryptProtocol.h"
+#include "hebase/impl/MockupInitProtocol.h"
+#include "hebase/impl/MockupProtocolMessage.h"
+
 namespace quorvane {
 
-namespace {
+MockupMultiPartyUtils::MockupMultiPartyUtils(const HeContext& he) : constHe(&he) {}
 
-[[noreturn]] void refuseProtocols()
-{
-  throw std::runtime_error(
-      "MockupMultiPartyUtils: multi-party protocols are not available in this build");
-}
-
-} // namespace
-
-MockupMultiPartyUtils::MockupMultiPartyUtils(const MockupContext& context)
-    : constContext(&context)
-{
-}
-
-MockupMultiPartyUtils::MockupMultiPartyUtils(MockupContext& context) : context(&context) {}
+MockupMultiPartyUtils::MockupMultiPartyUtils(HeContext& he) : mutableHe(&he) {}
 
 MockupMultiPartyUtils::~MockupMultiPartyUtils() {}
 
-std::shared_ptr<AbstractInitProtocol> MockupMultiPartyUtils::createInitProtocol() const
+const HeContext& MockupMultiPartyUtils::readContext() const
 {
-  refuseProtocols();
+  return constHe ? *constHe : *mutableHe;
 }
 
-std::shared_ptr<AbstractDecryptProtocol> MockupMultiPartyUtils::createDecryptProtocol() const
+std::shared_ptr<AbstractProtocol> MockupMultiPartyUtils::createInitProtocol() const
 {
-  refuseProtocols();
+  if (!mutableHe)
+    throw std::runtime_error("MockupMultiPartyUtils::createInitProtocol - the initialisation "
+                             "protocol changes its context and needs a non-const one");
+  return std::make_shared<MockupInitProtocol>(*mutableHe);
 }
 
-std::shared_ptr<ProtocolMessage> MockupMultiPartyUtils::createProtocolMessage() const
+std::shared_ptr<AbstractProtocol> MockupMultiPartyUtils::createDecryptProtocol() const
 {
-  refuseProtocols();
+  return std::make_shared<MockupDecryptProtocol>(readContext());
+}
+
+std::shared_ptr<AbstractProtocolMessage> MockupMultiPartyUtils::createProtocolMessage() const
+{
+  return std::make_shared<MockupProtocolMessage>(readContext());
 }
 
 } // namespace quorvane

@@ -5,30 +5,39 @@
 
 namespace quorvane {
 
-class MockupContext;
+class HeContext;
 
-/// Multi-party utilities of a mockup context. The init protocol works on the
-/// mutable context, decryption protocols and messages on the const one; each
-/// accessor of the context fills only its own pointer.
+/// Multi-party utilities of a mockup context. The initialisation protocol
+/// changes the context and needs utilities made from the non-const context;
+/// decryption protocols and messages only read it. Each accessor of the
+/// context fills only its own pointer.
 class MockupMultiPartyUtils : public MultiPartyUtils
 {
 public:
-  /// Utilities for protocols that only read the context.
-  explicit MockupMultiPartyUtils(const MockupContext& context);
+  /// Utilities for protocols and messages that only read the context.
+  explicit MockupMultiPartyUtils(const HeContext& he);
   /// Utilities for protocols that change the context.
-  explicit MockupMultiPartyUtils(MockupContext& context);
+  explicit MockupMultiPartyUtils(HeContext& he);
   ~MockupMultiPartyUtils() override;
 
-  std::shared_ptr<AbstractInitProtocol> createInitProtocol() const override;
-  std::shared_ptr<AbstractDecryptProtocol> createDecryptProtocol() const override;
-  std::shared_ptr<ProtocolMessage> createProtocolMessage() const override;
+  /// A new MockupInitProtocol; refused by utilities of a const context.
+  std::shared_ptr<AbstractProtocol> createInitProtocol() const override;
+  /// A new MockupDecryptProtocol.
+  std::shared_ptr<AbstractProtocol> createDecryptProtocol() const override;
+  /// A new, empty MockupProtocolMessage.
+  std::shared_ptr<AbstractProtocolMessage> createProtocolMessage() const override;
 
-  const MockupContext* getConstContext() const { return constContext; }
-  MockupContext* getContext() const { return context; }
+  /// The context given as const, or null.
+  const HeContext* getConstContext() const { return constHe; }
+  /// The context given as non-const, or null.
+  HeContext* getContext() const { return mutableHe; }
 
 private:
-  const MockupContext* constContext = nullptr;
-  MockupContext* context = nullptr;
+  const HeContext* constHe = nullptr;
+  HeContext* mutableHe = nullptr;
+
+  /// The context, read-only, whichever form was given.
+  const HeContext& readContext() const;
 };
 
 } // namespace quorvane

@@ -27,6 +27,8 @@
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
+#include "math/bootstrap/seal/BootstrapCore.h"
+#include "math/bootstrap/seal/SealBootstrapEvaluator.h"
 
 namespace quorvane {
 
@@ -216,7 +218,13 @@ bool SealCkksContext::isConfigRequirementFeasible(const HeConfigRequirement& req
     return true;
   // Bootstrapping over SEAL needs the CKKS bootstrapping trait, which this
   // context does not declare.
-  return false;
+  if (!getTraits().getSupportsCKKSBootstrapping())
+    return false;
+  BootstrapConfig config = req.bootstrapConfig.value_or(BootstrapConfig());
+  if (config.range != BOOTSTRAP_RANGE_DEFAULT)
+    return false;
+  int target = config.targetChainIndex == -1 ? 1 : config.targetChainIndex;
+  return depth - BootstrapCore::getLevelCost(config, req.numSlots) >= target;
 }
 
 int SealCkksContext::getBestFeasibleFractionalPartPrecision(const HeConfigRequirement& req) const
@@ -268,7 +276,7 @@ int SealCkksContext::getChainIndexAfterBootstrapping() const
   const BootstrapConfig& config = getBootstrapConfig();
   if (config.targetChainIndex != -1)
     return config.targetChainIndex;
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  return getTopChainIndex() - BootstrapCore::getLevelCost(config, slotCount());
 }
 
 BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirement& req) const
@@ -278,18 +286,17 @@ BootstrapConfig SealCkksContext::getBootstrapChainIndexes(const HeConfigRequirem
   QV_ASSERT(req.bootstrappable);
   QV_ASSERT(!req.bootstrapConfig.has_value());
   QV_ASSERT(isConfigRequirementFeasible(req));
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  BootstrapConfig config;
+  config.targetChainIndex =
+      req.multiplicationDepth - BootstrapCore::getLevelCost(config, req.numSlots);
+  config.minChainIndexForBootstrapping = 0;
+  return config;
 }
 
 std::shared_ptr<AbstractBootstrapEvaluator>
-SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig&) const
+SealCkksContext::createAbstractBootstrapEvaluator(const BootstrapConfig& config) const
 {
-  // The SEAL bootstrap evaluator requires CKKS bootstrapping support, which
-  // this context never declares.
-  if (!getTraits().getSupportsCKKSBootstrapping())
-    throwAssertError("getHeContext().getTraits().getSupportsCKKSBootstrapping()", __FILE__,
-                     __LINE__, __func__);
-  throw std::runtime_error("SEAL bootstrapping is not available");
+  return std::make_shared<SealBootstrapEvaluator>(*this, config);
 }
 
 // ---- Backend objects ----

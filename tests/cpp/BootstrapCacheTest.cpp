@@ -1,0 +1,249 @@
+// The file cache of the bootstrap core: names that carry what the content
+// depends on, files written whole, unreadable files recomputed, and the
+// directory made only to store into it.
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BootstrapTestUtils.h"
+#include "TestUtils.h"
+#include "math/bootstrap/seal/BootstrapCore.h"
+#include "math/bootstrap/seal/FFTLayer.h"
+#include "math/bootstrap/seal/FFTUtils.h"
+
+using namespace quorvane;
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int SLOTS = 8;
+constexpr int DEPTH = 20;
+const std::string DIR = "output/context_SEAL_KEY_DEG16_MID40_EXT10_D20_INSEC";
+
+const HeContext& sealContext() { return bootstrapSealContext(SLOTS, DEPTH); }
+
+BootstrapConfig cachedConfig(bool c2sFft, bool s2cFft)
+{
+  BootstrapConfig config;
+  config.coef2slotViaFFT = c2sFft;
+  config.slot2coefViaFFT = s2cFft;
+  return config;
+}
+
+std::string tag(double factor) { return "_F" + BootstrapCore::getFactorTag(factor); }
+
+// The saved form of the encoded layers of a set.
+std::string savedLayers(const FFTUtils::Layers& layers)
+{
+  std::ostringstream out;
+  for (const FFTLayer& layer : layers)
+    layer.save(out);
+  return out.str();
+}
+
+// CoeffToSlot, the reduction and SlotToCoeff give the input back.
+void expectPipelineWorks(const BootstrapCore& core)
+{
+  auto values = randomReal(23, SLOTS, -1, 1);
+  CTile x = encryptAt(core.getHeContext(), values, core.getEncodingChainIndex(),
+                      core.getBaseScale());
+  auto halves = core.coef2slot(x);
+  CTile r = halves.first;
+  core.modInPlaceForBootstrap(r, static_cast<double>(sealContext().getModulusChain()->at(0)),
+                              false);
+  auto got = decryptOf(core.slot2coef(r, CTile(core.getHeContext())));
+  for (int i = 0; i < SLOTS; ++i)
+    EXPECT_LT(std::abs(got[i] - values[i]), 1e-4) << i;
+}
+
+void truncate(const std::string& path)
+{
+  std::string content = readFile(path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content.substr(0, content.size() / 3);
+}
+
+} // namespace
+
+TEST(BootstrapCache, FactorTags)
+{
+  struct Case
+  {
+    double factor;
+    std::string tag;
+  };
+  for (const Case& c : {Case{1.0, "0"}, Case{0.5, "693"}, Case{2.0, "-693"}, Case{1e-3, "6907"},
+                        Case{0.9999, "0"}})
+    EXPECT_EQ(BootstrapCore::getFactorTag(c.factor), c.tag) << c.factor;
+}
+
+TEST(BootstrapCache, LayerFilesAreStoredThenLoaded)
+{
+  TempWorkingDir cwd;
+  std::string first;
+  std::vector<std::string> names;
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    EXPECT_EQ(core.getCacheDir(), "./" + DIR);
+    names = {"DEC_FFT_CI6" + tag(core.getDecFactor()) + ".bin",
+             "DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + ".bin",
+             "ENC_FFT_CI20" + tag(core.getEncFactor()) + ".bin"};
+    EXPECT_EQ(entries(DIR), names);
+    first = savedLayers(core.getFftUtils()->getEncodingLayers());
+    EXPECT_EQ(readFile(DIR + "/" + names[2]), first);
+  }
+  auto before = fs::last_write_time(DIR + "/" + names[2]);
+  CoutCapture capture;
+  BootstrapCore loaded(sealContext(), cachedConfig(true, true));
+  EXPECT_EQ(capture.str(), "");
+  // Loaded layers hold only their encoded diagonals, the same ones.
+  EXPECT_TRUE(loaded.getFftUtils()->getEncodingLayers()[0].getDiagonals().empty());
+  EXPECT_EQ(savedLayers(loaded.getFftUtils()->getEncodingLayers()), first);
+  EXPECT_EQ(fs::last_write_time(DIR + "/" + names[2]), before);
+  EXPECT_EQ(entries(DIR), names);
+  expectPipelineWorks(loaded);
+}
+
+TEST(BootstrapCache, DamagedLayerFilesAreRecomputedAndRewritten)
+{
+  TempWorkingDir cwd;
+  std::string path;
+  std::string good;
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    path = DIR + "/DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + ".bin";
+    good = readFile(path);
+  }
+  struct Case
+  {
+    std::string name;
+    std::string content;
+    std::string reason;
+  };
+  // A layer file made at another chain index, under this name.
+  std::string otherChainIndex;
+  {
+    BootstrapConfig config = cachedConfig(true, true);
+    config.targetChainIndex = 3;
+    config.loadEncMatrices = false;
+    CoutCapture quiet;
+    BootstrapCore other(sealContext(), config);
+    otherChainIndex = readFile(DIR + "/DEC_FFT_CI_MIRROR5" + tag(other.getDecFactor()) + ".bin");
+  }
+  for (const Case& c :
+       {Case{"truncated", good.substr(0, good.size() / 3), ""},
+        Case{"trailing bytes", good + "x", "data after the two layers"},
+        Case{"empty", "", ""},
+        Case{"other chain index", otherChainIndex,
+             "its plaintexts are not at the chain index and scales expected"}}) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
+    CoutCapture capture;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    std::string printed = capture.str();
+    EXPECT_EQ(printed.rfind("WARNING: ignoring the cache file ./" + path + ": ", 0), 0u)
+        << c.name << ": " << printed;
+    if (!c.reason.empty()) {
+      EXPECT_NE(printed.find(c.reason), std::string::npos) << c.name << ": " << printed;
+    }
+    EXPECT_EQ(readFile(path), good) << c.name;
+    expectPipelineWorks(core);
+  }
+}
+
+TEST(BootstrapCache, MatrixFilesCarryTheirFactors)
+{
+  TempWorkingDir cwd;
+  struct Case
+  {
+    bool c2sFft;
+    bool factors;
+    std::vector<std::string> names;
+  };
+  // Cost 14: encoding chain index 18, decoding 5; cost 15 with the CoeffToSlot layers.
+  BootstrapCore probe(sealContext(), uncachedConfig());
+  const std::string enc = tag(probe.getEncFactor());
+  const std::string dec = tag(probe.getDecFactor());
+  for (const Case& c :
+       {Case{false, true, {"DEC_CI5" + dec + ".bin", "ENC_CI18" + enc + ".bin"}},
+        Case{false, false, {"DEC_CI5_F0.bin", "ENC_CI18_F0.bin"}},
+        Case{true, true, {"DEC_FFT_CI5" + dec + "_MATRIX.bin", "ENC_FFT_CI19" + enc + ".bin"}}}) {
+    fs::remove_all("output");
+    BootstrapConfig config = cachedConfig(c.c2sFft, false);
+    config.applyTransformFactors = c.factors;
+    std::string reference;
+    {
+      CoutCapture quiet;
+      BootstrapCore core(sealContext(), config);
+      EXPECT_EQ(entries(DIR), c.names);
+      reference = readFile(DIR + "/" + c.names[0]);
+      if (c.factors) {
+        expectPipelineWorks(core);
+      }
+    }
+    // Loaded, then recomputed after damage, each time giving the same file.
+    for (bool damage : {false, true}) {
+      if (damage)
+        truncate(DIR + "/" + c.names[0]);
+      CoutCapture capture;
+      BootstrapCore core(sealContext(), config);
+      EXPECT_EQ(capture.str().find("WARNING: ignoring the cache file") != std::string::npos,
+                damage)
+          << capture.str();
+      EXPECT_EQ(readFile(DIR + "/" + c.names[0]), reference);
+      if (c.factors) {
+        expectPipelineWorks(core);
+      }
+    }
+  }
+}
+
+TEST(BootstrapCache, DirectoryOnlyToStoreInto)
+{
+  struct Case
+  {
+    bool load;
+    bool store;
+    bool complexData;
+    bool made;
+  };
+  for (Case c : {Case{false, false, false, false}, Case{true, false, false, false},
+                 Case{false, true, false, true}, Case{true, true, true, false}}) {
+    TempWorkingDir cwd;
+    BootstrapConfig config;
+    config.loadEncMatrices = c.load;
+    config.storeEncMatrices = c.store;
+    config.supportComplexData = c.complexData;
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), config);
+    EXPECT_EQ(fs::exists("output"), c.made) << c.load << c.store << c.complexData;
+    if (c.made) {
+      EXPECT_EQ(entries(DIR).size(), 3u);
+    }
+  }
+}
+
+TEST(BootstrapCache, StoringWithoutLoadingReplacesTheFiles)
+{
+  TempWorkingDir cwd;
+  std::string path;
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    path = DIR + "/ENC_FFT_CI20" + tag(core.getEncFactor()) + ".bin";
+  }
+  std::string good = readFile(path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "stale";
+  BootstrapConfig config = cachedConfig(true, true);
+  config.loadEncMatrices = false;
+  CoutCapture capture;
+  BootstrapCore core(sealContext(), config);
+  EXPECT_EQ(capture.str(), "");
+  EXPECT_EQ(readFile(path), good);
+  // Written under a temporary name and renamed: nothing else is left behind.
+  EXPECT_EQ(entries(DIR).size(), 3u);
+}
