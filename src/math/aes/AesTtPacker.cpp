@@ -35,8 +35,6 @@ std::string numberText(double value)
   return std::string(text, res.ptr);
 }
 
-std::string intText(int n) { return std::to_string(n); }
-
 template <typename T>
 std::vector<uint8_t> littleEndianBytes(T value)
 {
@@ -57,14 +55,14 @@ std::vector<uint8_t> integerBytes(double value, const NumberConfig& numberConfig
   const double hi = isSigned ? std::ldexp(1.0, numBits - 1) - 1 : std::ldexp(1.0, numBits) - 1;
   const double truncated = std::trunc(std::ldexp(value, fractionBits));
   if (!(truncated >= lo && truncated <= hi)) {
-    std::string format = std::string(isSigned ? "a signed " : "an unsigned ") + intText(numBits) +
+    std::string format = std::string(isSigned ? "a signed " : "an unsigned ") + std::to_string(numBits) +
                          "-bit ";
     format += numberConfig.isInteger()
                   ? "integer"
-                  : "fixed-point number with " + intText(fractionBits) + " fraction bits";
+                  : "fixed-point number with " + std::to_string(fractionBits) + " fraction bits";
     std::string truncation = "truncated toward zero";
     if (fractionBits > 0)
-      truncation += " to a multiple of 2^-" + intText(fractionBits);
+      truncation += " to a multiple of 2^-" + std::to_string(fractionBits);
     throw std::invalid_argument("Value " + numberText(value) + " is out of range for " + format +
                                 ": expected a number from " +
                                 numberText(std::ldexp(lo, -fractionBits)) + " to " +
