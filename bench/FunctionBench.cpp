@@ -4,6 +4,8 @@
 // Beside each polynomial, the same polynomial evaluated by calling SEAL
 // directly (powers by products of powers of two, one plaintext product per
 // term, scales forced to the default), interleaved with the library's runs.
+// Then the same polynomial and sigmoids on the 64x64 matrix as a tile tensor
+// (TTFunctionEvaluator), whose free coefficient goes to the used slots only.
 //
 //   quorvane_function_bench [--reps 5]
 
@@ -27,9 +29,14 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "math/CTileTensor.h"
+#include "math/DoubleTensor.h"
 #include "math/FunctionEvaluator.h"
 #include "math/MathUtils.h"
 #include "math/SigmoidCoefficients.h"
+#include "math/TTEncoder.h"
+#include "math/TTFunctionEvaluator.h"
+#include "math/TTShape.h"
 
 using namespace quorvane;
 using quorvane::bench::elapsedMs;
@@ -138,12 +145,12 @@ struct Row
 
 void print(const std::vector<Row>& rows)
 {
-  std::cout << std::left << std::setw(34) << "evaluation" << std::right << std::setw(6)
+  std::cout << std::left << std::setw(44) << "evaluation" << std::right << std::setw(6)
             << "depth" << std::setw(12) << "library ms" << std::setw(12) << "max error"
             << std::setw(12) << "SEAL ms" << std::setw(12) << "max error" << std::setw(8)
             << "ratio" << std::endl;
   for (const Row& r : rows) {
-    std::cout << std::left << std::setw(34) << r.name << std::right << std::setw(6) << r.depth
+    std::cout << std::left << std::setw(44) << r.name << std::right << std::setw(6) << r.depth
               << std::fixed << std::setprecision(2) << std::setw(12) << r.libraryMs
               << std::scientific << std::setprecision(2) << std::setw(12) << r.libraryError;
     if (r.sealMs > 0)
@@ -249,6 +256,53 @@ int main(int argc, char** argv)
         }));
       rows.push_back({name, he.getTopChainIndex() - res.getChainIndex(), median(times),
                       maxError(encoder.decryptDecodeDouble(res), exactSigmoid), 0, 0});
+    }
+
+    // The matrix as a tile tensor of one 64x128 tile.
+    TTEncoder ttEncoder(he);
+    TTFunctionEvaluator tfe(he);
+    const TTShape shape({64, 128});
+    DoubleTensor mx({64, 64}), my({64, 64});
+    for (int i = 0; i < MATRIX; ++i) {
+      mx.at(i) = x[i];
+      my.at(i) = y[i];
+    }
+    CTileTensor tx(he), ty(he);
+    ttEncoder.encodeEncrypt(tx, shape, mx);
+    ttEncoder.encodeEncrypt(ty, shape, my);
+    auto tensorError = [&](const CTileTensor& t, const std::vector<double>& exact) {
+      DoubleTensor values = ttEncoder.decryptDecodeDouble(t);
+      std::vector<double> flat(MATRIX);
+      for (int i = 0; i < MATRIX; ++i)
+        flat[i] = values.at(i);
+      return maxError(flat, exact);
+    };
+    for (const auto& [type, name] : types) {
+      std::vector<double> times;
+      CTileTensor res(he);
+      for (int r = 0; r < reps; ++r)
+        times.push_back(elapsedMs([&] {
+          res = tx;
+          tfe.polyEvalInPlace(res, coefs, type);
+        }));
+      rows.push_back({"tensor 64x64, degree 15, " + name,
+                      he.getTopChainIndex() - res.getChainIndex(), median(times),
+                      tensorError(res, expected), 0, 0});
+    }
+    const std::vector<std::pair<std::string, void (TTFunctionEvaluator::*)(CTileTensor&) const>>
+        tensorSigmoids = {{"tensor 64x64, sigmoid3InPlace", &TTFunctionEvaluator::sigmoid3InPlace},
+                          {"tensor 64x64, sigmoid7InPlace", &TTFunctionEvaluator::sigmoid7InPlace},
+                          {"tensor 64x64, sigmoid9InPlace", &TTFunctionEvaluator::sigmoid9InPlace}};
+    for (const auto& [name, op] : tensorSigmoids) {
+      std::vector<double> times;
+      CTileTensor res(he);
+      for (int r = 0; r < reps; ++r)
+        times.push_back(elapsedMs([&] {
+          res = ty;
+          (tfe.*op)(res);
+        }));
+      rows.push_back({name, he.getTopChainIndex() - res.getChainIndex(), median(times),
+                      tensorError(res, exactSigmoid), 0, 0});
     }
     print(rows);
   } catch (const std::exception& e) {

@@ -2,9 +2,12 @@
 # Builds the library, the Python module and the C++ benchmark in build-bench/
 # and prints the benchmark tables: tiles against SEAL (bench.py; extra
 # arguments go there, for example --slots 8192 --reps 50), then tile tensors
-# against TenSEAL and the mockup against numpy (tile_tensors.py). TenSEAL is
-# installed with pip into bench/.venv-tenseal, a virtual environment of its
-# own made from the same interpreter; nothing else uses it.
+# against TenSEAL and the mockup against numpy (tile_tensors.py), then
+# polynomials and sigmoids on tile tensors against TenSEAL (functions.py),
+# then matrix-vector products and convolutions against TenSEAL
+# (layout_ops.py). TenSEAL is installed with pip into bench/.venv-tenseal, a
+# virtual environment of its own made from the same interpreter; nothing else
+# uses it.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${QUORVANE_BENCH_BUILD_DIR:-$ROOT/build-bench}"
@@ -27,3 +30,7 @@ if ! "$VENV/bin/python" -c "import tenseal, numpy" 2> /dev/null; then
   "$VENV/bin/pip" install --quiet tenseal numpy >&2
 fi
 PYTHONPATH="$BUILD" "$VENV/bin/python" "$ROOT/bench/tile_tensors.py"
+echo
+PYTHONPATH="$BUILD" "$VENV/bin/python" "$ROOT/bench/functions.py"
+echo
+PYTHONPATH="$BUILD" "$VENV/bin/python" "$ROOT/bench/layout_ops.py"

@@ -64,16 +64,26 @@ def interleaved_medians(candidates, reps):
     return {name: statistics.median(t) for name, t in times.items()}
 
 
-def seal_against_tenseal(reps):
+def seal_and_tenseal(depth):
+    """A SEAL CKKS context of the library with SLOTS slots and the depth, and a
+    TenSEAL context of the same polynomial degree, coefficient modulus and
+    scale; with the modulus bit sizes."""
     import tenseal as ts
 
     he = qv.SealCkksContext()
-    he.init(qv.HeConfigRequirement(SLOTS, DEPTH, FRACTIONAL_BITS, INTEGER_BITS, SECURITY))
+    he.init(qv.HeConfigRequirement(SLOTS, depth, FRACTIONAL_BITS, INTEGER_BITS, SECURITY))
     chain = [int(q).bit_length() for q in he.get_modulus_chain()]
     # The chain leaves out the special prime, which is as large as the first.
     bits = chain + [chain[0]]
     ctx = ts.context(ts.SCHEME_TYPE.CKKS, poly_modulus_degree=2 * SLOTS, coeff_mod_bit_sizes=bits)
     ctx.global_scale = 2.0 ** FRACTIONAL_BITS
+    return he, ctx, bits
+
+
+def seal_against_tenseal(reps):
+    import tenseal as ts
+
+    he, ctx, bits = seal_and_tenseal(DEPTH)
 
     rng = np.random.default_rng(7)
     m1 = rng.uniform(-1, 1, (64, 64))

@@ -10,6 +10,7 @@
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/ValueChecks.h"
 #include "math/MathUtils.h"
 
 namespace quorvane {
@@ -107,7 +108,11 @@ void CTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
 
 int CTile::getChainIndex() const { return impl->getChainIndex(); }
 
-void CTile::setScale(double scale) { impl->setScale(scale); }
+void CTile::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  impl->setScale(scale);
+}
 
 double CTile::getScale() const { return impl->getScale(); }
 
@@ -130,6 +135,16 @@ void CTile::multiplyToRaw(CTile& target) const { target.multiplyRaw(*this); }
 void CTile::multiplyTo(CTile& target) const { target.multiply(*this); }
 
 const HeContext& CTile::getHeContext() const { return impl->getContext(); }
+
+void CTile::checkOperand(const CTile& other) const
+{
+  getHeContext().checkSameContext(other.getHeContext());
+}
+
+void CTile::checkOperand(const PTile& other) const
+{
+  getHeContext().checkSameContext(other.getHeContext());
+}
 
 bool CTile::isEmpty() const { return impl->isEmpty(); }
 
@@ -157,6 +172,7 @@ void CTile::autoBootstrapThis()
 
 std::unique_ptr<CTile> CTile::autoBootstrap(const CTile& other)
 {
+  checkOperand(other);
   autoBootstrapThis();
   // When other is this tile, it has just left the bootstrapping chain index.
   const HeContext& he = getHeContext();
@@ -171,6 +187,7 @@ std::unique_ptr<CTile> CTile::autoBootstrap(const CTile& other)
 
 std::unique_ptr<CTile> CTile::alignChainIndexes(const CTile& other)
 {
+  checkOperand(other);
   if (!getHeContext().getTraits().getSupportsModSwitch())
     return nullptr;
   int a = getChainIndex();
@@ -187,6 +204,7 @@ std::unique_ptr<CTile> CTile::alignChainIndexes(const CTile& other)
 
 std::unique_ptr<PTile> CTile::alignPlainChainIndex(const PTile& other) const
 {
+  checkOperand(other);
   int a = getChainIndex();
   int b = other.getChainIndex();
   if (b < a) {
@@ -207,36 +225,42 @@ std::unique_ptr<PTile> CTile::alignPlainChainIndex(const PTile& other) const
 
 void CTile::add(const CTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::add);
   reencryptIfTransparent();
 }
 
 void CTile::addRaw(const CTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::addRaw);
   reencryptIfTransparent();
 }
 
 void CTile::sub(const CTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::sub);
   reencryptIfTransparent();
 }
 
 void CTile::subRaw(const CTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::subRaw);
   reencryptIfTransparent();
 }
 
 void CTile::multiply(const CTile& other)
 {
+  checkOperand(other);
   std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
   applyAligned(*this, bootstrapped ? *bootstrapped : other, &AbstractCiphertext::multiply);
 }
 
 void CTile::multiplyRaw(const CTile& other)
 {
+  checkOperand(other);
   std::unique_ptr<CTile> bootstrapped = autoBootstrap(other);
   applyAligned(*this, bootstrapped ? *bootstrapped : other, &AbstractCiphertext::multiplyRaw);
 }
@@ -252,27 +276,32 @@ CTile CTile::getMultiply(const CTile& other) const
 
 void CTile::addPlain(const PTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::addPlain);
 }
 
 void CTile::addPlainRaw(const PTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::addPlainRaw);
   reencryptIfTransparent();
 }
 
 void CTile::subPlain(const PTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::subPlain);
 }
 
 void CTile::subPlainRaw(const PTile& other)
 {
+  checkOperand(other);
   applyAligned(*this, other, &AbstractCiphertext::subPlainRaw);
 }
 
 void CTile::multiplyPlain(const PTile& other)
 {
+  checkOperand(other);
   autoBootstrapThis();
   applyAligned(*this, other, &AbstractCiphertext::multiplyPlain);
   reencryptIfTransparent();
@@ -280,6 +309,7 @@ void CTile::multiplyPlain(const PTile& other)
 
 void CTile::multiplyPlainRaw(const PTile& other)
 {
+  checkOperand(other);
   autoBootstrapThis();
   applyAligned(*this, other, &AbstractCiphertext::multiplyPlainRaw);
   reencryptIfTransparent();

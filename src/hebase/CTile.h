@@ -18,7 +18,8 @@ class PTile;
 /// context's minimal chain index for bootstrapping is bootstrapped (this tile
 /// in place, the other through a copy), and on contexts that can switch moduli
 /// the operand with the higher chain index is lowered (this tile in place, the
-/// other through a copy). The operand itself is never changed. A result the
+/// other through a copy). The operand itself is never changed. An operand of
+/// another context is refused before anything changes. A result the
 /// backend reports transparent (add, sub, addPlainRaw, the plaintext products
 /// and their raw forms, and before saving) is re-encrypted, keeping its values.
 class CTile : public Tile
@@ -157,6 +158,9 @@ private:
 
   /// Bootstraps this tile when automatic bootstrapping asks for it.
   void autoBootstrapThis();
+  /// Refuses an operand of another context (HeContext::checkSameContext).
+  void checkOperand(const CTile& other) const;
+  void checkOperand(const PTile& other) const;
   /// Turns a transparent ciphertext into a proper encryption of the same
   /// values (a fresh encryption of zero is added to it).
   void reencryptIfTransparent() const;

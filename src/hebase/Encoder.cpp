@@ -11,6 +11,7 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/Assert.h"
 
 namespace quorvane {
@@ -21,6 +22,13 @@ Encoder::Encoder(const HeContext& he) : he(&he), impl(he.getEncoder())
 }
 
 Encoder::~Encoder() {}
+
+template <typename TileType>
+auto Encoder::of(TileType& tile) const -> decltype(tile.getImpl())
+{
+  he->checkSameContext(tile.getHeContext());
+  return tile.getImpl();
+}
 
 int Encoder::resolveChainIndex(int chainIndex) const
 {
@@ -38,95 +46,95 @@ int Encoder::resolveChainIndex(int chainIndex) const
 void Encoder::encode(PTile& res, const std::vector<std::complex<double>>& vals,
                      int chainIndex) const
 {
-  impl->encode(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encode(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encode(PTile& res, const std::vector<double>& vals, int chainIndex) const
 {
-  impl->encode(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encode(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encode(PTile& res, const std::vector<int>& vals, int chainIndex) const
 {
-  impl->encode(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encode(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encode(PTile& res, double val, int chainIndex) const
 {
-  impl->encode(res.getImpl(), val, resolveChainIndex(chainIndex));
+  impl->encode(of(res), val, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encode(PTile& res, int val, int chainIndex) const
 {
-  impl->encode(res.getImpl(), val, resolveChainIndex(chainIndex));
+  impl->encode(of(res), val, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encodeEncrypt(CTile& res, const std::vector<std::complex<double>>& vals,
                             int chainIndex) const
 {
-  impl->encodeEncrypt(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encodeEncrypt(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encodeEncrypt(CTile& res, const std::vector<double>& vals, int chainIndex) const
 {
-  impl->encodeEncrypt(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encodeEncrypt(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encodeEncrypt(CTile& res, const std::vector<int>& vals, int chainIndex) const
 {
-  impl->encodeEncrypt(res.getImpl(), vals, resolveChainIndex(chainIndex));
+  impl->encodeEncrypt(of(res), vals, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encodeEncrypt(CTile& res, double val, int chainIndex) const
 {
-  impl->encodeEncrypt(res.getImpl(), val, resolveChainIndex(chainIndex));
+  impl->encodeEncrypt(of(res), val, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encodeEncrypt(CTile& res, int val, int chainIndex) const
 {
-  impl->encodeEncrypt(res.getImpl(), val, resolveChainIndex(chainIndex));
+  impl->encodeEncrypt(of(res), val, resolveChainIndex(chainIndex));
 }
 
 void Encoder::encrypt(CTile& res, const PTile& src) const
 {
-  impl->encrypt(res.getImpl(), src.getImpl());
+  impl->encrypt(of(res), of(src));
 }
 
 void Encoder::decrypt(PTile& res, const CTile& src) const
 {
-  impl->decrypt(res.getImpl(), src.getImpl());
+  impl->decrypt(of(res), of(src));
 }
 
 // ---- Decoding ----
 
 std::vector<std::complex<double>> Encoder::decodeComplex(const PTile& src) const
 {
-  return impl->decodeComplex(src.getImpl());
+  return impl->decodeComplex(of(src));
 }
 
 std::vector<double> Encoder::decodeDouble(const PTile& src) const
 {
-  return impl->decodeDouble(src.getImpl());
+  return impl->decodeDouble(of(src));
 }
 
 std::vector<int> Encoder::decodeInt(const PTile& src) const
 {
-  return impl->decodeInt(src.getImpl());
+  return impl->decodeInt(of(src));
 }
 
 std::vector<std::complex<double>> Encoder::decryptDecodeComplex(const CTile& src) const
 {
-  return impl->decryptDecodeComplex(src.getImpl());
+  return impl->decryptDecodeComplex(of(src));
 }
 
 std::vector<double> Encoder::decryptDecodeDouble(const CTile& src) const
 {
-  return impl->decryptDecodeDouble(src.getImpl());
+  return impl->decryptDecodeDouble(of(src));
 }
 
 std::vector<int> Encoder::decryptDecodeInt(const CTile& src) const
 {
-  return impl->decryptDecodeInt(src.getImpl());
+  return impl->decryptDecodeInt(of(src));
 }
 
 std::vector<double> Encoder::decryptDecodeTileDouble(const Tile& t) const
@@ -135,17 +143,20 @@ std::vector<double> Encoder::decryptDecodeTileDouble(const Tile& t) const
     return decryptDecodeDouble(static_cast<const CTile&>(t));
   QV_ASSERT(typeid(t) == typeid(PTile));
   // Decoding reads the plaintext only, so the argument stays as it is.
-  return impl->decodeDouble(static_cast<const PTile&>(t).getImpl());
+  return impl->decodeDouble(of(static_cast<const PTile&>(t)));
 }
 
 void Encoder::encryptTile(CTile& res, const Tile& src) const
 {
   if (typeid(src) == typeid(CTile)) {
-    res = static_cast<const CTile&>(src);
+    const CTile& c = static_cast<const CTile&>(src);
+    of(res);
+    of(c);
+    res = c;
     return;
   }
   QV_ASSERT(typeid(src) == typeid(PTile));
-  impl->encrypt(res.getImpl(), static_cast<const PTile&>(src).getImpl());
+  impl->encrypt(of(res), of(static_cast<const PTile&>(src)));
 }
 
 // ---- Comparisons ----
@@ -154,19 +165,19 @@ double Encoder::assertEquals(const CTile& c, const std::string& title,
                              const std::vector<std::complex<double>>& expected, double eps,
                              bool percent) const
 {
-  return impl->assertEquals(c.getImpl(), title, expected, eps, percent);
+  return impl->assertEquals(of(c), title, expected, eps, percent);
 }
 
 double Encoder::assertEquals(const CTile& c, const std::string& title,
                              const std::vector<double>& expected, double eps, bool percent) const
 {
-  return impl->assertEquals(c.getImpl(), title, expected, eps, percent);
+  return impl->assertEquals(of(c), title, expected, eps, percent);
 }
 
 double Encoder::assertEquals(const CTile& c, const std::string& title,
                              const std::vector<int>& expected, double eps, bool percent) const
 {
-  return impl->assertEquals(c.getImpl(), title, expected, eps, percent);
+  return impl->assertEquals(of(c), title, expected, eps, percent);
 }
 
 void Encoder::printErrorStats(const CTile& actual, std::vector<double> expected,
@@ -177,7 +188,7 @@ void Encoder::printErrorStats(const CTile& actual, std::vector<double> expected,
     throw std::invalid_argument("printErrorStats needs one expected value per slot: " +
                                 std::to_string(n) + " slots but " +
                                 std::to_string(expected.size()) + " expected values");
-  std::vector<std::complex<double>> values = impl->decryptDecodeComplex(actual.getImpl());
+  std::vector<std::complex<double>> values = impl->decryptDecodeComplex(of(actual));
   if (values.size() < n)
     throw std::runtime_error("printErrorStats: the ciphertext decrypts to " +
                              std::to_string(values.size()) + " values, fewer than " +
@@ -237,7 +248,11 @@ double Encoder::getDefaultScale(int chainIndex) const
   return impl->getDefaultScale(resolveChainIndex(chainIndex));
 }
 
-void Encoder::setDefaultScale(double scale) { impl->setDefaultScale(scale); }
+void Encoder::setDefaultScale(double scale)
+{
+  ValueChecks::checkEncoderScale(scale);
+  impl->setDefaultScale(scale);
+}
 
 void Encoder::restoreDefaultScale() { impl->restoreDefaultScale(); }
 

@@ -21,6 +21,8 @@ class Tile;
 /// decodes through a backend encoder of its own, so its settings (default
 /// scale, device, decrypt-added noise) apply only to what it produces.
 /// Chain-index arguments go through resolveChainIndex; -1 means the top.
+/// Tiles of another context are refused (HeContext::checkSameContext) before
+/// anything is encoded, encrypted or decrypted.
 class Encoder
 {
 public:
@@ -98,6 +100,10 @@ public:
 
 private:
   const HeContext* he;
+  /// The tile's backend object, once its context is found to be this encoder's.
+  template <typename TileType>
+  auto of(TileType& tile) const -> decltype(tile.getImpl());
+
   std::shared_ptr<AbstractEncoder> impl;
 };
 

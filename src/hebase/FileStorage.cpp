@@ -70,6 +70,11 @@ bool FileStorage::isFileStorageDirectory(const std::string& path)
 
 FileStorage::FileStorage(const std::string& path, bool create) : path(path)
 {
+  // The system would cut the path at a NUL and use (or wipe) another directory.
+  if (path.find('\0') != std::string::npos)
+    throw std::invalid_argument("Cannot " + std::string(create ? "create" : "open") +
+                                " FileStorage at path " + FileUtils::printablePath(path) +
+                                ": the path holds a NUL character");
   fs::path dir(path);
   if (create) {
     // Only a file storage or an empty directory may be wiped.
@@ -106,6 +111,10 @@ std::string FileStorage::filePath(const std::string& name) const
 
 void FileStorage::validateBufferName(const std::string& name) const
 {
+  if (name.find('\0') != std::string::npos)
+    throw std::invalid_argument("Illegal buffer name: " + FileUtils::printablePath(name) +
+                                ": FileStorage doesn't support buffer names holding a NUL "
+                                "character.");
   if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
     throw std::invalid_argument("Illegal buffer name: " + name +
                                 ": FileStorage currently doesn't support buffer names with path "

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "hebase/AbstractFunctionEvaluator.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "hebase/StartupRegistration.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/QuorvaneVersion.h"
 #include "hebase/utils/RandomId.h"
@@ -26,6 +28,19 @@ void HeContext::debugPrint(const std::string& title, Verbosity verbosity, std::o
   printSignature(out);
 }
 
+void HeContext::checkSameContext(const HeContext& operandContext) const
+{
+  if (&operandContext == this ||
+      (operandContext.contextId == contextId && typeid(operandContext) == typeid(*this)))
+    return;
+  auto describe = [](const HeContext& he) {
+    return he.getRegistryKey() + ", context id " + std::to_string(he.contextId);
+  };
+  throw std::invalid_argument("The operand belongs to another HE context (" +
+                              describe(operandContext) + ") than this object (" +
+                              describe(*this) + ")");
+}
+
 // ---- Initialisation ----
 
 void HeContext::init(const HeConfigRequirement& req)
@@ -37,23 +52,54 @@ void HeContext::init(const HeConfigRequirement& req)
     throwAssertError("!getAutomaticBootstrapping()", __FILE__, __LINE__, __func__,
                      "Automatic bootstrapping requires a bootstrappable requirement: "
                      "automaticBootstrapping is set while bootstrappable is not");
-  requirement = getActualConfigRequirement(req);
-  requirement.publicFunctions.validate();
-  if (!publicFunctionsSupported(requirement.publicFunctions))
-    throw std::invalid_argument(
-        "the given PublicFunctions object is not supported by this HeContext");
-  if (requirement.publicFunctions.rotate == CUSTOM_ROTATIONS)
-    initRotationMap();
-  if (requirement.multiPartyConfig.has_value()) {
-    // Every party with the same key owners gets the same id.
-    int32_t id = 0;
-    for (int owner : requirement.multiPartyConfig->keyOwnersIds)
-      id ^= owner;
-    contextId = id;
-  } else {
-    contextId = drawRandomId();
+  runOrRestore([&] {
+    requirement = getActualConfigRequirement(req);
+    requirement.publicFunctions.validate();
+    if (!publicFunctionsSupported(requirement.publicFunctions))
+      throw std::invalid_argument(
+          "the given PublicFunctions object is not supported by this HeContext");
+    if (requirement.publicFunctions.rotate == CUSTOM_ROTATIONS)
+      initRotationMap();
+    if (requirement.multiPartyConfig.has_value()) {
+      // Every party with the same key owners gets the same id.
+      int32_t id = 0;
+      for (int owner : requirement.multiPartyConfig->keyOwnersIds)
+        id ^= owner;
+      contextId = id;
+    } else {
+      contextId = drawRandomId();
+    }
+    initialized = true;
+  });
+}
+
+void HeContext::runOrRestore(const std::function<void()>& steps)
+{
+  struct
+  {
+    int32_t defaultDevice;
+    double defaultScale;
+    int32_t contextId;
+    std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
+    HeConfigRequirement requirement;
+    RotateDependencyMapper rotateDependencyMapper;
+    HeTraits traits;
+    bool initialized;
+  } saved{defaultDevice,          defaultScale, contextId, bootstrapEvaluator, requirement,
+          rotateDependencyMapper, traits,       initialized};
+  try {
+    steps();
+  } catch (...) {
+    defaultDevice = saved.defaultDevice;
+    defaultScale = saved.defaultScale;
+    contextId = saved.contextId;
+    bootstrapEvaluator = std::move(saved.bootstrapEvaluator);
+    requirement = std::move(saved.requirement);
+    rotateDependencyMapper = std::move(saved.rotateDependencyMapper);
+    traits = saved.traits;
+    initialized = saved.initialized;
+    throw;
   }
-  initialized = true;
 }
 
 HeConfigRequirement HeContext::getActualConfigRequirement(const HeConfigRequirement& req) const
@@ -254,7 +300,11 @@ void HeContext::setDefaultDevice(DeviceType device) { defaultDevice = device; }
 
 double HeContext::getDefaultScale() const { return defaultScale; }
 
-void HeContext::setDefaultScale(double scale) { defaultScale = scale; }
+void HeContext::setDefaultScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  defaultScale = scale;
+}
 
 std::string HeContext::getSignature() const { return getSchemeName(); }
 

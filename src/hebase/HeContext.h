@@ -2,6 +2,7 @@
 #define QUORVANE_HEBASE_HECONTEXT_H
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -151,6 +152,11 @@ public:
   /// Replaces the context id (the initialisation protocol gives every
   /// participant the same one).
   void setContextId(int32_t id) { contextId = id; }
+  /// Refuses an object of another context with std::invalid_argument "The
+  /// operand belongs to another HE context (...) than this object (...)".
+  /// Contexts of one backend with the same context id (a context and those
+  /// loaded from its saved form) share their keys and are the same context.
+  void checkSameContext(const HeContext& operandContext) const;
   const HeTraits& getTraits() const { return traits; }
   const HeConfigRequirement& getHeConfigRequirement() const { return requirement; }
   const PublicFunctions& getPublicFunctions() const { return requirement.publicFunctions; }
@@ -218,6 +224,13 @@ protected:
   void restoreBootstrapEvaluator();
   /// Builds the rotation map from the requirement's slot count and rotation steps.
   void initRotationMap();
+  /// Runs steps; when they throw, puts the fields of this base class back as
+  /// they were and rethrows, so that a refused init or load changes nothing.
+  void runOrRestore(const std::function<void()>& steps);
+  /// Refuses a loaded requirement this backend cannot hold; called by loadImpl
+  /// before it adopts the requirement and builds the rotation map from it
+  /// (whose size the slot count decides). Accepts everything by default.
+  virtual void checkLoadedRequirement(const HeConfigRequirement& req) const;
 
   int32_t defaultDevice = DEVICE_CPU;
   double defaultScale = 1.0;

@@ -4,6 +4,7 @@
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
 #include "hebase/HeContext.h"
+#include "hebase/ValueChecks.h"
 
 namespace quorvane {
 
@@ -67,7 +68,11 @@ void PTile::setChainIndex(int chainIndex) { impl->setChainIndex(chainIndex); }
 
 int PTile::getChainIndex() const { return impl->getChainIndex(); }
 
-void PTile::setScale(double scale) { impl->setScale(scale); }
+void PTile::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  impl->setScale(scale);
+}
 
 double PTile::getScale() const { return impl->getScale(); }
 

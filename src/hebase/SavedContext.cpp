@@ -78,7 +78,7 @@ int64_t HeContext::saveToFile(const std::string& path,
                               const PublicFunctions& publicFunctions) const
 {
   FileUtils::PendingFile out(path);
-  int64_t count = save(out, publicFunctions);
+  int64_t count = out.writeWith([&] { return save(out, publicFunctions); });
   out.commit();
   return count;
 }
@@ -107,24 +107,6 @@ void HeContext::checkPublicFunctionsForSave(const PublicFunctions& publicFunctio
 
 // ---- Loading a context ----
 
-namespace {
-
-/// The base fields of a context before a load; put back when the load fails,
-/// so that the context stays uninitialised and can be loaded again.
-struct ContextFieldsSnapshot
-{
-  int32_t defaultDevice;
-  double defaultScale;
-  int32_t contextId;
-  std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
-  HeConfigRequirement requirement;
-  RotateDependencyMapper rotateDependencyMapper;
-  HeTraits traits;
-  bool initialized;
-};
-
-} // namespace
-
 int64_t HeContext::load(std::istream& in)
 {
   std::streampos before = in.tellg();
@@ -135,23 +117,10 @@ int64_t HeContext::load(std::istream& in)
   // The backend's loadImpl refuses an initialised context before it reads or
   // changes anything; the saved id is adopted only once the whole load
   // succeeded, and a failed load puts every base field back.
-  ContextFieldsSnapshot snapshot{defaultDevice, defaultScale,           contextId,
-                                 bootstrapEvaluator, requirement, rotateDependencyMapper,
-                                 traits,        initialized};
-  try {
+  runOrRestore([&] {
     loadImpl(in);
     contextId = header.contextId;
-  } catch (...) {
-    defaultDevice = snapshot.defaultDevice;
-    defaultScale = snapshot.defaultScale;
-    contextId = snapshot.contextId;
-    bootstrapEvaluator = std::move(snapshot.bootstrapEvaluator);
-    requirement = std::move(snapshot.requirement);
-    rotateDependencyMapper = std::move(snapshot.rotateDependencyMapper);
-    traits = snapshot.traits;
-    initialized = snapshot.initialized;
-    throw;
-  }
+  });
   return streamDistance(before, in.tellg());
 }
 
@@ -185,6 +154,7 @@ void HeContext::loadImpl(std::istream& in)
   if (loadedRequirement.bootstrappable && !loadedRequirement.bootstrapConfig.has_value())
     throwAssertError("getHeConfigRequirement().bootstrapConfig.has_value()", __FILE__, __LINE__,
                      __func__);
+  checkLoadedRequirement(loadedRequirement);
 
   defaultScale = loadedScale;
   defaultDevice = loadedDevice;
@@ -193,6 +163,8 @@ void HeContext::loadImpl(std::istream& in)
   initialized = true;
 }
 
+
+void HeContext::checkLoadedRequirement(const HeConfigRequirement&) const {}
 
 // ---- Secret keys ----
 
@@ -219,8 +191,9 @@ int64_t HeContext::loadSecretKey(std::istream& in, bool seedOnly)
 
 int64_t HeContext::saveSecretKeyToFile(const std::string& path, bool seedOnly) const
 {
-  FileUtils::PendingFile out(path);
-  int64_t count = saveSecretKey(out, seedOnly);
+  // Readable by the owner only, also when it replaces a file.
+  FileUtils::PendingFile out(path, FileUtils::FileAccess::OWNER_ONLY);
+  int64_t count = out.writeWith([&] { return saveSecretKey(out, seedOnly); });
   out.commit();
   return count;
 }

@@ -148,6 +148,13 @@ void CTileTensor::checkSameContext(const TileTensor& other) const
                                 std::to_string(getContextId()) + ")");
 }
 
+void CTileTensor::commit(CTileTensor&& res)
+{
+  tiles.assignValues(std::move(res.tiles));
+  shape = std::move(res.shape);
+  packed = res.packed;
+}
+
 void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType,
                                   TileOperation op, const TileFunction& tileFunction)
 {
@@ -176,7 +183,11 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
   const bool sameTiles = resultSizes == shape.getExternalSizes();
   if (workingCopy && sameTiles) {
     for (int i = 0; i < count; ++i) {
-      const Tile& operand = other.getTileByFlatIndex(i);
+      int a = 0;
+      int b = 0;
+      projection.project(i, a, b);
+      // The operand may be broadcast: fewer tiles than the result.
+      const Tile& operand = other.getTileByFlatIndex(b);
       if (op != nullptr)
         (tiles[i].*op)(operand);
       else

@@ -27,7 +27,9 @@ class SaveableHeader;
 /// The operations are spread over several sources: construction, tile access,
 /// the element-wise engine and persistence (CTileTensor.cpp), arithmetic and
 /// chain indexes (CTileTensorArithmetic.cpp), scalars and masks
-/// (CTileTensorScalars.cpp) and printing (CTileTensorPrinting.cpp).
+/// (CTileTensorScalars.cpp), printing (CTileTensorPrinting.cpp), rotations,
+/// shifts and sums (CTileTensorRotations.cpp), and slicing, flattening,
+/// duplication and the structured products (CTileTensorSlicing.cpp).
 class CTileTensor : public TileTensor
 {
 public:
@@ -76,6 +78,12 @@ public:
   void subFromRaw(CTileTensor& target) const override;
   void multiplyTo(CTileTensor& target) const override;
   void multiplyToRaw(CTileTensor& target) const override;
+  /// A copy of this tensor with multiplyAndSum(other, sumDim) applied.
+  CTileTensor getMultiplyAndSum(const CTileTensor& other, int sumDim) const override;
+  /// target.multiplyAndSum(*this, sumDim).
+  void multiplyAndSumTo(CTileTensor& target, int sumDim) const override;
+  /// A copy of this tensor with multiplyPlainAndSum(plain, sumDim) applied.
+  virtual CTileTensor getMultiplyPlainAndSum(const PTileTensor& plain, int sumDim) const;
   /// 1.0 when unpacked; otherwise the integrity check of the decrypted tensor.
   double assertIntegrity(double epsilon) const override;
   int getChainIndex() const override;
@@ -166,6 +174,64 @@ public:
   CTileTensor getMultiplyScalar(double value) const;
   CTileTensor getClearUnknowns() const;
 
+  // ---- Rotations, shifts and sums along a dimension ----
+
+  /// Cyclic rotation: the value at (i + rot) mod n moves to i, n the original
+  /// size of dim. A dimension spread over several tiles must be interleaved;
+  /// dim must be the first with a tile size above 1 and have no unused slots.
+  void rotateAlongDim(int dim, int rot);
+  /// Shift: the value at i + shift moves to i (0 <= shift < n); the original
+  /// size of dim becomes n - shift and its unused slots unknown.
+  void shiftAlongDim(int dim, int shift);
+  /// The common body of rotateAlongDim (isShift false) and shiftAlongDim.
+  void rotateOrShiftAlongDim(int dim, int n, bool isShift);
+  /// Adds the tiles along dim into one tile per position of the other dimensions.
+  void sumTilesOverDim(int dim);
+  /// Sums the values of dim inside every tile (dim must lie in one tile). The
+  /// first dimension with a tile size above 1 becomes fully duplicated; another
+  /// dimension keeps the sum at index 0, its unused slots becoming unknown.
+  void sumInTilesOverDim(int dim);
+  /// sumTilesOverDim, then sumInTilesOverDim.
+  void sumOverDim(int dim);
+  /// Raw product with other, sum of tiles over sumDim, relinearisation,
+  /// rescaling, then sum inside the tiles over sumDim.
+  void multiplyAndSum(const CTileTensor& other, int sumDim);
+  /// As multiplyAndSum with a plaintext operand (no relinearisation).
+  void multiplyPlainAndSum(const PTileTensor& plain, int sumDim);
+  /// Rotate-and-add inside every tile along dim over a window of w values: the
+  /// tile size of dim for n < 0, else n rounded up to a power of two; slot j
+  /// gets the sum of slots j + k*c (j - k*c when reverse), c the slot step of
+  /// dim, k < w. Returns w.
+  int innerSumOverDim(int dim, int n, bool reverse);
+  CTileTensor getSumOverDim(int dim) const;
+  CTileTensor getSumTilesOverDim(int dim) const;
+
+  // ---- Slicing, flattening and duplication ----
+
+  /// The values startIndex to startIndex + sliceDepth - 1 of dim (a negative
+  /// dim counts from the end), copying whole tiles: the start must be a
+  /// multiple of the tile size (0 for an interleaved dimension).
+  CTileTensor getSlice(int dim, int startIndex, int sliceDepth) const;
+  /// Merges the fully duplicated dimensions startDim to endDim - 1 into one.
+  void flatten(int startDim, int endDim);
+  CTileTensor getFlatten(int startDim, int endDim) const;
+  /// Turns a dimension of original size 1 into a fully duplicated one.
+  void duplicateOverDim(int dim);
+  CTileTensor getDuplicateOverDim(int dim) const;
+  /// A tensor of this shape whose every tile is tile times the mask of this
+  /// shape (1 in the used slots, 0 elsewhere).
+  CTileTensor duplicateAndMaskTile(const CTile& tile) const;
+
+  // ---- Structured products ----
+
+  /// The convolution of this image [a/1, b/1, n/s] with filters
+  /// [c/1, d/1, e/1, *f/s] and biases [1/1, 1/1, e/1, *g/s] (TTConvolution).
+  CTileTensor getConvolution(const CTileTensor& filters, const CTileTensor& biases,
+                             int strideRows, int strideCols) const;
+  /// other times this vector, summed over sumDim: by diagonals when other is
+  /// diagonalized (sumDim must then be 0), else other.getMultiplyAndSum.
+  CTileTensor getMatrixMultiplication(const TileTensor& other, int sumDim) const;
+
 private:
   const HeContext* he;
   TileArray<CTile> tiles;
@@ -174,10 +240,29 @@ private:
   bool workingCopy = false;
 
   friend class TTEncoder;
+  friend class TTConvolution;
+  friend class TTDiagUtils;
   friend class TTPermutator;
+  friend class TTFunctionEvaluator;
 
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;
+  /// Takes the shape and the tiles of res (a tensor of this context).
+  void commit(CTileTensor&& res);
+
+  /// Checks of rotateOrShiftTiles, then the moves and the new shape.
+  void rotateOrShiftTiles(int dim, int n, bool isShift);
+  /// Per source tile (flat index), its destination and its in-tile rotation
+  /// for a rotation by n along the interleaved dimension dim.
+  void getTileRotationPlan(int dim, int n, std::vector<int>& destinations,
+                           std::vector<int>& rotations) const;
+  /// A new tile array: tile p copied to destinations[p] and rotated by rotations[p].
+  TileArray<CTile> permuteAndRotateTiles(const std::vector<int>& destinations,
+                                         const std::vector<int>& rotations) const;
+  /// Refuses a negative shift and one not below the original size of dim.
+  void validateShift(int dim, int n) const;
+  /// The shape after the moves of a shift (nothing for a rotation).
+  void updateShapeAfterShift(int dim, int n, bool isShift);
   /// Applies f to every tile: to copies committed once all succeeded, or, on a
   /// working copy, in place.
   template <typename F>
@@ -185,6 +270,10 @@ private:
   /// A copy of this tensor with op applied (the returning twins).
   template <typename Op>
   CTileTensor workOnCopy(Op op) const;
+  /// Applies op, a sequence of operations, so that this tensor changes only
+  /// when all of them succeeded (directly on a working copy).
+  template <typename Op>
+  void applyAtomically(Op op);
 };
 
 template <typename F>
@@ -214,6 +303,15 @@ CTileTensor CTileTensor::workOnCopy(Op op) const
   op(res);
   res.workingCopy = false;
   return res;
+}
+
+template <typename Op>
+void CTileTensor::applyAtomically(Op op)
+{
+  if (workingCopy)
+    op(*this);
+  else
+    commit(workOnCopy(op));
 }
 
 } // namespace quorvane

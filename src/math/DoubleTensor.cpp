@@ -357,7 +357,7 @@ std::streamoff DoubleTensor::save(std::ostream& out) const
 {
   const std::streampos start = out.tellp();
   const std::vector<int> shape = getShape();
-  BinIoUtils::writeInt32(out, static_cast<int32_t>(shape.size()));
+  BinIoUtils::writeInt32Size(out, shape.size(), "a tensor of order");
   for (int n : shape)
     BinIoUtils::writeInt32(out, n);
   BinIoUtils::writeBytes(out, reinterpret_cast<const char*>(data()),

@@ -116,6 +116,12 @@ void FunctionEvaluator::validateSignArguments(int gRep, int fRep, double maxAbsV
   validateSignBound(maxAbsVal, "signInPlace", "maxAbsVal");
 }
 
+void FunctionEvaluator::validateCompareArguments(int gRep, int fRep, double maxDiff)
+{
+  validateRepetitions(gRep, fRep);
+  validateSignBound(maxDiff, "compareInPlace", "maxDiff");
+}
+
 void FunctionEvaluator::validateInverseBounds(double lowerBound, double upperBound)
 {
   std::string reason;
@@ -537,8 +543,7 @@ void FunctionEvaluator::compareInPlace(CTile& a, const Tile& b, int gRep, int fR
                                        double maxDiff) const
 {
   // Everything is checked before a changes.
-  validateRepetitions(gRep, fRep);
-  validateSignBound(maxDiff, "compareInPlace", "maxDiff");
+  validateCompareArguments(gRep, fRep, maxDiff);
   checkContext(a);
   checkContext(b);
   a.subTile(b);

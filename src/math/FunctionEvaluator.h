@@ -87,6 +87,10 @@ public:
   /// repetition count, both counts 0, a bound that is not positive and finite.
   static void validateSignArguments(int gRep, int fRep, double maxAbsVal);
 
+  /// Refuses what compareInPlace refuses (std::invalid_argument): a negative
+  /// repetition count, both counts 0, a maxDiff that is not positive and finite.
+  static void validateCompareArguments(int gRep, int fRep, double maxDiff);
+
   /// Refuses what inverse refuses (std::invalid_argument): lowerBound above
   /// upperBound, a negative lowerBound, an upperBound that is not positive.
   static void validateInverseBounds(double lowerBound, double upperBound);

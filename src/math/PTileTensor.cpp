@@ -175,6 +175,16 @@ void PTileTensor::multiplyToRaw(CTileTensor& target) const
   target.multiplyPlainRaw(*this);
 }
 
+CTileTensor PTileTensor::getMultiplyAndSum(const CTileTensor& other, int sumDim) const
+{
+  return other.getMultiplyPlainAndSum(*this, sumDim);
+}
+
+void PTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
+{
+  target.multiplyPlainAndSum(*this, sumDim);
+}
+
 // ---- Chain indexes and lazy encoding ----
 
 int PTileTensor::getChainIndex() const

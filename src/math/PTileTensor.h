@@ -66,6 +66,10 @@ public:
   void subFromRaw(CTileTensor& target) const override;
   void multiplyTo(CTileTensor& target) const override;
   void multiplyToRaw(CTileTensor& target) const override;
+  /// other.getMultiplyPlainAndSum(*this, sumDim).
+  CTileTensor getMultiplyAndSum(const CTileTensor& other, int sumDim) const override;
+  /// target.multiplyPlainAndSum(*this, sumDim).
+  void multiplyAndSumTo(CTileTensor& target, int sumDim) const override;
   /// 0 when unpacked; otherwise compares every slot with the decoded tensor.
   double assertIntegrity(double epsilon) const override;
   /// In lazy mode the lazy chain index; otherwise the chain index of tile 0.

@@ -10,6 +10,9 @@
 
 namespace quorvane {
 
+class CTileTensor;
+class TileTensor;
+
 /// Generalized-diagonal packing of the first two dimensions of a diagonalized
 /// shape (tile sizes t0 and t1). The matrix is cut into blocks of t0*t1 rows
 /// and t1 columns; a block is stored in t1 tiles along dimension 0, one per
@@ -38,6 +41,15 @@ public:
   /// Logical (row, column) of slot (k0, k1) of tile (i0, i1) whose start is (start0, start1).
   std::pair<int, int> getLogicalIndex(int start0, int start1, int i0, int i1, int k0,
                                       int k1) const;
+
+  /// result = matrix * vector summed over dimension 0, for a matrix of the
+  /// shape this object was built from ([(d)r/t0, c/t1, ...]) and a vector
+  /// [r/(t0*t1), ...] whose later dimensions are compatible with the matrix's
+  /// dimensions 2 on. One rotation of the vector per tile and diagonal, raw
+  /// products, then one relinearization and rescale per result tile and a sum
+  /// inside the tiles over dimension 0. result is replaced only on success.
+  void multiplyMatrixVector(CTileTensor& result, const TileTensor& matrix,
+                            const CTileTensor& vector) const;
 
   int getTileSize0() const { return tileSize0; }
   int getTileSize1() const { return tileSize1; }

@@ -1,8 +1,10 @@
 #include "math/TTPermutator.h"
 
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "hebase/Encoder.h"
 #include "hebase/HeContext.h"
@@ -18,12 +20,18 @@ namespace quorvane {
 
 namespace {
 
-constexpr double MASK_EPSILON = 1e-10;
+std::string text(const std::vector<int>& values)
+{
+  std::ostringstream out;
+  out << values;
+  return out.str();
+}
 
 const HeContext& contextOfFirst(const std::vector<std::shared_ptr<CTile>>& srcTiles)
 {
   const std::shared_ptr<CTile>& first = srcTiles.at(0);
-  QV_ASSERT(first != nullptr);
+  if (!first)
+    throw std::invalid_argument("TTPermutator: source tile 0 is null");
   return first->getHeContext();
 }
 
@@ -34,16 +42,18 @@ TTPermutator::TTPermutator(const std::vector<std::shared_ptr<CTile>>& srcTiles,
     : he(contextOfFirst(srcTiles)), srcTiles(srcTiles), destShape(destShape),
       destDimSizes(destShape.getOriginalSizes(true)), maskValue(maskValue), zeroTile(he)
 {
-  for (const std::shared_ptr<CTile>& tile : srcTiles)
-    QV_ASSERT(tile != nullptr);
   validateShapes();
-  const Mapping completed = validateDuplications(mapping);
+  validateSources();
+  validateMapping(mapping);
+  validateDuplications(mapping);
   computeDestLocations();
-  for (const auto& entry : completed)
-    addToPlan(entry.first, entry.second);
+  for (const auto& entry : mapping)
+    addToPlan(entry.first, entry.second.first, entry.second.second);
   bootstrapSourcesIfNeeded();
   initZeroTile();
 }
+
+// ---- Validation ----
 
 void TTPermutator::validateShapes() const
 {
@@ -59,67 +69,49 @@ void TTPermutator::validateShapes() const
     destShape.reportError("The destination shape of TTPermutator cannot be complex packed");
 }
 
-TTPermutator::Mapping TTPermutator::validateDuplications(const Mapping& mapping) const
+void TTPermutator::validateSources() const
 {
-  if (!destShape.hasDuplicatedDims())
-    return mapping;
-  std::vector<int> duplicatedDims;
-  for (int d = 0; d < destShape.getNumDims(); ++d)
-    if (destShape.getDim(d).getNumDuplicated() > 1)
-      duplicatedDims.push_back(d);
-
-  if (!mappingDefinesDuplicates(mapping)) {
-    if (hasPartiallyDuplicatedDims())
-      destShape.reportError(
-          "The destination shape of TTPermutator has partially duplicated dims. In such case, "
-          "the permutation must define mappings that create the duplications");
-    // Every duplicate takes the value of coordinate 0.
-    Mapping completed = mapping;
-    for (int d : duplicatedDims) {
-      Mapping spread;
-      for (const auto& entry : completed)
-        for (int x = 0; x < destDimSizes.at(d); ++x) {
-          std::vector<int> cords = entry.first;
-          cords.at(d) = x;
-          spread[cords] = entry.second;
-        }
-      completed = std::move(spread);
-    }
-    return completed;
+  for (size_t i = 0; i < srcTiles.size(); ++i) {
+    const std::string name = "TTPermutator: source tile " + std::to_string(i);
+    if (!srcTiles[i])
+      throw std::invalid_argument(name + " is null");
+    if (srcTiles[i]->getContextId() != he.getContextId())
+      throw std::invalid_argument(name + " belongs to another context (context id " +
+                                  std::to_string(srcTiles[i]->getContextId()) + ", expected " +
+                                  std::to_string(he.getContextId()) + ")");
+    if (srcTiles[i]->isEmpty())
+      throw std::invalid_argument(name + " holds no encryption");
   }
+}
 
-  // Along every line of a duplicated dimension, either no coordinate is mapped
-  // or all are, from one source slot.
-  for (int d : duplicatedDims) {
-    TensorIterator lines(destShape.getOriginalSizes(false), true);
-    do {
-      std::vector<int> cords = lines.getIndices();
-      const std::pair<int, int>* first = nullptr;
-      bool anyMissing = false;
-      for (int x = 0; x < destDimSizes.at(d); ++x) {
-        cords[d] = x;
-        auto it = mapping.find(cords);
-        if (it == mapping.end()) {
-          anyMissing = true;
-          continue;
-        }
-        if (first != nullptr && it->second != *first)
-          destShape.reportError(
-              "The destination shape of TTPermutator has a duplicated dimension in which, for "
-              "slots that should contain the same value, the permutation defines mappings from "
-              "two different slots in the original tensor of the source",
-              d);
-        first = &it->second;
-      }
-      if (anyMissing && first != nullptr)
-        destShape.reportError(
-            "The destination shape of TTPermutator has a duplicated dimension in which, for "
-            "slots that should contain the same value, the permutation defines mapping to one "
-            "and not to another",
-            d);
-    } while (lines.next());
+void TTPermutator::validateMapping(const Mapping& mapping) const
+{
+  const int numSources = static_cast<int>(srcTiles.size());
+  const int slots = he.slotCount();
+  for (const auto& entry : mapping) {
+    const std::vector<int>& cords = entry.first;
+    // Coordinates beyond the sizes fail cordsToFlat's assertion; negative or
+    // surplus ones would silently name another element.
+    if (cords.size() > destDimSizes.size())
+      throw std::invalid_argument("TTPermutator: destination coordinates " + text(cords) +
+                                  " have more entries than the " +
+                                  std::to_string(destDimSizes.size()) +
+                                  " dimensions of the destination shape");
+    for (int c : cords)
+      if (c < 0)
+        throw std::invalid_argument("TTPermutator: destination coordinates " + text(cords) +
+                                    " must not be negative");
+    const int tile = entry.second.first;
+    const int slot = entry.second.second;
+    if (tile < 0 || tile >= numSources)
+      throw std::out_of_range("TTPermutator: source tile index " + std::to_string(tile) +
+                              " of destination " + text(cords) + " is out of range: there are " +
+                              std::to_string(numSources) + " source tiles");
+    if (slot < 0 || slot >= slots)
+      throw std::out_of_range("TTPermutator: source slot " + std::to_string(slot) +
+                              " of destination " + text(cords) + " is out of range: a tile has " +
+                              std::to_string(slots) + " slots");
   }
-  return mapping;
 }
 
 bool TTPermutator::mappingDefinesDuplicates(const Mapping& mapping) const
@@ -141,49 +133,104 @@ bool TTPermutator::hasPartiallyDuplicatedDims() const
   return false;
 }
 
+void TTPermutator::validateDuplications(const Mapping& mapping)
+{
+  if (!destShape.hasDuplicatedDims())
+    return;
+  if (!mappingDefinesDuplicates(mapping)) {
+    if (hasPartiallyDuplicatedDims())
+      destShape.reportError("The destination shape of TTPermutator has partially duplicated "
+                            "dims. In such case, the permutation must define mappings that "
+                            "create the duplications");
+    duplicateAfter = true;
+    return;
+  }
+  const std::vector<int> originalSizes = destShape.getOriginalSizes(false);
+  for (int d = 0; d < destShape.getNumDims(); ++d) {
+    if (destShape.getDim(d).getNumDuplicated() <= 1)
+      continue;
+    TensorIterator driver(originalSizes, true);
+    TensorIterator driven(destDimSizes, true);
+    driver.setTarget(&driven);
+    do {
+      TensorIterator line(driven);
+      const std::pair<int, int>* value = nullptr;
+      bool someMapped = false;
+      bool someUnmapped = false;
+      do {
+        const auto found = mapping.find(line.getIndices());
+        if (found == mapping.end()) {
+          someUnmapped = true;
+          continue;
+        }
+        someMapped = true;
+        if (value != nullptr && *value != found->second)
+          destShape.reportError(
+              "The destination shape of TTPermutator has a duplicated dimension in which, for "
+              "slots that should contain the same value, the permutation defines mappings from "
+              "two different slots in the original tensor of the source",
+              d);
+        value = &found->second;
+      } while (line.nextInDim(d));
+      if (someMapped && someUnmapped)
+        destShape.reportError(
+            "The destination shape of TTPermutator has a duplicated dimension in which, for "
+            "slots that should contain the same value, the permutation defines mapping to one "
+            "and not to another",
+            d);
+    } while (driver.next());
+  }
+}
+
+// ---- Planning ----
+
 void TTPermutator::computeDestLocations()
 {
-  // Duplicates become values of their own.
-  TTShape shape = destShape;
-  for (int d = 0; d < shape.getNumDims(); ++d) {
-    TTDim& dim = shape.getDim(d);
-    const int n = dim.getNumDuplicated();
-    if (n > 1) {
+  TTShape plain(destShape);
+  for (int d = 0; d < plain.getNumDims(); ++d) {
+    TTDim& dim = plain.getDim(d);
+    const int copies = dim.getNumDuplicated();
+    if (copies > 1) {
       dim.setNumDuplicated(1);
-      dim.setOriginalSize(n);
+      dim.setOriginalSize(copies, false);
     }
   }
-  destLocations.assign(shape.getNumOriginalSlots(), std::make_pair(-1, -1));
-  TTIterator it(shape);
+  destLocations.assign(plain.getNumOriginalSlots(), {0, 0});
+  TTIterator it(plain);
   do {
-    if (!it.isUsedSlot() && !it.nextUsedInTile())
-      continue;
-    do {
-      destLocations.at(it.getOriginalFlatIndex()) =
-          std::make_pair(it.getTileFlatIndex(), it.getSlotIndex());
-    } while (it.nextUsedInTile());
+    if (it.isUsedSlot() || it.nextUsedInTile()) {
+      do
+        destLocations.at(it.getOriginalFlatIndex()) = {it.getTileFlatIndex(), it.getSlotIndex()};
+      while (it.nextUsedInTile());
+    }
   } while (it.nextTile());
 }
 
-void TTPermutator::addToPlan(const std::vector<int>& cords, const std::pair<int, int>& source)
+int TTPermutator::cordsToFlat(const std::vector<int>& dimSizes, const std::vector<int>& cords)
 {
-  const int slots = he.slotCount();
-  const int t = source.first;
-  const int s = source.second;
-  if (t < 0 || t >= static_cast<int>(srcTiles.size()))
-    throw std::out_of_range("The permutation maps from source tile " + std::to_string(t) +
-                            ", but there are " + std::to_string(srcTiles.size()) +
-                            " source tiles");
-  if (s < 0 || s >= slots)
-    throw std::out_of_range("The permutation maps from slot " + std::to_string(s) +
-                            " of a source tile, but tiles have " + std::to_string(slots) +
-                            " slots");
-  const std::pair<int, int> dest = destLocations.at(cordsToFlat(destDimSizes, cords));
-  QV_ASSERT(dest.first >= 0);
-  int r = s - dest.second;
-  if (r < 0)
-    r += slots;
-  plan[std::make_pair(t, r)][dest.first].insert(dest.second);
+  int flat = 0;
+  int stride = 1;
+  for (size_t dim = 0; dim < dimSizes.size(); ++dim) {
+    QV_ASSERT(cords.at(dim) >= 0);
+    QV_ASSERT(cords.at(dim) < dimSizes.at(dim));
+    flat += cords.at(dim) * stride;
+    stride *= dimSizes.at(dim);
+  }
+  return flat;
+}
+
+void TTPermutator::addToPlan(const std::vector<int>& cords, int srcTile, int srcSlot)
+{
+  const std::pair<int, int>& dest = destLocations.at(cordsToFlat(destDimSizes, cords));
+  int rotation = srcSlot - dest.second;
+  if (rotation < 0)
+    rotation += he.slotCount();
+  plan[{srcTile, rotation}][dest.first].insert(dest.second);
+}
+
+bool TTPermutator::isUnitMask() const
+{
+  return MathUtils::isEqual(maskValue, 1.0, 1e-10);
 }
 
 void TTPermutator::bootstrapSourcesIfNeeded()
@@ -191,65 +238,33 @@ void TTPermutator::bootstrapSourcesIfNeeded()
   if (!he.getAutomaticBootstrapping() ||
       srcTiles.at(0)->getChainIndex() != he.getMinChainIndexForBootstrapping())
     return;
-  bool masked = false;
+  bool masked = !isUnitMask();
   for (const auto& entry : plan)
     for (const auto& dest : entry.second)
-      masked = masked || isMaskNeeded(dest.second);
+      masked = masked || static_cast<int>(dest.second.size()) < he.slotCount();
   if (!masked)
     return;
   for (std::shared_ptr<CTile>& tile : srcTiles) {
-    auto copy = std::make_shared<CTile>(*tile);
-    copy->bootstrap();
-    tile = copy;
+    auto bootstrapped = std::make_shared<CTile>(*tile);
+    bootstrapped->bootstrap();
+    tile = std::move(bootstrapped);
   }
 }
 
 void TTPermutator::initZeroTile()
 {
-  Encoder encoder(he);
-  encoder.encodeEncrypt(zeroTile, std::vector<double>(he.slotCount(), 0.0),
-                        srcTiles.at(0)->getChainIndex());
+  Encoder(he).encodeEncrypt(zeroTile, std::vector<double>(he.slotCount(), 0.0),
+                            srcTiles.at(0)->getChainIndex());
 }
 
-bool TTPermutator::isMaskNeeded(const std::set<int>& indexes) const
-{
-  return static_cast<int>(indexes.size()) < he.slotCount() ||
-         !MathUtils::isEqual(maskValue, 1.0, MASK_EPSILON);
-}
-
-void TTPermutator::getPermutation(CTileTensor& res) const
-{
-  SectionTimer timer("TTPermutator::getPermutation");
-  if (res.getContextId() != he.getContextId())
-    throw std::invalid_argument("The result tile tensor belongs to another context (context id " +
-                                std::to_string(res.getContextId()) + ", expected " +
-                                std::to_string(he.getContextId()) + ")");
-  CTileTensor built(he);
-  built.shape = destShape;
-  built.tiles = TileArray<CTile>::build(destShape.getExternalSizes(), [this] { return zeroTile; });
-  built.packed = true;
-
-  std::vector<std::mutex> locks(built.tiles.size());
-  for (const auto& entry : plan) {
-    CTile rotated(*srcTiles.at(entry.first.first));
-    rotated.rotate(entry.first.second);
-    for (const auto& dest : entry.second) {
-      CTile moved(rotated);
-      applyMask(moved, dest.second);
-      std::lock_guard<std::mutex> lock(locks.at(dest.first));
-      built.tiles[dest.first].add(moved);
-    }
-  }
-  built.alignChainIndexes();
-  res = std::move(built);
-}
+// ---- Moving ----
 
 void TTPermutator::applyMask(CTile& res, const std::set<int>& indexes) const
 {
   QV_ASSERT(!res.isEmpty());
   QV_ASSERT(indexes.size() > 0);
   QV_ASSERT(indexes.size() <= static_cast<size_t>(res.slotCount()));
-  if (!isMaskNeeded(indexes))
+  if (static_cast<int>(indexes.size()) == res.slotCount() && isUnitMask())
     return;
   std::vector<double> mask(res.slotCount(), 0.0);
   for (int i : indexes)
@@ -259,18 +274,41 @@ void TTPermutator::applyMask(CTile& res, const std::set<int>& indexes) const
   res.multiplyPlain(plain);
 }
 
-int TTPermutator::cordsToFlat(const std::vector<int>& dimSizes, const std::vector<int>& cords)
+void TTPermutator::getPermutation(CTileTensor& res) const
 {
-  QV_ASSERT(cords.size() <= dimSizes.size());
-  int res = 0;
-  int stride = 1;
-  for (size_t dim = 0; dim < dimSizes.size(); ++dim) {
-    QV_ASSERT(cords.at(dim) >= 0);
-    QV_ASSERT(cords.at(dim) < dimSizes.at(dim));
-    res += cords.at(dim) * stride;
-    stride *= dimSizes.at(dim);
+  SectionTimer timer("TTPermutator::getPermutation");
+  if (res.getContextId() != he.getContextId())
+    throw std::invalid_argument("TTPermutator: the result tensor belongs to another context "
+                                "(context id " +
+                                std::to_string(res.getContextId()) + ", expected " +
+                                std::to_string(he.getContextId()) + ")");
+  CTileTensor out(he, destShape);
+  for (size_t i = 0; i < out.tiles.size(); ++i)
+    out.tiles[i] = zeroTile;
+  out.packed = true;
+  std::vector<std::mutex> locks(out.tiles.size());
+  for (const auto& entry : plan) {
+    CTile rotated(*srcTiles.at(entry.first.first));
+    rotated.rotate(entry.first.second);
+    for (const auto& dest : entry.second) {
+      CTile part(rotated);
+      applyMask(part, dest.second);
+      std::lock_guard<std::mutex> lock(locks.at(dest.first));
+      out.tiles[dest.first].add(part);
+    }
   }
-  return res;
+  out.alignChainIndexes();
+  if (duplicateAfter) {
+    for (int d = 0; d < out.shape.getNumDims(); ++d) {
+      TTDim& dim = out.shape.getDim(d);
+      if (dim.getNumDuplicated() <= 1)
+        continue;
+      QV_ASSERT(dim.isFullyDuplicated());
+      dim.setNumDuplicated(1);
+      out.duplicateOverDim(d);
+    }
+  }
+  res = std::move(out);
 }
 
 } // namespace quorvane

@@ -72,6 +72,13 @@ public:
     }
   }
 
+  /// Gives the same tiles, in the same order, other extents of the same count.
+  void reshape(std::vector<int> newExtents)
+  {
+    QV_ASSERT(countOf(newExtents) == tiles.size());
+    extents = std::move(newExtents);
+  }
+
   size_t size() const { return tiles.size(); }
   T& operator[](size_t i) { return *tiles[i]; }
   const T& operator[](size_t i) const { return *tiles[i]; }

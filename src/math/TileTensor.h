@@ -70,6 +70,12 @@ public:
   /// the largest difference, refuses one above epsilon.
   virtual double assertIntegrity(double epsilon) const = 0;
 
+  /// This times other, summed over sumDim (CTileTensor::multiplyAndSum), as a
+  /// new ciphertext tile tensor.
+  virtual CTileTensor getMultiplyAndSum(const CTileTensor& other, int sumDim) const = 0;
+  /// target = target times this, summed over sumDim.
+  virtual void multiplyAndSumTo(CTileTensor& target, int sumDim) const = 0;
+
   /// The chain index of the tiles.
   virtual int getChainIndex() const = 0;
   /// Moves every tile to the device.

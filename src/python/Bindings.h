@@ -36,6 +36,7 @@ void initTTEncoderBindings(pybind11::module_& m);
 void initEncryptedDataBindings(pybind11::module_& m);
 void initNativeFunctionEvaluatorBindings(pybind11::module_& m);
 void initFunctionEvaluatorBindings(pybind11::module_& m);
+void initTTFunctionEvaluatorBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initAesKeyBindings(pybind11::module_& m);
 void initAesFunctionBindings(pybind11::module_& m);

@@ -46,6 +46,24 @@ std::shared_ptr<T> holdWithContext(std::shared_ptr<T> object, const HeContext& h
 /// owned the context). Each context is kept once per nurse.
 void keepContextAlive(pybind11::handle nurse, const HeContext& he);
 
+/// A new object made from a context (a library result), held as
+/// holdWithContext does with the object's own context.
+template <class T>
+std::shared_ptr<T> holdResult(T&& value)
+{
+  const HeContext& he = value.getHeContext();
+  return holdWithContext(std::move(value), he);
+}
+
+/// The binding of a const member of T that returns a new object made from a
+/// context (such as a returning twin of a tile tensor): the result is held as
+/// holdResult holds it.
+template <class R, class T, class... Args>
+auto returningHeld(R (T::*member)(Args...) const)
+{
+  return [member](const T& self, Args... args) { return holdResult((self.*member)(args...)); };
+}
+
 /// A copy of an object made from a context, held as holdWithContext does.
 template <class T>
 std::shared_ptr<T> holdCopyWithContext(const T& src)

@@ -58,7 +58,7 @@ void initModule(py::module_& m)
   initEncryptedDataBindings(m);
   initNativeFunctionEvaluatorBindings(m);
   initFunctionEvaluatorBindings(m);
-  // tile-tensor function evaluator
+  initTTFunctionEvaluatorBindings(m);
   initNumberConfigBindings(m);
   // No constructor and no members: only AES decryption takes one.
   BoundClass<DataPacking, std::shared_ptr<DataPacking>>(m, "DataPacking");

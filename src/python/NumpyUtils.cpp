@@ -2,6 +2,9 @@
 
 #include <complex>
 #include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "math/DoubleTensor.h"
 
@@ -11,11 +14,19 @@ namespace quorvane {
 
 namespace {
 
+/// The dimensions as ints; refused before any value is copied when one does
+/// not fit (it would wrap around).
 std::vector<int> shapeOf(const NumpyArray<double>& arr)
 {
+  constexpr py::ssize_t MAX_DIMENSION = std::numeric_limits<int>::max();
   std::vector<int> shape(arr.ndim());
-  for (py::ssize_t d = 0; d < arr.ndim(); ++d)
-    shape[d] = static_cast<int>(static_cast<uint32_t>(arr.shape(d)));
+  for (py::ssize_t d = 0; d < arr.ndim(); ++d) {
+    if (arr.shape(d) > MAX_DIMENSION)
+      throw std::length_error("Cannot convert a numpy array whose dimension " +
+                              std::to_string(d) + " has size " + std::to_string(arr.shape(d)) +
+                              ": dimensions are limited to " + std::to_string(MAX_DIMENSION));
+    shape[d] = static_cast<int>(arr.shape(d));
+  }
   return shape;
 }
 

@@ -30,7 +30,8 @@ public:
 
   /// All values of the array (one for a zero-dimensional array).
   static std::vector<double> toDoubleVector(const NumpyArray<double>& arr);
-  /// A tensor of the array's shape and values.
+  /// A tensor of the array's shape and values; a dimension above the int
+  /// range is refused with std::length_error.
   static DoubleTensor toDoubleTensor(const NumpyArray<double>& arr);
   static std::shared_ptr<DoubleTensor> toSharedDoubleTensor(const NumpyArray<double>& arr);
   /// A one-dimensional array of the vector's values.

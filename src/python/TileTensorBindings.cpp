@@ -14,17 +14,6 @@ namespace py = pybind11;
 
 namespace quorvane {
 
-namespace {
-
-// A new tensor returned to Python, keeping its context alive.
-std::shared_ptr<CTileTensor> held(CTileTensor&& res)
-{
-  const HeContext& he = res.getHeContext();
-  return holdWithContext(std::move(res), he);
-}
-
-} // namespace
-
 void initTileTensorBindings(py::module_& m)
 {
   BoundClass<TileTensor, Saveable, std::shared_ptr<TileTensor>> cls{py::object(m.attr("TileTensor"))};
@@ -74,12 +63,7 @@ void initTileTensorBindings(py::module_& m)
 
             :rtype: int
             )")
-      .def(
-          "get_multiply",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getMultiply(other));
-          },
-          R"(
+      .def("get_multiply", returningHeld(&TileTensor::getMultiply), R"(
             Returns the result of elementwise multiplication of this and other.
             Relies on CTile::multiply.
 
@@ -87,13 +71,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_multiply_raw",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getMultiplyRaw(other));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_multiply_raw", returningHeld(&TileTensor::getMultiplyRaw), R"(
             Returns the result of elementwise multiplication of this and other.
             Relies on CTile::multiplyRaw.
 
@@ -101,11 +80,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_add",
-          [](const TileTensor& self, const CTileTensor& other) { return held(self.getAdd(other)); },
-          R"(
+           py::arg("other"))
+      .def("get_add", returningHeld(&TileTensor::getAdd), R"(
             Returns the result of elementwise add of this and other.
             Relies on CTile::add.
 
@@ -113,13 +89,8 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
-      .def(
-          "get_add_raw",
-          [](const TileTensor& self, const CTileTensor& other) {
-            return held(self.getAddRaw(other));
-          },
-          R"(
+           py::arg("other"))
+      .def("get_add_raw", returningHeld(&TileTensor::getAddRaw), R"(
             Returns the result of elementwise add of this and other.
             Relies on CTile::addRaw.
 
@@ -127,7 +98,7 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             :rtype: CTileTensor
             )",
-          py::arg("other"))
+           py::arg("other"))
       .def("add_to", &TileTensor::addTo, R"(
             Equivalent to other.add(*this): adds this tensor into other.
 
@@ -170,7 +141,27 @@ void initTileTensorBindings(py::module_& m)
             :type other: CTileTensor
             )",
            py::arg("other"))
-      // get_multiply_and_sum and multiply_and_sum_to come with the sums over dimensions.
+      .def("get_multiply_and_sum", returningHeld(&TileTensor::getMultiplyAndSum), R"(
+            Returns the result of elementwise multiplication and summation between
+            this and other over the given dimension. See also
+            CTileTensor::multiplyAndSum.
+
+            :param other: The tensor to multiply by.
+            :type other: CTileTensor
+            :param dim: The dimension to sum over.
+            :type dim: int
+            :rtype: CTileTensor
+            )",
+           py::arg("other"), py::arg("dim"))
+      .def("multiply_and_sum_to", &TileTensor::multiplyAndSumTo, R"(
+            Equivalent to other.multiplyAndSum(*this, dim)
+
+            :param other: The tensor to change.
+            :type other: CTileTensor
+            :param dim: The dimension to sum over.
+            :type dim: int
+            )",
+           py::arg("other"), py::arg("dim"))
       .def("to_device", &TileTensor::toDevice, R"(
             Move this TileTensor to another device.
 

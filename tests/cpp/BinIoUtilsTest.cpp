@@ -254,3 +254,36 @@ TEST(BinIoUtils, CheckedReadsAcceptTheirLimits)
   std::istringstream one(bytes({1, 0, 0, 0, 0}));
   EXPECT_EQ(BinIoUtils::readString(one, 0x280000000LL), "");
 }
+
+TEST(BinIoUtils, SavedSizesAreCheckedNotCut)
+{
+  struct Case
+  {
+    size_t size;
+    bool accepted;
+  };
+  for (const Case& c : std::vector<Case>{{0, true},
+                                         {2147483647u, true},
+                                         {2147483648u, false},
+                                         {(size_t(1) << 32) + 5, false},
+                                         {SIZE_MAX, false}}) {
+    SCOPED_TRACE(c.size);
+    std::ostringstream out;
+    if (c.accepted) {
+      BinIoUtils::writeInt32Size(out, c.size, "a thing of size");
+      EXPECT_EQ(out.str(), le32(static_cast<int32_t>(c.size)));
+      continue;
+    }
+    // A size beyond the int32 range would have been cut to its low bits.
+    expectThrowWithMessage<std::length_error>(
+        [&] { BinIoUtils::writeInt32Size(out, c.size, "a thing of size"); },
+        "Cannot save a thing of size " + std::to_string(c.size) +
+            ": saved sizes are limited to 2147483647");
+    EXPECT_EQ(out.str(), "");
+  }
+  // Counts and lengths go through it.
+  std::ostringstream out;
+  BinIoUtils::writeInt32Vector(out, {7, 8});
+  BinIoUtils::writeString(out, "ab");
+  EXPECT_EQ(out.str(), le32(2) + le32(7) + le32(8) + le32(3) + std::string("ab\0", 3));
+}

@@ -201,6 +201,14 @@ TEST_F(CTileTensorTest, BroadcastingDuplicatedDimensions)
       expectedSum.at(i, j) = full.at(i, j) + column.at(i, 0);
       expectedProduct.at(i, j) = full.at(i, j) * column.at(i, 0);
     }
+  // The returning twins broadcast the operand's single tile as well.
+  const CTileTensor spreadTensor = encrypted(*he, spread, full);
+  EXPECT_LT(maxDiff(decrypted(spreadTensor.getAdd(encrypted(*he, dup, column))), expectedSum),
+            1e-12);
+  EXPECT_LT(maxDiff(decrypted(spreadTensor.getMultiplyPlain(encoded(*he, dup, column))),
+                    expectedProduct),
+            1e-12);
+
   // The operand's single tile serves every tile of this tensor.
   CTileTensor big = encrypted(*he, spread, full);
   const Tile* firstTile = &big.getTileByFlatIndex(0);

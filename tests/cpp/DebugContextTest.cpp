@@ -433,7 +433,9 @@ TEST_F(DebugContextTest, OperandsOfAnotherBackendAreRefusedUnchanged)
   EXPECT_THROW(x.getImpl().add(plain.getImpl()), std::bad_cast);
   PTile p(*h1);
   EXPECT_THROW(x.getImpl().addPlain(p.getImpl()), std::bad_cast);
-  EXPECT_THROW(encoder.encrypt(plain, p), std::bad_cast);
+  // The encoder facade names the problem instead.
+  expectThrowWithMessage<std::invalid_argument>([&] { encoder.encrypt(plain, p); },
+                                                otherContextMessage(*h1, dc));
   EXPECT_EQ(debugOf(x).getOperationLog(), "");
   EXPECT_EQ(encoder.decryptDecodeDouble(x)[0], 1);
 }

@@ -776,20 +776,21 @@ TEST_F(MockupTest, MismatchingOperandsAreRefusedBeforeAnyChange)
   EXPECT_EQ(c->getChainIndex(), 3);
   expectCounts({}, 3);
 
-  // Operands with a different number of values.
-  auto shortOne = std::dynamic_pointer_cast<MockupCiphertext>(he->createAbstractCiphertext());
-  std::stringstream body;
-  MockupCiphertext source(*he);
-  encoder->encodeEncrypt(source, x, 3);
-  source.save(body);
-  std::string bytes = body.str();
-  bytes[0] = 2; // two values, then the rest of the body
-  std::istringstream in(bytes.substr(0, 8 + 32) + bytes.substr(8 + 64));
-  shortOne->load(in);
-  ASSERT_EQ(shortOne->getRawValues().size(), 2u);
-  ASSERT_EQ(shortOne->getChainIndex(), 3);
-  expectThrowWithMessage<std::invalid_argument>([&] { c->add(*shortOne); }, "mismatching sizes");
-  expectThrowWithMessage<std::invalid_argument>([&] { shortOne->multiplyRaw(*c); },
+  // Operands with a different number of values: an encoding of more values
+  // than slots keeps them all before its assertion fails (a saved body of
+  // another length is refused on load).
+  auto longPlain = std::dynamic_pointer_cast<MockupPlaintext>(he->createAbstractPlaintext());
+  CVec five = x;
+  five.push_back(cx(9, 9));
+  expectAssertion([&] { encoder->encode(*longPlain, five, 3); },
+                  "p.rawVals.size() == p.slotCount()");
+  longPlain->setChainIndex(3);
+  auto longOne = std::dynamic_pointer_cast<MockupCiphertext>(he->createAbstractCiphertext());
+  encoder->encrypt(*longOne, *longPlain);
+  ASSERT_EQ(longOne->getRawValues().size(), 5u);
+  ASSERT_EQ(longOne->getChainIndex(), 3);
+  expectThrowWithMessage<std::invalid_argument>([&] { c->add(*longOne); }, "mismatching sizes");
+  expectThrowWithMessage<std::invalid_argument>([&] { longOne->multiplyRaw(*c); },
                                                 "mismatching sizes");
   expectValues(c->getRawValues(), x);
 }
@@ -806,18 +807,35 @@ TEST_F(MockupTest, ManagedChainIndexesCombineOperandsAtAnyChainIndex)
   EXPECT_EQ(c->getChainIndex(), 2);
 }
 
-TEST_F(MockupTest, RescaleAtChainIndexZeroKeepsTheProduct)
+TEST_F(MockupTest, ProductsAtChainIndexZeroAreRefusedUnchanged)
 {
+  // The final rescale would be refused: the products refuse before they form.
   auto a = encrypt(x, 0);
   auto b = encrypt(y, 0);
+  auto p = encode(y, 0);
+  auto c = encrypt(y, 1);
   resetCounts();
-  expectThrowWithMessage<std::invalid_argument>(
-      [&] { a->multiply(*b); },
-      "Given chain index is out of range or higher than current. Given CI= -1 current CI= 0");
-  expectValues(a->getRawValues(), zip(x, y, std::multiplies<cx>()));
+  const std::string message =
+      "Given chain index is out of range or higher than current. Given CI= -1 current CI= 0";
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiply(*b); }, message);
+  expectThrowWithMessage<std::invalid_argument>([&] { a->square(); }, message);
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiplyPlain(*p); }, message);
+  expectValues(a->getRawValues(), x);
   EXPECT_EQ(a->getChainIndex(), 0);
-  expectCounts({{RunStats::MULTIPLY_RAW, 1}, {RunStats::RELINEARIZE, 1}, {RunStats::RESCALE_RAW, 1}},
-               0);
+  expectCounts({}, 0);
+  // A scalar product encodes its scalar, then refuses alike.
+  expectThrowWithMessage<std::invalid_argument>([&] { a->multiplyScalar(2.0); }, message);
+  expectValues(a->getRawValues(), x);
+  resetCounts();
+  // Operand checks keep their place before it.
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { a->multiply(*c); },
+      "MockupCiphertext: mismatching chain indexes. This ciphertext: 0, other ciphertext: 1");
+  // The raw products and an explicit rescale are unchanged.
+  a->multiplyRaw(*b);
+  expectValues(a->getRawValues(), zip(x, y, std::multiplies<cx>()));
+  expectThrowWithMessage<std::invalid_argument>([&] { a->rescale(); }, message);
+  expectCounts({{RunStats::MULTIPLY_RAW, 1}, {RunStats::RESCALE_RAW, 1}}, 0);
 }
 
 TEST_F(MockupTest, ChainIndexMoves)

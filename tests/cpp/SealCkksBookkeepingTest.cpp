@@ -442,15 +442,30 @@ TEST(SealCkksPassThrough, SealRefusalsKeepTheirMessages)
 TEST(SealCkksPassThrough, PlaintextOfOtherParametersIsRefusedOnLoad)
 {
   SealCkksEncoder enc(accurate());
+  // Other primes: a plaintext that fits this context's sizes is refused by
+  // SEAL's validity check.
+  auto otherPrimes = std::make_shared<SealCkksContext>();
+  otherPrimes->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC - 5, 10));
+  SealCkksPlaintext q(*otherPrimes);
   SealCkksPlaintext p(accurate());
-  enc.encode(p, 0.5, DEPTH);
+  enc.encode(p, 0.5, 1);
   std::stringstream blob;
   p.save(blob);
-  auto other = std::make_shared<SealCkksContext>();
-  other->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC, 10));
-  SealCkksPlaintext q(*other);
   expectThrowWithMessage<std::logic_error>([&] { q.load(blob); }, "Plaintext data is invalid");
   EXPECT_TRUE(q.isEmpty());
+  // A lower depth: the top plaintext holds more primes than any plaintext of
+  // this context and is refused before it is decompressed.
+  auto lower = std::make_shared<SealCkksContext>();
+  lower->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC, 10));
+  SealCkksPlaintext r(*lower);
+  enc.encode(p, 0.5, DEPTH);
+  std::stringstream topBlob;
+  p.save(topBlob);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { r.load(topBlob); },
+      "Corrupted saved SEAL plaintext: its compressed data expands beyond the 49224 bytes such "
+      "an object takes under these parameters");
+  EXPECT_TRUE(r.isEmpty());
 }
 
 // ----------------------------------------------------- transparent results

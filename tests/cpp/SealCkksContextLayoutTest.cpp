@@ -45,20 +45,6 @@ size_t sealBlobAt(const std::string& bytes, size_t pos, int comprMode)
   return static_cast<size_t>(size);
 }
 
-double doubleAt(const std::string& bytes, size_t pos)
-{
-  double value;
-  std::memcpy(&value, bytes.data() + pos, 8);
-  return value;
-}
-
-int32_t int32At(const std::string& bytes, size_t pos)
-{
-  int32_t value;
-  std::memcpy(&value, bytes.data() + pos, 4);
-  return value;
-}
-
 class ScopedEnvAndDir
 {
 public:

@@ -352,7 +352,7 @@ TEST(SealCkksContext, FeasibilityTable)
       {requirement(1024, 1, 50, 11, 128), false},
       {requirement(1024, 1, 50, 10, 0), true},
       {requirement(1000, 1, 20, 5, 128), false}, // degree 2000 outside the table
-      {requirement(1000, 1, 20, 5, 0), true},
+      {requirement(1000, 1, 20, 5, 0), false},   // not a power of two, even at level 0
       {requirement(512, 0, 20, 3, 256), false}, // 46 bits > 14
       {requirement(512, 0, 5, 2, 256), true},   // 14 bits
       {requirement(1024, 2, 30, 10, -3), false}, // negative levels use the 128 row

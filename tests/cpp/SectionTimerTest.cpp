@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "hebase/utils/SectionTimer.h"
 
@@ -244,4 +252,118 @@ TEST(SectionTimer, TimingsAccumulateMeasuredTime)
   EXPECT_GE(node.cpuMicros, 0);
   // CPU time is counted in whole milliseconds.
   EXPECT_EQ(SectionTimer::cpuTimeNow() % 1000000, 0);
+}
+
+// ---- Threads and failing clocks ----
+
+namespace {
+
+// The CPU clock reads getrusage; this definition takes the place of the C
+// library's in the test program, so that a test can make it fail.
+std::atomic<bool> failGetrusage{false};
+
+/// Makes getrusage fail from fail() (or construction, when asked) until destruction.
+class FailingCpuClock
+{
+public:
+  explicit FailingCpuClock(bool now = true) { failGetrusage = now; }
+  ~FailingCpuClock() { failGetrusage = false; }
+  FailingCpuClock(const FailingCpuClock&) = delete;
+  FailingCpuClock& operator=(const FailingCpuClock&) = delete;
+  void fail() { failGetrusage = true; }
+};
+
+} // namespace
+
+extern "C" int getrusage(__rusage_who_t who, struct rusage* usage) noexcept
+{
+  if (failGetrusage) {
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_getrusage, who, usage));
+}
+
+TEST(SectionTimer, FailingCpuClockIsReported)
+{
+  FailingCpuClock failing;
+  EXPECT_THROW(SectionTimer::cpuTimeNow(), std::runtime_error);
+  // Entering refuses before anything changes.
+  EXPECT_THROW(SectionTimer::push("TestFailingPush"), std::runtime_error);
+  EXPECT_EQ(&SectionTimer::getCurrent(), &SectionTimer::getRoot());
+  EXPECT_THROW(LeafTimer("TestFailingLeafStart"), std::runtime_error);
+}
+
+TEST(SectionTimer, DestructorsNeverThrowWhenTheClockFails)
+{
+  SectionTimer::Node& outer = SectionTimer::getRoot().getChild("TestClockOuter");
+  int64_t outerCount = outer.count;
+  {
+    // Declared first, so the clock still fails while the timers below end.
+    FailingCpuClock outerClock(false);
+    SectionTimer section("TestClockOuter");
+    LeafTimer leaf("TestClockLeaf");
+    {
+      FailingCpuClock innerClock(false);
+      SectionTimer inner("TestClockInner");
+      EXPECT_EQ(SectionTimer::getCurrent().name, "TestClockInner");
+      innerClock.fail();
+      // Destructors that threw would end the program here.
+    }
+    // The inner section was left although its timing was lost.
+    EXPECT_EQ(&SectionTimer::getCurrent(), &outer);
+    EXPECT_EQ(outer.getChild("TestClockInner").count, 0);
+    outerClock.fail();
+  }
+  EXPECT_EQ(&SectionTimer::getCurrent(), &SectionTimer::getRoot());
+  EXPECT_EQ(outer.count, outerCount);
+  EXPECT_EQ(outer.getChild("TestClockLeaf").count, 0);
+  // An explicit pop still reports the failure, and leaves the section all the same.
+  SectionTimer::push("TestClockExplicit");
+  {
+    FailingCpuClock failing;
+    EXPECT_THROW(SectionTimer::pop(), std::runtime_error);
+  }
+  EXPECT_EQ(&SectionTimer::getCurrent(), &SectionTimer::getRoot());
+}
+
+TEST(SectionTimer, EachThreadHasItsOwnCurrentSection)
+{
+  SectionTimer outer("TestThreadOuter");
+  SectionTimer::Node* seen = nullptr;
+  std::thread other([&] {
+    seen = &SectionTimer::getCurrent();
+    SectionTimer section("TestThreadSection");
+    LeafTimer leaf("TestThreadLeaf");
+  });
+  other.join();
+  // The other thread started at the root and did not move this thread.
+  EXPECT_EQ(seen, &SectionTimer::getRoot());
+  EXPECT_EQ(SectionTimer::getCurrent().name, "TestThreadOuter");
+  SectionTimer::Node& section = SectionTimer::getRoot().getChild("TestThreadSection");
+  EXPECT_EQ(section.count, 1);
+  EXPECT_EQ(section.getChild("TestThreadLeaf").count, 1);
+  EXPECT_EQ(SectionTimer::getCurrent().children.count("TestThreadSection"), 0u);
+}
+
+TEST(SectionTimer, ThreadsTimingTheSameSectionsCountEveryTiming)
+{
+  constexpr int THREADS = 4;
+  constexpr int ROUNDS = 20000;
+  SectionTimer::Node& node = SectionTimer::getRoot().getChild("TestShared");
+  int64_t before = node.count;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; ++t)
+    threads.emplace_back([] {
+      for (int i = 0; i < ROUNDS; ++i) {
+        SectionTimer section("TestShared");
+        LeafTimer leaf("TestSharedLeaf");
+        EXPECT_EQ(SectionTimer::getCurrent().name, "TestShared");
+      }
+      EXPECT_EQ(&SectionTimer::getCurrent(), &SectionTimer::getRoot());
+    });
+  for (std::thread& t : threads)
+    t.join();
+  EXPECT_EQ(node.count - before, THREADS * ROUNDS);
+  EXPECT_EQ(node.children.size(), 1u);
 }

@@ -28,28 +28,6 @@ const int SLOTS = 16;
 const std::string REPETITIONS_MESSAGE =
     "FunctionEvaluator::signInPlace - given gRep and fRep are invalid.";
 
-/// The odd sign polynomials in expanded form.
-double g(double x)
-{
-  return (4589 * x - 16577 * std::pow(x, 3) + 25614 * std::pow(x, 5) - 12860 * std::pow(x, 7)) /
-         1024;
-}
-double f(double x)
-{
-  return (35 * x - 35 * std::pow(x, 3) + 21 * std::pow(x, 5) - 5 * std::pow(x, 7)) / 16;
-}
-
-/// g applied gRep times, then f fRep times, to x / maxAbsVal.
-double signApproximation(double x, int gRep, int fRep, double maxAbsVal, bool binary)
-{
-  double y = x / maxAbsVal;
-  for (int i = 0; i < gRep; ++i)
-    y = g(y);
-  for (int i = 0; i < fRep; ++i)
-    y = f(y);
-  return binary ? (y + 1) / 2 : y;
-}
-
 // ---- Sign ----
 
 TEST(SignTest, ComposedPolynomialsInEveryMode)

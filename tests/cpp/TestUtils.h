@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -65,6 +66,37 @@ inline std::string le64(uint64_t v)
   for (int i = 0; i < 8; ++i)
     s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
   return s;
+}
+
+/// The little-endian int32 field at pos.
+inline int32_t int32At(const std::string& bytes, size_t pos)
+{
+  int32_t value;
+  std::memcpy(&value, bytes.data() + pos, 4);
+  return value;
+}
+
+/// The little-endian uint64 field at pos.
+inline uint64_t uint64At(const std::string& bytes, size_t pos)
+{
+  uint64_t value;
+  std::memcpy(&value, bytes.data() + pos, 8);
+  return value;
+}
+
+/// The double field at pos.
+inline double doubleAt(const std::string& bytes, size_t pos)
+{
+  double value;
+  std::memcpy(&value, bytes.data() + pos, 8);
+  return value;
+}
+
+/// The bytes with patch written over them from pos.
+inline std::string patched(std::string bytes, size_t pos, const std::string& patch)
+{
+  bytes.replace(pos, patch.size(), patch);
+  return bytes;
 }
 
 /// A one-byte bool field.
@@ -158,6 +190,28 @@ inline double polyval(const std::vector<double>& coefs, double x)
   for (size_t i = coefs.size(); i-- > 0;)
     res = res * x + coefs[i];
   return res;
+}
+
+/// The odd sign polynomials in expanded form.
+inline double signPolyG(double x)
+{
+  return (4589 * x - 16577 * std::pow(x, 3) + 25614 * std::pow(x, 5) - 12860 * std::pow(x, 7)) /
+         1024;
+}
+inline double signPolyF(double x)
+{
+  return (35 * x - 35 * std::pow(x, 3) + 21 * std::pow(x, 5) - 5 * std::pow(x, 7)) / 16;
+}
+
+/// g applied gRep times, then f fRep times, to x / maxAbsVal; (y + 1) / 2 when binary.
+inline double signApproximation(double x, int gRep, int fRep, double maxAbsVal, bool binary)
+{
+  double y = x / maxAbsVal;
+  for (int i = 0; i < gRep; ++i)
+    y = signPolyG(y);
+  for (int i = 0; i < fRep; ++i)
+    y = signPolyF(y);
+  return binary ? (y + 1) / 2 : y;
 }
 
 /// A new ciphertext tile of the context holding the values (chain index -1: the top).
@@ -421,6 +475,15 @@ inline std::string saved(const quorvane::Saveable& obj)
   return out.str();
 }
 
+/// The saved form of a plain record (anything with save(std::ostream&)).
+template <typename T>
+std::string savedRecord(const T& record)
+{
+  std::ostringstream out;
+  record.save(out);
+  return out.str();
+}
+
 // ---- Contexts ----
 
 /// A stand-in for a context, for loaders that only pass the context's address on.
@@ -428,6 +491,17 @@ inline const quorvane::HeContext& someContext()
 {
   alignas(64) static char placeholder[256];
   return *reinterpret_cast<const quorvane::HeContext*>(placeholder);
+}
+
+/// The refusal of an operand of the context operand by an object of the context self.
+inline std::string otherContextMessage(const quorvane::HeContext& operand,
+                                       const quorvane::HeContext& self)
+{
+  auto describe = [](const quorvane::HeContext& he) {
+    return he.getRegistryKey() + ", context id " + std::to_string(he.getContextId());
+  };
+  return "The operand belongs to another HE context (" + describe(operand) +
+         ") than this object (" + describe(self) + ")";
 }
 
 /// What printSignature writes for a context.

@@ -15,6 +15,7 @@
 #include "math/PTileTensor.h"
 #include "math/TTEncoder.h"
 #include "math/TTShape.h"
+#include "math/TensorIterator.h"
 
 namespace qvtest {
 
@@ -87,6 +88,16 @@ inline double maxDiff(const quorvane::DoubleTensor& a, const quorvane::DoubleTen
   return res;
 }
 
+/// f applied to every element of a tensor.
+template <typename F>
+quorvane::DoubleTensor mapped(const quorvane::DoubleTensor& a, F f)
+{
+  quorvane::DoubleTensor res(a);
+  for (int i = 0; i < res.size(); ++i)
+    res.at(i) = f(a.at(i));
+  return res;
+}
+
 /// Element-wise combination of two tensors of the same shape.
 template <typename F>
 quorvane::DoubleTensor combined(const quorvane::DoubleTensor& a, const quorvane::DoubleTensor& b,
@@ -96,6 +107,46 @@ quorvane::DoubleTensor combined(const quorvane::DoubleTensor& a, const quorvane:
   for (int i = 0; i < res.size(); ++i)
     res.at(i) = f(a.at(i), b.at(i));
   return res;
+}
+
+/// The element of a tensor (of order 2 or more) at the indices.
+inline double valueAt(const quorvane::DoubleTensor& t, const std::vector<int>& indices)
+{
+  int flat = 0;
+  int stride = 1;
+  for (size_t d = 0; d < indices.size(); ++d) {
+    flat += indices[d] * stride;
+    stride *= t.getDimSize(static_cast<int>(d));
+  }
+  return t.data()[flat];
+}
+
+/// A tensor of the dimensions (two or more) whose element at indices is f(indices).
+template <typename F>
+quorvane::DoubleTensor tensorOf(const std::vector<int>& dims, F f)
+{
+  quorvane::DoubleTensor res(dims);
+  quorvane::TensorIterator it(dims, true);
+  do
+    res.data()[it.getPos()] = f(it.getIndices());
+  while (it.next());
+  return res;
+}
+
+/// The sum over dim, which keeps size 1.
+inline quorvane::DoubleTensor sumOverAxis(const quorvane::DoubleTensor& in, int dim)
+{
+  std::vector<int> dims = in.getShape();
+  const int size = dims[dim];
+  dims[dim] = 1;
+  return tensorOf(dims, [&](std::vector<int> idx) {
+    double sum = 0;
+    for (int i = 0; i < size; ++i) {
+      idx[dim] = i;
+      sum += valueAt(in, idx);
+    }
+    return sum;
+  });
 }
 
 } // namespace qvtest

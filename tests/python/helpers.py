@@ -50,3 +50,46 @@ def run_python(code):
     """Runs the (indented) code in a fresh interpreter with this environment."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=dict(os.environ),
                           capture_output=True, text=True, timeout=60)
+
+
+def rand(*shape, seed=0):
+    """Uniformly random values in [-1, 1) of the shape."""
+    return np.random.default_rng(seed).uniform(-1, 1, size=shape)
+
+
+def shape_of(*dims, diagonalized=False):
+    """A tile-tensor shape of the dimensions, diagonalized when asked."""
+    s = qv.TTShape()
+    for d in dims:
+        s.add_dim(d)
+    if diagonalized:
+        s.set_diagonalized(True)
+    return s
+
+
+def interleaved(original, tile, external=None):
+    """An interleaved dimension, with the given external size when set."""
+    d = qv.TTDim(original, tile).set_interleaved(True)
+    if external:
+        d.set_interleaved_external_size(external)
+    return d
+
+
+def sign_poly_g(x):
+    """The first odd polynomial of the sign approximation."""
+    return (4589 * x - 16577 * x**3 + 25614 * x**5 - 12860 * x**7) / 1024
+
+
+def sign_poly_f(x):
+    """The second odd polynomial of the sign approximation."""
+    return (35 * x - 35 * x**3 + 21 * x**5 - 5 * x**7) / 16
+
+
+def sign_approximation(x, g_rep, f_rep, max_abs_val=1.0, binary=False):
+    """g applied g_rep times, then f f_rep times, to x / max_abs_val."""
+    y = np.asarray(x) / max_abs_val
+    for _ in range(g_rep):
+        y = sign_poly_g(y)
+    for _ in range(f_rep):
+        y = sign_poly_f(y)
+    return (y + 1) / 2 if binary else y

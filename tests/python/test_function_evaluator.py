@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup, run_python
+from helpers import mockup, run_python, sign_approximation
 
 SLOTS = 16
 DEPTH = 20
@@ -22,23 +22,6 @@ def he():
 @pytest.fixture
 def fe(he):
     return qv.FunctionEvaluator(he)
-
-
-def g(x):
-    return (4589 * x - 16577 * x**3 + 25614 * x**5 - 12860 * x**7) / 1024
-
-
-def f(x):
-    return (35 * x - 35 * x**3 + 21 * x**5 - 5 * x**7) / 16
-
-
-def sign_approximation(x, g_rep, f_rep, max_abs_val=1.0, binary=False):
-    y = np.asarray(x) / max_abs_val
-    for _ in range(g_rep):
-        y = g(y)
-    for _ in range(f_rep):
-        y = f(y)
-    return (y + 1) / 2 if binary else y
 
 
 # ---- EvalType ----

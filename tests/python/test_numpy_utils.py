@@ -191,3 +191,15 @@ def test_vector_results_are_new_arrays_of_the_signature_dtype(sources, owner, me
     again = method(*args)
     assert not np.shares_memory(res, again)
     np.testing.assert_array_equal(again, np.array(expected, dtype=dtype))
+
+
+@pytest.mark.parametrize("shape", [(2 ** 32 + 1, 0), (2 ** 31, 0), (0, 2 ** 32)])
+def test_dimensions_beyond_the_int_range_are_refused_not_cut(shape):
+    # Without elements, so that nothing large is allocated; cut to their low
+    # 32 bits these dimensions would reach the tensor as others.
+    arr = np.empty(shape)
+    with pytest.raises(ValueError) as info:
+        qv.DoubleTensor(arr)
+    big = [d for d, n in enumerate(shape) if n > 2 ** 31 - 1][0]
+    assert str(info.value) == ("Cannot convert a numpy array whose dimension %d has size %d: "
+                               "dimensions are limited to 2147483647" % (big, shape[big]))

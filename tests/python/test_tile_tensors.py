@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup, saved_encrypted_data
+from helpers import interleaved, mockup, rand, saved_encrypted_data, shape_of
 
 SLOTS = 16
 
@@ -18,26 +18,6 @@ def he():
 @pytest.fixture
 def tt(he):
     return qv.TTEncoder(he)
-
-
-def rand(*shape, seed=0):
-    return np.random.default_rng(seed).uniform(-1, 1, size=shape)
-
-
-def shape_of(*dims, diagonalized=False):
-    s = qv.TTShape()
-    for d in dims:
-        s.add_dim(d)
-    if diagonalized:
-        s.set_diagonalized(True)
-    return s
-
-
-def interleaved(original, tile, external=None):
-    d = qv.TTDim(original, tile).set_interleaved(True)
-    if external:
-        d.set_interleaved_external_size(external)
-    return d
 
 
 # Every packing kind and tensor orders 1 to 4, for 16 slots.

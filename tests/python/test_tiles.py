@@ -473,19 +473,22 @@ def test_tiles_and_encoders_keep_their_context_alive():
         s.save(p, "p")
         he2 = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 4))
         loaded = s.load(he2, "p")
+        # A ciphertext of the loaded plaintext's own context, to compute with it.
+        d2 = qv.Encoder(he2).encode_encrypt([1.0, 2.0, 3.0], 3)
         del he2, s
         gc.collect()
         loaded.set_scale(2.0)
-        d.add_plain(loaded)
+        d2.add_plain(loaded)
         enc2 = qv.Encoder(
             qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 4)))
         gc.collect()
         fresh = enc2.encode_encrypt([1.0])
         print(enc2.get_default_scale(-1), empty_c.is_empty(), empty_p.slot_count(),
-              d.get_chain_index(), loaded.get_chain_index(), fresh.get_chain_index())
+              d.get_chain_index(), loaded.get_chain_index(), fresh.get_chain_index(),
+              d2.get_chain_index())
     """)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["1.0", "True", "8", "3", "4", "4"]
+    assert result.stdout.split() == ["1.0", "True", "8", "3", "4", "4", "3"]
 
 
 @pytest.mark.parametrize("cls,member,args", [

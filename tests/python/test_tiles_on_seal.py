@@ -589,13 +589,13 @@ def test_objects_made_from_tiles_keep_the_context_once_its_object_is_gone():
     code = textwrap.dedent("""
         import copy, gc
         import _pyquorvanelite_cppwrappers as qv
-        enc = qv.Encoder(qv.HeContext.create("Mockup_Mockup",
-                                             qv.HeConfigRequirement.insecure(4, 2)))
         def make():
             he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 3))
             e = qv.Encoder(he)
-            return e.encode_encrypt([1.0, 2.0, 3.0], 3), e.encode([1.0], 2)
-        src, p = make()
+            return e.encode_encrypt([1.0, 2.0, 3.0], 3), e.encode([1.0], 2), he.save_to_buffer()
+        src, p, saved = make()
+        # An encoder of the same context loaded anew: it keeps only its own copy alive.
+        enc = qv.Encoder(qv.load_he_context(saved))
         gc.collect()
         # Only the tiles keep their context now; copies must keep it too.
         made = [enc.encrypt_tile(src), qv.CTile(src), copy.copy(src), copy.deepcopy(src),
@@ -613,4 +613,4 @@ def test_objects_made_from_tiles_keep_the_context_once_its_object_is_gone():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                             timeout=60, env=dict(os.environ))
     assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["8"] * 8 + ["4"] + ["3"] * 4 + ["2"] * 4 + ["2"]
+    assert result.stdout.split() == ["8"] * 9 + ["3"] * 4 + ["2"] * 4 + ["2"]

@@ -65,8 +65,16 @@ int64_t DebugCiphertext::save(std::ostream& out) const
 
 int64_t DebugCiphertext::load(std::istream& in)
 {
-  int64_t count = c1->load(in);
-  count += c2->load(in);
+  // Both halves load into fresh objects (keeping the scales a load keeps)
+  // that replace them only once both loads succeeded.
+  std::shared_ptr<AbstractCiphertext> loaded1 = c1->getContext().createAbstractCiphertext();
+  std::shared_ptr<AbstractCiphertext> loaded2 = c2->getContext().createAbstractCiphertext();
+  loaded1->setScale(c1->getScale());
+  loaded2->setScale(c2->getScale());
+  int64_t count = loaded1->load(in);
+  count += loaded2->load(in);
+  c1 = std::move(loaded1);
+  c2 = std::move(loaded2);
   recordOperation("load");
   return count;
 }

@@ -86,11 +86,15 @@ void DebugContext::init(const HeConfigRequirement& req)
 {
   assertNotInitialized();
   assertInnerContextsNotInitialized();
-  HeContext::init(req);
-  initialized = false;
-  h1.init(req);
-  h2.init(req);
-  initialized = true;
+  // A refusal leaves this context as it was (an inner context that accepted
+  // the requirement before the other refused it stays initialised).
+  runOrRestore([&] {
+    HeContext::init(req);
+    initialized = false;
+    h1.init(req);
+    h2.init(req);
+    initialized = true;
+  });
 }
 
 bool DebugContext::isConfigRequirementFeasible(const HeConfigRequirement& req) const

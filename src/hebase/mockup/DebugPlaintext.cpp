@@ -32,8 +32,16 @@ int64_t DebugPlaintext::save(std::ostream& out) const
 
 int64_t DebugPlaintext::load(std::istream& in)
 {
-  int64_t count = p1->load(in);
-  return count + p2->load(in);
+  // As DebugCiphertext::load: both halves or neither.
+  std::shared_ptr<AbstractPlaintext> loaded1 = p1->getContext().createAbstractPlaintext();
+  std::shared_ptr<AbstractPlaintext> loaded2 = p2->getContext().createAbstractPlaintext();
+  loaded1->setScale(p1->getScale());
+  loaded2->setScale(p2->getScale());
+  int64_t count = loaded1->load(in);
+  count += loaded2->load(in);
+  p1 = std::move(loaded1);
+  p2 = std::move(loaded2);
+  return count;
 }
 
 void DebugPlaintext::setChainIndex(int chainIndex)

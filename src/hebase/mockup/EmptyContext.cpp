@@ -45,9 +45,12 @@ void EmptyContext::init(const HeConfigRequirement& req)
   if (req.multiplicationDepth < 0)
     throw std::invalid_argument("EmptyContext needs a non-negative multiplication depth, given " +
                                 std::to_string(req.multiplicationDepth));
-  HeContext::init(req);
-  if (req.bootstrappable)
-    initBootstrap();
+  // A refusal of the bootstrapping set-up leaves the context as it was.
+  runOrRestore([&] {
+    HeContext::init(req);
+    if (req.bootstrappable)
+      initBootstrap();
+  });
 }
 
 bool EmptyContext::isConfigRequirementFeasible(const HeConfigRequirement&) const

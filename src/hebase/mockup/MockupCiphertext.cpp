@@ -181,7 +181,7 @@ int64_t MockupCiphertext::save(std::ostream& out) const
 int64_t MockupCiphertext::load(std::istream& in)
 {
   LeafTimer timer("MockupCiphertext::load");
-  int64_t read = MockupPlaintext::loadBody(in, rawVals, chainIndex);
+  int64_t read = MockupPlaintext::loadBody(in, he, rawVals, chainIndex);
   trackValues();
   return read;
 }
@@ -220,6 +220,8 @@ void MockupCiphertext::multiply(const AbstractCiphertext& other)
 {
   SectionTimer timer("MockupCiphertext::multiply");
   checkDevice(other.getCurrentDevice());
+  checkOperand(other);
+  checkRescalable();
   multiplyRaw(other);
   relinearize();
   rescale();
@@ -261,6 +263,9 @@ void MockupCiphertext::subPlainRaw(const AbstractPlaintext& plain)
 void MockupCiphertext::multiplyPlain(const AbstractPlaintext& plain)
 {
   SectionTimer timer("MockupCiphertext::multiplyPlain");
+  checkDevice(plain.getCurrentDevice());
+  checkOperand(plain);
+  checkRescalable();
   multiplyPlainRaw(plain);
   rescale();
 }
@@ -277,6 +282,7 @@ void MockupCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
 void MockupCiphertext::square()
 {
   SectionTimer timer("MockupCiphertext::square");
+  checkRescalable();
   squareRaw();
   relinearize();
   rescale();
@@ -360,13 +366,24 @@ void MockupCiphertext::setChainIndex(int newChainIndex)
 {
   if (!he.getTraits().getSupportsExplicitChainIndices())
     return;
+  checkChainIndexTarget(newChainIndex);
+  chainIndex = newChainIndex;
+  trackValues();
+  mockupContext->trackChainIndex(newChainIndex);
+}
+
+void MockupCiphertext::checkChainIndexTarget(int newChainIndex) const
+{
   if (newChainIndex < 0 || newChainIndex > he.getTopChainIndex() || newChainIndex > chainIndex)
     throw std::invalid_argument(
         "Given chain index is out of range or higher than current. Given CI= " +
         std::to_string(newChainIndex) + " current CI= " + std::to_string(chainIndex));
-  chainIndex = newChainIndex;
-  trackValues();
-  mockupContext->trackChainIndex(newChainIndex);
+}
+
+void MockupCiphertext::checkRescalable() const
+{
+  if (he.getTraits().getSupportsExplicitChainIndices())
+    checkChainIndexTarget(chainIndex - 1);
 }
 
 int MockupCiphertext::getChainIndex() const

@@ -99,6 +99,11 @@ private:
   void checkMatching(size_t otherSize, int otherChainIndex, const char* otherKind) const;
   void trackValues() const;
   void count(int code) const;
+  /// Refuses a chain index that setChainIndex does not accept.
+  void checkChainIndexTarget(int newChainIndex) const;
+  /// Refuses, before anything changes, a product whose final rescale would
+  /// be refused: the chain index is explicit and already 0.
+  void checkRescalable() const;
 
   /// The raw two-operand step: checks the operand, counts the operation,
   /// replaces every value v by op(v, w) with w the operand's value, and

@@ -82,11 +82,22 @@ void MockupContext::init(const HeConfigRequirement& req)
         "MockupContext requires a non-negative multiplication depth, but the requirement "
         "asks for " +
         std::to_string(req.multiplicationDepth));
-  HeContext::init(req);
-  hasSecretKeyFlag = true;
-  chainIndexesEnabled = true;
-  if (req.bootstrappable)
-    initBootstrap();
+  // A refusal of the bootstrapping set-up leaves the context as it was.
+  bool hadSecretKey = hasSecretKeyFlag;
+  bool hadChainIndexes = chainIndexesEnabled;
+  runOrRestore([&] {
+    try {
+      HeContext::init(req);
+      hasSecretKeyFlag = true;
+      chainIndexesEnabled = true;
+      if (req.bootstrappable)
+        initBootstrap();
+    } catch (...) {
+      hasSecretKeyFlag = hadSecretKey;
+      chainIndexesEnabled = hadChainIndexes;
+      throw;
+    }
+  });
 }
 
 bool MockupContext::isConfigRequirementFeasible(const HeConfigRequirement& req) const

@@ -1,5 +1,6 @@
 #include "hebase/mockup/MockupPlaintext.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -35,10 +36,15 @@ int64_t MockupPlaintext::saveBody(std::ostream& out,
   return static_cast<int64_t>(8 + 16 * values.size() + 4);
 }
 
-int64_t MockupPlaintext::loadBody(std::istream& in, std::vector<std::complex<double>>& values,
-                                  int32_t& chainIndex)
+int64_t MockupPlaintext::loadBody(std::istream& in, const HeContext& he,
+                                  std::vector<std::complex<double>>& values, int32_t& chainIndex)
 {
   uint64_t n = BinIoUtils::readSizeTChecked(in, BinIoUtils::MAX_ELEMENT_COUNT);
+  uint64_t slots = static_cast<uint64_t>(he.slotCount());
+  if (n != slots)
+    throw std::runtime_error("Invalid saved mockup tile: the value count is " +
+                             std::to_string(n) + ", expected the context's slot count " +
+                             std::to_string(slots));
   std::vector<std::complex<double>> loaded(n);
   for (uint64_t i = 0; i < n; ++i) {
     double re = BinIoUtils::readDouble(in);
@@ -46,6 +52,16 @@ int64_t MockupPlaintext::loadBody(std::istream& in, std::vector<std::complex<dou
     loaded[i] = std::complex<double>(re, im);
   }
   int32_t loadedChainIndex = BinIoUtils::readInt32(in);
+  // Tiles of a context that hides chain indexes carry -1; a bootstrap may
+  // raise a tile to the context's target, which can lie above the top.
+  int lowest = he.getTraits().getSupportsExplicitChainIndices() ? 0 : -1;
+  int highest = he.getTopChainIndex();
+  if (he.getBootstrappable())
+    highest = std::max(highest, he.getChainIndexAfterBootstrapping());
+  if (loadedChainIndex < lowest || loadedChainIndex > highest)
+    throw std::runtime_error("Invalid saved mockup tile: the chain index is " +
+                             std::to_string(loadedChainIndex) + ", expected a value in [" +
+                             std::to_string(lowest) + ", " + std::to_string(highest) + "]");
   values = std::move(loaded);
   chainIndex = loadedChainIndex;
   return static_cast<int64_t>(8 + 16 * n + 4);
@@ -58,7 +74,7 @@ int64_t MockupPlaintext::save(std::ostream& out) const
 
 int64_t MockupPlaintext::load(std::istream& in)
 {
-  int64_t read = loadBody(in, rawVals, chainIndex);
+  int64_t read = loadBody(in, he, rawVals, chainIndex);
   mockupContext->trackValues(rawVals, getChainIndex());
   return read;
 }

@@ -51,9 +51,11 @@ private:
   /// Writes the saved body of a mockup ciphertext or plaintext; returns the bytes written.
   static int64_t saveBody(std::ostream& out, const std::vector<std::complex<double>>& values,
                           int32_t chainIndex);
-  /// Reads a saved body; the outputs change only when the whole body was read.
-  static int64_t loadBody(std::istream& in, std::vector<std::complex<double>>& values,
-                          int32_t& chainIndex);
+  /// Reads a saved body; the outputs change only when the whole body was read
+  /// and it fits the context: one value per slot and a chain index the
+  /// context's tiles can have. std::runtime_error otherwise.
+  static int64_t loadBody(std::istream& in, const HeContext& he,
+                          std::vector<std::complex<double>>& values, int32_t& chainIndex);
 
   std::vector<std::complex<double>> rawVals;
   int32_t chainIndex = -1;

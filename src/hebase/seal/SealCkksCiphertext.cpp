@@ -17,6 +17,8 @@
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksEncoder.h"
 #include "hebase/seal/SealCkksPlaintext.h"
+#include "hebase/ValueChecks.h"
+#include "hebase/seal/SealObjectLoader.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/SectionTimer.h"
@@ -70,6 +72,14 @@ const seal::Plaintext& sealOf(const AbstractPlaintext& p)
   return dynamic_cast<const SealCkksPlaintext&>(p).getSealPlaintext();
 }
 
+/// Whether relinearisation can bring a ciphertext of that many polynomials
+/// back to two.
+bool canRelinearize(const SealCkksContext& he, size_t polynomials)
+{
+  return he.getPublicFunctions().relinearize &&
+         polynomials <= 2 + he.getRelinKeys().size();
+}
+
 } // namespace
 
 SealCkksCiphertext::SealCkksCiphertext(const SealCkksContext& he)
@@ -106,12 +116,14 @@ int64_t SealCkksCiphertext::save(std::ostream& out) const
 int64_t SealCkksCiphertext::load(std::istream& in)
 {
   LeafTimer timer(CIPHER_LOAD);
-  std::streampos before = in.tellg();
-  std::streamoff read = sealCiphertext.load(he.getSealContext(), in);
-  std::streampos after = in.tellg();
-  if (before == std::streampos(-1) || after == std::streampos(-1))
-    return read;
-  return static_cast<int64_t>(after - before);
+  seal::Ciphertext loaded(seal::MemoryManager::GetPool());
+  // SEAL's validity check places the ciphertext at a chain index of this
+  // context with its slot count.
+  std::streamoff read = SealObjectLoader::loadCiphertext(in, he.getSealContext(), loaded);
+  if (loaded.size() == 0)
+    throw std::runtime_error("Invalid saved SEAL ciphertext: it holds no polynomials");
+  sealCiphertext = std::move(loaded);
+  return read;
 }
 
 void SealCkksCiphertext::add(const AbstractCiphertext& other)
@@ -144,9 +156,12 @@ void SealCkksCiphertext::subRaw(const AbstractCiphertext& other)
 void SealCkksCiphertext::multiply(const AbstractCiphertext& other)
 {
   SectionTimer timer(CIPHER_MULTIPLY);
-  multiplyRaw(other);
-  relinearize();
-  rescale();
+  size_t product = sealCiphertext.size() + sealOf(other).size() - 1;
+  runSteps(!canRelinearize(he, product) || !canRescale(), [&](SealCkksCiphertext& target) {
+    target.multiplyRaw(other);
+    target.relinearize();
+    target.rescale();
+  });
 }
 
 void SealCkksCiphertext::multiplyRaw(const AbstractCiphertext& other)
@@ -199,8 +214,10 @@ void SealCkksCiphertext::subPlainRaw(const AbstractPlaintext& plain)
 void SealCkksCiphertext::multiplyPlain(const AbstractPlaintext& plain)
 {
   SectionTimer timer(CIPHER_MULTIPLY_PLAIN);
-  multiplyPlainRaw(plain);
-  rescale();
+  runSteps(!canRescale(), [&](SealCkksCiphertext& target) {
+    target.multiplyPlainRaw(plain);
+    target.rescale();
+  });
 }
 
 void SealCkksCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
@@ -213,9 +230,12 @@ void SealCkksCiphertext::multiplyPlainRaw(const AbstractPlaintext& plain)
 void SealCkksCiphertext::square()
 {
   SectionTimer timer(CIPHER_SQUARE);
-  squareRaw();
-  relinearize();
-  rescale();
+  size_t product = 2 * sealCiphertext.size() - 1;
+  runSteps(!canRelinearize(he, product) || !canRescale(), [&](SealCkksCiphertext& target) {
+    target.squareRaw();
+    target.relinearize();
+    target.rescale();
+  });
 }
 
 void SealCkksCiphertext::squareRaw()
@@ -287,7 +307,11 @@ void SealCkksCiphertext::rescaleRaw()
   he.getEvaluator().rescale_to_next_inplace(sealCiphertext, seal::MemoryManager::GetPool());
 }
 
-void SealCkksCiphertext::setScale(double scale) { sealCiphertext.scale() = scale; }
+void SealCkksCiphertext::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  sealCiphertext.scale() = scale;
+}
 
 double SealCkksCiphertext::getScale() const { return sealCiphertext.scale(); }
 
@@ -396,6 +420,27 @@ int64_t SealCkksCiphertext::getEstimatedMemoryUsageBytes() const
     return 0;
   int32_t perPolynomial = slotCount() * (getChainIndex() + 1) * 16;
   return static_cast<int64_t>(perPolynomial) * static_cast<int64_t>(sealCiphertext.size());
+}
+
+bool SealCkksCiphertext::canRescale() const
+{
+  auto contextData = he.getSealContext().get_context_data(sealCiphertext.parms_id());
+  // A ciphertext the context does not know is refused by the first step.
+  return !contextData || contextData->next_context_data() != nullptr;
+}
+
+template <typename Steps>
+void SealCkksCiphertext::runSteps(bool laterStepRefuses, Steps steps)
+{
+  if (!laterStepRefuses) {
+    steps(*this);
+    return;
+  }
+  // The steps run on a copy, so that the refusal leaves this ciphertext as it
+  // was; the copy would be adopted if they all succeeded after all.
+  SealCkksCiphertext copy(*this);
+  steps(copy);
+  sealCiphertext = std::move(copy.sealCiphertext);
 }
 
 bool SealCkksCiphertext::followsAccurateScaling() const

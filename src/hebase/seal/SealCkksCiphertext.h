@@ -46,6 +46,8 @@ public:
   void addRaw(const AbstractCiphertext& other) override;
   void sub(const AbstractCiphertext& other) override;
   void subRaw(const AbstractCiphertext& other) override;
+  /// A refusal of any step leaves the ciphertext as it was (so for square
+  /// and multiplyPlain).
   void multiply(const AbstractCiphertext& other) override;
   /// Refuses a product at chain index 0 whose scale does not fit with a message
   /// naming the operand at chain index 0.
@@ -109,6 +111,13 @@ public:
 private:
   const SealCkksContext& he;
   seal::Ciphertext sealCiphertext;
+
+  /// Whether rescaling can drop a prime (the ciphertext is above chain index 0).
+  bool canRescale() const;
+  /// Runs the steps of a composite operation on this ciphertext, or on a copy
+  /// when a later step is known to refuse once earlier ones changed it.
+  template <typename Steps>
+  void runSteps(bool laterStepRefuses, Steps steps);
 };
 
 } // namespace quorvane

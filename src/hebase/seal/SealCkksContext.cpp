@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 #include <type_traits>
 
@@ -18,12 +19,14 @@
 #include <seal/randomgen.h>
 #include <seal/relinkeys.h>
 #include <seal/secretkey.h>
+#include <seal/util/defines.h>
 
 #include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksEncoder.h"
 #include "hebase/seal/SealCkksParams.h"
 #include "hebase/seal/SealCkksPlaintext.h"
 #include "hebase/seal/SealMeasures.h"
+#include "hebase/seal/SealObjectLoader.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/PrintUtils.h"
@@ -41,6 +44,50 @@ namespace {
 bool needsGaloisKeys(const PublicFunctions& pf)
 {
   return pf.rotate != NO_ROTATIONS || pf.conjugate != FALSE;
+}
+
+// The rotation steps whose Galois keys the functions ask for (0 stands for
+// conjugation).
+std::vector<int> galoisSteps(const PublicFunctions& pf, int slots)
+{
+  std::vector<int> steps;
+  if (pf.rotate == DEFAULT_ROTATIONS)
+    steps = SealCkksParams::getDefaultRotationSteps(slots);
+  else if (pf.rotate == CUSTOM_ROTATIONS)
+    steps = pf.rotationSteps;
+  if (pf.conjugate != FALSE)
+    steps.push_back(0);
+  return steps;
+}
+
+// Whether the slot count is a power of two whose polynomial degree SEAL supports.
+bool isSupportedSlotCount(int64_t numSlots)
+{
+  int64_t polyDegree = 2 * numSlots;
+  return numSlots > 0 && (numSlots & (numSlots - 1)) == 0 &&
+         polyDegree >= SEAL_POLY_MOD_DEGREE_MIN && polyDegree <= SEAL_POLY_MOD_DEGREE_MAX;
+}
+
+void checkSavedScale(double scale, const std::string& which)
+{
+  if (std::isfinite(scale) && scale > 0)
+    return;
+  std::ostringstream text;
+  text << scale;
+  throw std::runtime_error("Invalid saved SealCkksContext: " + which + " is " + text.str() +
+                           ", expected a finite positive value");
+}
+
+void checkSavedSecurityLevel(int32_t level, int32_t requiredLevel)
+{
+  if (level != 0 && level != 128 && level != 192 && level != 256)
+    throw std::runtime_error("Invalid saved SealCkksContext: the security level is " +
+                             std::to_string(level) + ", expected 0, 128, 192 or 256");
+  if (requiredLevel < 0 || SealCkksParams::roundSecurityLevel(requiredLevel) != level)
+    throw std::runtime_error("Invalid saved SealCkksContext: the security level " +
+                             std::to_string(level) +
+                             " does not match the saved requirement's security level " +
+                             std::to_string(requiredLevel));
 }
 
 // The security table's bound for 2 * numSlots; 0 for degrees outside it.
@@ -84,33 +131,17 @@ std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParamet
 template <typename Steps>
 void SealCkksContext::buildOrRollBack(Steps&& steps)
 {
-  // What init and load change besides the SEAL objects.
-  struct
-  {
-    int32_t defaultDevice;
-    double defaultScale;
-    int32_t contextId;
-    std::shared_ptr<BootstrapEvaluator> bootstrapEvaluator;
-    HeConfigRequirement requirement;
-    RotateDependencyMapper rotateDependencyMapper;
-    bool initialized;
-    bool useAccurateScaling;
-  } saved{defaultDevice, defaultScale,           contextId,   bootstrapEvaluator,
-          requirement,   rotateDependencyMapper, initialized, useAccurateScaling};
-  try {
-    steps();
-  } catch (...) {
-    clearSealObjects();
-    defaultDevice = saved.defaultDevice;
-    defaultScale = saved.defaultScale;
-    contextId = saved.contextId;
-    bootstrapEvaluator = std::move(saved.bootstrapEvaluator);
-    requirement = std::move(saved.requirement);
-    rotateDependencyMapper = std::move(saved.rotateDependencyMapper);
-    initialized = saved.initialized;
-    useAccurateScaling = saved.useAccurateScaling;
-    throw;
-  }
+  // The base fields are put back by runOrRestore, the SEAL objects here.
+  bool savedAccurateScaling = useAccurateScaling;
+  runOrRestore([&] {
+    try {
+      steps();
+    } catch (...) {
+      clearSealObjects();
+      useAccurateScaling = savedAccurateScaling;
+      throw;
+    }
+  });
 }
 
 SealCkksContext::SealCkksContext()
@@ -208,6 +239,9 @@ bool SealCkksContext::isConfigRequirementFeasible(const HeConfigRequirement& req
   int64_t depth = req.multiplicationDepth;
   // Values no parameter set can meet.
   if (req.numSlots <= 0 || depth < 0 || frac <= 0 || integer < 0)
+    return false;
+  // Also at security level 0, where the table bounds nothing.
+  if (!isSupportedSlotCount(req.numSlots))
     return false;
   if (frac + integer > 60)
     return false;
@@ -329,7 +363,10 @@ void SealCkksContext::init(const HeConfigRequirement& req)
     securityLevel = level;
     const HeConfigRequirement& actual = getHeConfigRequirement();
     setDefaultScale(std::ldexp(1.0, actual.fractionalPartPrecision));
-    initSeal(createEncryptionParameters(2 * actual.numSlots, actual.fractionalPartPrecision,
+    // Feasibility bounds the degree to SEAL's range.
+    int64_t polyDegree = 2 * static_cast<int64_t>(actual.numSlots);
+    initSeal(createEncryptionParameters(static_cast<int>(polyDegree),
+                                        actual.fractionalPartPrecision,
                                         actual.multiplicationDepth, actual.integerPartPrecision),
              actual.publicFunctions);
     initBootstrap();
@@ -353,15 +390,8 @@ void SealCkksContext::initSeal(const seal::EncryptionParameters& parms, const Pu
   }
   if (needsGaloisKeys(pf)) {
     int slots = static_cast<int>(parms.poly_modulus_degree() / 2);
-    std::vector<int> steps;
-    if (pf.rotate == DEFAULT_ROTATIONS)
-      steps = SealCkksParams::getDefaultRotationSteps(slots);
-    else if (pf.rotate == CUSTOM_ROTATIONS)
-      steps = pf.rotationSteps;
-    if (pf.conjugate != FALSE)
-      steps.push_back(0);
     galKeys = std::make_shared<seal::GaloisKeys>();
-    keyGenerator->create_galois_keys(steps, *galKeys);
+    keyGenerator->create_galois_keys(galoisSteps(pf, slots), *galKeys);
   }
   if (pf.encrypt)
     encryptor = std::make_shared<seal::Encryptor>(*sealContext, *publicKey);
@@ -582,20 +612,41 @@ void SealCkksContext::saveImpl(std::ostream& out, const PublicFunctions& pf) con
   }
 }
 
+void SealCkksContext::checkLoadedRequirement(const HeConfigRequirement& req) const
+{
+  if (!isSupportedSlotCount(req.numSlots))
+    throw std::runtime_error("Invalid saved SealCkksContext: the slot count is " +
+                             std::to_string(req.numSlots) + ", expected a power of two from 1 to " +
+                             std::to_string(SEAL_POLY_MOD_DEGREE_MAX / 2));
+}
+
 void SealCkksContext::loadImpl(std::istream& in)
 {
   if (sealContext)
     throw std::runtime_error("This context is already initialized");
   buildOrRollBack([&] {
     HeContext::loadImpl(in);
+    const HeConfigRequirement& req = getHeConfigRequirement();
     seal::EncryptionParameters parms;
-    parms.load(in);
+    SealObjectLoader::loadParameters(in, parms);
     if (parms.scheme() != seal::scheme_type::ckks)
       throw std::runtime_error("The saved SEAL parameters are not CKKS parameters");
     if (parms.coeff_modulus().size() < 2)
       throw std::invalid_argument("The coefficient modulus must hold at least two primes");
-    setDefaultScale(BinIoUtils::readDouble(in));
-    securityLevel = BinIoUtils::readInt32(in);
+    // The parameters match the requirement before SEAL builds its tables from them.
+    if (parms.poly_modulus_degree() != 2 * static_cast<uint64_t>(req.numSlots))
+      throw std::runtime_error(
+          "The saved requirement's slot count does not match the saved SEAL parameters");
+    if (static_cast<int64_t>(parms.coeff_modulus().size()) !=
+        static_cast<int64_t>(req.multiplicationDepth) + 2)
+      throw std::runtime_error("The saved requirement's multiplication depth does not match "
+                               "the saved SEAL parameters");
+    double scale = BinIoUtils::readDouble(in);
+    checkSavedScale(scale, "the default scale");
+    setDefaultScale(scale);
+    int32_t level = BinIoUtils::readInt32(in);
+    checkSavedSecurityLevel(level, req.securityLevel);
+    securityLevel = level;
     sealContext = makeSealContext(parms, securityLevel);
     if (!sealContext->parameters_set())
       throw std::runtime_error(std::string("The saved SEAL parameters are not valid: ") +
@@ -603,28 +654,29 @@ void SealCkksContext::loadImpl(std::istream& in)
     const PublicFunctions& pf = getPublicFunctions();
     if (pf.encrypt) {
       publicKey = std::make_shared<seal::PublicKey>();
-      publicKey->load(*sealContext, in);
+      SealObjectLoader::loadPublicKey(in, *sealContext, *publicKey);
     }
     if (pf.relinearize) {
       relinKeys = std::make_shared<seal::RelinKeys>();
-      relinKeys->load(*sealContext, in);
+      SealObjectLoader::loadRelinKeys(in, *sealContext, *relinKeys);
     }
     if (needsGaloisKeys(pf)) {
       galKeys = std::make_shared<seal::GaloisKeys>();
-      galKeys->load(*sealContext, in);
+      size_t keyCount = galoisSteps(pf, req.numSlots).size();
+      SealObjectLoader::loadGaloisKeys(in, *sealContext, keyCount, *galKeys);
     }
     if (pf.encrypt)
       encryptor = std::make_shared<seal::Encryptor>(*sealContext, *publicKey);
     evaluator = std::make_shared<seal::Evaluator>(*sealContext);
     encoder = std::make_shared<seal::CKKSEncoder>(*sealContext);
-    if (static_cast<size_t>(getHeConfigRequirement().numSlots) != encoder->slot_count())
-      throw std::runtime_error(
-          "The saved requirement's slot count does not match the saved SEAL parameters");
     useAccurateScaling = BinIoUtils::readBool(in);
     if (useAccurateScaling) {
       size_t top = sealContext->first_context_data()->chain_index();
-      for (size_t i = 0; i <= top; i++)
-        accurateScalesTable.push_back(BinIoUtils::readDouble(in));
+      for (size_t i = 0; i <= top; i++) {
+        double accurateScale = BinIoUtils::readDouble(in);
+        checkSavedScale(accurateScale, "the accurate scale of chain index " + std::to_string(i));
+        accurateScalesTable.push_back(accurateScale);
+      }
     }
     encryptionParams = std::make_shared<seal::EncryptionParameters>(parms);
     restoreBootstrapEvaluator();
@@ -668,7 +720,7 @@ int64_t SealCkksContext::loadSecretKey(std::istream& in, bool seedOnly)
     newSeed = seed;
   } else {
     key = std::make_shared<seal::SecretKey>();
-    bytes += key->load(*sealContext, in);
+    bytes += SealObjectLoader::loadSecretKey(in, *sealContext, *key);
   }
   bool matches = true;
   if (publicKey)

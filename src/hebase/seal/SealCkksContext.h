@@ -137,6 +137,10 @@ public:
   /// The seed of the secret key, when it is known.
   const std::optional<std::array<uint64_t, 8>>& getSecretKeySeed() const { return seedArray; }
 
+protected:
+  /// The slot count must be a power of two whose degree SEAL supports.
+  void checkLoadedRequirement(const HeConfigRequirement& req) const override;
+
 private:
   /// Runs the steps of init or a load; when one throws, the context returns
   /// to the uninitialised state it had before and the exception propagates.

@@ -10,6 +10,7 @@
 #include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksPlaintext.h"
+#include "hebase/ValueChecks.h"
 #include "hebase/utils/SectionTimer.h"
 
 namespace quorvane {
@@ -18,7 +19,11 @@ SealCkksEncoder::SealCkksEncoder(const SealCkksContext& he) : he(he) {}
 
 SealCkksEncoder::~SealCkksEncoder() {}
 
-void SealCkksEncoder::setDefaultScale(double scale) { defaultScale = scale; }
+void SealCkksEncoder::setDefaultScale(double scale)
+{
+  ValueChecks::checkEncoderScale(scale);
+  defaultScale = scale;
+}
 
 double SealCkksEncoder::getDefaultScale(int chainIndex) const
 {
@@ -46,6 +51,8 @@ void SealCkksEncoder::encodeAtChainIndex(AbstractPlaintext& res, const Values& v
   LeafTimer timer("SEAL::encode");
   SealCkksPlaintext& p = dynamic_cast<SealCkksPlaintext&>(res);
   checkChainIndex(chainIndex);
+  // SEAL turns NaN and infinities into arbitrary coefficients.
+  ValueChecks::checkFinite(values);
   he.getCkksEncoder().encode(values, he.getParmsIdForChainIndex(chainIndex),
                              getDefaultScale(chainIndex), p.sealPlaintext);
 }

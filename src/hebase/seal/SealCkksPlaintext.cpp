@@ -14,9 +14,11 @@
 #include <seal/util/numth.h>
 #include <seal/util/uintcore.h>
 
+#include "hebase/ValueChecks.h"
 #include "hebase/seal/CrtArithmetic.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksEncoder.h"
+#include "hebase/seal/SealObjectLoader.h"
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 
@@ -101,10 +103,10 @@ int64_t SealCkksPlaintext::save(std::ostream& out) const
 
 int64_t SealCkksPlaintext::load(std::istream& in)
 {
-  std::streampos before = in.tellg();
+  seal::Plaintext loaded(seal::MemoryManager::GetPool());
   std::streamoff read = 0;
   try {
-    read = sealPlaintext.load(heContext.getSealContext(), in);
+    read = SealObjectLoader::loadPlaintext(in, heContext.getSealContext(), loaded);
   } catch (const std::logic_error& e) {
     // SEAL's metadata check and its validity check word the same refusal
     // differently; report both alike.
@@ -112,10 +114,12 @@ int64_t SealCkksPlaintext::load(std::istream& in)
       throw std::logic_error("Plaintext data is invalid");
     throw;
   }
-  std::streampos after = in.tellg();
-  if (before == std::streampos(-1) || after == std::streampos(-1))
-    return read;
-  return static_cast<int64_t>(after - before);
+  // An encoded plaintext is in NTT form at a chain index of this context
+  // (SEAL's check), with one coefficient per slot and prime.
+  if (!loaded.is_ntt_form())
+    throw std::runtime_error("Invalid saved SEAL plaintext: it holds no encoded values");
+  sealPlaintext = std::move(loaded);
+  return read;
 }
 
 bool SealCkksPlaintext::isEmpty() const
@@ -170,7 +174,11 @@ void SealCkksPlaintext::setChainIndex(int chainIndex)
   }
 }
 
-void SealCkksPlaintext::setScale(double scale) { sealPlaintext.scale() = scale; }
+void SealCkksPlaintext::setScale(double scale)
+{
+  ValueChecks::checkScale(scale);
+  sealPlaintext.scale() = scale;
+}
 
 double SealCkksPlaintext::getScale() const { return sealPlaintext.scale(); }
 

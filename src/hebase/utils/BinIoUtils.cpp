@@ -1,6 +1,8 @@
 #include "hebase/utils/BinIoUtils.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 
 namespace quorvane {
@@ -92,9 +94,18 @@ int32_t BinIoUtils::readRecordField(std::istream& in, const char* record, const 
   return value;
 }
 
+std::ostream& BinIoUtils::writeInt32Size(std::ostream& out, size_t size, const char* what)
+{
+  constexpr size_t MAX_SIZE = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+  if (size > MAX_SIZE)
+    throw std::length_error(std::string("Cannot save ") + what + " " + std::to_string(size) +
+                            ": saved sizes are limited to " + std::to_string(MAX_SIZE));
+  return writeInt32(out, static_cast<int32_t>(size));
+}
+
 std::ostream& BinIoUtils::writeInt32Vector(std::ostream& out, const std::vector<int>& values)
 {
-  writeInt32(out, static_cast<int32_t>(values.size()));
+  writeInt32Size(out, values.size(), "a vector of int32 values of size");
   for (int v : values)
     writeInt32(out, v);
   return out;
@@ -147,7 +158,9 @@ uint64_t BinIoUtils::readUint64(std::istream& in)
 
 std::ostream& BinIoUtils::writeString(std::ostream& out, const std::string& value)
 {
-  writeInt32(out, static_cast<int32_t>(value.size() + 1));
+  // The length counts the terminating NUL; a size_t that would wrap is refused too.
+  writeInt32Size(out, value.size() < SIZE_MAX ? value.size() + 1 : SIZE_MAX,
+                 "a string of stored length");
   writeBytes(out, value.c_str(), value.size() + 1);
   return out;
 }

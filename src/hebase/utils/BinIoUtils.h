@@ -33,6 +33,12 @@ public:
   static int32_t readRecordField(std::istream& in, const char* record, const char* field,
                                  int32_t min, int32_t max, bool notSetAllowed = false);
 
+  /// Writes a size (a count or a length) as an int32 field. Refuses with
+  /// std::length_error "Cannot save <what> <size>: saved sizes are limited to
+  /// 2147483647" a larger one, before anything is written.
+  static std::ostream& writeInt32Size(std::ostream& out, size_t size, const char* what);
+
+  /// The count (writeInt32Size), then the values.
   static std::ostream& writeInt32Vector(std::ostream& out, const std::vector<int>& values);
   static std::vector<int> readInt32Vector(std::istream& in, int maxCount);
 
@@ -46,6 +52,7 @@ public:
   static std::ostream& writeUint64(std::ostream& out, uint64_t value);
   static uint64_t readUint64(std::istream& in);
 
+  /// The length with the terminating NUL (writeInt32Size), then the bytes and the NUL.
   static std::ostream& writeString(std::ostream& out, const std::string& value);
   /// Reads a string whose stored length (NUL included) is at most maxLength;
   /// -1 means 10 GiB.

@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
+#include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -19,6 +22,24 @@ namespace FileUtils {
 
 namespace {
 
+/// Links followed before a save gives up, as the system does.
+constexpr int MAX_LINKS = 40;
+
+std::string openFailure(const std::string& path) { return "Failed to open file " + printablePath(path); }
+
+/// Refuses a path that cannot name a file: std::runtime_error for an empty
+/// one (it cannot be opened), std::invalid_argument for one holding a NUL.
+void checkFilePath(const std::string& path)
+{
+  std::string problem = pathProblem(path);
+  if (problem.empty())
+    return;
+  std::string message = openFailure(path) + ": " + problem;
+  if (path.empty())
+    throw std::runtime_error(message);
+  throw std::invalid_argument(message);
+}
+
 // A directory opens as a stream on some systems but is no file to read or write.
 bool isDirectory(const std::string& path)
 {
@@ -30,13 +51,31 @@ template <typename Stream>
 Stream openFile(const std::string& path, std::ios::openmode mode,
                 std::ios::iostate exceptionMask)
 {
+  checkFilePath(path);
   if (isDirectory(path))
-    throw std::runtime_error("Failed to open file " + path);
+    throw std::runtime_error(openFailure(path));
   Stream stream(path, mode);
   if (stream.fail())
-    throw std::runtime_error("Failed to open file " + path);
+    throw std::runtime_error(openFailure(path));
   stream.exceptions(exceptionMask);
   return stream;
+}
+
+/// The file that a save to path writes: path itself, or the file its
+/// symbolic links lead to (which need not exist yet).
+std::string resolveLinks(const std::string& path)
+{
+  fs::path p(path);
+  for (int links = 0; links <= MAX_LINKS; ++links) {
+    boost::system::error_code ec;
+    if (fs::symlink_status(p, ec).type() != fs::symlink_file)
+      return p.string();
+    fs::path target = fs::read_symlink(p, ec);
+    if (ec)
+      throw std::runtime_error(openFailure(path) + ": " + ec.message());
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  throw std::runtime_error(openFailure(path) + ": too many levels of symbolic links");
 }
 
 // Gives tempPath the name finalPath unless that exists; false then.
@@ -58,8 +97,33 @@ bool linkWithoutReplacing(const std::string& tempPath, const std::string& finalP
 
 } // namespace
 
+std::string pathProblem(const std::string& path)
+{
+  if (path.empty())
+    return "empty path";
+  if (path.find('\0') != std::string::npos)
+    return "the path holds a NUL character";
+  return "";
+}
+
+std::string printablePath(const std::string& path)
+{
+  std::string res;
+  for (char c : path) {
+    if (c == '\0')
+      res += "\\0";
+    else
+      res += c;
+  }
+  return res;
+}
+
 void createCleanDir(const std::string& dirName)
 {
+  // The system would cut the name at a NUL and wipe another directory.
+  if (dirName.find('\0') != std::string::npos)
+    throw std::invalid_argument("Cannot create a clean directory " + printablePath(dirName) +
+                                ": the path holds a NUL character");
   // A short name is likely a mistake such as "." or "/a": refuse to wipe it.
   size_t slash = dirName.find('/');
   size_t n = slash == std::string::npos ? dirName.size() : dirName.size() - slash - 1;
@@ -75,6 +139,9 @@ void createCleanDir(const std::string& dirName)
 
 void createDir(const std::string& dirName)
 {
+  if (dirName.find('\0') != std::string::npos)
+    throw std::invalid_argument("Cannot create directory " + printablePath(dirName) +
+                                ": the path holds a NUL character");
   fs::create_directory(fs::path(dirName));
 }
 
@@ -102,20 +169,27 @@ std::string temporaryPathFor(const std::string& path)
          std::to_string(counter++);
 }
 
-PendingFile::PendingFile(const std::string& finalPath) : finalPath(finalPath)
+PendingFile::PendingFile(const std::string& finalPath, FileAccess access) : finalPath(finalPath)
 {
-  const std::string message = "Failed to open file " + finalPath;
-  if (isDirectory(finalPath))
-    throw std::runtime_error(message);
-  tempPath = temporaryPathFor(finalPath);
-  openTemporary(message);
+  checkFilePath(finalPath);
+  targetPath = resolveLinks(finalPath);
+  boost::system::error_code ec;
+  fs::file_type type = fs::symlink_status(fs::path(targetPath), ec).type();
+  if (type == fs::directory_file)
+    throw std::runtime_error(openFailure(finalPath));
+  // A FIFO or a device would be replaced by a regular file.
+  if (type != fs::file_not_found && type != fs::status_error && type != fs::regular_file)
+    throw std::runtime_error(openFailure(finalPath) +
+                             ": the path exists and is not a regular file");
+  tempPath = temporaryPathFor(targetPath);
+  openTemporary(openFailure(finalPath), access);
 }
 
 PendingFile::PendingFile(const std::string& finalPath, const std::string& tempPath,
                          const std::string& openFailureMessage)
-    : finalPath(finalPath), tempPath(tempPath)
+    : finalPath(finalPath), targetPath(finalPath), tempPath(tempPath)
 {
-  openTemporary(openFailureMessage);
+  openTemporary(openFailureMessage, FileAccess::DEFAULT);
 }
 
 PendingFile::~PendingFile()
@@ -123,11 +197,21 @@ PendingFile::~PendingFile()
   discard();
 }
 
-void PendingFile::openTemporary(const std::string& openFailureMessage)
+void PendingFile::openTemporary(const std::string& openFailureMessage, FileAccess access)
 {
-  open(tempPath, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (fail())
+  // Made here with its final permissions, so that a file for the owner only
+  // is never readable by others, not even for a moment.
+  ::mode_t mode = access == FileAccess::OWNER_ONLY ? 0600 : 0666;
+  int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0)
     throw std::runtime_error(openFailureMessage);
+  ::close(fd);
+  open(tempPath, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (fail()) {
+    boost::system::error_code ec;
+    fs::remove(fs::path(tempPath), ec);
+    throw std::runtime_error(openFailureMessage);
+  }
   exceptions(std::ios::failbit | std::ios::badbit);
 }
 
@@ -144,14 +228,18 @@ bool PendingFile::commitIfAbsent()
 bool PendingFile::finish(bool replace)
 {
   QV_ASSERT(!finished, "the file was committed or discarded already");
+  writeWith([this] { close(); }); // flushes; a failure is reported with its reason
   bool placed = false;
   try {
-    close(); // flushes; a failure throws through the exception mask
     if (replace) {
-      fs::rename(fs::path(tempPath), fs::path(finalPath));
+      boost::system::error_code ec;
+      fs::rename(fs::path(tempPath), fs::path(targetPath), ec);
+      if (ec)
+        throw std::runtime_error("Failed to write file " + printablePath(finalPath) + ": " +
+                                 ec.message());
       placed = true;
     } else {
-      placed = linkWithoutReplacing(tempPath, finalPath);
+      placed = linkWithoutReplacing(tempPath, targetPath);
     }
   } catch (...) {
     discard();
@@ -161,6 +249,16 @@ bool PendingFile::finish(bool replace)
     discard();
   finished = true;
   return placed;
+}
+
+void PendingFile::reportFailure(int error)
+{
+  if (!fail() && !bad())
+    return;
+  discard();
+  std::error_code code = error != 0 ? std::error_code(error, std::generic_category())
+                                    : std::make_error_code(std::io_errc::stream);
+  throw std::ios_base::failure("Failed to write file " + printablePath(finalPath), code);
 }
 
 void PendingFile::discard() noexcept

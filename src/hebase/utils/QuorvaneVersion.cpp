@@ -16,15 +16,23 @@ uint32_t QuorvaneVersion::pack() const
          (static_cast<uint32_t>(patch) << 8) | static_cast<uint32_t>(build);
 }
 
-std::string QuorvaneVersion::toString() const
+namespace {
+
+// A plain call of toString() inside the class is ambiguous for clang:
+// Printable's toString(Verbosity) takes no argument either.
+std::string dotted(const QuorvaneVersion& v)
 {
-  return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch) + "." +
-         std::to_string(build);
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
+         std::to_string(v.patch) + "." + std::to_string(v.build);
 }
+
+} // namespace
+
+std::string QuorvaneVersion::toString() const { return dotted(*this); }
 
 void QuorvaneVersion::debugPrint(const std::string&, Verbosity, std::ostream& out) const
 {
-  out << "quorvane " << toString();
+  out << "quorvane " << dotted(*this);
 }
 
 } // namespace quorvane

@@ -195,7 +195,7 @@ std::streamoff Saveable::saveToFile(const std::string& path) const
 {
   // The file replaces an earlier one only once it is complete.
   FileUtils::PendingFile out(path);
-  std::streamoff count = save(out);
+  std::streamoff count = out.writeWith([&] { return save(out); });
   out.commit();
   return count;
 }
@@ -210,7 +210,15 @@ std::streamoff Saveable::loadFromFile(const std::string& path)
 
 std::ifstream Saveable::openBinaryFileForRead(const std::string& path)
 {
-  return FileUtils::openFileForRead(path, std::ios::binary, std::ios::failbit | std::ios::badbit);
+  std::ifstream in =
+      FileUtils::openFileForRead(path, std::ios::binary, std::ios::failbit | std::ios::badbit);
+  // Nothing saved is empty; say so rather than fail on the first field.
+  if (std::ifstream::traits_type::eq_int_type(in.peek(), std::ifstream::traits_type::eof())) {
+    in.clear();
+    throw std::runtime_error("Failed to read file " + FileUtils::printablePath(path) +
+                             ": file is empty");
+  }
+  return in;
 }
 
 std::ofstream Saveable::openBinaryFileForWrite(const std::string& path)

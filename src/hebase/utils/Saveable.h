@@ -90,7 +90,9 @@ public:
   /// Loads from a file; returns bytes read.
   std::streamoff loadFromFile(const std::string& path);
 
-  /// Opens a file for binary reading with exceptions on failbit and badbit.
+  /// Opens a file for binary reading with exceptions on failbit and badbit;
+  /// refuses an empty file with std::runtime_error "Failed to read file " +
+  /// path + ": file is empty".
   static std::ifstream openBinaryFileForRead(const std::string& path);
 
   /// Opens (truncating) a file for binary writing with exceptions on failbit and badbit.

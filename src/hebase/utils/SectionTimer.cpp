@@ -5,33 +5,50 @@
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
+
 #include <sys/resource.h>
 
 namespace quorvane {
 
 namespace {
 
-struct TimerState
+struct TimerTree
 {
   SectionTimer::Node root;
-  SectionTimer::Node* current;
-  TimerState() : current(&root) { root.name = "all"; }
+  TimerTree() { root.name = "all"; }
 };
 
-TimerState& state()
+TimerTree& tree()
 {
-  static TimerState timerState;
-  return timerState;
+  static TimerTree timerTree;
+  return timerTree;
 }
 
 // Forces the root into existence during static initialisation.
-const bool rootCreated = (state(), true);
+const bool rootCreated = (tree(), true);
+
+/// Where the calling thread stands in the tree: its current section and the
+/// clock readings of the sections it entered, innermost last.
+struct ThreadPosition
+{
+  SectionTimer::Node* current = &tree().root;
+  std::vector<std::pair<int64_t, int64_t>> starts;
+};
+
+ThreadPosition& position()
+{
+  thread_local ThreadPosition threadPosition;
+  return threadPosition;
+}
 
 } // namespace
 
 SectionTimer::Node::Node(const Node& other)
     : name(other.name), totalMicros(other.totalMicros), sumSquares(other.sumSquares),
-      count(other.count), cpuMicros(other.cpuMicros), startWall(0), startCpu(other.startCpu),
+      count(other.count), cpuMicros(other.cpuMicros), startWall(0),
+      startCpu(other.startCpu.load(std::memory_order_relaxed)),
       children(other.children), parent(other.parent)
 {
 }
@@ -133,27 +150,44 @@ SectionTimer::SectionTimer(std::string_view name)
 
 SectionTimer::~SectionTimer()
 {
-  // Scopes keep pushes and pops balanced, so this never pops the root.
-  if (getCurrent().parent != nullptr)
-    pop();
+  // Scopes keep pushes and pops balanced, so this never pops the root; pop
+  // leaves the section before it reads the clocks, so a failing clock only
+  // loses this timing.
+  if (getCurrent().parent != nullptr) {
+    try {
+      pop();
+    } catch (...) {
+    }
+  }
 }
 
 void SectionTimer::push(std::string_view name)
 {
-  TimerState& s = state();
-  Node& child = s.current->getChild(name);
-  s.current = &child;
-  child.startWall = wallTimeNow();
-  child.startCpu = cpuTimeNow();
+  ThreadPosition& p = position();
+  Node& child = p.current->getChild(name);
+  // Everything that can fail comes before the position changes.
+  int64_t wall = wallTimeNow();
+  int64_t cpu = cpuTimeNow();
+  p.starts.emplace_back(wall, cpu);
+  p.current = &child;
+  child.startWall.store(wall, std::memory_order_relaxed);
+  child.startCpu.store(cpu, std::memory_order_relaxed);
 }
 
 void SectionTimer::pop()
 {
-  TimerState& s = state();
-  if (s.current->parent == nullptr)
-    throw std::runtime_error("already at top. current name=" + s.current->name);
-  s.current->addTime(s.current->startWall, s.current->startCpu);
-  s.current = s.current->parent;
+  ThreadPosition& p = position();
+  Node* node = p.current;
+  if (node->parent == nullptr)
+    throw std::runtime_error("already at top. current name=" + node->name);
+  std::pair<int64_t, int64_t> start(node->startWall.load(std::memory_order_relaxed),
+                                    node->startCpu.load(std::memory_order_relaxed));
+  if (!p.starts.empty()) {
+    start = p.starts.back();
+    p.starts.pop_back();
+  }
+  p.current = node->parent;
+  node->addTime(start.first, start.second);
 }
 
 void SectionTimer::printTree(std::ostream& out)
@@ -207,12 +241,12 @@ int64_t SectionTimer::cpuTimeNow()
 
 SectionTimer::Node& SectionTimer::getRoot()
 {
-  return state().root;
+  return tree().root;
 }
 
 SectionTimer::Node& SectionTimer::getCurrent()
 {
-  return *state().current;
+  return *position().current;
 }
 
 LeafTimer::LeafTimer(std::string_view name)
@@ -223,9 +257,12 @@ LeafTimer::LeafTimer(std::string_view name)
 
 LeafTimer::~LeafTimer()
 {
-  if (running) {
+  if (!running)
+    return;
+  running = false;
+  try {
     node->addTime(startWall, startCpu);
-    running = false;
+  } catch (...) {
   }
 }
 

@@ -1,6 +1,7 @@
 #ifndef QUORVANE_HEBASE_UTILS_SECTIONTIMER_H
 #define QUORVANE_HEBASE_UTILS_SECTIONTIMER_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -11,7 +12,9 @@
 namespace quorvane {
 
 /// Process-wide tree of named timing sections rooted at "all". A scope object
-/// enters a section on construction and leaves it on destruction.
+/// enters a section on construction and leaves it on destruction. Each thread
+/// has its own current section (the root until it enters one), so threads
+/// may time their work at once; the tree and its counters are shared.
 class SectionTimer
 {
 public:
@@ -24,8 +27,9 @@ public:
     int64_t sumSquares = 0;
     int64_t count = 0;
     int64_t cpuMicros = 0;
-    int64_t startWall = 0;
-    int64_t startCpu = 0;
+    /// The last entry's clock readings (each thread times its own entries).
+    std::atomic<int64_t> startWall{0};
+    std::atomic<int64_t> startCpu{0};
     /// Looked up by name without building a string.
     std::map<std::string, Node, std::less<>> children;
     Node* parent = nullptr;
@@ -48,12 +52,15 @@ public:
 
   /// Enters the named child of the current section.
   explicit SectionTimer(std::string_view name);
-  /// Leaves the section.
+  /// Leaves the section; never throws (a timing that cannot be read is dropped).
   ~SectionTimer();
   SectionTimer(const SectionTimer&) = delete;
   SectionTimer& operator=(const SectionTimer&) = delete;
 
+  /// Makes the named child of the calling thread's current section current.
   static void push(std::string_view name);
+  /// Leaves the calling thread's current section and adds its timing;
+  /// std::runtime_error at the root.
   static void pop();
 
   static void printTree(std::ostream& out);
@@ -70,7 +77,7 @@ public:
 
   /// The root section "all".
   static Node& getRoot();
-  /// The current section.
+  /// The calling thread's current section.
   static Node& getCurrent();
 };
 
@@ -80,6 +87,7 @@ class LeafTimer
 {
 public:
   explicit LeafTimer(std::string_view name);
+  /// Adds the timing; never throws (a timing that cannot be read is dropped).
   ~LeafTimer();
   LeafTimer(const LeafTimer&) = delete;
   LeafTimer& operator=(const LeafTimer&) = delete;

@@ -259,7 +259,7 @@ std::streamoff AesElement::save(std::ostream& out) const
   BinIoUtils::writeBool(out, packed);
   BinIoUtils::writeInt32(out, numBlocks);
   BinIoUtils::writeBool(out, lsbFirst);
-  BinIoUtils::writeInt32(out, static_cast<int32_t>(tiles.size()));
+  BinIoUtils::writeInt32Size(out, tiles.size(), "AES element rows");
   BinIoUtils::writeInt32(out, AesUtils::numBitsInByte);
   std::streamoff written = FIELDS_SIZE;
   for (const auto& row : tiles)

@@ -79,7 +79,7 @@ void FFTLayer::processCiphertextByLayer(CTile& x) const
 
 void FFTLayer::save(std::ostream& out) const
 {
-  BinIoUtils::writeInt32(out, static_cast<int32_t>(encodedDiagonals.size()));
+  BinIoUtils::writeInt32Size(out, encodedDiagonals.size(), "FFT layer diagonals");
   for (const auto& [r, p] : encodedDiagonals) {
     BinIoUtils::writeInt32(out, r);
     p.save(out);
