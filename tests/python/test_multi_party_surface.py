@@ -192,3 +192,14 @@ def test_message_vector_list_interface():
     assert not vec and len(copy) == 4
     assert [m.get_metadata_as_string(True) for m in copy] == \
         ["source_id_0_dest_role_KEY-OWNER_protocol_type_INIT_for_round_0_"] * 4
+
+
+def test_one_vector_cannot_be_both_outputs_and_inputs():
+    he = participant(2)
+    protocol = qv.DecryptProtocol(he)
+    protocol.set_plaintext_aggregator_id(1)
+    inbox = qv.ProtocolMessageVector([qv.ProtocolMessage(he)])
+    with pytest.raises(ValueError, match="^AbstractProtocol::executeNextRound - the output "
+                       "messages and the input messages must be two different vectors.$"):
+        protocol.execute_next_round(inbox, inbox)
+    assert len(inbox) == 1 and protocol.get_current_round() == 1

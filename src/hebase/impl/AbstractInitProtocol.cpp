@@ -29,6 +29,7 @@ bool AbstractInitProtocol::executeNextRound(std::vector<ProtocolMessage>& output
 {
   debugPrint("", static_cast<Verbosity>(verbosity), std::cout);
   validateCurrentRound();
+  validateSeparateVectors(outputMessages, inputMessages);
   for (const ProtocolMessage& message : inputMessages)
     validateMessageMetadata(message);
   const MultiPartyConfig& config = getMultiPartyConfig();
