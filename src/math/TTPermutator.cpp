@@ -263,7 +263,10 @@ void TTPermutator::applyMask(CTile& res, const std::set<int>& indexes) const
 {
   QV_ASSERT(!res.isEmpty());
   QV_ASSERT(indexes.size() > 0);
-  QV_ASSERT(indexes.size() <= static_cast<size_t>(res.slotCount()));
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
+  QV_ASSERT(indexes.size() <= res.slotCount());
+#pragma GCC diagnostic pop
   if (static_cast<int>(indexes.size()) == res.slotCount() && isUnitMask())
     return;
   std::vector<double> mask(res.slotCount(), 0.0);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -308,6 +309,46 @@ TEST_F(TTPermutatorTest, CordsToFlat)
                           "cords.at(dim) < dimSizes.at(dim)");
   qvtest::expectAssertion([] { TTPermutator::cordsToFlat({3, 4}, {-1, 1}); }, "cordsToFlat",
                           "cords.at(dim) >= 0");
+}
+
+TEST_F(TTPermutatorTest, ApplyMask)
+{
+  const auto src = sources(*he, 1);
+  Mapping identity;
+  for (int i = 0; i < 8; ++i)
+    identity[{i}] = {0, i};
+  const TTShape shape = shapeOf({TTDim(8, 8)});
+  struct Case
+  {
+    double maskValue;
+    std::set<int> indexes;
+    std::vector<double> expected;
+    int products;
+  };
+  const std::vector<Case> cases = {
+      {1.0, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7}, 0},
+      {1.0, {1, 6}, {0, 1, 0, 0, 0, 0, 6, 0}, 1},
+      {-2.0, {0, 1, 2, 3, 4, 5, 6, 7}, {0, -2, -4, -6, -8, -10, -12, -14}, 1},
+      {0.5, {7}, {0, 0, 0, 0, 0, 0, 0, 3.5}, 1},
+  };
+  for (const Case& c : cases) {
+    const TTPermutator permutator(src, identity, shape, c.maskValue);
+    CTile tile(*src[0]);
+    qvtest::startCounting(*he);
+    permutator.applyMask(tile, c.indexes);
+    EXPECT_EQ(qvtest::countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), c.products);
+    EXPECT_EQ(qvtest::decrypted(tile), c.expected);
+  }
+
+  const TTPermutator permutator(src, identity, shape, 1.0);
+  CTile tile(*src[0]);
+  qvtest::expectAssertion([&] { permutator.applyMask(tile, {}); }, "applyMask",
+                          "indexes.size() > 0");
+  qvtest::expectAssertion([&] { permutator.applyMask(tile, {0, 1, 2, 3, 4, 5, 6, 7, 8}); },
+                          "applyMask", "indexes.size() <= res.slotCount()");
+  CTile empty(*he);
+  qvtest::expectAssertion([&] { permutator.applyMask(empty, {0}); }, "applyMask",
+                          "!res.isEmpty()");
 }
 
 TEST_F(TTPermutatorTest, SourcesAtTheBootstrappingIndexAreBootstrappedOnceWhenMasked)
