@@ -35,12 +35,11 @@ const bool encryptedBatchLoaderRegistered =
     Saveable::registerLoadFunction("EncryptedBatch", &EncryptedBatch::createAndLoad);
 const bool encryptedDataLoaderRegistered =
     Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
+const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool ptileTensorLoaderRegistered =
     Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
 const bool protocolMessageLoaderRegistered =
     Saveable::registerLoadFunction("ProtocolMessage", &ProtocolMessage::createAndLoad);
-
-const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
 
 } // namespace
