@@ -1,7 +1,7 @@
 // Start-up registrations and constant tables of the library. The initialisers
 // of one file run in the order they appear, so they stand here in start-up
 // order: the loaders AesKey, CTile, CTileTensor, PTile, EncryptedBatch,
-// EncryptedData; the mockup prototype; the loaders PTileTensor and
+// EncryptedData; the sigmoid tables; the mockup prototype; the loaders PTileTensor and
 // ProtocolMessage; the SEAL prototype; the AES tables; the AesHTable loader.
 // A class registers with one line at its place.
 
@@ -17,6 +17,7 @@
 #include "math/CTileTensor.h"
 #include "math/EncryptedData.h"
 #include "math/PTileTensor.h"
+#include "math/SigmoidCoefficients.h"
 #include "math/aes/AesHTable.h"
 #include "math/aes/AesKey.h"
 #include "math/aes/impl/AesUtils.h"
@@ -35,12 +36,30 @@ const bool encryptedBatchLoaderRegistered =
     Saveable::registerLoadFunction("EncryptedBatch", &EncryptedBatch::createAndLoad);
 const bool encryptedDataLoaderRegistered =
     Saveable::registerLoadFunction("EncryptedData", &EncryptedData::createAndLoad);
+
+} // namespace
+
+const std::vector<double> SIGMOID_ORDER3_COEFS = {0.5, 1.20096, 0, -0.81562};
+const std::vector<double> SIGMOID_ORDER7_COEFS = {0.5, -1.73496, 0, 4.19407,
+                                                  0,   -5.43402, 0, 2.50739};
+const std::vector<double> SIGMOID_ORDER9_COEFS = {0.5,
+                                                  2.318583878945927,
+                                                  0,
+                                                  -11.622557469576737,
+                                                  0,
+                                                  37.47469955977713,
+                                                  0,
+                                                  -58.559563142590484,
+                                                  0,
+                                                  34.36770115907552};
+
+namespace {
+
+const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool ptileTensorLoaderRegistered =
     Saveable::registerLoadFunction("PTileTensor", &PTileTensor::createAndLoad);
 const bool protocolMessageLoaderRegistered =
     Saveable::registerLoadFunction("ProtocolMessage", &ProtocolMessage::createAndLoad);
-
-const bool mockupPrototypeRegistered = HeContext::registerContext(new MockupContext());
 const bool sealCkksPrototypeRegistered = HeContext::registerContext(new SealCkksContext());
 
 } // namespace

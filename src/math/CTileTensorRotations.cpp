@@ -69,9 +69,6 @@ void CTileTensor::rotateOrShiftAlongDim(int dim, int n, bool isShift)
     shape.reportError("rotation/shift failed: When the rotated dimension is not interleaved, it "
                       "must have an external size of 1",
                       dim);
-  // A complex-packed slot holds two consecutive values, which no slot rotation separates.
-  if (d.getIsComplexPacked())
-    shape.reportError("rotation/shift failed: complex-packed dimensions are not supported", dim);
   rotateOrShiftTiles(dim, n, isShift);
 }
 
@@ -84,6 +81,9 @@ void CTileTensor::rotateOrShiftTiles(int dim, int n, bool isShift)
     shape.reportError("Rotation is only supported when dim is the first non-trivial dimension "
                       "and it doesn't contain any unused slots.",
                       dim);
+  // A complex-packed slot holds two consecutive values, which no slot rotation separates.
+  if (d.getIsComplexPacked())
+    shape.reportError("rotation/shift failed: complex-packed dimensions are not supported", dim);
 
   const int externalSize = d.getExternalSize();
   const int step = shape.getRotateOffsetOfDim(dim);
@@ -247,10 +247,10 @@ void CTileTensor::sumInTilesOverDim(int dim)
 void CTileTensor::sumOverDim(int dim)
 {
   SectionTimer timer("CTileTensor::sumOverDim");
-  validatePacked();
   if (isFirstOrSecondOfDiagonal(shape, dim))
     shape.reportError("Currently summing over first or second dimensions of a diagonal shape is "
                       "not supported");
+  validatePacked();
   applyAtomically([dim](CTileTensor& t) {
     t.sumTilesOverDim(dim);
     t.sumInTilesOverDim(dim);

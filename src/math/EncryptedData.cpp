@@ -197,7 +197,13 @@ EncryptedBatch EncryptedData::getBatch(size_t i) const
   QV_ASSERT(i < numBatches);
   if (isInputStorageAttached())
     return loadBatch(getInputStorage(), i);
-  return batches.at(i);
+  // Empty when the batches went to an output storage.
+  return checkedAt(batches, static_cast<int64_t>(i));
+}
+
+std::shared_ptr<EncryptedData> loadEncryptedData(const HeContext& he, std::istream& in)
+{
+  return loadSaveableAs<EncryptedData>(he, in, "EncryptedData");
 }
 
 } // namespace quorvane

@@ -101,6 +101,10 @@ private:
   EncryptedBatch loadBatch(Storage& storage, size_t i) const;
 };
 
+/// Loads a saved object through the loader registry; refuses (std::runtime_error)
+/// anything but an EncryptedData.
+std::shared_ptr<EncryptedData> loadEncryptedData(const HeContext& he, std::istream& in);
+
 } // namespace quorvane
 
 #endif

@@ -1,6 +1,5 @@
 #include "math/FunctionEvaluator.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -144,12 +143,12 @@ void FunctionEvaluator::checkContext(const Tile& tile) const
     throw std::invalid_argument("FunctionEvaluator: the given tile belongs to another HE context");
 }
 
-void FunctionEvaluator::encryptConstant(CTile& src, double value) const
+void FunctionEvaluator::encryptConstant(CTile& res, double value, int chainIndex) const
 {
   Encoder encoder(*he);
-  CTile res(*he);
-  encoder.encodeEncrypt(res, std::vector<double>(he->slotCount(), value), src.getChainIndex());
-  src = std::move(res);
+  CTile constant(*he);
+  encoder.encodeEncrypt(constant, std::vector<double>(he->slotCount(), value), chainIndex);
+  res = std::move(constant);
 }
 
 // ---- Polynomials with plain coefficients ----
@@ -205,9 +204,11 @@ void FunctionEvaluator::polyEvalInPlace(CTile& src, const std::vector<double>& c
                                         EvalType type) const
 {
   checkContext(src);
-  validateCoefficientCount(coefs.size());
   if (type < PATERSONSTOCKMAYER || type > NUMERICAL_STABILITY)
     throw std::runtime_error("Evaluation type not supported");
+  // The other types report an empty list as a zero polynomial.
+  if (type == NUMERICAL_STABILITY)
+    validateCoefficientCount(coefs.size());
   if (needsBootstrapForPolyEval(src, coefs, type))
     src.bootstrap();
   switch (type) {
@@ -278,7 +279,7 @@ void FunctionEvaluator::polyEvalMinDepth(CTile& src, const std::vector<double>& 
 {
   int n = getPolynomialDegree(coefs);
   if (n == 0) {
-    encryptConstant(src, coefs[0]);
+    encryptConstant(src, coefs[0], src.getChainIndex());
     return;
   }
   std::vector<CTile> powersStore(n + 1, CTile(*he));
@@ -315,7 +316,7 @@ void FunctionEvaluator::polyEvalEfficientPowers(CTile& src, const std::vector<do
 {
   int n = getPolynomialDegree(coefs);
   if (n == 0) {
-    encryptConstant(src, coefs[0]);
+    encryptConstant(src, coefs[0], src.getChainIndex());
     return;
   }
   std::vector<bool> needed(n + 1, false);
@@ -378,7 +379,7 @@ void FunctionEvaluator::polyEvalNumericalStability(CTile& src,
     reducer.push(t);
   }
   if (reducer.getCount() == 0)
-    encryptConstant(res, coefs[0]);
+    encryptConstant(res, coefs[0], src.getChainIndex());
   else
     res.addScalar(coefs[0]);
   src = std::move(res);
@@ -473,7 +474,7 @@ void FunctionEvaluator::powInPlace(CTile& src, int degree) const
   if (degree == 1)
     return;
   if (degree == 0) {
-    encryptConstant(src, 1.0);
+    encryptConstant(src, 1.0, src.getChainIndex());
     return;
   }
   // Square and multiply from the low bit.
@@ -591,15 +592,15 @@ void FunctionEvaluator::oneHot(std::vector<CTile>& out, const CTile& src,
     throw std::invalid_argument(
         "FunctionEvaluator::oneHot - at least two possible values are needed, while " +
         std::to_string(n) + " were given.");
-  std::vector<double> sorted(possibleValues);
-  std::sort(sorted.begin(), sorted.end());
-  auto duplicate = std::adjacent_find(sorted.begin(), sorted.end());
-  if (duplicate != sorted.end()) {
-    std::ostringstream message;
-    message << "FunctionEvaluator::oneHot - the possible values must be distinct, while "
-            << *duplicate << " is given more than once.";
-    throw std::invalid_argument(message.str());
-  }
+  // Pairwise, so that no ordering of NaN values is needed.
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i + 1; j < n; ++j)
+      if (possibleValues[i] == possibleValues[j]) {
+        std::ostringstream message;
+        message << "FunctionEvaluator::oneHot - the possible values must be distinct, while "
+                << possibleValues[i] << " is given more than once.";
+        throw std::invalid_argument(message.str());
+      }
   checkContext(src);
 
   // Leaf b + i holds src - v_i; an inner node the product of its children.

@@ -40,10 +40,12 @@ public:
   explicit FunctionEvaluator(const HeContext& he);
 
   /// Replaces src by p(src), coefs[i] being the coefficient of x^i. Refuses
-  /// an empty coefficient list and a type outside the enumeration before src
-  /// changes. EFFICIENT_POWERS and MIN_DEPTH skip coefficients within 1e-8 of
-  /// zero and refuse a polynomial of nothing else; the free coefficient alone
-  /// gives its encryption at src's chain index.
+  /// a type outside the enumeration before src changes. EFFICIENT_POWERS and
+  /// MIN_DEPTH skip coefficients within 1e-8 of zero and refuse a polynomial
+  /// of nothing else (an empty list included), PATERSONSTOCKMAYER one of
+  /// degree below 2 with nothing above 1e-10, NUMERICAL_STABILITY an empty
+  /// list; the free coefficient alone gives its encryption at src's chain
+  /// index.
   void polyEvalInPlace(CTile& src, const std::vector<double>& coefs, EvalType type) const;
 
   /// Replaces src by sum coefs[i] src^i with encrypted coefficients. With
@@ -122,8 +124,8 @@ private:
   void polyEvalNumericalStability(CTile& src, const std::vector<double>& coefs) const;
   void polyEvalPatersonStockmayer(CTile& src, const std::vector<double>& coefs) const;
 
-  /// src replaced by an encryption of value in every slot at src's chain index.
-  void encryptConstant(CTile& src, double value) const;
+  /// res replaced by an encryption of value in every slot at the chain index.
+  void encryptConstant(CTile& res, double value, int chainIndex) const;
 
   /// Bootstraps src when automatic bootstrapping is on and fewer than three
   /// levels are left above the minimal chain index for bootstrapping.

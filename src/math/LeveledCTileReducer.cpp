@@ -1,5 +1,7 @@
 #include "math/LeveledCTileReducer.h"
 
+#include <stdexcept>
+
 #include "hebase/utils/Assert.h"
 
 namespace quorvane {
@@ -16,7 +18,14 @@ LeveledCTileReducer::LeveledCTileReducer(CTile& result, CombineFunction combineF
 
 LeveledCTileReducer::~LeveledCTileReducer() {}
 
-CTile& LeveledCTileReducer::slot(size_t i) { return i == 0 ? result : partials.at(i - 1); }
+CTile& LeveledCTileReducer::slot(size_t i)
+{
+  if (i == 0)
+    return result;
+  if (i - 1 >= partials.size())
+    throw std::out_of_range("invalid vector subscript");
+  return partials[i - 1];
+}
 
 void LeveledCTileReducer::push(const CTile& tile)
 {

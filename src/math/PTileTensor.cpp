@@ -208,21 +208,26 @@ void PTileTensor::setLazyChainIndex(int chainIndex)
 void PTileTensor::setChainIndex(int chainIndex)
 {
   SectionTimer timer("PTileTensor::setChainIndex");
-  if (lazyMode == LAZY_ENCODING && !packed) {
+  const int previousLazyChainIndex = lazyChainIndex;
+  if (lazyMode == LAZY_ENCODING) {
     setLazyChainIndex(chainIndex);
-    return;
+    if (!packed)
+      return;
   }
-  validatePacked();
   // New tiles first; the lazy index and the tiles change only when both succeeded.
   std::vector<std::shared_ptr<PTile>> result;
-  result.reserve(tiles.size());
-  for (size_t i = 0; i < tiles.size(); ++i) {
-    auto tile = std::make_shared<PTile>(tiles[i]);
-    tile->setChainIndex(chainIndex);
-    result.push_back(std::move(tile));
+  try {
+    validatePacked();
+    result.reserve(tiles.size());
+    for (size_t i = 0; i < tiles.size(); ++i) {
+      auto tile = std::make_shared<PTile>(tiles[i]);
+      tile->setChainIndex(chainIndex);
+      result.push_back(std::move(tile));
+    }
+  } catch (...) {
+    lazyChainIndex = previousLazyChainIndex;
+    throw;
   }
-  if (lazyMode == LAZY_ENCODING)
-    setLazyChainIndex(chainIndex);
   tiles.assignValues(TileArray<PTile>(tiles.getExtents(), std::move(result)));
 }
 

@@ -59,8 +59,10 @@ CTileTensor TTFunctionEvaluator::compare(const CTileTensor& a, const TileTensor&
                                          int fRep, double maxDiff) const
 {
   SectionTimer timer("TTFunctionEvaluator::compare");
-  FunctionEvaluator::validateCompareArguments(gRep, fRep, maxDiff);
   checkTensor(a);
+  // The operands and their shapes are checked by binaryOperation before the
+  // first tile, the repetitions and the bound at the first tile: a copy of a
+  // is changed, never a.
   CTileTensor res(a);
   res.binaryOperation(b, OTHER_ACTION_TYPE, nullptr, [&](CTile& tile, const Tile& other) {
     fe.compareInPlace(tile, other, gRep, fRep, maxDiff);
@@ -73,8 +75,8 @@ void TTFunctionEvaluator::signInPlace(CTileTensor& src, int gRep, int fRep, doub
                                       bool binaryRes) const
 {
   SectionTimer timer("TTFunctionEvaluator::signInPlace");
-  FunctionEvaluator::validateSignArguments(gRep, fRep, maxAbsVal);
   checkTensor(src);
+  FunctionEvaluator::validateSignArguments(gRep, fRep, maxAbsVal);
   CTileTensor res =
       mapTiles(src, [&](CTile& tile) { fe.signInPlace(tile, gRep, fRep, maxAbsVal, binaryRes); });
   setUnusedSlotsUnknown(res);
@@ -85,8 +87,8 @@ void TTFunctionEvaluator::inverse(CTileTensor& src, double lowerBound, double up
                                   int bitResolution) const
 {
   SectionTimer timer("TTFunctionEvaluator::inverse");
-  FunctionEvaluator::validateInverseBounds(lowerBound, upperBound);
   checkTensor(src);
+  FunctionEvaluator::validateInverseBounds(lowerBound, upperBound);
   CTileTensor res = mapTiles(
       src, [&](CTile& tile) { fe.inverse(tile, lowerBound, upperBound, bitResolution); });
   setUnusedSlotsUnknown(res);

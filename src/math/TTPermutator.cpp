@@ -104,14 +104,13 @@ void TTPermutator::validateMapping(const Mapping& mapping) const
     const int tile = entry.second.first;
     const int slot = entry.second.second;
     if (tile < 0 || tile >= numSources)
-      throw std::invalid_argument("TTPermutator: source tile index " + std::to_string(tile) +
-                                  " of destination " + text(cords) + " is out of range: there are " +
-                                  std::to_string(numSources) + " source tiles");
+      throw std::out_of_range("TTPermutator: source tile index " + std::to_string(tile) +
+                              " of destination " + text(cords) + " is out of range: there are " +
+                              std::to_string(numSources) + " source tiles");
     if (slot < 0 || slot >= slots)
-      throw std::invalid_argument("TTPermutator: source slot " + std::to_string(slot) +
-                                  " of destination " + text(cords) +
-                                  " is out of range: a tile has " + std::to_string(slots) +
-                                  " slots");
+      throw std::out_of_range("TTPermutator: source slot " + std::to_string(slot) +
+                              " of destination " + text(cords) + " is out of range: a tile has " +
+                              std::to_string(slots) + " slots");
   }
 }
 
@@ -264,7 +263,10 @@ void TTPermutator::applyMask(CTile& res, const std::set<int>& indexes) const
 {
   QV_ASSERT(!res.isEmpty());
   QV_ASSERT(indexes.size() > 0);
-  QV_ASSERT(indexes.size() <= static_cast<size_t>(res.slotCount()));
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
+  QV_ASSERT(indexes.size() <= res.slotCount());
+#pragma GCC diagnostic pop
   if (static_cast<int>(indexes.size()) == res.slotCount() && isUnitMask())
     return;
   std::vector<double> mask(res.slotCount(), 0.0);

@@ -32,7 +32,11 @@ public:
   /// the moves; every moved value is multiplied by maskValue. Refuses (before
   /// any ciphertext work) a null, empty or foreign source tile, coordinates
   /// outside the destination's sizes (with duplications), source tile indexes
-  /// and slots out of range, and inconsistent duplicates.
+  /// and slots out of range (std::out_of_range), and inconsistent duplicates.
+  /// Duplicates of a fully duplicated dimension that the mapping leaves out
+  /// are copied from coordinate 0. Under automatic bootstrapping, sources at
+  /// the minimal chain index for bootstrapping are bootstrapped once here when
+  /// some move is masked; the caller's tiles are never changed.
   TTPermutator(const std::vector<std::shared_ptr<CTile>>& srcTiles, const Mapping& mapping,
                const TTShape& destShape, double maskValue);
 

@@ -39,6 +39,7 @@ void initFunctionEvaluatorBindings(pybind11::module_& m);
 void initTTFunctionEvaluatorBindings(pybind11::module_& m);
 void initNumberConfigBindings(pybind11::module_& m);
 void initAesKeyBindings(pybind11::module_& m);
+void initAesFunctionBindings(pybind11::module_& m);
 void initPadding2dBindings(pybind11::module_& m);
 void initTrackingContextBindings(pybind11::module_& m);
 void initMockupContextBindings(pybind11::module_& m);

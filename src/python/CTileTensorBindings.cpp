@@ -562,8 +562,8 @@ void initCTileTensorBindings(py::module_& m)
             )",
            py::arg("filters"), py::arg("biases"), py::arg("stride_rows"), py::arg("stride_cols"))
       .def("get_slice", returningHeld(&CTileTensor::getSlice), R"(
-            Returns a slice of the tensor in specific dimension: along dim, the
-            slice_depth indices from start_index on. Whole tiles are copied, so
+            Returns a slice of the tensor in specific dimension. Along dim, the
+            slice_depth indices from start_index on are kept. Whole tiles are copied, so
             start_index must be a multiple of the dimension's tile size (0 for an
             interleaved dimension; see shift_along_dim).
 

@@ -100,7 +100,7 @@ void initFunctionEvaluatorBindings(py::module_& m)
             :param upper_bound: An upper bound on the values of src.
             :type upper_bound: float
             :param bit_resolution: A higher value increases accuracy at the cost
-                                   of multiplication depth.
+                                   of multiplication depth; default 5.
             :type bit_resolution: int
             :rtype: CTile
             )",
@@ -134,10 +134,11 @@ void initFunctionEvaluatorBindings(py::module_& m)
             :type g_rep: int
             :param f_rep: How many times f occurs.
             :type f_rep: int
-            :param max_abs_val: A bound on the absolute values of a.
+            :param max_abs_val: A bound on the absolute values of a; default 1.
             :type max_abs_val: float
             :param binary_res: If true the result is near 0 for negative and near
-                               1 for positive values, otherwise near -1 and near 1.
+                               1 for positive values, otherwise near -1 and near 1;
+                               default false.
             :type binary_res: bool
             :rtype: CTile
             )",

@@ -5,6 +5,7 @@
 #include "hebase/DeviceType.h"
 #include "hebase/utils/QuorvaneVersion.h"
 #include "math/CTileTensor.h"
+#include "math/DataPacking.h"
 #include "math/PTileTensor.h"
 #include "math/TileTensor.h"
 #include "python/Bindings.h"
@@ -59,9 +60,10 @@ void initModule(py::module_& m)
   initFunctionEvaluatorBindings(m);
   initTTFunctionEvaluatorBindings(m);
   initNumberConfigBindings(m);
-  // DataPacking
+  // No constructor and no members: only AES decryption takes one.
+  BoundClass<DataPacking, std::shared_ptr<DataPacking>>(m, "DataPacking");
   initAesKeyBindings(m);
-  // AES module functions
+  initAesFunctionBindings(m);
   initPadding2dBindings(m);
   initSealCkksContextBindings(m);
   initTrackingContextBindings(m);

@@ -1,4 +1,5 @@
 #include <pybind11/pybind11.h>
+#include <pybind11/typing.h>
 
 #include <algorithm>
 #include <memory>
@@ -36,10 +37,13 @@ size_t position(const CTileVector& v, py::ssize_t i)
 /// A new Python CTile holding a copy of the element.
 std::shared_ptr<CTile> copyOut(const CTile& tile) { return holdCopyWithContext(tile); }
 
-/// Stores a copy of the tile in the list held by self, keeping its context alive.
-void copyIn(py::handle self, CTileVector& v, size_t at, const CTile& tile)
+/// The Python object that holds the list (every list a member sees has one).
+py::object ownerOf(CTileVector& v) { return py::cast(&v, py::return_value_policy::reference); }
+
+/// Stores a copy of the tile in the list, keeping its context alive with the list.
+void copyIn(CTileVector& v, size_t at, const CTile& tile)
 {
-  keepContextAlive(self, tile.getHeContext());
+  keepContextAlive(ownerOf(v), tile.getHeContext());
   v.insert(v.begin() + at, tile);
 }
 
@@ -52,11 +56,11 @@ CTileVector tilesOf(const py::iterable& items)
   return tiles;
 }
 
-void appendAll(py::handle self, CTileVector& v, const CTileVector& tiles)
+void appendAll(CTileVector& v, const CTileVector& tiles)
 {
   v.reserve(v.size() + tiles.size());
   for (const CTile& t : tiles)
-    copyIn(self, v, v.size(), t);
+    copyIn(v, v.size(), t);
 }
 
 /// Constructs the list of a new Python CTileVector from tiles, keeping their
@@ -89,6 +93,8 @@ void initCTileVectorBindings(py::module_& m)
         return copyOut(v[it.next++]);
       });
 
+  // The members, their order and their docstrings are those of the
+  // framework's vector binding; reads and insertions copy the tiles.
   BoundClass<CTileVector>(m, "CTileVector", "A vector (list) of CTile objects.")
       .def(py::init<>())
       .def(
@@ -96,59 +102,53 @@ void initCTileVectorBindings(py::module_& m)
           [](py::detail::value_and_holder& self, const CTileVector& src) {
             constructWith(self, CTileVector(src));
           },
-          py::detail::is_new_style_constructor(), "Copy constructor: copies every tile.")
-      .def("__repr__",
-           [](const CTileVector& v) {
-             std::ostringstream out;
-             out << "CTileVector[";
-             for (size_t i = 0; i < v.size(); ++i)
-               out << (i > 0 ? ", " : "") << v[i];
-             out << "]";
-             return out.str();
-           })
+          py::detail::is_new_style_constructor(), "Copy constructor")
       .def(
-          "append",
-          [](py::object self, const CTile& x) {
-            CTileVector& v = self.cast<CTileVector&>();
-            copyIn(self, v, v.size(), x);
+          "__repr__",
+          [](const CTileVector& v) {
+            std::ostringstream out;
+            out << "CTileVector[";
+            for (size_t i = 0; i < v.size(); ++i)
+              out << (i > 0 ? ", " : "") << v[i];
+            out << "]";
+            return out.str();
           },
-          "Adds a copy of the tile at the end.", py::arg("x"))
+          "Return the canonical string representation of this list.")
+      .def(
+          "append", [](CTileVector& v, const CTile& x) { copyIn(v, v.size(), x); }, py::arg("x"),
+          "Add an item to the end of the list")
       .def(
           "__init__",
           [](py::detail::value_and_holder& self, const py::iterable& items) {
             constructWith(self, tilesOf(items));
           },
-          py::detail::is_new_style_constructor(),
-          "Makes a list of copies of the tiles of an iterable.")
+          py::detail::is_new_style_constructor())
       .def(
-          "clear", [](CTileVector& v) { v.clear(); }, "Removes all tiles.")
+          "clear", [](CTileVector& v) { v.clear(); }, "Clear the contents")
       .def(
           "extend",
-          [](py::object self, const CTileVector& other) {
+          [](CTileVector& v, const CTileVector& other) {
             // Copied first: other may be this very list.
             CTileVector tiles(other);
-            appendAll(self, self.cast<CTileVector&>(), tiles);
+            appendAll(v, tiles);
           },
-          "Appends copies of all tiles of the list.", py::arg("L"))
+          py::arg("L"), "Extend the list by appending all the items in the given list")
       .def(
           "extend",
-          [](py::object self, const py::iterable& items) {
-            appendAll(self, self.cast<CTileVector&>(), tilesOf(items));
-          },
-          "Appends copies of all tiles of an iterable; nothing when one item is no tile.",
-          py::arg("L"))
+          // Every item is converted before anything is stored.
+          [](CTileVector& v, const py::iterable& items) { appendAll(v, tilesOf(items)); },
+          py::arg("L"), "Extend the list by appending all the items in the given list")
       .def(
           "insert",
-          [](py::object self, py::ssize_t i, const CTile& x) {
-            CTileVector& v = self.cast<CTileVector&>();
+          [](CTileVector& v, py::ssize_t i, const CTile& x) {
             py::ssize_t n = static_cast<py::ssize_t>(v.size());
             if (i < 0)
               i += n;
             if (i < 0 || i > n)
               throw py::index_error();
-            copyIn(self, v, static_cast<size_t>(i), x);
+            copyIn(v, static_cast<size_t>(i), x);
           },
-          "Inserts a copy of the tile before position i.", py::arg("i"), py::arg("x"))
+          py::arg("i"), py::arg("x"), "Insert an item at a given position.")
       .def(
           "pop",
           [](CTileVector& v) {
@@ -158,7 +158,7 @@ void initCTileVectorBindings(py::module_& m)
             v.pop_back();
             return res;
           },
-          "Removes and returns the last tile.")
+          "Remove and return the last item")
       .def(
           "pop",
           [](CTileVector& v, py::ssize_t i) {
@@ -167,12 +167,11 @@ void initCTileVectorBindings(py::module_& m)
             v.erase(v.begin() + at);
             return res;
           },
-          "Removes and returns the tile at position i.", py::arg("i"))
+          py::arg("i"), "Remove and return the item at index ``i``")
       .def("__setitem__",
-           [](py::object self, py::ssize_t i, const CTile& x) {
-             CTileVector& v = self.cast<CTileVector&>();
+           [](CTileVector& v, py::ssize_t i, const CTile& x) {
              size_t at = position(v, i);
-             keepContextAlive(self, x.getHeContext());
+             keepContextAlive(ownerOf(v), x.getHeContext());
              v[at] = x;
            })
       .def(
@@ -187,11 +186,10 @@ void initCTileVectorBindings(py::module_& m)
               res->push_back(v[start]);
             return res;
           },
-          "A new list of copies of the tiles of a slice.", py::arg("s"))
+          py::arg("s"), "Retrieve list elements using a slice object")
       .def(
           "__setitem__",
-          [](py::object self, const py::slice& s, const CTileVector& value) {
-            CTileVector& v = self.cast<CTileVector&>();
+          [](CTileVector& v, const py::slice& s, const CTileVector& value) {
             size_t start = 0, stop = 0, step = 0, length = 0;
             if (!s.compute(v.size(), &start, &stop, &step, &length))
               throw py::error_already_set();
@@ -200,13 +198,15 @@ void initCTileVectorBindings(py::module_& m)
                   "Left and right hand size of slice assignment have different sizes!");
             CTileVector tiles(value);
             for (size_t k = 0; k < length; ++k, start += step) {
-              keepContextAlive(self, tiles[k].getHeContext());
+              keepContextAlive(ownerOf(v), tiles[k].getHeContext());
               v[start] = std::move(tiles[k]);
             }
           },
-          "Replaces the tiles of a slice by copies of the tiles of a list of the same length.")
-      .def("__delitem__",
-           [](CTileVector& v, py::ssize_t i) { v.erase(v.begin() + position(v, i)); })
+          "Assign list elements using a slice object")
+      .def(
+          "__delitem__",
+          [](CTileVector& v, py::ssize_t i) { v.erase(v.begin() + position(v, i)); },
+          "Delete the list elements at index ``i``")
       .def(
           "__delitem__",
           [](CTileVector& v, const py::slice& s) {
@@ -221,13 +221,13 @@ void initCTileVectorBindings(py::module_& m)
             for (size_t at : positions)
               v.erase(v.begin() + at);
           },
-          "Deletes the tiles of a slice.")
+          "Delete list elements using a slice object")
       .def("__getitem__",
            [](const CTileVector& v, py::ssize_t i) { return copyOut(v[position(v, i)]); })
       .def("__iter__",
            [](CTileVector& v) {
              // The iterator holds the list's own Python object.
-             return CTileVectorIterator{py::cast(&v, py::return_value_policy::reference), 0};
+             return py::typing::Iterator<CTile>(py::cast(CTileVectorIterator{ownerOf(v), 0}));
            })
       .def(
           "__bool__", [](const CTileVector& v) { return !v.empty(); },
@@ -242,8 +242,8 @@ void initNativeFunctionEvaluatorBindings(py::module_& m)
   initCTileVectorBindings(m);
 
   BoundClass<NativeFunctionEvaluator>(m, "NativeFunctionEvaluator", R"(
-    Functions supplied directly by the underlying scheme, obtained from the
-    context. No context of this library supplies any yet.
+    Holds functions supplied directly by the underlying schemes, obtained
+    from the context. No context of this library supplies any yet.
     )")
       .def(py::init<const HeContext&>(), py::keep_alive<1, 2>(), R"(
             A constructor from HeContext, constructs an empty object.

@@ -108,7 +108,7 @@ void initTTDimBindings(py::module_& m)
       .def("get_are_unused_slots_unknown", &TTDim::getAreUnusedSlotsUnknown)
       .def("is_fully_duplicated", &TTDim::isFullyDuplicated)
       .def("get_original_size", &TTDim::getOriginalSize, R"(
-            Returns original size (-1 when incomplete).
+            Returns original size. An incomplete dimension has -1.
             )")
       .def("get_original_size_slots", &TTDim::getOriginalSizeSlots, R"(
             Returns the minimal number of slots required to store the original values

@@ -71,8 +71,9 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
             :param upper_bound: An upper bound on the values of src.
             :type upper_bound: float
             :param bit_resolution: A higher value increases accuracy at the cost
-                                   of multiplication depth.
+                                   of multiplication depth; default 5.
             :type bit_resolution: int
+            :return: The approximate inverse.
             :rtype: CTileTensor
             )",
           py::arg("src"), py::arg("lower_bound"), py::arg("upper_bound"),
@@ -90,7 +91,8 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
             :param coefs: The coefficients; coefs[0] is the free coefficient,
                           coefs[i] the coefficient of x^i.
             :type coefs: numpy.ndarray[numpy.float64]
-            :param type: The evaluation algorithm (see EvalType).
+            :param type: The evaluation algorithm (see EvalType); default
+                         MIN_DEPTH.
             :type type: EvalType
             )",
           py::arg("src"), py::arg("coefs"), py::arg("type") = MIN_DEPTH)
@@ -106,7 +108,8 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
             :param coefs: The coefficients; coefs[0] is the free coefficient.
             :type coefs: CTileVector
             :param normalized: If true, a term with coefficient 1 and power
-                               equal to the number of coefficients is added.
+                               equal to the number of coefficients is added;
+                               default False.
             :type normalized: bool
             )",
            py::arg("src"), py::arg("coefs"), py::arg("normalized") = false)
@@ -135,10 +138,11 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
             :type gRep: int
             :param fRep: How many times f occurs.
             :type fRep: int
-            :param max_abs_val: A bound on the absolute values of src.
+            :param max_abs_val: A bound on the absolute values of src; default 1.
             :type max_abs_val: float
             :param binary_res: If true the result is near 0 for negative and near
-                               1 for positive values, otherwise near -1 and near 1.
+                               1 for positive values, otherwise near -1 and near 1;
+                               default False.
             :type binary_res: bool
             )",
            py::arg("src"), py::arg("gRep"), py::arg("fRep"), py::arg("max_abs_val") = 1,

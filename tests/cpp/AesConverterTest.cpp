@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -9,6 +10,8 @@
 
 #include "AesTestUtils.h"
 #include "TestUtils.h"
+#include "hebase/Encoder.h"
+#include "hebase/NumberConfig.h"
 #include "hebase/RunStats.h"
 #include "hebase/mockup/MockupContext.h"
 #include "math/aes/AesConverter.h"
@@ -22,17 +25,6 @@ using namespace qvtest;
 namespace {
 
 const std::string FILE_NAME = "math/aes/AesConverter.cpp";
-
-/// A bootstrappable mockup context whose bootstrapping lifts a ciphertext from
-/// chain index m to m + d, with the given top chain index.
-std::shared_ptr<HeContext> converterContext(int slots, int m, int d, int top,
-                                            bool automatic = false)
-{
-  BootstrapConfig config;
-  config.minChainIndexForBootstrapping = m;
-  config.targetChainIndex = m + d;
-  return createMockup(bootstrappable(slots, top, config, automatic));
-}
 
 /// An expanded key, lowered by the given number of levels.
 std::unique_ptr<AesKey> expandedKey(const HeContext& he, const ByteVector& clearKey,
@@ -64,16 +56,6 @@ void expectDecryption(const HeContext& he, const AesKey& key, const ByteVector& 
   }
 }
 
-/// Counts of the tracked operations while f runs.
-template <typename F>
-std::shared_ptr<RunStats> tracked(HeContext& he, F&& f)
-{
-  auto& mockup = dynamic_cast<MockupContext&>(he);
-  mockup.startOperationCountTrack();
-  f();
-  return mockup.getRunStats();
-}
-
 // ---- Known answers ----
 
 class AesConverterDepthTest : public testing::TestWithParam<int>
@@ -88,7 +70,7 @@ TEST_P(AesConverterDepthTest, DecryptsAes128LikeTheReference)
   const int m = d % 3;
   const int top = m + d + (d % 2);
   const int lowered = d % 4 == 1 ? 1 : 0;
-  std::shared_ptr<HeContext> he = converterContext(4, m, d, top);
+  std::shared_ptr<HeContext> he = aesContext(4, m, d, top);
   const ByteVector clearKey = randomBytes(100 + d, 16);
   std::unique_ptr<AesKey> key = expandedKey(*he, clearKey, lowered);
   // The counter carries into byte 13; the second block encrypts to its own
@@ -112,7 +94,7 @@ TEST(AesConverter, DecryptsAes192AndAes256LikeTheReference)
     int d;
   };
   for (const Case& c : std::vector<Case>{{24, 9}, {32, 12}}) {
-    std::shared_ptr<HeContext> he = converterContext(4, 0, c.d, c.d);
+    std::shared_ptr<HeContext> he = aesContext(4, 0, c.d, c.d);
     const ByteVector clearKey = randomBytes(200 + c.keyBytes, c.keyBytes);
     std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
     expectDecryption(*he, *key, clearKey, randomBytes(7, 16), randomBlocks(8, 4));
@@ -123,16 +105,60 @@ TEST(AesConverter, BatchesFollowTheCounterThroughWrapAround)
 {
   // 2 x 2 + 1 blocks in 2 slots: three batches, the last of one block; the
   // counter wraps from 2^128 - 1 to 0 inside the second batch.
-  std::shared_ptr<HeContext> he = converterContext(2, 0, 10, 10);
+  std::shared_ptr<HeContext> he = aesContext(2, 0, 10, 10);
   const ByteVector clearKey = randomBytes(9, 16);
   std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
   expectDecryption(*he, *key, clearKey, hexBytes("fffffffffffffffffffffffffffffffd"),
                    randomBlocks(10, 5));
 }
 
+TEST(AesConverter, DecryptsNumbersBatchByBatch)
+{
+  // 6 blocks in 4 slots: two batches, the second of two blocks. Value p of
+  // batch k holds, in slot j, value p of block 4 k + j.
+  std::shared_ptr<HeContext> he = aesContext(4, 0, 9, 9);
+  Encoder encoder(*he);
+  const ByteVector clearKey = randomBytes(70, 16);
+  std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
+  const ByteVector iv = randomBytes(71, 16);
+  Blocks plain = randomBlocks(72, 6);
+  // Binary32 values of the extracted exponents in two blocks.
+  const std::vector<float> floats = {1.5f, -0x1p-31f, 0x1.4p32f, 3.0e-5f,
+                                     -7.0f, 0x1.fffffep32f, 0.0f, 1e-3f};
+  for (size_t v = 0; v < floats.size(); ++v)
+    std::memcpy(&plain[1 + v / 4][4 * (v % 4)], &floats[v], 4);
+  const Blocks cipher = referenceAesCtr(clearKey, iv, plain);
+  AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
+  const std::vector<NumberConfig> configs = {
+      NumberConfig::bit(),
+      NumberConfig::integer(SIZE_8_BIT, UNSIGNED),
+      NumberConfig::integer(SIZE_16_BIT, SIGNED),
+      NumberConfig::fixedPoint(SIZE_32_BIT, SIGNED, 10),
+      NumberConfig::floatingPoint(SIZE_16_BIT),
+      NumberConfig::floatingPoint(SIZE_32_BIT),
+  };
+  std::vector<std::vector<std::shared_ptr<CTile>>> batches;
+  for (const NumberConfig& config : configs) {
+    batches = converter.decrypt(iv, cipher, config);
+    ASSERT_EQ(batches.size(), 2u);
+    for (size_t k = 0; k < batches.size(); ++k) {
+      ASSERT_EQ(batches[k].size(), 128u / config.getNumBits());
+      for (size_t p = 0; p < batches[k].size(); ++p) {
+        const std::vector<double> slots = encoder.decryptDecodeDouble(*batches[k][p]);
+        for (size_t j = 0; j < 4 && 4 * k + j < plain.size(); ++j)
+          EXPECT_EQ(slots[j], clearNumber(plain[4 * k + j], p, config))
+              << config.getNumBits() << " bits, batch " << k << ", value " << p << ", slot " << j;
+      }
+    }
+  }
+  // The chosen binary32 values (the last configuration) come out as they are.
+  for (size_t v = 0; v < floats.size(); ++v)
+    EXPECT_EQ(encoder.decryptDecodeDouble(*batches[0][v % 4])[1 + v / 4], floats[v]) << v;
+}
+
 TEST(AesConverter, SavedCompressedKeyDecryptsAfterLoading)
 {
-  std::shared_ptr<HeContext> he = converterContext(2048, 0, 9, 9);
+  std::shared_ptr<HeContext> he = aesContext(2048, 0, 9, 9);
   const ByteVector clearKey = randomBytes(11, 16);
   AesKey compressed(*he);
   compressed.heEncrypt(clearKey, true);
@@ -146,7 +172,7 @@ TEST(AesConverter, SavedCompressedKeyDecryptsAfterLoading)
 
 TEST(AesConverter, AutomaticBootstrappingOutsideTheSchedule)
 {
-  std::shared_ptr<HeContext> he = converterContext(4, 1, 14, 15, true);
+  std::shared_ptr<HeContext> he = aesContext(4, 1, 14, 15, true);
   const ByteVector clearKey = randomBytes(14, 16);
   std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
   AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
@@ -165,7 +191,7 @@ TEST(AesConverter, AutomaticBootstrappingOutsideTheSchedule)
   EXPECT_GE(stats->getMinChainIndex(), 1);
 
   // Without automatic bootstrapping the conversion fails before any HE work.
-  std::shared_ptr<HeContext> manual = converterContext(4, 1, 14, 15, false);
+  std::shared_ptr<HeContext> manual = aesContext(4, 1, 14, 15, false);
   std::unique_ptr<AesKey> manualKey = expandedKey(*manual, clearKey);
   AesConverter refused(*manual, *manualKey, VERBOSITY_NONE, &std::cout);
   stats = tracked(*manual, [&] {
@@ -183,7 +209,7 @@ TEST(AesConverter, AutomaticBootstrappingOutsideTheSchedule)
 /// the key stream against the reference.
 std::string roundTrace(int m, int d, int round)
 {
-  std::shared_ptr<HeContext> he = converterContext(2, m, d, m + d);
+  std::shared_ptr<HeContext> he = aesContext(2, m, d, m + d);
   const ByteVector clearKey = randomBytes(20 + d, 16);
   std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
   std::ostringstream out;
@@ -245,7 +271,7 @@ TEST(AesConverterSchedule, NoiseStepAfterSubBytes)
                                          {11, 0, 7, 128},
                                          {6, 3, 3, 0},
                                          {13, 0, 10, 128}}) {
-    std::shared_ptr<HeContext> he = converterContext(2, m, c.d, m + c.d);
+    std::shared_ptr<HeContext> he = aesContext(2, m, c.d, m + c.d);
     std::unique_ptr<AesKey> key = expandedKey(*he, randomBytes(1, 16));
     AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
     AesState state(*he, true, VERBOSITY_NONE, &std::cout);
@@ -258,7 +284,7 @@ TEST(AesConverterSchedule, NoiseStepAfterSubBytes)
   }
 
   // Outside the schedule the step does nothing.
-  std::shared_ptr<HeContext> he = converterContext(2, 0, 4, 4, true);
+  std::shared_ptr<HeContext> he = aesContext(2, 0, 4, 4, true);
   std::unique_ptr<AesKey> key = expandedKey(*he, randomBytes(1, 16));
   AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
   AesState state(*he, true, VERBOSITY_NONE, &std::cout);
@@ -282,7 +308,7 @@ TEST(AesConverterSchedule, ChainIndexOfTheCounters)
       {7, 7, 7},  {9, 9, 4},   {5, 5, 4},  {5, 4, 4},   {11, 11, 4},
   };
   for (const Case& c : cases) {
-    std::shared_ptr<HeContext> he = converterContext(2, m, c.d, m + c.d + 1);
+    std::shared_ptr<HeContext> he = aesContext(2, m, c.d, m + c.d + 1);
     std::unique_ptr<AesKey> key = expandedKey(*he, randomBytes(1, 16));
     AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
     // The converter reads the key's chain index when asked.
@@ -307,7 +333,7 @@ TEST(AesConverter, ConstructionRefusesWhatTheScheduleCannotRun)
       [&] { AesConverter(*plain, *plainKey, VERBOSITY_NONE, &std::cout); },
       "AES converter requires bootstrappable HE context");
 
-  std::shared_ptr<HeContext> he = converterContext(2048, 0, 9, 10);
+  std::shared_ptr<HeContext> he = aesContext(2048, 0, 9, 10);
   std::unique_ptr<AesKey> key = expandedKey(*he, clearKey);
   expectAssertion([&] { AesConverter(*he, *key, VERBOSITY_NONE, nullptr); }, FILE_NAME,
                   "AesConverter", "out != nullptr");
@@ -340,7 +366,7 @@ TEST(AesConverter, ConstructionRefusesWhatTheScheduleCannotRun)
        "chain index (8)"},
   };
   for (const Case& c : cases) {
-    std::shared_ptr<HeContext> context = converterContext(4, 0, 9, c.top);
+    std::shared_ptr<HeContext> context = aesContext(4, 0, 9, c.top);
     std::unique_ptr<AesKey> key = expandedKey(*context, clearKey, c.lowered);
     expectThrowWithMessage<std::runtime_error>(
         [&] { AesConverter(*context, *key, VERBOSITY_NONE, &std::cout); }, c.message);
@@ -349,7 +375,7 @@ TEST(AesConverter, ConstructionRefusesWhatTheScheduleCannotRun)
 
 TEST(AesConverter, InputChecksComeBeforeAnyHeWork)
 {
-  std::shared_ptr<HeContext> he = converterContext(4, 0, 9, 9);
+  std::shared_ptr<HeContext> he = aesContext(4, 0, 9, 9);
   std::unique_ptr<AesKey> key = expandedKey(*he, randomBytes(60, 16));
   AesConverter converter(*he, *key, VERBOSITY_NONE, &std::cout);
   struct Case

@@ -187,6 +187,28 @@ TEST(AesElement, ValidationFindsIncompleteRows)
                   "tiles.at(0).size() == AesUtils::numBitsInByte");
 }
 
+TEST(AesElement, AlignmentAssertsEveryTileTheFirstIncluded)
+{
+  std::shared_ptr<HeContext> he = createMockup(4, 3);
+  AesElement empty(*he, VERBOSITY_NONE, &std::cout);
+  EXPECT_THROW(empty.alignChainIndexes(), std::out_of_range);
+
+  AesElement element(*he, VERBOSITY_NONE, &std::cout);
+  element.heEncrypt(randomBlocks(7, 2), -1, true);
+  for (int bitIndex : {0, 6}) {
+    std::shared_ptr<CTile> kept = element.getByte(0, 0)[bitIndex];
+    element.getByte(0, 0)[bitIndex] = nullptr;
+    expectAssertion([&] { element.alignChainIndexes(); }, FILE_NAME, "alignChainIndexes",
+                    "bit != nullptr");
+    element.getByte(0, 0)[bitIndex] = kept;
+  }
+  // The first tile may be the lowest or the highest.
+  element.getBit(0, 0)->setChainIndex(1);
+  element.alignChainIndexes();
+  EXPECT_EQ(element.getChainIndex(), 1);
+  EXPECT_EQ(decryptBlocks(element, 2), randomBlocks(7, 2));
+}
+
 TEST(AesElement, GettersShareTheTilesAndFollowTheStateLayout)
 {
   std::shared_ptr<HeContext> he = createMockup(4, 2);

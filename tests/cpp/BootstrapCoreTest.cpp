@@ -15,6 +15,7 @@
 #include "hebase/mockup/DebugContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
+#include "math/bootstrap/seal/SealBootstrapEvaluator.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -108,6 +109,35 @@ TEST(BootstrapCore, RefusesAChainTooShortForTheCost)
   expectThrowWithMessage<std::runtime_error>(
       [] { BootstrapCore(bootstrapSealContext(SLOTS, 15), uncachedConfig()); },
       "Can't bootstrap. Need chain with at least 20 primes, but max chain depth was set to 15");
+
+  // A negative target leaves no chain index for the result: on a chain
+  // shorter than the cost that is a chain too short, else a wrong target.
+  struct Case
+  {
+    int depth;
+    int target;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{15, -3, "Can't bootstrap. Need chain with at least 16 primes, but max chain depth "
+                     "was set to 15"},
+        Case{20, -3, "Can't bootstrap to the negative chain index -3"},
+        Case{20, -2, "Can't bootstrap to the negative chain index -2"}}) {
+    BootstrapConfig config = uncachedConfig();
+    config.targetChainIndex = c.target;
+    const HeContext& he = bootstrapSealContext(SLOTS, c.depth);
+    if (c.depth > 15)
+      expectThrowWithMessage<std::invalid_argument>([&] { BootstrapCore(he, config); },
+                                                    c.message);
+    else
+      expectThrowWithMessage<std::runtime_error>([&] { BootstrapCore(he, config); }, c.message);
+  }
+  // The evaluator's default target on a chain shorter than the cost.
+  BootstrappableSealContext he;
+  he.init(HeConfigRequirement::insecure(SLOTS, 10, 40, 10));
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { SealBootstrapEvaluator(he, uncachedConfig()); },
+      "Can't bootstrap. Need chain with at least 16 primes, but max chain depth was set to 10");
 }
 
 TEST(BootstrapCore, RefusesChebyshevRowsOutsideTheTablesOrTheBudget)

@@ -11,8 +11,10 @@
 #include "BootstrapTestUtils.h"
 #include "TestUtils.h"
 #include "hebase/PTile.h"
+#include "hebase/RunStats.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
 #include "math/bootstrap/seal/FunctionalMatrix.h"
+#include "math/bootstrap/seal/SealBootstrapEvaluator.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -189,13 +191,30 @@ TEST(BootstrapTransforms, EncodedDiagonalsOfAFunctionalMatrix)
 
 TEST(BootstrapTransforms, RealDataRefusesSlotToCoeffLayersAfterTheMatrix)
 {
-  expectThrowWithMessage<std::invalid_argument>(
-      [] {
-        BootstrapCore(mockupCore(8).getHeContext(), transformConfig(false, true, false, 20),
-                      1 << 20);
-      },
+  const std::string message =
       "Can't bootstrap real data with slot2coefViaFFT but not coef2slotViaFFT: the SlotToCoeff "
-      "layers expect the bit-reversed order of the CoeffToSlot layers");
+      "layers expect the bit-reversed order of the CoeffToSlot layers";
+  // The core is built with its chain budget; SlotToCoeff refuses before any work.
+  auto mockup = mockupContext(8, 20);
+  const HeContext& he = *mockup;
+  BootstrapCore core(he, transformConfig(false, true, false, 20), 1 << 20);
+  EXPECT_EQ(core.getCost(), 15);
+  EXPECT_EQ(core.getDecodingChainIndex(), core.getTargetChainIndex() + 2);
+  CTile x = encryptAt(he, randomComplex(9, 8), core.getDecodingChainIndex());
+  auto stats = tracked(*mockup, [&] {
+    expectThrowWithMessage<std::invalid_argument>([&] { core.slot2coef(x, CTile(he)); },
+                                                  message);
+  });
+  EXPECT_EQ(stats->getTotalCount(RunStats::ROTATE), 0);
+  EXPECT_EQ(stats->getTotalCount(RunStats::MULTIPLY_PLAIN_RAW), 0);
+  // Complex data never takes the layers, so it is not refused.
+  BootstrapCore complexCore(he, transformConfig(false, true, true, 20), 1 << 20);
+  EXPECT_NO_THROW(BootstrapCore::checkTransformOrder(complexCore.getConfig()));
+  // The evaluator, which would run the pipeline, refuses the configuration.
+  BootstrappableSealContext seal;
+  seal.init(HeConfigRequirement::insecure(8, 20, 40, 10));
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { SealBootstrapEvaluator(seal, transformConfig(false, true, false, 20)); }, message);
 }
 
 TEST(BootstrapTransforms, InputsAtAnotherChainIndexAreRefused)

@@ -200,6 +200,13 @@ TEST_F(CTileTensorRotationsTest, RefusedMovesLeaveTheTensor)
        "rotation/shift failed: complex-packed dimensions are not supported"},
       {complexPacked, 0, 2, true,
        "rotation/shift failed: complex-packed dimensions are not supported"},
+      // The dimension's own refusals come first.
+      {shapeOf({TTDim(6, 4, 1, false, false, true), TTDim(4, 4)}), 0, 2, false,
+       "Rotation is only supported when dim is the first non-trivial dimension and it doesn't "
+       "contain any unused slots."},
+      {complexPacked, 0, 8, true,
+       "shiftAlongDim(dim=0, shift=8) failed: shift-left by an offset larger than the original "
+       "size of \"dim\" is not supported."},
   };
   for (const Refusal& k : cases) {
     const DoubleTensor values = randomTensor(sizesOf(k.shape), 6);
@@ -341,6 +348,9 @@ TEST_F(CTileTensorRotationsTest, RefusedSumsLeaveTheTensor)
   EXPECT_EQ(t.getShape(), summed);
   qvtest::expectThrowWithMessage<std::runtime_error>(
       [&] { CTileTensor(*he).sumOverDim(0); }, "This tile tensor has not been packed");
+  // The diagonal refusal of the sum over a dimension comes before the packing check.
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { CTileTensor(*he, diagonal).sumOverDim(1); }),
+            "Currently summing over first or second dimensions of a diagonal shape is not supported");
 }
 
 TEST_F(CTileTensorRotationsTest, MultiplyAndSumProducts)

@@ -147,6 +147,22 @@ TEST(DecryptProtocol, InputAndAggregatorErrors)
   EXPECT_FALSE(outsiders.isRole(MP_PLAINTEXT_AGGREGATOR));
 }
 
+TEST(DecryptProtocol, RoundOneTakesNoInput)
+{
+  std::vector<Party> parties = decryptParties(SETTINGS[3]);
+  Party& owner = partyWithId(parties, 1);
+  // A message whose metadata fits round 1 still fails the round's assertion.
+  std::vector<ProtocolMessage> inputs = {
+      carried(ProtocolMessage(*partyWithId(parties, 2).he, PROTOCOL_DECRYPT, MP_KEY_OWNER, 1),
+              *owner.he)};
+  ASSERT_TRUE(owner.protocol->isInputMessageValidForCurrentRound(inputs[0]));
+  std::vector<ProtocolMessage> outputs;
+  expectAssertion([&] { owner.protocol->executeNextRound(outputs, inputs); },
+                  "hebase/impl/AbstractDecryptProtocol.cpp", "executeRoundOne",
+                  "inputMessages.size() == 0");
+  EXPECT_EQ(owner.protocol->getCurrentRound(), 1);
+}
+
 TEST(DecryptProtocol, RoundTwoNeedsTheEncryptedInput)
 {
   std::vector<Party> parties = decryptParties(SETTINGS[3]);

@@ -134,7 +134,8 @@ TEST_F(EncryptedDataTest, FileStorages)
     out.attachOutputStorage(storage);
     out.addEncryptedData(source);
     EXPECT_EQ(out.getNumBatches(), 2u);
-    EXPECT_THROW(out.getBatch(0), std::out_of_range);
+    qvtest::expectThrowWithMessage<std::out_of_range>([&] { out.getBatch(0); },
+                                                      "invalid vector subscript");
     out.flushToStorage();
     const std::vector<std::string> files = qvtest::entries(path);
     for (const char* name : {"batch-0", "batch-1", "header", "metadata"})

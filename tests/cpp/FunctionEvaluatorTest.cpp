@@ -205,10 +205,19 @@ TEST(FunctionEvaluatorTest, RefusalsLeaveTheTileUnchanged)
   std::shared_ptr<HeContext> he = createMockup(SLOTS, 10);
   FunctionEvaluator fe(*he);
   CTile c = encrypted(*he, inputs(), 8);
-  for (EvalType type : ALL_TYPES)
-    expectThrowWithMessage<std::invalid_argument>(
-        [&] { fe.polyEvalInPlace(c, std::vector<double>(), type); },
-        "FunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
+  // An empty list has no coefficient above any threshold: the types that look
+  // for one report a zero polynomial; the numerically stable type refuses it.
+  const std::string zero = "Can't evaluate a zero polynomial (all coefficients are smaller than ";
+  const std::string zeroTail = ") to a CTile: the result will be a clear-text zero";
+  for (EvalType type : {EFFICIENT_POWERS, MIN_DEPTH})
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { fe.polyEvalInPlace(c, std::vector<double>(), type); }, zero + "1e-08" + zeroTail);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { fe.polyEvalInPlace(c, std::vector<double>(), PATERSONSTOCKMAYER); },
+      zero + "1e-10" + zeroTail);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { fe.polyEvalInPlace(c, std::vector<double>(), NUMERICAL_STABILITY); },
+      "FunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
   expectThrowWithMessage<std::invalid_argument>(
       [&] { fe.polyEvalInPlace(c, std::vector<CTile>(), false, false); },
       "FunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
@@ -304,6 +313,18 @@ TEST(FunctionEvaluatorTest, NumericalStabilityRaisesAScaledInput)
   CTile e = encrypted(*he, inputs());
   fe.polyEvalInPlace(e, {0, 0, 0}, NUMERICAL_STABILITY);
   EXPECT_EQ(decrypted(e), std::vector<double>(SLOTS, 0));
+}
+
+TEST(FunctionEvaluatorTest, NumericalStabilityOfAConstantStaysAtTheInputChainIndex)
+{
+  std::shared_ptr<HeContext> he = createMockup(SLOTS, 10);
+  FunctionEvaluator fe(*he);
+  for (const std::vector<double>& coefs : {std::vector<double>{-2.5}, {-2.5, 0, 0}}) {
+    CTile c = encrypted(*he, inputs(), 4);
+    fe.polyEvalInPlace(c, coefs, NUMERICAL_STABILITY);
+    EXPECT_EQ(c.getChainIndex(), 4) << coefs.size() << " coefficients";
+    EXPECT_EQ(decrypted(c), std::vector<double>(SLOTS, -2.5));
+  }
 }
 
 // ---- Powers ----

@@ -104,8 +104,11 @@ TEST(InitProtocol, MissingMessagesLeaveTheRoundToBeRetried)
   const int32_t before = owner.he->getContextId();
   std::vector<ProtocolMessage> held = std::move(owner.inbox);
   owner.inbox.clear();
-  std::vector<ProtocolMessage> outputs;
+  // A stale output left in the vector does not survive a short round.
+  std::vector<ProtocolMessage> outputs = {ProtocolMessage(*owner.he, PROTOCOL_INIT,
+                                                          MP_AGGREGATOR, 3)};
   EXPECT_FALSE(owner.protocol->executeNextRound(outputs, {}));
+  EXPECT_TRUE(outputs.empty());
   EXPECT_EQ(owner.protocol->getCurrentRound(), 2);
   EXPECT_EQ(owner.he->getContextId(), before);
   owner.inbox = held;

@@ -9,6 +9,7 @@
 
 #include "BootstrapTestUtils.h"
 #include "TestUtils.h"
+#include "hebase/RunStats.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
 
 using namespace quorvane;
@@ -122,6 +123,24 @@ TEST(ModularReduction, PowersBySquaring)
   CTile y = encryptAt(he, values, 10);
   expectThrowWithMessage<std::runtime_error>([&] { core.powInPlace(y, -1); }, "d must be >= 0");
   EXPECT_EQ(y.getChainIndex(), 10);
+}
+
+TEST(ModularReduction, PowerOfSeventyTwoIsSixSquaringsAndOneProduct)
+{
+  // Each squaring is a product of x by itself.
+  auto he = mockupContext(SLOTS, DEPTH);
+  BootstrapCore core(*he, uncachedConfig(), 1 << 20);
+  struct Case
+  {
+    int d;
+    int products;
+  };
+  for (Case c : {Case{72, 7}, Case{2, 1}, Case{1, 0}, Case{9, 4}}) {
+    CTile x = encryptAt(*he, std::vector<Complex>(SLOTS, Complex(0.5, 0.5)), DEPTH);
+    auto stats = tracked(*he, [&] { core.powInPlace(x, c.d); });
+    EXPECT_EQ(stats->getTotalCount(RunStats::MULTIPLY_RAW), c.products) << c.d;
+    EXPECT_EQ(stats->getTotalCount(RunStats::SQUARE_RAW), 0) << c.d;
+  }
 }
 
 TEST(ModularReduction, VerboseModeRefusesInputsBeyondOneHalf)

@@ -116,6 +116,26 @@ TEST_F(PTileTensorTest, ChainIndexes)
       "This tile tensor has not been packed");
 }
 
+TEST_F(PTileTensorTest, PackedLazyTensorRecordsItsChainIndexFirst)
+{
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({4, 4}), randomTensor({3, 5}, 5), 2);
+  lazy.wakeup();
+  ASSERT_TRUE(lazy.isPacked());
+  // The lazy chain index is checked before any tile: the tensor's own message.
+  const std::string message = "Error - Chain index out of range. newChainIndex=6, should be 0..." +
+                              std::to_string(he->getTopChainIndex());
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.setChainIndex(6); }, message);
+  EXPECT_EQ(lazy.getLazyChainIndex(), 2);
+  EXPECT_EQ(lazy.getChainIndex(), 2);
+  EXPECT_EQ(lazy.getTile(1).getChainIndex(), 2);
+
+  lazy.setChainIndex(1);
+  EXPECT_EQ(lazy.getLazyChainIndex(), 1);
+  EXPECT_EQ(lazy.getTile(0).getChainIndex(), 1);
+  EXPECT_EQ(lazy.getTile(1).getChainIndex(), 1);
+}
+
 TEST_F(PTileTensorTest, SavedForms)
 {
   const DoubleTensor values = randomTensor({3, 5}, 4);

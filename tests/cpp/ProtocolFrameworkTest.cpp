@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -205,6 +206,32 @@ TEST(AbstractProtocol, ShortRoundsDoNotAdvanceAndFinishedProtocolsRefuseRounds)
       "protocol: 3");
   protocol.resetProtocol();
   EXPECT_EQ(protocol.getCurrentRound(), 1);
+}
+
+TEST(AbstractProtocol, OneVectorCannotBeBothOutputsAndInputs)
+{
+  // The round would empty its inputs before reading them.
+  auto he = participant(2);
+  CountingProtocol counting(*he, 1);
+  InitProtocol init(*he);
+  DecryptProtocol decrypt(*he);
+  decrypt.setPlaintextAggregatorId(1);
+  const std::vector<std::function<bool(std::vector<ProtocolMessage>&)>> rounds = {
+      [&](std::vector<ProtocolMessage>& v) { return counting.executeNextRound(v, v); },
+      [&](std::vector<ProtocolMessage>& v) { return init.executeNextRound(v, v); },
+      [&](std::vector<ProtocolMessage>& v) { return decrypt.executeNextRound(v, v); },
+  };
+  for (size_t i = 0; i < rounds.size(); ++i) {
+    std::vector<ProtocolMessage> messages = messagesFrom({1}, PROTOCOL_DECRYPT, MP_KEY_OWNER, 1);
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { rounds[i](messages); },
+        "AbstractProtocol::executeNextRound - the output messages and the input messages must "
+        "be two different vectors.");
+    EXPECT_EQ(messages.size(), 1u) << i;
+  }
+  EXPECT_EQ(counting.getCurrentRound(), 1);
+  EXPECT_EQ(init.getCurrentRound(), 1);
+  EXPECT_EQ(decrypt.getCurrentRound(), 1);
 }
 
 TEST(AbstractProtocol, MessagesFromAllKeyOwners)

@@ -73,6 +73,20 @@ TEST(SigmoidCoefficientsTest, EachApproximationIsWithinItsErrorOverTheRange)
   }
 }
 
+TEST(SigmoidCoefficientsTest, TablesHoldTheirExactEntries)
+{
+  EXPECT_EQ(SIGMOID_ORDER3_COEFS, (std::vector<double>{0.5, 1.20096, 0, -0.81562}));
+  EXPECT_EQ(SIGMOID_ORDER7_COEFS,
+            (std::vector<double>{0.5, -1.73496, 0, 4.19407, 0, -5.43402, 0, 2.50739}));
+  EXPECT_EQ(SIGMOID_ORDER9_COEFS,
+            (std::vector<double>{0.5, 2.318583878945927, 0, -11.622557469576737, 0,
+                                 37.47469955977713, 0, -58.559563142590484, 0,
+                                 34.36770115907552}));
+  EXPECT_EQ(SIGMOID_ORDER3_INPUT_SCALE, 0.125);
+  EXPECT_EQ(SIGMOID_ORDER7_INPUT_SCALE, -0.125);
+  EXPECT_EQ(SIGMOID_ORDER9_INPUT_SCALE, 0.1);
+}
+
 TEST(SigmoidCoefficientsTest, ErrorsGrowBeyondTheRange)
 {
   // Outside [-8, 8] the documented bounds no longer hold.

@@ -493,6 +493,38 @@ TEST_F(TTFunctionEvaluatorTest, UnpackedTensorsAndTensorsOfAnotherContext)
   }
 }
 
+TEST_F(TTFunctionEvaluatorTest, OperandChecksComeBeforeArgumentChecks)
+{
+  // The tensors are checked first, as the tile loop would meet them: an
+  // unpacked or ill-shaped operand is reported even when the repetitions or
+  // the bounds are refused too.
+  const DoubleTensor x = values();
+  const CTileTensor a = encrypted(*he, layout(), x);
+  const CTileTensor wide = encrypted(*he, TTShape({2, 8}), x);
+  const std::string notPacked = "This tile tensor has not been packed";
+  struct Case
+  {
+    std::string name;
+    std::function<void()> call;
+    std::pair<std::string, std::string> failure;
+  };
+  const std::vector<Case> cases = {
+      {"sign", [&] { CTileTensor t(*he); tfe.signInPlace(t, 0, 0, 1, false); },
+       {"runtime_error", notPacked}},
+      {"inverse", [&] { CTileTensor t(*he); tfe.inverse(t, 3, 2, 5); },
+       {"runtime_error", notPacked}},
+      {"compare, a unpacked", [&] { tfe.compare(CTileTensor(*he), a, 0, 0, 1); },
+       {"runtime_error", notPacked}},
+      {"compare, b unpacked", [&] { tfe.compare(a, CTileTensor(*he), 0, 0, 1); },
+       {"invalid_argument", "Other has not been encoded yet"}},
+      {"compare, incompatible shapes", [&] { tfe.compare(a, wide, -1, 2, 1); },
+       {"invalid_argument",
+        "Attempting action with an incompatible shape: " + wide.getShape().toString()}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(failureOf(c.call), c.failure) << c.name;
+}
+
 // ---- Automatic bootstrapping ----
 
 class TTFunctionEvaluatorBootstrapTest : public ::testing::Test

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -87,21 +88,23 @@ TEST_F(TTPermutatorTest, ReversesSlotsWithOneRotationPerOffset)
 
 TEST_F(TTPermutatorTest, CompleteUnitContributionIsCopiedAsIs)
 {
+  // Every slot of the second source to the same slot.
   Mapping mapping;
   for (int i = 0; i < 8; ++i)
-    mapping[{i}] = {0, i};
-  const auto src = sources(*he, 1);
+    mapping[{i}] = {1, i};
+  const auto src = sources(*he, 2);
   qvtest::startCounting(*he);
   const CTileTensor res = permuted(src, mapping, shapeOf({TTDim(8, 8)}));
   EXPECT_EQ(qvtest::countOf(*he, RunStats::ROTATE), 0);
   EXPECT_EQ(qvtest::countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), 0);
-  EXPECT_EQ(qvtest::decrypted(res.getTile(0)), qvtest::decrypted(*src[0]));
+  EXPECT_EQ(qvtest::decrypted(res.getTile(0)), qvtest::decrypted(*src[1]));
+  EXPECT_EQ(res.getTile(0).getChainIndex(), src[1]->getChainIndex());
   // With mask value 2 every contribution is masked, complete ones too.
   qvtest::startCounting(*he);
   const CTileTensor doubled = permuted(src, mapping, shapeOf({TTDim(8, 8)}), 2.0);
   EXPECT_EQ(qvtest::countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), 1);
   EXPECT_EQ(qvtest::decrypted(doubled.getTile(0)),
-            std::vector<double>({0, 2, 4, 6, 8, 10, 12, 14}));
+            std::vector<double>({200, 202, 204, 206, 208, 210, 212, 214}));
 }
 
 TEST_F(TTPermutatorTest, ArbitraryMappingsMatchTheirSources)
@@ -115,6 +118,8 @@ TEST_F(TTPermutatorTest, ArbitraryMappingsMatchTheirSources)
       {shapeOf({TTDim(5, 4), TTDim(2, 2)}), 1.0},
       {shapeOf({TTDim(3, 2), TTDim(3, 4)}), 0.5},
       {shapeOf({qvtest::interleavedDim(6, 2), TTDim(3, 4)}), 1.0},
+      {shapeOf({qvtest::interleavedDim(5, 4), TTDim(3, 2)}), 1.0},
+      {shapeOf({TTDim(3, 2), TTDim(5, 4)}), 2.0},
       {shapeOf({TTDim(2, 1), TTDim(3, 2), TTDim(3, 4)}), 1.0},
   };
   std::mt19937 gen(70);
@@ -180,14 +185,23 @@ TEST_F(TTPermutatorTest, Duplications)
   different[{2, 1}] = {0, 6};
   const std::vector<std::pair<Mapping, std::string>> refusals = {
       {notZero, oneNotAnother}, {notOne, oneNotAnother}, {different, twoSlots}};
-  for (const auto& k : refusals)
+  for (const auto& k : refusals) {
+    qvtest::startCounting(*he);
     EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { TTPermutator(src, k.first, shape, 1.0); }),
               k.second);
+    EXPECT_EQ(qvtest::countOf(*he, RunStats::ENCRYPT), 0) << "refused before any ciphertext work";
+  }
+  const std::string partial =
+      "The destination shape of TTPermutator has partially duplicated dims. In such case, "
+      "the permutation must define mappings that create the duplications";
   EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] {
               TTPermutator(src, first, shapeOf({TTDim(3, 2), TTDim(1, 4, 2)}), 1.0);
             }),
-            "The destination shape of TTPermutator has partially duplicated dims. In such case, "
-            "the permutation must define mappings that create the duplications");
+            partial);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] {
+              TTPermutator(src, {{{0, 0}, {0, 1}}}, shapeOf({TTDim(1, 4, 2), TTDim(2, 2)}), 1.0);
+            }),
+            partial);
 }
 
 TEST_F(TTPermutatorTest, RefusedDestinationShapes)
@@ -218,7 +232,7 @@ TEST_F(TTPermutatorTest, RefusedMappingsAndSources)
     Mapping mapping;
     std::string message;
   };
-  const std::vector<Refusal> cases = {
+  const std::vector<Refusal> invalid = {
       {{{{-1, 3}, {0, 0}}},
        "TTPermutator: destination coordinates [-1, 3] must not be negative"},
       {{{{1, -2}, {0, 0}}},
@@ -226,6 +240,11 @@ TEST_F(TTPermutatorTest, RefusedMappingsAndSources)
       {{{{1, 2, 0}, {0, 0}}},
        "TTPermutator: destination coordinates [1, 2, 0] have more entries than the 2 dimensions "
        "of the destination shape"},
+  };
+  for (const Refusal& k : invalid)
+    EXPECT_EQ(qvtest::messageOf<std::invalid_argument>([&] { TTPermutator(src, k.mapping, shape, 1.0); }),
+              k.message);
+  const std::vector<Refusal> outOfRange = {
       {{{{1, 2}, {2, 0}}},
        "TTPermutator: source tile index 2 of destination [1, 2] is out of range: there are 2 "
        "source tiles"},
@@ -237,8 +256,8 @@ TEST_F(TTPermutatorTest, RefusedMappingsAndSources)
       {{{{0, 0}, {1, -1}}},
        "TTPermutator: source slot -1 of destination [0, 0] is out of range: a tile has 8 slots"},
   };
-  for (const Refusal& k : cases)
-    EXPECT_EQ(qvtest::messageOf<std::invalid_argument>([&] { TTPermutator(src, k.mapping, shape, 1.0); }),
+  for (const Refusal& k : outOfRange)
+    EXPECT_EQ(qvtest::messageOf<std::out_of_range>([&] { TTPermutator(src, k.mapping, shape, 1.0); }),
               k.message);
   // Coordinates beyond the sizes, or too few of them.
   qvtest::expectAssertion([&] { TTPermutator(src, {{{3, 0}, {0, 0}}}, shape, 1.0); },
@@ -259,14 +278,25 @@ TEST_F(TTPermutatorTest, RefusedMappingsAndSources)
                 std::to_string(other->getContextId()) + ", expected " +
                 std::to_string(he->getContextId()) + ")");
 
-  // A result of another context is refused and left as it was.
+  // A result of another context is refused and left as it was, empty or filled.
+  const std::string foreignMessage =
+      "TTPermutator: the result tensor belongs to another context (context id " +
+      std::to_string(other->getContextId()) + ", expected " + std::to_string(he->getContextId()) +
+      ")";
   CTileTensor foreign(*other);
   EXPECT_EQ(qvtest::messageOf<std::invalid_argument>(
                 [&] { TTPermutator(src, Mapping(), shape, 1.0).getPermutation(foreign); }),
-            "TTPermutator: the result tensor belongs to another context (context id " +
-                std::to_string(other->getContextId()) + ", expected " +
-                std::to_string(he->getContextId()) + ")");
+            foreignMessage);
   EXPECT_FALSE(foreign.isPacked());
+  DoubleTensor threes({3, 4});
+  threes.fill(3);
+  CTileTensor filled = qvtest::encrypted(*other, shape, threes);
+  EXPECT_EQ(qvtest::messageOf<std::invalid_argument>([&] {
+              TTPermutator(src, {{{0, 0}, {0, 5}}}, shape, 1.0).getPermutation(filled);
+            }),
+            foreignMessage);
+  EXPECT_EQ(filled.getShape(), shape);
+  EXPECT_EQ(decrypted(filled).getVals(true), threes.getVals(true));
 }
 
 TEST_F(TTPermutatorTest, CordsToFlat)
@@ -279,6 +309,46 @@ TEST_F(TTPermutatorTest, CordsToFlat)
                           "cords.at(dim) < dimSizes.at(dim)");
   qvtest::expectAssertion([] { TTPermutator::cordsToFlat({3, 4}, {-1, 1}); }, "cordsToFlat",
                           "cords.at(dim) >= 0");
+}
+
+TEST_F(TTPermutatorTest, ApplyMask)
+{
+  const auto src = sources(*he, 1);
+  Mapping identity;
+  for (int i = 0; i < 8; ++i)
+    identity[{i}] = {0, i};
+  const TTShape shape = shapeOf({TTDim(8, 8)});
+  struct Case
+  {
+    double maskValue;
+    std::set<int> indexes;
+    std::vector<double> expected;
+    int products;
+  };
+  const std::vector<Case> cases = {
+      {1.0, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7}, 0},
+      {1.0, {1, 6}, {0, 1, 0, 0, 0, 0, 6, 0}, 1},
+      {-2.0, {0, 1, 2, 3, 4, 5, 6, 7}, {0, -2, -4, -6, -8, -10, -12, -14}, 1},
+      {0.5, {7}, {0, 0, 0, 0, 0, 0, 0, 3.5}, 1},
+  };
+  for (const Case& c : cases) {
+    const TTPermutator permutator(src, identity, shape, c.maskValue);
+    CTile tile(*src[0]);
+    qvtest::startCounting(*he);
+    permutator.applyMask(tile, c.indexes);
+    EXPECT_EQ(qvtest::countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), c.products);
+    EXPECT_EQ(qvtest::decrypted(tile), c.expected);
+  }
+
+  const TTPermutator permutator(src, identity, shape, 1.0);
+  CTile tile(*src[0]);
+  qvtest::expectAssertion([&] { permutator.applyMask(tile, {}); }, "applyMask",
+                          "indexes.size() > 0");
+  qvtest::expectAssertion([&] { permutator.applyMask(tile, {0, 1, 2, 3, 4, 5, 6, 7, 8}); },
+                          "applyMask", "indexes.size() <= res.slotCount()");
+  CTile empty(*he);
+  qvtest::expectAssertion([&] { permutator.applyMask(empty, {0}); }, "applyMask",
+                          "!res.isEmpty()");
 }
 
 TEST_F(TTPermutatorTest, SourcesAtTheBootstrappingIndexAreBootstrappedOnceWhenMasked)
@@ -306,4 +376,7 @@ TEST_F(TTPermutatorTest, SourcesAtTheBootstrappingIndexAreBootstrappedOnceWhenMa
   EXPECT_EQ(qvtest::decrypted(reversed.getTile(0)),
             std::vector<double>({107, 106, 105, 104, 103, 102, 101, 100}));
   EXPECT_EQ(src[1]->getChainIndex(), minIndex) << "the caller's tiles stay";
+  CTile bootstrapped(*src[1]);
+  bootstrapped.bootstrap();
+  EXPECT_EQ(reversed.getTile(0).getChainIndex(), bootstrapped.getChainIndex() - 1);
 }

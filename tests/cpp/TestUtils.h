@@ -560,6 +560,15 @@ inline void startCounting(quorvane::HeContext& he)
   dynamic_cast<quorvane::TrackingContext&>(he).startOperationCountTrack();
 }
 
+/// The operation counts of a tracking context while f runs.
+template <typename F>
+std::shared_ptr<quorvane::RunStats> tracked(quorvane::HeContext& he, F&& f)
+{
+  startCounting(he);
+  f();
+  return dynamic_cast<quorvane::TrackingContext&>(he).getRunStats();
+}
+
 /// The number of operations of the kind (a RunStats code) a tracking context counted.
 inline int64_t countOf(const quorvane::HeContext& he, int code)
 {

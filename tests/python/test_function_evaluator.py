@@ -253,6 +253,49 @@ def test_ctile_vector_repr_prints_each_tile(enc):
     assert repr(v) == "CTileVector[" + repr(v[0]) + ", " + repr(v[1]) + "]"
 
 
+# The framework's own docstrings of its list binding; None where it gives none.
+CTILE_VECTOR_DOCS = [
+    ("__init__", ["", "Copy constructor", ""]),
+    ("__repr__", ["Return the canonical string representation of this list."]),
+    ("append", ["Add an item to the end of the list"]),
+    ("clear", ["Clear the contents"]),
+    ("extend", ["Extend the list by appending all the items in the given list"] * 2),
+    ("insert", ["Insert an item at a given position."]),
+    ("pop", ["Remove and return the last item", "Remove and return the item at index ``i``"]),
+    ("__setitem__", ["", "Assign list elements using a slice object"]),
+    ("__getitem__", ["Retrieve list elements using a slice object", ""]),
+    ("__delitem__", ["Delete the list elements at index ``i``",
+                     "Delete list elements using a slice object"]),
+    ("__iter__", [""]),
+    ("__bool__", ["Check whether the list is nonempty"]),
+    ("__len__", [""]),
+]
+
+
+@pytest.mark.parametrize("name, docs", CTILE_VECTOR_DOCS)
+def test_ctile_vector_members_read_as_the_framework_list(name, docs):
+    doc = getattr(qv.CTileVector, name).__doc__
+    if len(docs) > 1:
+        parts = doc.split("\n\n")
+        assert parts[0] == name + "(*args, **kwargs)\nOverloaded function."
+        overloads = parts[1:]
+        stored = []
+        for i, part in enumerate(overloads):
+            if part.startswith("%d. " % (len(stored) + 1)):
+                stored.append("")
+            else:
+                stored[-1] = part.strip()
+    else:
+        head, _, rest = doc.partition("\n\n")
+        stored = [rest.strip()]
+        assert head.startswith(name + "(self: _pyquorvanelite_cppwrappers.CTileVector")
+    assert stored == docs
+    assert "self: object" not in doc
+    if name == "__iter__":
+        assert doc.startswith("__iter__(self: _pyquorvanelite_cppwrappers.CTileVector) -> "
+                              "Iterator[_pyquorvanelite_cppwrappers.CTile]")
+
+
 # ---- NativeFunctionEvaluator ----
 
 def test_native_function_evaluator_implements_nothing(he, enc):

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import (MOCKUP, DictHandler, interleaved, rand, run_python, saved_encrypted_data,
+from helpers import (MOCKUP, DictHandler, interleaved, rand, run_python, saved_tensor_data,
                      shape_of)
 
 SLOTS = 8
@@ -357,7 +357,7 @@ def data_set(he, kind, batches, tmp_path):
     """An EncryptedData of the tile tensors, loaded from bytes, then held in
     memory or in a storage of the kind."""
     data = qv.EncryptedData(he)
-    data.load_from_buffer(saved_encrypted_data(he.get_context_id(), batches))
+    data.load_from_buffer(saved_tensor_data(he, batches))
     if kind == "memory":
         return data
     storage = (qv.PythonBackedStorage(DictHandler()) if kind.startswith("Python")
@@ -550,7 +550,7 @@ def test_messages_put_into_a_vector_by_hand_keep_their_context_alive():
             "source_id_1_dest_role_KEY-OWNER_protocol_type_DECRYPT_for_round_2_ %d" % size
 
 
-def test_message_vector_list_interface():
+def test_message_vector_positions_slices_and_refusals():
     group = parties([1])
     he = group[0].he
     made = []

@@ -545,3 +545,42 @@ def test_docstrings_and_signatures():
              "re_encrypt"]
     positions = [names.index(n) for n in order]
     assert positions == sorted(positions)
+
+
+# Leading words of each returning member's docstring, as the interface gives them.
+RETURNING_DOCS = {
+    "get_sub": "Returns the result of elementwise sub of this and other",
+    "get_sub_raw": "Returns the result of elementwise sub of this and other",
+    "get_add_plain": "Returns the result of elementwise add of this and other",
+    "get_add_plain_raw": "Returns the result of elementwise add of this and other",
+    "get_sub_plain": "Returns the result of elementwise sub of this and other",
+    "get_sub_plain_raw": "Returns the result of elementwise sub of this and other",
+    "get_multiply_plain": "Returns the result of elementwise multiplication of this and other",
+    "get_multiply_plain_raw": "Returns the result of elementwise multiplication of this and other",
+    "get_add_scalar": "Returns the result of elementwise add of this and the given",
+    "get_multiply_scalar": "Returns the result of elementwise multiplication of this and the",
+    "get_square": "Returns the result of elementwise squaring of this CTileTensor.",
+    "get_square_raw": "Returns the result of elementwise squaring of this CTileTensor.",
+    "get_matrix_multiplication": "Computes matrix-vector multiplication with other.",
+    "get_multiply_and_sum": "Returns the result of elementwise multiplication and summation",
+    "get_multiply_plain_and_sum": "Returns the result of elementwise multiplication and summation",
+    "get_relinearize": "Returns the result of calling relinearize on every CTile.",
+    "get_rescale": "Returns the result of calling rescale on every CTile.",
+    "get_sum_over_dim": "Returns the result of summing over the specified dimension.",
+    "get_sum_tiles_over_dim": "Returns the result of summing  tiles over the specified",
+    "get_sum_in_tiles_over_dim": "Returns the result of summing inside the tiles over the specified",
+    "get_duplicate_over_dim": "Returns the result of duplicating the specified dimension.",
+    "get_clear_unknowns": "Returns the result of cleraing all unknowns.",
+    "get_reduce_chain_index": "Returns the result of reducing chain indexes of every CTile.",
+    "get_set_chain_index": "Returns the result of Calling corresponding function for every",
+    "get_convolution": "Returns the result of appling convolution with the given",
+    "get_slice": "Returns a slice of the tensor in specific dimension.",
+}
+
+
+@pytest.mark.parametrize("name", list(RETURNING_DOCS))
+def test_returning_member_docstrings(name):
+    doc = getattr(qv.CTileTensor, name).__doc__
+    assert doc.startswith(name + "(")
+    # On one line, as a plain substring search finds it.
+    assert "\n            " + RETURNING_DOCS[name] in doc

@@ -1,6 +1,5 @@
 import copy
 import gc
-import struct
 
 import numpy as np
 import pytest
@@ -336,27 +335,13 @@ def test_saved_tensors(he, tt):
 
 # ---- Encrypted data ----
 
-def context_id(tt):
-    # The context id follows the class name in the header of any saved object.
-    saved = tt.encode_encrypt(qv.TTShape([16]), np.ones(1)).save_to_buffer()
-    (name_length,) = struct.unpack("<i", saved[8:12])
-    return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
-
-
-def saved_data(he, tt, batches):
-    """The saved form of an EncryptedData whose batches hold the given arrays."""
-    return saved_encrypted_data(context_id(tt), [
-        [tt.encode_encrypt(qv.TTShape([16]), np.asarray(vals)) for vals in items]
-        for items in batches])
-
-
 def first_values(tt, data):
     return [tt.decrypt_decode_double(data.get_batch(i).get_item(0))[0]
             for i in range(data.get_num_batches())]
 
 
 def test_encrypted_data_through_bytes(he, tt):
-    saved = saved_data(he, tt, [[[1.0], [10.0]], [[2.0], [20.0]]])
+    saved = saved_encrypted_data(he, [[[1.0], [10.0]], [[2.0], [20.0]]])
     data = qv.EncryptedData(he)
     data.load_from_buffer(saved)
     assert data.get_num_batches() == 2
@@ -380,7 +365,7 @@ def test_encrypted_data_through_bytes(he, tt):
 
 def test_encrypted_data_in_storages(he, tt, tmp_path):
     source = qv.EncryptedData(he)
-    source.load_from_buffer(saved_data(he, tt, [[[1.0]], [[2.0]], [[3.0]]]))
+    source.load_from_buffer(saved_encrypted_data(he, [[[1.0]], [[2.0]], [[3.0]]]))
     for storage in [qv.FileStorage(str(tmp_path / "store"), True),
                     qv.PythonBackedStorage(DictHandler())]:
         out = qv.EncryptedData(he)

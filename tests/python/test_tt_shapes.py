@@ -166,6 +166,29 @@ def test_dim_signatures():
     assert issubclass(qv.TTDim, qv.SaveableBasic)
 
 
+@pytest.mark.parametrize("member, text", [
+    ("apply_compatibility_adjustments",
+     "Change this TTDim to be the result of applying a tile tensor"),
+    ("set_are_unused_slots_unknown", "Sets the value of the unknown flag for this dimension."),
+    ("set_unused_slots_unknown", "Indicates that unused slots if they exist are unknown."),
+    ("set_interleaved", "Turns interleave flag on or off."),
+    ("set_interleaved_external_size", "Set the interleaved external size of this dimension."),
+    ("set_is_complex_packed", "Sets this dimension's complex packed flag"),
+    ("duplicate", "Sets dim to be duplicated."),
+    ("get_original_size", "Returns original size."),
+    ("get_num_duplicated", "Returns number of duplications."),
+    ("get_num_duplicated_slots", "Returns the number of slots that contain duplicated values."),
+    ("get_is_complex_packed", "Returns whether this dimension is complex packed."),
+    ("get_max_used_slots_in_tile",
+     "Returns a bound on the number of used slots along this dimension"),
+])
+def test_dim_docstrings(member, text):
+    doc = getattr(qv.TTDim, member).__doc__
+    # The signature line, a blank line, then the stored text on its own line.
+    stored = doc.split("\n\n", 1)[1]
+    assert stored.startswith("\n") and stored.lstrip().startswith(text)
+
+
 # ---- TTShape ----
 
 def test_shape_from_tile_sizes():

@@ -29,6 +29,7 @@ bool AbstractInitProtocol::executeNextRound(std::vector<ProtocolMessage>& output
 {
   debugPrint("", static_cast<Verbosity>(verbosity), std::cout);
   validateCurrentRound();
+  validateSeparateVectors(outputMessages, inputMessages);
   for (const ProtocolMessage& message : inputMessages)
     validateMessageMetadata(message);
   const MultiPartyConfig& config = getMultiPartyConfig();
@@ -42,8 +43,11 @@ bool AbstractInitProtocol::executeNextRound(std::vector<ProtocolMessage>& output
     if (isRole(MP_INITIATOR)) {
       adoptedId = receiveMessageFromMyself().getImpl()->getProtocolId();
     } else {
-      if (!validateNumMessages(1, inputMessages))
+      // A short round leaves no output behind, as in every other round.
+      if (!validateNumMessages(1, inputMessages)) {
+        outputMessages.clear();
         return false;
+      }
       adoptedId = inputMessages[0].getImpl()->getProtocolId();
     }
   }

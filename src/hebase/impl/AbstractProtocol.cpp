@@ -84,11 +84,20 @@ void AbstractProtocol::validateCurrentRound() const
         ", total number of rounds in the protocol: " + std::to_string(totalNumberOfRounds));
 }
 
+void AbstractProtocol::validateSeparateVectors(const std::vector<ProtocolMessage>& outputMessages,
+                                               const std::vector<ProtocolMessage>& inputMessages)
+{
+  if (&outputMessages == &inputMessages)
+    throw std::invalid_argument("AbstractProtocol::executeNextRound - the output messages and "
+                                "the input messages must be two different vectors.");
+}
+
 bool AbstractProtocol::executeNextRound(std::vector<ProtocolMessage>& outputMessages,
                                         const std::vector<ProtocolMessage>& inputMessages)
 {
   debugPrint("", static_cast<Verbosity>(verbosity), std::cout);
   validateCurrentRound();
+  validateSeparateVectors(outputMessages, inputMessages);
   for (const ProtocolMessage& message : inputMessages)
     validateMessageMetadata(message);
   bool done = executeRound(currentRound, outputMessages, inputMessages);

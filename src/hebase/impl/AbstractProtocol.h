@@ -85,6 +85,10 @@ protected:
                              MultiPartyRole expectedRole) const;
   /// Throws unless 1 <= currentRound <= totalNumberOfRounds.
   void validateCurrentRound() const;
+  /// Refuses one vector given as both the outputs and the inputs of a round:
+  /// the round would empty its inputs before reading them.
+  static void validateSeparateVectors(const std::vector<ProtocolMessage>& outputMessages,
+                                      const std::vector<ProtocolMessage>& inputMessages);
   const MultiPartyConfig& getMultiPartyConfig() const;
   /// Throws std::invalid_argument "The given message is invalid." with the
   /// error text and the message's metadata.

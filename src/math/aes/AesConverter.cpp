@@ -15,6 +15,7 @@
 #include "math/aes/impl/AesBitwiseKey.h"
 #include "math/aes/impl/AesState.h"
 #include "math/aes/impl/AesUtils.h"
+#include "math/aes/impl/NumbersExtractor.h"
 
 namespace quorvane {
 
@@ -62,8 +63,26 @@ AesConverter::AesConverter(const HeContext& he, const AesKey& aesKey, Verbosity 
 }
 
 std::vector<std::vector<std::shared_ptr<CTile>>>
+AesConverter::decrypt(const std::vector<uint8_t>& iv,
+                      const std::vector<std::vector<uint8_t>>& blocks,
+                      const NumberConfig& numberConfig)
+{
+  return decryptBatches(iv, blocks, [&numberConfig](const Batch& bits) {
+    return NumbersExtractor::extract(bits, numberConfig);
+  });
+}
+
+std::vector<std::vector<std::shared_ptr<CTile>>>
 AesConverter::decryptBits(const std::vector<uint8_t>& iv,
                           const std::vector<std::vector<uint8_t>>& blocks)
+{
+  return decryptBatches(iv, blocks, [](const Batch& bits) { return bits; });
+}
+
+std::vector<AesConverter::Batch>
+AesConverter::decryptBatches(const std::vector<uint8_t>& iv,
+                             const std::vector<std::vector<uint8_t>>& blocks,
+                             const std::function<Batch(const Batch&)>& finish)
 {
   AesUtils::validateIv(iv);
   AesUtils::validateAesBlocks(blocks);
@@ -72,10 +91,10 @@ AesConverter::decryptBits(const std::vector<uint8_t>& iv,
   const size_t batchSize = he.slotCount();
   const size_t numBatches =
       static_cast<size_t>(std::ceil(static_cast<double>(blocks.size()) / batchSize));
-  std::vector<std::vector<std::shared_ptr<CTile>>> res;
+  std::vector<Batch> res;
   for (size_t i = 0; i < numBatches; ++i)
     res.push_back(
-        decryptBatch(getBatch(blocks, i, batchSize), getBatch(counters, i, batchSize)));
+        finish(decryptBatch(getBatch(blocks, i, batchSize), getBatch(counters, i, batchSize))));
   return res;
 }
 

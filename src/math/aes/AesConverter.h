@@ -2,6 +2,7 @@
 #define QUORVANE_MATH_AES_AESCONVERTER_H
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <vector>
@@ -14,6 +15,7 @@ class AesKey;
 class AesState;
 class CTile;
 class HeContext;
+class NumberConfig;
 
 /// Decrypts AES counter-mode blocks under HE with an HE-encrypted key: the
 /// counter blocks IV + k are encrypted bit by bit, AES runs on them under HE
@@ -33,6 +35,12 @@ public:
   /// Round banners and progress go to out (not null) unless verbosity is
   /// VERBOSITY_NONE. The key must outlive the converter.
   AesConverter(const HeContext& he, const AesKey& aesKey, Verbosity verbosity, std::ostream* out);
+
+  /// The numbers of every batch of the AES-encrypted blocks, as
+  /// NumbersExtractor::extract gives them from the batch's plaintext bits.
+  std::vector<std::vector<std::shared_ptr<CTile>>>
+  decrypt(const std::vector<uint8_t>& iv, const std::vector<std::vector<uint8_t>>& blocks,
+          const NumberConfig& numberConfig);
 
   /// The plaintext bits of every batch of the AES-encrypted blocks.
   std::vector<std::vector<std::shared_ptr<CTile>>>
@@ -54,11 +62,19 @@ public:
   void handleNoiseAfterSubBytes(AesState& state);
 
 private:
+  using Batch = std::vector<std::shared_ptr<CTile>>;
+
   const HeContext& he;
   const AesKey& aesKey;
   int numRounds;
   Verbosity verbosity;
   std::ostream* out;
+
+  /// Decrypts the blocks batch by batch, passing each batch's plaintext bits
+  /// through finish before the next batch starts.
+  std::vector<Batch> decryptBatches(const std::vector<uint8_t>& iv,
+                                    const std::vector<std::vector<uint8_t>>& blocks,
+                                    const std::function<Batch(const Batch&)>& finish);
 
   /// The noise steps after MixColumns and after AddRoundKey.
   void handleNoiseAfterMixColumns(AesState& state);

@@ -139,13 +139,19 @@ void AesElement::setChainIndex(int chainIndex)
 
 void AesElement::alignChainIndexes()
 {
-  int minChainIndex = tiles.at(0).at(0)->getChainIndex();
-  int maxChainIndex = minChainIndex;
+  // The first tile (checked indexing) starts the range; it is asserted like
+  // every other tile before its chain index is read.
+  (void)tiles.at(0).at(0);
+  int minChainIndex = 0;
+  int maxChainIndex = 0;
+  bool first = true;
   for (const auto& row : tiles)
     for (const auto& bit : row) {
       QV_ASSERT(bit != nullptr);
-      minChainIndex = std::min(minChainIndex, bit->getChainIndex());
-      maxChainIndex = std::max(maxChainIndex, bit->getChainIndex());
+      const int chainIndex = bit->getChainIndex();
+      minChainIndex = first ? chainIndex : std::min(minChainIndex, chainIndex);
+      maxChainIndex = first ? chainIndex : std::max(maxChainIndex, chainIndex);
+      first = false;
     }
   if (minChainIndex == maxChainIndex)
     return;

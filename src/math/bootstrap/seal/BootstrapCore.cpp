@@ -65,18 +65,18 @@ BootstrapCore::BootstrapCore(const HeContext& he, const BootstrapConfig& configI
   cost = getLevelCost(config, n);
   encodingChainIndex = targetChainIndex + cost;
   int top = he.getTopChainIndex();
-  if (encodingChainIndex > top)
+  // A result needs chain index 0 at least: below it the chain is too short
+  // (the evaluator's default target is the top minus the cost) or the
+  // target is wrong.
+  int needed = std::max(targetChainIndex, 0) + cost;
+  if (needed > top)
     throw std::runtime_error("Can't bootstrap. Need chain with at least " +
-                             std::to_string(encodingChainIndex) +
-                             " primes, but max chain depth was set to " + std::to_string(top));
+                             std::to_string(needed) + " primes, but max chain depth was set to " +
+                             std::to_string(top));
+  if (targetChainIndex < 0)
+    throw std::invalid_argument("Can't bootstrap to the negative chain index " +
+                                std::to_string(targetChainIndex));
   decodingChainIndex = targetChainIndex + (config.slot2coefViaFFT ? 2 : 1);
-  // The layers of SlotToCoeff read the slots in the bit-reversed order that
-  // only the layers of CoeffToSlot leave; after the matrix CoeffToSlot they
-  // would give wrong values.
-  if (!config.supportComplexData && config.slot2coefViaFFT && !config.coef2slotViaFFT)
-    throw std::invalid_argument("Can't bootstrap real data with slot2coefViaFFT but not "
-                                "coef2slotViaFFT: the SlotToCoeff layers expect the bit-reversed "
-                                "order of the CoeffToSlot layers");
 
   if (q0 == 0)
     q0 = he.getModulusChain()->at(0);
@@ -126,6 +126,17 @@ BootstrapCore::BootstrapCore(const HeContext& he, const BootstrapConfig& configI
 }
 
 BootstrapCore::~BootstrapCore() {}
+
+void BootstrapCore::checkTransformOrder(const BootstrapConfig& config)
+{
+  // The layers of SlotToCoeff read the slots in the bit-reversed order that
+  // only the layers of CoeffToSlot leave; after the matrix CoeffToSlot they
+  // would give wrong values.
+  if (!config.supportComplexData && config.slot2coefViaFFT && !config.coef2slotViaFFT)
+    throw std::invalid_argument("Can't bootstrap real data with slot2coefViaFFT but not "
+                                "coef2slotViaFFT: the SlotToCoeff layers expect the bit-reversed "
+                                "order of the CoeffToSlot layers");
+}
 
 int BootstrapCore::getLevelCost(const BootstrapConfig& config, int)
 {
@@ -422,8 +433,7 @@ void BootstrapCore::powInPlace(CTile& x, int d) const
     } else {
       d /= 2;
     }
-    // x times itself.
-    x.square();
+    x.multiply(x);
     if (d > 1)
       continue;
     if (!r.isEmpty()) {

@@ -39,8 +39,8 @@ public:
   /// Builds the core for the context (kept by reference) and a copy of the
   /// configuration; q0 = 0 takes the first prime of the context's modulus
   /// chain. Throws std::runtime_error when the chain is too short and
-  /// std::invalid_argument when the Chebyshev row needs more levels than the
-  /// chain budget holds.
+  /// std::invalid_argument for a negative target chain index or a Chebyshev
+  /// row that needs more levels than the chain budget holds.
   BootstrapCore(const HeContext& he, const BootstrapConfig& config, uint64_t q0 = 0);
   ~BootstrapCore();
 
@@ -50,6 +50,11 @@ public:
   /// Chain indexes a bootstrap consumes: 14, plus one for each FFT flag set.
   /// The slot count does not enter the result.
   static int getLevelCost(const BootstrapConfig& config, int numSlots);
+
+  /// Refuses (std::invalid_argument) real data with SlotToCoeff by layers
+  /// after CoeffToSlot by matrix: the layers expect the order the CoeffToSlot
+  /// layers leave.
+  static void checkTransformOrder(const BootstrapConfig& config);
 
   /// Prints the context and the core's configuration to standard output.
   void printConfig() const;
@@ -97,7 +102,8 @@ public:
   /// CoeffToSlot of x at the encoding chain index. Real data: the slots form
   /// and an empty ciphertext; complex data: the real and the imaginary parts.
   std::pair<CTile, CTile> coef2slot(const CTile& x) const;
-  /// SlotToCoeff back to the target chain index (x2 is read for complex data only).
+  /// SlotToCoeff back to the target chain index (x2 is read for complex data
+  /// only). Refuses the configurations checkTransformOrder refuses.
   CTile slot2coef(const CTile& x1, const CTile& x2) const;
   std::pair<CTile, CTile> coef2slotFFT(const CTile& x) const;
   CTile slot2coefFFT(const CTile& x) const;

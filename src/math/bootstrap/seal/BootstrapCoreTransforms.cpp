@@ -297,6 +297,7 @@ std::pair<CTile, CTile> BootstrapCore::coef2slotFFT(const CTile& x) const
 CTile BootstrapCore::slot2coef(const CTile& x1, const CTile& x2) const
 {
   SectionTimer timer("slot2coef");
+  checkTransformOrder(config);
   if (config.supportComplexData) {
     CTile y1 = getMulCipherWithDiagonalizedDecodingMatrix(x1, *decodingDiagonals);
     CTile y2 = getMulCipherWithDiagonalizedDecodingMatrix(x2, *decodingSecondHalfDiagonals);

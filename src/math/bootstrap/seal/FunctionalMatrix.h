@@ -11,7 +11,10 @@ class BootstrapCore;
 /// are computed on demand from the core's roots of unity. It stands for the
 /// crop window [rowBegin, colBegin]-[rowEnd, colEnd] (inclusive) and is read
 /// through get, optionally by generalized diagonals and with bit-reversed
-/// columns.
+/// columns. Slot j stands for the root zeta^(5^j). SEAL orders its slots by
+/// the powers of 3, so on SEAL the transforms work on the polynomial whose
+/// values at zeta^(5^j) are the slots, not on the ciphertext's own; SlotToCoeff
+/// undoes CoeffToSlot either way.
 class FunctionalMatrix
 {
 public:

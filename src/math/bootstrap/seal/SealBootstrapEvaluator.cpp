@@ -44,6 +44,7 @@ SealBootstrapEvaluator::SealBootstrapEvaluator(const HeContext& he,
     config.coef2slotViaFFT = false;
   if (config.targetChainIndex == -1)
     config.targetChainIndex = he.getTopChainIndex() - BootstrapCore::getLevelCost(config, numSlots);
+  BootstrapCore::checkTransformOrder(config);
   core = std::make_unique<BootstrapCore>(he, config, firstMod);
   if (isVerbose())
     core->printConfig();
