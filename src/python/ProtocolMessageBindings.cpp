@@ -72,6 +72,15 @@ void construct(py::detail::value_and_holder& self, Messages messages)
   keepContexts(*held);
 }
 
+/// An item of the vector for Python: a message sharing the item's backend
+/// object, so that it stays valid when the vector changes or goes away.
+std::shared_ptr<ProtocolMessage> sharedItem(const Messages& v, size_t at)
+{
+  const std::shared_ptr<AbstractProtocolMessage>& backendObject = v[at].getImpl();
+  return holdWithContext(std::make_shared<ProtocolMessage>(backendObject),
+                         backendObject->getHeContext());
+}
+
 /// A message taken out of a vector, held with its context.
 std::shared_ptr<ProtocolMessage> takenOut(Messages& v, size_t at)
 {
@@ -88,7 +97,7 @@ std::shared_ptr<ProtocolMessage> takenOut(Messages& v, size_t at)
 void keepContextsOfMessages(MessagesClass& cl)
 {
   for (const char* name : {"__init__", "append", "extend", "insert", "pop", "__setitem__",
-                           "__getitem__"})
+                           "__getitem__", "__iter__"})
     py::delattr(cl, name);
   cl.def(py::init<>())
       .def(
@@ -171,10 +180,17 @@ void keepContextsOfMessages(MessagesClass& cl)
             keepContexts(v);
           },
           "Assign list elements using a slice object")
+      .def("__getitem__",
+           [](const Messages& v, py::ssize_t i) { return sharedItem(v, position(i, v.size())); })
       .def(
-          "__getitem__",
-          [](Messages& v, py::ssize_t i) -> ProtocolMessage& { return v[position(i, v.size())]; },
-          py::return_value_policy::reference_internal);
+          "__iter__",
+          [](const Messages& v) {
+            py::list items;
+            for (size_t at = 0; at < v.size(); ++at)
+              items.append(sharedItem(v, at));
+            return py::iter(items);
+          },
+          "Iterate over the items, each sharing its message with the list");
 }
 
 } // namespace

@@ -203,3 +203,26 @@ def test_one_vector_cannot_be_both_outputs_and_inputs():
                        "messages and the input messages must be two different vectors.$"):
         protocol.execute_next_round(inbox, inbox)
     assert len(inbox) == 1 and protocol.get_current_round() == 1
+
+
+def test_message_vector_items_outlive_changes_of_the_vector():
+    he = participant(2)
+    protocol = qv.DecryptProtocol(he)
+    protocol.set_plaintext_aggregator_id(1)
+    protocol.set_input(qv.Encoder(he).encode_encrypt(np.ones(8)))
+    sent = qv.ProtocolMessageVector()
+    protocol.execute_next_round(sent, qv.ProtocolMessageVector())
+    saved = sent[0].save_to_buffer()
+    vec = qv.ProtocolMessageVector([qv.ProtocolMessage(he)])
+    held = vec[0]
+    iterated = next(iter(vec))
+    assert held.get_metadata_as_string(True) != sent[0].get_metadata_as_string(True)
+    # An item shares its message with the vector: a load through it shows in the vector.
+    held.load_from_buffer(saved)
+    assert vec[0].get_metadata_as_string(True) == held.get_metadata_as_string(True)
+    # Growing (reallocating) and clearing the vector leaves the held items valid.
+    vec.extend([qv.ProtocolMessage(he) for _ in range(64)])
+    vec.clear()
+    del vec
+    assert held.save_to_buffer() == saved
+    assert iterated.get_metadata_as_string(True) == held.get_metadata_as_string(True)

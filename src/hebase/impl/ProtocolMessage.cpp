@@ -24,6 +24,13 @@ ProtocolMessage::ProtocolMessage(const HeContext& he, ProtocolType protocolType,
   impl->setSourceParticipantId(he.getHeConfigRequirement().multiPartyConfig->participantId);
 }
 
+ProtocolMessage::ProtocolMessage(std::shared_ptr<AbstractProtocolMessage> backendObject)
+    : Saveable(), impl(std::move(backendObject))
+{
+  if (!impl)
+    throw std::invalid_argument("ProtocolMessage: the backend object is null");
+}
+
 ProtocolMessage::ProtocolMessage(const ProtocolMessage& src)
     : Saveable(), impl(src.backend().clone())
 {

@@ -22,6 +22,8 @@ public:
   /// of the protocol type, for the destination role, to be received on round.
   ProtocolMessage(const HeContext& he, ProtocolType protocolType,
                   MultiPartyRole destinationRole, int toBeReceivedOnRound);
+  /// A message over the given backend object, shared rather than copied.
+  explicit ProtocolMessage(std::shared_ptr<AbstractProtocolMessage> backendObject);
   /// A deep copy, payloads included; no storage attached.
   ProtocolMessage(const ProtocolMessage& src);
   /// Takes over the source's backend object; the source holds none afterwards.
