@@ -1,14 +1,16 @@
 #ifndef QUORVANE_HEBASE_PUBLICFUNCTIONS_H
 #define QUORVANE_HEBASE_PUBLICFUNCTIONS_H
 
+#include <cstdint>
 #include <vector>
 
 #include "hebase/utils/Saveable.h"
 
 namespace quorvane {
 
-/// Which rotations the public keys support.
-enum RotationSetType
+/// Which rotations the public keys support. Saved as an int32; any int32
+/// value can be held (and is refused where it is used).
+enum RotationSetType : int32_t
 {
   /// No rotations.
   NO_ROTATIONS = 0,
@@ -18,8 +20,9 @@ enum RotationSetType
   CUSTOM_ROTATIONS = 2
 };
 
-/// Whether the public keys support conjugation.
-enum ConjugationSupport
+/// Whether the public keys support conjugation. Saved as an int32; any int32
+/// value can be held (and is refused where it is used).
+enum ConjugationSupport : int32_t
 {
   /// No conjugation.
   FALSE = 0,

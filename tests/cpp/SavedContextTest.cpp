@@ -487,3 +487,22 @@ TEST(SavedContextTest, MockupRefusesASavedRequirementItsInitRefuses)
     EXPECT_NE(he.getContextId(), 5);
   }
 }
+
+// The largest slot count with the most rotation steps a requirement holds:
+// init and load keep the steps and leave the rotation chains to the first
+// decomposition (a search over every slot for every step would take hours).
+TEST(SavedContextTest, LargestCustomRotationSetsInitAndLoad)
+{
+  HeConfigRequirement req = HeConfigRequirement::insecure(1 << 22, 1);
+  req.publicFunctions.rotate = CUSTOM_ROTATIONS;
+  for (int step = 1; step <= 100000; ++step)
+    req.publicFunctions.rotationSteps.push_back(step);
+  std::shared_ptr<HeContext> he = createMockup(req);
+  const std::string bytes = saved(*he);
+  std::istringstream in(bytes);
+  std::shared_ptr<HeContext> loaded = loadHeContext(in);
+  EXPECT_EQ(loaded->slotCount(), 1 << 22);
+  EXPECT_EQ(loaded->getHeConfigRequirement().publicFunctions.rotationSteps,
+            req.publicFunctions.rotationSteps);
+  EXPECT_EQ(saved(*loaded), bytes);
+}
