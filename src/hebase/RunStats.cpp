@@ -10,16 +10,6 @@ namespace quorvane {
 
 namespace {
 
-const std::vector<std::string> operationNames = {
-    "encode",      "encrypt",          "decodeDouble", "decrypt",    "cCopy",
-    "addRaw",      "subRaw",           "addPlainRaw",  "subPlainRaw", "negate",
-    "relinearize", "rotate",           "multiplyRaw",  "multiplyPlainRaw", "squareRaw",
-    "rescaleRaw",  "bootstrap"};
-
-const std::vector<std::string> objectNames = {
-    "context", "contextBs", "contextBsDefaultRot", "rotationKey", "rotationKeyBs", "ctile",
-    "ptile"};
-
 bool isValidIndex(int code, int chainIndex)
 {
   return code >= 0 && code < RunStats::NUM_OPERATIONS && chainIndex >= 0 &&

@@ -76,6 +76,10 @@ public:
                   std::ostream& out = std::cout) const override;
 
 private:
+  /// The name tables, built at start-up (hebase/StartupRegistration.cpp).
+  static const std::vector<std::string> operationNames;
+  static const std::vector<std::string> objectNames;
+
   std::vector<std::vector<int32_t>> counters;
   mutable std::mutex mutex;
   std::set<int32_t> rotations;

@@ -1,8 +1,10 @@
 // Start-up registrations and constant tables of the library. The initialisers
 // of one file run in the order they appear, so they stand here in start-up
 // order: the loaders AesKey, CTile, CTileTensor, PTile, EncryptedBatch,
-// EncryptedData; the sigmoid tables; the mockup prototype; the loaders PTileTensor and
-// ProtocolMessage; the SEAL prototype; the AES tables; the AesHTable loader.
+// EncryptedData; the sigmoid tables; the mockup prototype; the loaders
+// PTileTensor and ProtocolMessage; the SEAL prototype; the AES tables; the
+// section-timer root; the run-statistics operation names, then the object
+// names; the AesHTable loader; the Chebyshev tables of bootstrapping.
 // A class registers with one line at its place.
 
 #include "hebase/StartupRegistration.h"
@@ -10,10 +12,12 @@
 #include "hebase/CTile.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/RunStats.h"
 #include "hebase/impl/ProtocolMessage.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/Saveable.h"
+#include "hebase/utils/SectionTimer.h"
 #include "math/CTileTensor.h"
 #include "math/EncryptedData.h"
 #include "math/PTileTensor.h"
@@ -21,6 +25,7 @@
 #include "math/aes/AesHTable.h"
 #include "math/aes/AesKey.h"
 #include "math/aes/impl/AesUtils.h"
+#include "math/bootstrap/seal/Chebyshev.h"
 
 namespace quorvane {
 
@@ -70,10 +75,27 @@ const std::vector<uint8_t> AesUtils::invSBox = AesUtils::invertTable(AesUtils::s
 
 namespace {
 
+const bool sectionTimerRootBuilt = (SectionTimer::getRoot(), true);
+
+} // namespace
+
+const std::vector<std::string> RunStats::operationNames = {
+    "encode",      "encrypt",     "decodeDouble", "decrypt",          "cCopy",     "addRaw",
+    "subRaw",      "addPlainRaw", "subPlainRaw",  "negate",           "relinearize", "rotate",
+    "multiplyRaw", "multiplyPlainRaw", "squareRaw", "rescaleRaw", "bootstrap"};
+const std::vector<std::string> RunStats::objectNames = {
+    "context", "contextBs", "contextBsDefaultRot", "rotationKey", "rotationKeyBs", "ctile",
+    "ptile"};
+
+namespace {
+
 const bool aesHTableLoaderRegistered =
     Saveable::registerLoadFunction("AesHTable", &AesHTable::createAndLoad);
 
 } // namespace
+
+const std::vector<std::vector<double>> chebyshevCosTable = Chebyshev::buildTable(false);
+const std::vector<std::vector<double>> chebyshevSinTable = Chebyshev::buildTable(true);
 
 bool startupRegistrationLinked()
 {
@@ -81,7 +103,7 @@ bool startupRegistrationLinked()
          ptileLoaderRegistered && encryptedBatchLoaderRegistered &&
          encryptedDataLoaderRegistered && ptileTensorLoaderRegistered &&
          protocolMessageLoaderRegistered && mockupPrototypeRegistered &&
-         sealCkksPrototypeRegistered && aesHTableLoaderRegistered;
+         sealCkksPrototypeRegistered && sectionTimerRootBuilt && aesHTableLoaderRegistered;
 }
 
 } // namespace quorvane

@@ -439,33 +439,52 @@ TEST(SealCkksPassThrough, SealRefusalsKeepTheirMessages)
                                                 "end of modulus switching chain reached");
 }
 
-TEST(SealCkksPassThrough, PlaintextOfOtherParametersIsRefusedOnLoad)
+// Objects of other parameters are refused with SEAL's own text, whether SEAL's
+// validity check refuses them or they are too large for this context (which
+// is found before they are decompressed or allocated).
+TEST(SealCkksPassThrough, ObjectsOfOtherParametersAreRefusedOnLoad)
 {
   SealCkksEncoder enc(accurate());
-  // Other primes: a plaintext that fits this context's sizes is refused by
-  // SEAL's validity check.
   auto otherPrimes = std::make_shared<SealCkksContext>();
   otherPrimes->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC - 5, 10));
-  SealCkksPlaintext q(*otherPrimes);
-  SealCkksPlaintext p(accurate());
-  enc.encode(p, 0.5, 1);
-  std::stringstream blob;
-  p.save(blob);
-  expectThrowWithMessage<std::logic_error>([&] { q.load(blob); }, "Plaintext data is invalid");
-  EXPECT_TRUE(q.isEmpty());
-  // A lower depth: the top plaintext holds more primes than any plaintext of
-  // this context and is refused before it is decompressed.
   auto lower = std::make_shared<SealCkksContext>();
   lower->init(HeConfigRequirement::insecure(SLOTS, 2, FRAC, 10));
-  SealCkksPlaintext r(*lower);
-  enc.encode(p, 0.5, DEPTH);
-  std::stringstream topBlob;
-  p.save(topBlob);
-  expectThrowWithMessage<std::runtime_error>(
-      [&] { r.load(topBlob); },
-      "Corrupted saved SEAL plaintext: its compressed data expands beyond the 49224 bytes such "
-      "an object takes under these parameters");
-  EXPECT_TRUE(r.isEmpty());
+  auto smaller = std::make_shared<SealCkksContext>();
+  smaller->init(HeConfigRequirement::insecure(SLOTS / 2, 0, FRAC, 10));
+  struct Case
+  {
+    const char* name;
+    const SealCkksContext* target;
+    int chainIndex;
+  };
+  // Within this context's sizes; more primes than any plaintext of the
+  // target holds (its compressed data expands too far); a larger degree.
+  for (const Case& c : {Case{"other primes", otherPrimes.get(), 1},
+                        Case{"lower depth", lower.get(), DEPTH},
+                        Case{"smaller degree", smaller.get(), DEPTH}}) {
+    SCOPED_TRACE(c.name);
+    SealCkksPlaintext p(accurate());
+    enc.encode(p, 0.5, c.chainIndex);
+    std::stringstream blob;
+    p.save(blob);
+    SealCkksPlaintext q(*c.target);
+    expectThrowWithMessage<std::logic_error>([&] { q.load(blob); }, "Plaintext data is invalid");
+    EXPECT_TRUE(q.isEmpty());
+  }
+
+  // A product of three polynomials declares more bytes than any ciphertext of
+  // the smaller context; a fresh one fits its sizes.
+  for (bool product : {false, true}) {
+    SCOPED_TRACE(product);
+    auto x = encrypt(accurate(), randomComplex(3, SLOTS), DEPTH);
+    if (product)
+      x->multiplyRaw(*x);
+    std::stringstream blob;
+    x->save(blob);
+    SealCkksCiphertext y(*smaller);
+    expectThrowWithMessage<std::logic_error>([&] { y.load(blob); }, "ciphertext data is invalid");
+    EXPECT_TRUE(y.isEmpty());
+  }
 }
 
 // ----------------------------------------------------- transparent results

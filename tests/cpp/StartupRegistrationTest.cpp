@@ -15,7 +15,12 @@
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
+#include "hebase/RunStats.h"
+#include "hebase/mockup/MockupContext.h"
+#include "hebase/seal/SealCkksContext.h"
 #include "hebase/StartupRegistration.h"
+#include "hebase/impl/ProtocolMessage.h"
+#include "hebase/utils/SectionTimer.h"
 #include "hebase/utils/Saveable.h"
 #include "hebase/utils/SaveableHeader.h"
 #include "math/aes/AesHTable.h"
@@ -24,6 +29,8 @@
 #include "math/CTileTensor.h"
 #include "math/EncryptedData.h"
 #include "math/PTileTensor.h"
+#include "math/SigmoidCoefficients.h"
+#include "math/bootstrap/seal/Chebyshev.h"
 
 using namespace quorvane;
 
@@ -63,6 +70,56 @@ TEST(StartupRegistration, TileLoadersAreRegisteredBeforeMain)
     if (entry.first.rfind("QvTest", 0) != 0) {
       EXPECT_EQ(LOADABLE_CLASSES.count(entry.first), 1u) << entry.first;
     }
+}
+
+// What holds before main: the nine loaders and nothing else of the library,
+// exactly the two prototypes, and every constant table complete.
+TEST(StartupRegistration, RegistriesAndTablesAreCompleteBeforeMain)
+{
+  const std::vector<std::pair<std::string, Saveable::LoadFunction>> loaders = {
+      {"AesKey", &AesKey::createAndLoad},
+      {"CTile", &CTile::createAndLoad},
+      {"CTileTensor", &CTileTensor::createAndLoad},
+      {"PTile", &PTile::createAndLoad},
+      {"EncryptedBatch", &EncryptedBatch::createAndLoad},
+      {"EncryptedData", &EncryptedData::createAndLoad},
+      {"PTileTensor", &PTileTensor::createAndLoad},
+      {"ProtocolMessage", &ProtocolMessage::createAndLoad},
+      {"AesHTable", &AesHTable::createAndLoad},
+  };
+  const Saveable::LoaderRegistry& registry = Saveable::getLoaderRegistry();
+  size_t libraryEntries = 0;
+  for (const auto& entry : registry)
+    if (entry.first.rfind("QvTest", 0) != 0)
+      ++libraryEntries;
+  EXPECT_EQ(libraryEntries, loaders.size());
+  for (const auto& loader : loaders) {
+    ASSERT_EQ(registry.count(loader.first), 1u) << loader.first;
+    EXPECT_EQ(registry.at(loader.first), loader.second) << loader.first;
+  }
+
+  // Besides the test contexts that other tests of this program register.
+  std::vector<std::string> keys;
+  for (const auto& entry : HeContext::getContextRegistry())
+    if (entry.first.rfind("Test_", 0) != 0)
+      keys.push_back(entry.first);
+  EXPECT_EQ(keys, (std::vector<std::string>{"Mockup_Mockup", "SEAL_CKKS"}));
+  EXPECT_EQ(typeid(*HeContext::getContextRegistry().at("SEAL_CKKS")), typeid(SealCkksContext));
+  EXPECT_EQ(typeid(*HeContext::getContextRegistry().at("Mockup_Mockup")), typeid(MockupContext));
+
+  EXPECT_EQ(SIGMOID_ORDER3_COEFS.size(), 4u);
+  EXPECT_EQ(SIGMOID_ORDER7_COEFS.size(), 8u);
+  EXPECT_EQ(SIGMOID_ORDER9_COEFS.size(), 10u);
+  EXPECT_EQ(SectionTimer::getRoot().name, "all");
+  EXPECT_EQ(RunStats::getOperationNames().size(), 17u);
+  EXPECT_EQ(RunStats::getObjectNames().size(), 7u);
+  ASSERT_EQ(chebyshevCosTable.size(), 51u);
+  ASSERT_EQ(chebyshevSinTable.size(), 51u);
+  for (size_t i = 0; i <= 50; ++i) {
+    size_t expected = i < 13 ? 0 : i;
+    EXPECT_EQ(chebyshevCosTable[i].size(), expected) << i;
+    EXPECT_EQ(chebyshevSinTable[i].size(), expected) << i;
+  }
 }
 
 TEST(StartupRegistration, DuplicateLoaderIsRefusedAndTheFirstKept)

@@ -210,6 +210,16 @@ def test_registration_order():
     assert set(FOUNDATION) <= set(present)
 
 
+def test_every_registration_step_adds_its_names_and_nothing_else():
+    # Each exported enumeration's values follow it at once.
+    expected = []
+    for name in REGISTRATION_ORDER:
+        expected.append(name)
+        if name in ("MultiPartyRole", "ProtocolType", "ActionType"):
+            expected += list(getattr(qv, name).__members__)
+    assert [name for name in vars(qv) if not name.startswith("__")] == expected
+
+
 def test_only_five_enumerations_export_their_values():
     exported = {"Verbosity", "DeviceType", "MultiPartyRole", "ProtocolType", "ActionType"}
     for name in ["Verbosity", "DeviceType", "MultiPartyRole", "ProtocolType", "ActionType",

@@ -165,11 +165,40 @@ void readChunks(std::istream& in, RecordBuffer& out, uint64_t offset, uint64_t s
   }
 }
 
+/// Thrown when compressed data expands beyond its bound; the bytes produced
+/// so far stay in the output buffer.
+struct ExpandsTooFar : std::runtime_error
+{
+  using std::runtime_error::runtime_error;
+};
+
 [[noreturn]] void expandsTooFar(const std::string& what, uint64_t maxBytes)
 {
-  corrupted(what, "its compressed data expands beyond the " + str(maxBytes) +
-                      " bytes such an object takes under these parameters");
+  throw ExpandsTooFar("Corrupted saved " + what + ": its compressed data expands beyond the " +
+                      str(maxBytes) + " bytes such an object takes under these parameters");
 }
+
+/// What tells a well-formed object of other parameters from a corrupted one:
+/// every object loaded against a context begins with its parameter id, and
+/// SEAL refuses one whose id the context does not know with its own text.
+struct ParmsProbe
+{
+  const seal::SEALContext* context = nullptr;
+  /// SEAL's refusal of data that is not valid for the context's parameters.
+  const char* invalidText = nullptr;
+
+  /// Throws std::logic_error(invalidText) when the bytes begin with a
+  /// parameter id (not the zero id) that the context does not know.
+  void refuseOtherParameters(const Byte* bytes, uint64_t size) const
+  {
+    if (context == nullptr || size < PARMS_ID_BYTES)
+      return;
+    seal::parms_id_type id;
+    std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
+    if (id != seal::parms_id_zero && !context->get_context_data(id))
+      throw std::logic_error(invalidText);
+  }
+};
 
 #ifdef SEAL_USE_ZSTD
 /// Decompresses a Zstandard frame into out from offset, at most maxBytes;
@@ -249,6 +278,68 @@ uint64_t inflateZlib(const std::string& what, const RecordBuffer& packed, Record
 }
 #endif
 
+/// Decompresses at most size leading bytes of a compressed body that may be
+/// cut short; returns how many came out (fewer when the data ends or is
+/// invalid first).
+uint64_t inflatePrefix(seal::compr_mode_type mode, const Byte* packed, uint64_t packedSize,
+                       Byte* out, uint64_t size)
+{
+  switch (mode) {
+#ifdef SEAL_USE_ZSTD
+  case seal::compr_mode_type::zstd: {
+    std::unique_ptr<ZSTD_DStream, size_t (*)(ZSTD_DStream*)> stream(ZSTD_createDStream(),
+                                                                     &ZSTD_freeDStream);
+    if (!stream || ZSTD_isError(ZSTD_initDStream(stream.get())))
+      return 0;
+    ZSTD_inBuffer input{packed, static_cast<size_t>(packedSize), 0};
+    ZSTD_outBuffer output{out, static_cast<size_t>(size), 0};
+    while (output.pos < output.size) {
+      size_t before = input.pos + output.pos;
+      size_t status = ZSTD_decompressStream(stream.get(), &output, &input);
+      if (ZSTD_isError(status) || status == 0 || input.pos + output.pos == before)
+        break;
+    }
+    return output.pos;
+  }
+#endif
+#ifdef SEAL_USE_ZLIB
+  case seal::compr_mode_type::zlib: {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+      return 0;
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, &inflateEnd);
+    stream.next_in = const_cast<Bytef*>(reinterpret_cast<const Bytef*>(packed));
+    stream.avail_in = static_cast<uInt>(std::min<uint64_t>(packedSize, CHUNK_BYTES));
+    stream.next_out = reinterpret_cast<Bytef*>(out);
+    stream.avail_out = static_cast<uInt>(size);
+    inflate(&stream, Z_SYNC_FLUSH);
+    return size - stream.avail_out;
+  }
+#endif
+  default:
+    return 0;
+  }
+}
+
+/// Reads the leading parameter id of an object whose declared size is too
+/// large for this context, and refuses the object as SEAL does when the id
+/// names other parameters. Reads at most one chunk of the input.
+void probeOversizedObject(std::istream& in, const ParmsProbe& probe, bool compressed,
+                          seal::compr_mode_type mode, uint64_t stored)
+{
+  if (probe.context == nullptr)
+    return;
+  Byte id[PARMS_ID_BYTES];
+  if (!compressed) {
+    probe.refuseOtherParameters(id, readSome(in, id, std::min(stored, PARMS_ID_BYTES)));
+    return;
+  }
+  uint64_t want = std::min(stored, CHUNK_BYTES);
+  std::unique_ptr<Byte[]> packed(new Byte[want]);
+  uint64_t got = readSome(in, packed.get(), want);
+  probe.refuseOtherParameters(id, inflatePrefix(mode, packed.get(), got, id, PARMS_ID_BYTES));
+}
+
 /// Decompresses the stored body by the header's mode into out from offset.
 uint64_t decompress(const std::string& what, seal::compr_mode_type mode,
                     const RecordBuffer& packed, RecordBuffer& out, uint64_t offset,
@@ -283,7 +374,8 @@ struct Record
 
 /// Reads one SEAL object whose members take at most maxBody bytes
 /// uncompressed, checking its header and sizes on the way.
-void readRecord(std::istream& in, const std::string& what, uint64_t maxBody, Record& record)
+void readRecord(std::istream& in, const std::string& what, uint64_t maxBody,
+                const ParmsProbe& probe, Record& record)
 {
   Byte headerBytes[HEADER_BYTES];
   uint64_t got = readSome(in, headerBytes, HEADER_BYTES);
@@ -303,10 +395,12 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody, Rec
   bool compressed = header.compr_mode != seal::compr_mode_type::none;
   uint64_t maxStored =
       compressed ? seal::Serialization::ComprSizeEstimate(maxBody, header.compr_mode) : maxBody;
-  if (stored > maxStored)
+  if (stored > maxStored) {
+    probeOversizedObject(in, probe, compressed, header.compr_mode, stored);
     corrupted(what, "it declares " + str(header.size) + " bytes, more than the " +
                         str(HEADER_BYTES + maxStored) +
                         " bytes such an object takes under these parameters");
+  }
 
   uint64_t bodySize = stored;
   if (!compressed) {
@@ -314,7 +408,13 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody, Rec
   } else {
     RecordBuffer packed(record.blob.isSecret());
     readChunks(in, packed, 0, stored, what, header.size);
-    bodySize = decompress(what, header.compr_mode, packed, record.blob, HEADER_BYTES, maxBody);
+    try {
+      bodySize =
+          decompress(what, header.compr_mode, packed, record.blob, HEADER_BYTES, maxBody);
+    } catch (const ExpandsTooFar&) {
+      probe.refuseOtherParameters(record.body(), record.bodySize());
+      throw;
+    }
   }
   record.blob.resize(HEADER_BYTES + bodySize);
   SealHeader plain = header;
@@ -515,10 +615,11 @@ KeyLevel keyLevel(const seal::SEALContext& context)
 /// into target with SEAL's own load (given the context, when it takes one).
 template <typename Check, typename Target, typename... Context>
 std::streamoff loadChecked(std::istream& in, const std::string& what, uint64_t maxBody,
-                           Check check, Target& target, const Context&... context)
+                           const ParmsProbe& probe, Check check, Target& target,
+                           const Context&... context)
 {
   Record record(std::is_same<Target, seal::SecretKey>::value);
-  readRecord(in, what, maxBody, record);
+  readRecord(in, what, maxBody, probe, record);
   Cursor cursor(what, record.body(), record.bodySize());
   check(cursor);
   target.load(context..., record.blob.data(), static_cast<size_t>(record.blob.size()));
@@ -531,14 +632,15 @@ std::streamoff SealObjectLoader::loadParameters(std::istream& in,
                                                 seal::EncryptionParameters& parms)
 {
   const uint64_t maxBody = PARMS_FIXED_BYTES + (SEAL_COEFF_MOD_COUNT_MAX + 1) * MODULUS_BYTES;
-  return loadChecked(in, "SEAL parameters", maxBody, checkParameters, parms);
+  return loadChecked(in, "SEAL parameters", maxBody, ParmsProbe(), checkParameters, parms);
 }
 
 std::streamoff SealObjectLoader::loadPublicKey(std::istream& in, const seal::SEALContext& context,
                                                seal::PublicKey& key)
 {
   KeyLevel level = keyLevel(context);
-  return loadChecked(in, "SEAL public key", level.keyBytes - HEADER_BYTES, checkCiphertext, key,
+  return loadChecked(in, "SEAL public key", level.keyBytes - HEADER_BYTES,
+                     ParmsProbe{&context, "PublicKey data is invalid"}, checkCiphertext, key,
                      context);
 }
 
@@ -547,7 +649,9 @@ std::streamoff SealObjectLoader::loadSecretKey(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.primes);
-  return loadChecked(in, "SEAL secret key", maxBody, checkPlaintext, key, context);
+  return loadChecked(in, "SEAL secret key", maxBody,
+                     ParmsProbe{&context, "SecretKey data is invalid"}, checkPlaintext, key,
+                     context);
 }
 
 std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEALContext& context,
@@ -557,7 +661,8 @@ std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEA
   uint64_t perSet = level.primes - 1;
   uint64_t maxBody = KSWITCH_FIXED_BYTES + 8 + perSet * level.keyBytes;
   auto check = [&](Cursor& c) { checkKeySets(c, 1, 1, perSet); };
-  return loadChecked(in, "SEAL relinearization keys", maxBody, check, keys, context);
+  return loadChecked(in, "SEAL relinearization keys", maxBody,
+                     ParmsProbe{&context, "KSwitchKeys data is invalid"}, check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
@@ -570,7 +675,8 @@ std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
   uint64_t maxBody =
       KSWITCH_FIXED_BYTES + 8 * level.degree + maxKeyCount * perSet * level.keyBytes;
   auto check = [&](Cursor& c) { checkKeySets(c, level.degree, maxKeyCount, perSet); };
-  return loadChecked(in, "SEAL Galois keys", maxBody, check, keys, context);
+  return loadChecked(in, "SEAL Galois keys", maxBody,
+                     ParmsProbe{&context, "KSwitchKeys data is invalid"}, check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
@@ -580,7 +686,9 @@ std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = CIPHERTEXT_FIXED_BYTES +
                      wordArrayBytes(SEAL_CIPHERTEXT_SIZE_MAX * level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL ciphertext", maxBody, checkCiphertext, ciphertext, context);
+  return loadChecked(in, "SEAL ciphertext", maxBody,
+                     ParmsProbe{&context, "ciphertext data is invalid"}, checkCiphertext,
+                     ciphertext, context);
 }
 
 std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEALContext& context,
@@ -588,7 +696,9 @@ std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL plaintext", maxBody, checkPlaintext, plaintext, context);
+  return loadChecked(in, "SEAL plaintext", maxBody,
+                     ParmsProbe{&context, "Plaintext data is invalid"}, checkPlaintext,
+                     plaintext, context);
 }
 
 } // namespace quorvane

@@ -27,8 +27,12 @@ namespace quorvane {
 /// is checked against the bytes that follow it. SEAL's own validity checks
 /// then run on the checked bytes. Corrupted input gives std::runtime_error
 /// "Corrupted saved <object>: <what is wrong>"; SEAL's refusals (an invalid
-/// header, data of other parameters) pass through. A refused load leaves the
-/// target as it was. Each function returns the bytes read from the input.
+/// header, data of other parameters) pass through. An object too large for
+/// this context whose parameter id names other parameters is refused as SEAL
+/// refuses such data, with std::logic_error "<SEAL's class> data is invalid"
+/// ("ciphertext data is invalid", "Plaintext data is invalid", ...). A
+/// refused load leaves the target as it was. Each function returns the bytes
+/// read from the input.
 class SealObjectLoader
 {
 public:

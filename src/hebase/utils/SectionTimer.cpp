@@ -26,9 +26,6 @@ TimerTree& tree()
   return timerTree;
 }
 
-// Forces the root into existence during static initialisation.
-const bool rootCreated = (tree(), true);
-
 /// Where the calling thread stands in the tree: its current section and the
 /// clock readings of the sections it entered, innermost last.
 struct ThreadPosition

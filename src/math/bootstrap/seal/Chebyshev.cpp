@@ -42,18 +42,15 @@ std::vector<double> interpolationRow(int size, bool sine)
   return row;
 }
 
-std::vector<std::vector<double>> buildTable(bool sine)
+} // namespace
+
+std::vector<std::vector<double>> Chebyshev::buildTable(bool sine)
 {
   std::vector<std::vector<double>> table(LAST_ROW + 1);
   for (int i = FIRST_ROW; i <= LAST_ROW; ++i)
     table[i] = interpolationRow(i, sine);
   return table;
 }
-
-} // namespace
-
-const std::vector<std::vector<double>> chebyshevCosTable = buildTable(false);
-const std::vector<std::vector<double>> chebyshevSinTable = buildTable(true);
 
 Chebyshev::Chebyshev(int minIndex, int maxIndex) : minIndex(minIndex), maxIndex(maxIndex) {}
 

@@ -8,8 +8,8 @@ namespace quorvane {
 /// Chebyshev-basis coefficients of cos(pi x) and sin(pi x) on [-1, 1]: entry
 /// i holds the i coefficients of the degree i - 1 polynomial interpolating the
 /// function at the i Chebyshev-Lobatto points. Entries minIndex to maxIndex
-/// are built at start-up; the coefficients of odd degree of the cosine and of
-/// even degree of the sine are exactly 0.
+/// are built at start-up (hebase/StartupRegistration.cpp); the coefficients
+/// of odd degree of the cosine and of even degree of the sine are exactly 0.
 extern const std::vector<std::vector<double>> chebyshevCosTable;
 extern const std::vector<std::vector<double>> chebyshevSinTable;
 
@@ -18,6 +18,10 @@ class Chebyshev
 {
 public:
   Chebyshev(int minIndex, int maxIndex);
+
+  /// The cosine (sine false) or sine table: entries 13 to 50 filled, the
+  /// others empty.
+  static std::vector<std::vector<double>> buildTable(bool sine);
 
   /// A copy of entry i of the cosine table; std::runtime_error "i too small"
   /// below minIndex and "i too big" above maxIndex.
