@@ -1,6 +1,7 @@
 #include "FuzzFixtures.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace quorvane {
@@ -31,7 +32,9 @@ const Fixture& fixture()
       std::exit(2);
     }
     return Fixture{readFixtureFile(dir, "mockup_context"), readFixtureFile(dir, "seal_context"),
-                   readFixtureFile(dir, "seal_secret_key")};
+                   readFixtureFile(dir, "seal_secret_key"),
+                   readFixtureFile(dir, "multi_party_context"),
+                   readFixtureFile(dir, "debug_context")};
   }();
   return loaded;
 }
@@ -57,6 +60,79 @@ const SealCkksContext& sealContext()
     return context;
   }();
   return dynamic_cast<const SealCkksContext&>(*he);
+}
+
+const HeContext& multiPartyContext()
+{
+  static const std::shared_ptr<HeContext> he = loadContext(fixture().multiPartyContext);
+  return *he;
+}
+
+const HeContext& bootstrapMockupContext()
+{
+  static const std::shared_ptr<HeContext> he =
+      HeContext::create("Mockup_Mockup", HeConfigRequirement::insecure(8, 20));
+  return *he;
+}
+
+uint64_t bootstrapQ0() { return uint64_t(1) << 20; }
+
+const DebugContext& debugContext()
+{
+  static LoadedDebugContext loaded;
+  static const bool done = [] {
+    std::istringstream in(fixture().debugContext);
+    loaded.he.load(in);
+    return true;
+  }();
+  (void)done;
+  return loaded.he;
+}
+
+BootstrapConfig cacheConfig(bool fftLayers, bool store)
+{
+  BootstrapConfig config;
+  config.coef2slotViaFFT = fftLayers;
+  config.slot2coefViaFFT = false;
+  config.loadEncMatrices = !store;
+  config.storeEncMatrices = store;
+  return config;
+}
+
+std::string encodingCacheFile(const std::string& cacheDir, bool fftLayers)
+{
+  const std::string prefix = fftLayers ? "ENC_FFT_CI" : "ENC_CI";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(cacheDir, error))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0)
+      return entry.path().string();
+  return "";
+}
+
+Buffer MemoryStorage::openBufferForRead(const std::string& name)
+{
+  auto it = buffers.find(name);
+  if (it == buffers.end())
+    throw std::runtime_error("no buffer " + name);
+  return Buffer(*this, name, std::make_shared<std::istringstream>(it->second));
+}
+
+Buffer MemoryStorage::openBufferForWrite(const std::string& name)
+{
+  return Buffer(*this, name, std::make_shared<std::ostringstream>());
+}
+
+void MemoryStorage::closeBuffer(Buffer& buffer)
+{
+  if (buffer.getMode() == Buffer::OPEN_OUT)
+    buffers[buffer.getName()] = static_cast<std::ostringstream&>(buffer.out()).str();
+}
+
+void reportRefusal(const char* message)
+{
+  static const bool report = std::getenv("QUORVANE_FUZZ_REPORT") != nullptr;
+  if (report)
+    std::fprintf(stderr, "refused: %s\n", message);
 }
 
 void silenceOutput()

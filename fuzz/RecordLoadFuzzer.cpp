@@ -1,6 +1,6 @@
-// Plain saved records. The first byte modulo 6 chooses the kind:
+// Plain saved records. The first byte modulo 9 chooses the kind:
 // HeConfigRequirement, PublicFunctions, BootstrapConfig, MultiPartyConfig,
-// NumberConfig, DoubleTensor.
+// NumberConfig, DoubleTensor, TTDim, TTShape, Padding2d.
 
 #include "FuzzFixtures.h"
 
@@ -10,6 +10,9 @@
 #include "hebase/NumberConfig.h"
 #include "hebase/PublicFunctions.h"
 #include "math/DoubleTensor.h"
+#include "math/Padding2d.h"
+#include "math/TTDim.h"
+#include "math/TTShape.h"
 
 using namespace quorvane;
 
@@ -38,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     return 0;
   std::istringstream in(fuzz::bytesOf(data + 1, size - 1));
   fuzz::expectCleanLoad([&] {
-    switch (data[0] % 6) {
+    switch (data[0] % 9) {
     case 0:
       loadAndSave<HeConfigRequirement>(in);
       break;
@@ -54,8 +57,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 4:
       loadAndSave<NumberConfig>(in);
       break;
-    default:
+    case 5:
       loadAndSave<DoubleTensor>(in);
+      break;
+    case 6:
+      loadAndSave<TTDim>(in);
+      break;
+    case 7: {
+      TTShape shape;
+      shape.load(in);
+      std::ostringstream out;
+      shape.save(out);
+      // A loaded shape is one its printing and counting can describe.
+      shape.toString();
+      if (!shape.isIncomplete())
+        shape.getNumUsedTiles();
+      break;
+    }
+    default:
+      loadAndSave<Padding2d>(in);
       break;
     }
   });

@@ -1,7 +1,8 @@
 // Saved tiles and tile bodies, loaded into the fixture contexts. The first
-// byte chooses: bit 0 the mockup context (else SEAL); bit 1 a backend body
-// (else a whole tile through the loader registry); bit 2 a plaintext body
-// (else a ciphertext body). Whatever loads is then decoded.
+// byte chooses: bit 0 the mockup context (else SEAL), bit 3 the debug context
+// (over two mockup contexts) instead of either; bit 1 a backend body (else a
+// whole tile through the loader registry); bit 2 a plaintext body (else a
+// ciphertext body). Whatever loads is then decoded.
 
 #include "FuzzFixtures.h"
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
   fuzz::silenceOutput();
   fuzz::mockupContext();
   fuzz::sealContext();
+  fuzz::debugContext();
   return 0;
 }
 
@@ -27,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   if (size == 0)
     return 0;
-  const HeContext& he =
-      (data[0] & 1) != 0 ? fuzz::mockupContext() : static_cast<const HeContext&>(fuzz::sealContext());
+  const HeContext& he = (data[0] & 8) != 0   ? fuzz::debugContext()
+                        : (data[0] & 1) != 0 ? fuzz::mockupContext()
+                                             : static_cast<const HeContext&>(fuzz::sealContext());
   bool body = (data[0] & 2) != 0;
   bool plain = (data[0] & 4) != 0;
   std::istringstream in(fuzz::bytesOf(data + 1, size - 1));

@@ -37,7 +37,8 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPIL
       -DCMAKE_CXX_FLAGS="$FLAGS" -DQUORVANE_BUILD_FUZZ=ON -DQUORVANE_BUILD_PYTHON=OFF \
       -DQUORVANE_BUILD_TESTS=OFF > /dev/null
 echo "building in $BUILD ..." >&2
-TARGETS=(context_load secret_key_load tile_load seal_object_load record_load)
+TARGETS=(context_load secret_key_load tile_load seal_object_load record_load tensor_load aes_load
+         bootstrap_cache_load)
 if ! cmake --build "$BUILD" -j "$JOBS" --target fuzz_seeds "${TARGETS[@]/#/fuzz_}" \
      > "$BUILD/fuzz-build.log" 2>&1; then
   tail -40 "$BUILD/fuzz-build.log" >&2
