@@ -19,6 +19,7 @@
 #include "hebase/BootstrapConfig.h"
 #include "hebase/HeConfigRequirement.h"
 #include "hebase/HeContext.h"
+#include "hebase/NumberConfig.h"
 #include "hebase/RunStats.h"
 #include "hebase/mockup/MockupContext.h"
 #include "math/aes/AesConverter.h"
@@ -71,7 +72,7 @@ void runDepth(const Options& options, int d, bool automatic)
   for (int rep = 0; rep < options.reps; ++rep) {
     mockup.startOperationCountTrack();
     auto start = std::chrono::steady_clock::now();
-    converter.decryptBits(iv, blocks);
+    converter.decrypt(iv, blocks, NumberConfig::bit());
     seconds.push_back(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     stats = mockup.getRunStats();

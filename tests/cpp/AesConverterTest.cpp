@@ -45,7 +45,9 @@ void expectDecryption(const HeContext& he, const AesKey& key, const ByteVector& 
 {
   const Blocks cipher = referenceAesCtr(clearKey, iv, plain);
   AesConverter converter(he, key, verbosity, out);
-  std::vector<std::vector<std::shared_ptr<CTile>>> batches = converter.decryptBits(iv, cipher);
+  // The bit format gives back the plaintext bits themselves.
+  std::vector<std::vector<std::shared_ptr<CTile>>> batches =
+      converter.decrypt(iv, cipher, NumberConfig::bit());
   const size_t slots = he.slotCount();
   ASSERT_EQ(batches.size(), (plain.size() + slots - 1) / slots);
   for (size_t i = 0; i < batches.size(); ++i) {
@@ -196,7 +198,7 @@ TEST(AesConverter, AutomaticBootstrappingOutsideTheSchedule)
   AesConverter refused(*manual, *manualKey, VERBOSITY_NONE, &std::cout);
   stats = tracked(*manual, [&] {
     expectThrowWithMessage<std::runtime_error>(
-        [&] { refused.decryptBits(randomBytes(15, 16), randomBlocks(16, 1)); },
+        [&] { refused.decrypt(randomBytes(15, 16), randomBlocks(16, 1), NumberConfig::bit()); },
         "AES converter requires HE context with automatic bootstrapping for the given HE "
         "context");
   });
@@ -393,8 +395,8 @@ TEST(AesConverter, InputChecksComeBeforeAnyHeWork)
   };
   for (const Case& c : cases) {
     std::shared_ptr<RunStats> stats = tracked(*he, [&] {
-      expectThrowWithMessage<std::invalid_argument>([&] { converter.decryptBits(c.iv, c.blocks); },
-                                                    c.message);
+      expectThrowWithMessage<std::invalid_argument>(
+          [&] { converter.decrypt(c.iv, c.blocks, NumberConfig::bit()); }, c.message);
     });
     EXPECT_EQ(stats->getTotalCount(RunStats::ENCRYPT), 0);
   }

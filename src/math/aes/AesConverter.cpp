@@ -67,23 +67,6 @@ AesConverter::decrypt(const std::vector<uint8_t>& iv,
                       const std::vector<std::vector<uint8_t>>& blocks,
                       const NumberConfig& numberConfig)
 {
-  return decryptBatches(iv, blocks, [&numberConfig](const Batch& bits) {
-    return NumbersExtractor::extract(bits, numberConfig);
-  });
-}
-
-std::vector<std::vector<std::shared_ptr<CTile>>>
-AesConverter::decryptBits(const std::vector<uint8_t>& iv,
-                          const std::vector<std::vector<uint8_t>>& blocks)
-{
-  return decryptBatches(iv, blocks, [](const Batch& bits) { return bits; });
-}
-
-std::vector<AesConverter::Batch>
-AesConverter::decryptBatches(const std::vector<uint8_t>& iv,
-                             const std::vector<std::vector<uint8_t>>& blocks,
-                             const std::function<Batch(const Batch&)>& finish)
-{
   AesUtils::validateIv(iv);
   AesUtils::validateAesBlocks(blocks);
   std::vector<std::vector<uint8_t>> counters;
@@ -92,9 +75,11 @@ AesConverter::decryptBatches(const std::vector<uint8_t>& iv,
   const size_t numBatches =
       static_cast<size_t>(std::ceil(static_cast<double>(blocks.size()) / batchSize));
   std::vector<Batch> res;
-  for (size_t i = 0; i < numBatches; ++i)
-    res.push_back(
-        finish(decryptBatch(getBatch(blocks, i, batchSize), getBatch(counters, i, batchSize))));
+  for (size_t i = 0; i < numBatches; ++i) {
+    const Batch bits =
+        decryptBatch(getBatch(blocks, i, batchSize), getBatch(counters, i, batchSize));
+    res.push_back(NumbersExtractor::extract(bits, numberConfig));
+  }
   return res;
 }
 

@@ -2,7 +2,6 @@
 #define QUORVANE_MATH_AES_AESCONVERTER_H
 
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <vector>
@@ -42,10 +41,6 @@ public:
   decrypt(const std::vector<uint8_t>& iv, const std::vector<std::vector<uint8_t>>& blocks,
           const NumberConfig& numberConfig);
 
-  /// The plaintext bits of every batch of the AES-encrypted blocks.
-  std::vector<std::vector<std::shared_ptr<CTile>>>
-  decryptBits(const std::vector<uint8_t>& iv, const std::vector<std::vector<uint8_t>>& blocks);
-
   /// The 128 plaintext bits of one batch: key stream XOR data bits.
   std::vector<std::shared_ptr<CTile>>
   decryptBatch(const std::vector<std::vector<uint8_t>>& dataBlocks,
@@ -69,12 +64,6 @@ private:
   int numRounds;
   Verbosity verbosity;
   std::ostream* out;
-
-  /// Decrypts the blocks batch by batch, passing each batch's plaintext bits
-  /// through finish before the next batch starts.
-  std::vector<Batch> decryptBatches(const std::vector<uint8_t>& iv,
-                                    const std::vector<std::vector<uint8_t>>& blocks,
-                                    const std::function<Batch(const Batch&)>& finish);
 
   /// The noise steps after MixColumns and after AddRoundKey.
   void handleNoiseAfterMixColumns(AesState& state);
