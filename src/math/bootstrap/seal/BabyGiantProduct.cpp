@@ -6,18 +6,28 @@
 #include <stdexcept>
 
 #include <seal/context.h>
+#include <seal/memorymanager.h>
 #include <seal/util/galois.h>
 #include <seal/util/iterator.h>
+#include <seal/util/uintarithsmallmod.h>
 
 #include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksPlaintext.h"
 #include "hebase/seal/SealHoistedRotator.h"
+#include "hebase/utils/SectionTimer.h"
 #include "math/bootstrap/seal/TileRotations.h"
 
 namespace quorvane {
 
 namespace {
+
+using Wide = unsigned __int128;
+
+const std::string PRODUCTS_TIMER = "SEAL::diagonalProducts";
+
+// Products summed in 128 bits before a reduction (each below 2^120).
+constexpr int LAZY_TERMS = 64;
 
 // Floor division by a positive divisor.
 int floorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -42,6 +52,47 @@ void rotatePlain(const PTile& source, int step, int numSlots, PTile& p)
   for (std::size_t offset = 0; offset + degree <= in.coeff_count(); offset += degree)
     tool->apply_galois_ntt(seal::util::ConstCoeffIter(in.data() + offset), element,
                            seal::util::CoeffIter(out.data() + offset));
+}
+
+// The permutation of values in NTT form that rotates the slots left by step.
+std::vector<uint32_t> slotPermutation(const SealCkksContext& he, int step)
+{
+  auto keyData = he.getSealContext().key_context_data();
+  const std::size_t degree = keyData->parms().poly_modulus_degree();
+  std::vector<uint64_t> identity(degree);
+  std::vector<uint64_t> image(degree);
+  for (std::size_t n = 0; n < degree; ++n)
+    identity[n] = n;
+  if (step != 0) {
+    const uint32_t element = keyData->galois_tool()->get_elt_from_step(step);
+    keyData->galois_tool()->apply_galois_ntt(seal::util::ConstCoeffIter(identity.data()),
+                                             element, seal::util::CoeffIter(image.data()));
+  } else {
+    image = identity;
+  }
+  return std::vector<uint32_t>(image.begin(), image.end());
+}
+
+// Whether the products of x by the diagonals can be formed here exactly as
+// CTile::multiplyPlainRaw would: SEAL operands of one context at x's level,
+// one scale for all, and no automatic bootstrap due before the products.
+bool fusable(const CTile& x, const std::map<int, PTile>& diagonals)
+{
+  const HeContext& he = x.getHeContext();
+  if (he.getAutomaticBootstrapping() && x.getChainIndex() == he.getMinChainIndexForBootstrapping())
+    return false;
+  const auto& seal = dynamic_cast<const SealCkksCiphertext&>(x.getImpl());
+  if (seal.getSealCiphertext().size() != 2 || !seal.getSealCiphertext().is_ntt_form())
+    return false;
+  const double scale = diagonals.begin()->second.getScale();
+  for (const auto& [r, p] : diagonals) {
+    const auto* plain = dynamic_cast<const SealCkksPlaintext*>(&p.getImpl());
+    if (plain == nullptr || &plain->getSealCkksContext() != &seal.getSealCkksContext() ||
+        plain->getSealPlaintext().scale() != scale ||
+        !seal.certainlyAccepts(&AbstractCiphertext::multiplyPlainRaw, *plain))
+      return false;
+  }
+  return true;
 }
 
 // Rotates c left by step.
@@ -158,7 +209,52 @@ CTile BabyGiantProduct::multiply(const CTile& x, const std::map<int, PTile>& dia
   // The partial sum of each giant index.
   const int giants = maxGiant - minGiant + 1;
   std::vector<CTile> sums(giants, CTile(he));
-  PTile rotated(he);
+  if (fusable(x, diagonals))
+    fusedSums(x, babies, diagonals, sums);
+  else
+    unfusedSums(x, babies, diagonals, sums);
+  babies.clear();
+
+  // Horner chains from the outermost giant index towards 0, each link one
+  // rotation by +-u B.
+  auto chain = [&](int from, int direction) {
+    CTile acc(he);
+    for (int k = from; k != 0; k -= direction) {
+      if (!acc.isEmpty())
+        rotateInPlace(acc, direction * unit * babyCount);
+      CTile& sum = sums[k - minGiant];
+      if (sum.isEmpty())
+        continue;
+      if (acc.isEmpty())
+        acc = std::move(sum);
+      else
+        acc.add(sum);
+    }
+    if (!acc.isEmpty())
+      rotateInPlace(acc, direction * unit * babyCount);
+    return acc;
+  };
+  CTile res = std::move(sums[-minGiant]);
+  CTile parts[2] = {chain(maxGiant, 1), chain(minGiant, -1)};
+  for (CTile& part : parts) {
+    if (part.isEmpty())
+      continue;
+    if (res.isEmpty())
+      res = std::move(part);
+    else
+      res.add(part);
+  }
+  return res;
+}
+
+void BabyGiantProduct::unfusedSums(const CTile& x,
+                                   const std::vector<std::unique_ptr<CTile>>& babies,
+                                   const std::map<int, PTile>& diagonals,
+                                   std::vector<CTile>& sums) const
+{
+  const int half = babyCount / 2;
+  auto babyOf = [&](int b) -> const CTile& { return b == 0 ? x : *babies[b + half]; };
+  PTile rotated(x.getHeContext());
   for (std::size_t i = 0; i < amounts.size(); ++i) {
     const int k = giant[i];
     rotatePlain(diagonals.at(amounts[i]), -unit * babyCount * k, numSlots, rotated);
@@ -170,36 +266,82 @@ CTile BabyGiantProduct::multiply(const CTile& x, const std::map<int, PTile>& dia
     else
       sum.add(t);
   }
+}
 
-  // Horner chains from the outermost giant index towards 0, each link one
-  // rotation by +-u B.
-  auto chain = [&](int from, int direction) {
-    CTile acc(he);
-    for (int k = from; k != 0; k -= direction) {
-      if (!acc.isEmpty())
-        rotateInPlace(acc, direction * unit * babyCount);
-      const CTile& sum = sums[k - minGiant];
-      if (sum.isEmpty())
-        continue;
-      if (acc.isEmpty())
-        acc = sum;
-      else
-        acc.add(sum);
-    }
-    if (!acc.isEmpty())
-      rotateInPlace(acc, direction * unit * babyCount);
-    return acc;
+void BabyGiantProduct::fusedSums(const CTile& x,
+                                 const std::vector<std::unique_ptr<CTile>>& babies,
+                                 const std::map<int, PTile>& diagonals,
+                                 std::vector<CTile>& sums) const
+{
+  LeafTimer timer(PRODUCTS_TIMER);
+  const int half = babyCount / 2;
+  const auto& source = dynamic_cast<const SealCkksCiphertext&>(x.getImpl());
+  const SealCkksContext& he = source.getSealCkksContext();
+  const seal::Ciphertext& c = source.getSealCiphertext();
+  auto contextData = he.getSealContext().get_context_data(c.parms_id());
+  const auto& moduli = contextData->parms().coeff_modulus();
+  const std::size_t degree = c.poly_modulus_degree();
+  const std::size_t levelSize = c.coeff_modulus_size();
+  auto babyOf = [&](int b) -> const seal::Ciphertext& {
+    const CTile& t = b == 0 ? x : *babies[b + half];
+    return dynamic_cast<const SealCkksCiphertext&>(t.getImpl()).getSealCiphertext();
   };
-  CTile res = std::move(sums[-minGiant]);
-  for (CTile part : {chain(maxGiant, 1), chain(minGiant, -1)}) {
-    if (part.isEmpty())
+  // The amounts of each giant index.
+  std::vector<std::vector<std::size_t>> members(maxGiant - minGiant + 1);
+  for (std::size_t i = 0; i < amounts.size(); ++i)
+    members[giant[i] - minGiant].push_back(i);
+  auto pool = seal::MemoryManager::GetPool();
+  auto acc = seal::util::allocate<Wide>(2 * degree, pool);
+  for (int k = minGiant; k <= maxGiant; ++k) {
+    const auto& terms = members[k - minGiant];
+    if (terms.empty())
       continue;
-    if (res.isEmpty())
-      res = std::move(part);
-    else
-      res.add(part);
+    const int step = ((-unit * babyCount * k) % numSlots + numSlots) % numSlots;
+    const std::vector<uint32_t> permutation = slotPermutation(he, step);
+    seal::Ciphertext sum(c);
+    for (std::size_t l = 0; l < levelSize; ++l) {
+      const seal::Modulus& modulus = moduli[l];
+      Wide* acc0 = acc.get();
+      Wide* acc1 = acc.get() + degree;
+      std::fill(acc0, acc0 + 2 * degree, 0);
+      int pending = 0;
+      auto reduce = [&]() {
+        for (std::size_t n = 0; n < 2 * degree; ++n) {
+          uint64_t words[2] = {static_cast<uint64_t>(acc0[n]), static_cast<uint64_t>(acc0[n] >> 64)};
+          acc0[n] = seal::util::barrett_reduce_128(words, modulus);
+        }
+        pending = 1;
+      };
+      for (std::size_t i : terms) {
+        if (pending == LAZY_TERMS)
+          reduce();
+        const auto& plain =
+            dynamic_cast<const SealCkksPlaintext&>(diagonals.at(amounts[i]).getImpl());
+        const uint64_t* p = plain.getSealPlaintext().data() + l * degree;
+        const seal::Ciphertext& b = babyOf(baby[i]);
+        const uint64_t* b0 = b.data(0) + l * degree;
+        const uint64_t* b1 = b.data(1) + l * degree;
+        for (std::size_t n = 0; n < degree; ++n) {
+          const Wide v = p[permutation[n]];
+          acc0[n] += v * b0[n];
+          acc1[n] += v * b1[n];
+        }
+        ++pending;
+      }
+      uint64_t* out0 = sum.data(0) + l * degree;
+      uint64_t* out1 = sum.data(1) + l * degree;
+      for (std::size_t n = 0; n < degree; ++n) {
+        uint64_t words0[2] = {static_cast<uint64_t>(acc0[n]), static_cast<uint64_t>(acc0[n] >> 64)};
+        uint64_t words1[2] = {static_cast<uint64_t>(acc1[n]), static_cast<uint64_t>(acc1[n] >> 64)};
+        out0[n] = seal::util::barrett_reduce_128(words0, modulus);
+        out1[n] = seal::util::barrett_reduce_128(words1, modulus);
+      }
+    }
+    sum.scale() = c.scale() * diagonals.at(amounts[terms[0]]).getScale();
+    CTile t(x.getHeContext());
+    dynamic_cast<SealCkksCiphertext&>(t.getImpl()).getSealCiphertext() = std::move(sum);
+    sums[k - minGiant] = std::move(t);
   }
-  return res;
 }
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 #define QUORVANE_MATH_BOOTSTRAP_SEAL_BABYGIANTPRODUCT_H
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "hebase/CTile.h"
@@ -33,6 +34,13 @@ public:
   CTile multiply(const CTile& x, const std::map<int, PTile>& diagonals) const;
 
 private:
+  /// The partial sums of the giant indexes through CTile products, or
+  /// (fused) summed in 128 bits straight from the SEAL residues.
+  void unfusedSums(const CTile& x, const std::vector<std::unique_ptr<CTile>>& babies,
+                   const std::map<int, PTile>& diagonals, std::vector<CTile>& sums) const;
+  void fusedSums(const CTile& x, const std::vector<std::unique_ptr<CTile>>& babies,
+                 const std::map<int, PTile>& diagonals, std::vector<CTile>& sums) const;
+
   int numSlots;
   // The common power of two of the amounts and the baby-step count B.
   int unit;
