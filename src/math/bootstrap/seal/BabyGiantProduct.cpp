@@ -15,6 +15,7 @@
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/seal/SealCkksPlaintext.h"
 #include "hebase/seal/SealHoistedRotator.h"
+#include "hebase/seal/SealProductSum.h"
 #include "hebase/utils/SectionTimer.h"
 #include "math/bootstrap/seal/TileRotations.h"
 
@@ -22,12 +23,7 @@ namespace quorvane {
 
 namespace {
 
-using Wide = unsigned __int128;
-
 const std::string PRODUCTS_TIMER = "SEAL::diagonalProducts";
-
-// Products summed in 128 bits before a reduction (each below 2^120).
-constexpr int LAZY_TERMS = 64;
 
 // Floor division by a positive divisor.
 int floorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -291,7 +287,10 @@ void BabyGiantProduct::fusedSums(const CTile& x,
   for (std::size_t i = 0; i < amounts.size(); ++i)
     members[giant[i] - minGiant].push_back(i);
   auto pool = seal::MemoryManager::GetPool();
-  auto acc = seal::util::allocate<Wide>(2 * degree, pool);
+  auto partial = seal::util::allocate<uint64_t>(2 * degree, pool);
+  std::vector<const uint64_t*> values;
+  std::vector<const uint64_t*> factors0;
+  std::vector<const uint64_t*> factors1;
   for (int k = minGiant; k <= maxGiant; ++k) {
     const auto& terms = members[k - minGiant];
     if (terms.empty())
@@ -301,40 +300,34 @@ void BabyGiantProduct::fusedSums(const CTile& x,
     seal::Ciphertext sum(c);
     for (std::size_t l = 0; l < levelSize; ++l) {
       const seal::Modulus& modulus = moduli[l];
-      Wide* acc0 = acc.get();
-      Wide* acc1 = acc.get() + degree;
-      std::fill(acc0, acc0 + 2 * degree, 0);
-      int pending = 0;
-      auto reduce = [&]() {
-        for (std::size_t n = 0; n < 2 * degree; ++n) {
-          uint64_t words[2] = {static_cast<uint64_t>(acc0[n]), static_cast<uint64_t>(acc0[n] >> 64)};
-          acc0[n] = seal::util::barrett_reduce_128(words, modulus);
-        }
-        pending = 1;
-      };
-      for (std::size_t i : terms) {
-        if (pending == LAZY_TERMS)
-          reduce();
-        const auto& plain =
-            dynamic_cast<const SealCkksPlaintext&>(diagonals.at(amounts[i]).getImpl());
-        const uint64_t* p = plain.getSealPlaintext().data() + l * degree;
-        const seal::Ciphertext& b = babyOf(baby[i]);
-        const uint64_t* b0 = b.data(0) + l * degree;
-        const uint64_t* b1 = b.data(1) + l * degree;
-        for (std::size_t n = 0; n < degree; ++n) {
-          const Wide v = p[permutation[n]];
-          acc0[n] += v * b0[n];
-          acc1[n] += v * b1[n];
-        }
-        ++pending;
-      }
       uint64_t* out0 = sum.data(0) + l * degree;
       uint64_t* out1 = sum.data(1) + l * degree;
-      for (std::size_t n = 0; n < degree; ++n) {
-        uint64_t words0[2] = {static_cast<uint64_t>(acc0[n]), static_cast<uint64_t>(acc0[n] >> 64)};
-        uint64_t words1[2] = {static_cast<uint64_t>(acc1[n]), static_cast<uint64_t>(acc1[n] >> 64)};
-        out0[n] = seal::util::barrett_reduce_128(words0, modulus);
-        out1[n] = seal::util::barrett_reduce_128(words1, modulus);
+      // At most 63 products per reduced sum; the sums are then added modulo q.
+      for (std::size_t first = 0; first < terms.size(); first += SealProductSum::MAX_COUNT) {
+        const std::size_t last = std::min(terms.size(), first + SealProductSum::MAX_COUNT);
+        values.clear();
+        factors0.clear();
+        factors1.clear();
+        for (std::size_t t = first; t < last; ++t) {
+          const std::size_t i = terms[t];
+          const auto& plain =
+              dynamic_cast<const SealCkksPlaintext&>(diagonals.at(amounts[i]).getImpl());
+          const seal::Ciphertext& b = babyOf(baby[i]);
+          values.push_back(plain.getSealPlaintext().data() + l * degree);
+          factors0.push_back(b.data(0) + l * degree);
+          factors1.push_back(b.data(1) + l * degree);
+        }
+        uint64_t* target0 = first == 0 ? out0 : partial.get();
+        uint64_t* target1 = first == 0 ? out1 : partial.get() + degree;
+        SealProductSum::multiplyAccumulate(values.data(), factors0.data(), factors1.data(),
+                                           values.size(), permutation.data(), degree, modulus,
+                                           target0, target1);
+        if (first == 0)
+          continue;
+        for (std::size_t n = 0; n < degree; ++n) {
+          out0[n] = seal::util::add_uint_mod(out0[n], target0[n], modulus);
+          out1[n] = seal::util::add_uint_mod(out1[n], target1[n], modulus);
+        }
       }
     }
     sum.scale() = c.scale() * diagonals.at(amounts[terms[0]]).getScale();
