@@ -3,6 +3,7 @@
 
 #include <complex>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,4 +128,31 @@ TEST(BabyGiantProduct, AppliesOnlyWhereItSavesRotationsOnSeal)
   auto got = decryptOf(m);
   for (int k = 0; k < SLOTS; ++k)
     EXPECT_LT(std::abs(got[k] - expected[k]), 1e-9) << k;
+}
+
+TEST(BabyGiantProduct, VerboseLayersPrintTheirRotationsOneByOne)
+{
+  // With verbose output a layer on SEAL takes every rotation of its tree and
+  // prints the progress of getAllRotationsOf.
+  BootstrapConfig config = uncachedConfig();
+  config.verbose = VERBOSITY_LOW;
+  std::unique_ptr<BootstrapCore> core;
+  {
+    CoutCapture quiet;
+    core = std::make_unique<BootstrapCore>(bootstrapSealContext(SLOTS, 20), config);
+  }
+  FFTLayer layer = [&] {
+    CoutCapture quiet;
+    return randomLayer(*core, range(0, 32), 3);
+  }();
+  auto values = randomComplex(2, SLOTS);
+  CTile x = encryptAt(core->getHeContext(), values, CHAIN_INDEX);
+  CoutCapture capture;
+  layer.processCiphertextByLayer(x);
+  EXPECT_EQ(capture.str(), "getAllRotationsOf:\nmax number of threads = 1\n0 done creating "
+                           "rotations\n");
+  auto expected = applyInClear(layer, values);
+  auto got = decryptOf(x);
+  for (int k = 0; k < SLOTS; ++k)
+    EXPECT_LT(std::abs(got[k] - expected[k]), 1e-4) << k;
 }

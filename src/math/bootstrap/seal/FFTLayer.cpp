@@ -62,7 +62,8 @@ void FFTLayer::processCiphertextByLayer(CTile& x) const
   SectionTimer timer("processCiphertextByLayer");
   if (parent.empty() && !encodedDiagonals.empty())
     throw std::runtime_error("The rotation dependency map of the FFT layer has not been created");
-  if (!encodedDiagonals.empty()) {
+  // Verbose runs keep one rotation per diagonal, whose progress they print.
+  if (!encodedDiagonals.empty() && verbose <= 0) {
     std::vector<int> amounts;
     for (const auto& entry : encodedDiagonals)
       amounts.push_back(entry.first);
