@@ -63,6 +63,7 @@ public:
   bool isEmpty() const;
 
   const seal::Plaintext& getSealPlaintext() const { return sealPlaintext; }
+  seal::Plaintext& getSealPlaintext() { return sealPlaintext; }
   const SealCkksContext& getSealCkksContext() const { return heContext; }
 
   /// Whether the scale is the context's accurate scale of the chain index.

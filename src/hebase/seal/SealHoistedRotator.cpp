@@ -14,6 +14,7 @@
 
 #include "hebase/seal/SealCkksCiphertext.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "hebase/seal/SealProductSum.h"
 #include "hebase/utils/SectionTimer.h"
 
 namespace quorvane {
@@ -22,7 +23,6 @@ namespace {
 
 using seal::util::CoeffIter;
 using seal::util::ConstCoeffIter;
-using Wide = unsigned __int128;
 
 const std::string DECOMPOSE_TIMER = "SEAL::hoistedDecompose";
 const std::string ROTATE_TIMER = "SEAL::hoistedRotate";
@@ -138,32 +138,21 @@ void SealHoistedRotator::rotate(int step, SealCkksCiphertext& result) const
   // at most 63 products below 2^122 (digits below 4q), so it fits in 128 bits.
   auto pool = seal::MemoryManager::GetPool();
   auto products = seal::util::allocate<uint64_t>(2 * targets * degree, pool);
-  auto acc = seal::util::allocate<Wide>(2 * degree, pool);
+  std::vector<const uint64_t*> values(levelSize);
+  std::vector<const uint64_t*> keys0(levelSize);
+  std::vector<const uint64_t*> keys1(levelSize);
   for (std::size_t i = 0; i < targets; ++i) {
     const std::size_t index = i == levelSize ? special : i;
-    std::fill(acc.get(), acc.get() + 2 * degree, 0);
-    Wide* acc0 = acc.get();
-    Wide* acc1 = acc.get() + degree;
     for (std::size_t j = 0; j < levelSize; ++j) {
-      const uint64_t* digit = digits.get() + (j * targets + i) * degree;
       const seal::Ciphertext& key = keys[j].data();
-      const uint64_t* key0 = key.data(0) + index * degree;
-      const uint64_t* key1 = key.data(1) + index * degree;
-      for (std::size_t n = 0; n < degree; ++n) {
-        Wide d = digit[permutation[n]];
-        acc0[n] += d * key0[n];
-        acc1[n] += d * key1[n];
-      }
+      values[j] = digits.get() + (j * targets + i) * degree;
+      keys0[j] = key.data(0) + index * degree;
+      keys1[j] = key.data(1) + index * degree;
     }
-    const seal::Modulus& modulus = moduli[index];
-    for (std::size_t k = 0; k < 2; ++k) {
-      uint64_t* target = products.get() + (k * targets + i) * degree;
-      const Wide* sums = acc.get() + k * degree;
-      for (std::size_t n = 0; n < degree; ++n) {
-        uint64_t words[2] = {static_cast<uint64_t>(sums[n]), static_cast<uint64_t>(sums[n] >> 64)};
-        target[n] = seal::util::barrett_reduce_128(words, modulus);
-      }
-    }
+    SealProductSum::multiplyAccumulate(values.data(), keys0.data(), keys1.data(), levelSize,
+                                       permutation.data(), degree, moduli[index],
+                                       products.get() + i * degree,
+                                       products.get() + (targets + i) * degree);
   }
 
   // Division by the special prime p with rounding: subtract the centred

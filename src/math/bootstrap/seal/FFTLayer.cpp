@@ -13,6 +13,7 @@
 #include "hebase/utils/BinIoUtils.h"
 #include "hebase/utils/SectionTimer.h"
 #include "math/MathUtils.h"
+#include "math/bootstrap/seal/BabyGiantProduct.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
 #include "math/bootstrap/seal/TileRotations.h"
 
@@ -59,6 +60,19 @@ void FFTLayer::encode(int chainIndex, double scale)
 void FFTLayer::processCiphertextByLayer(CTile& x) const
 {
   SectionTimer timer("processCiphertextByLayer");
+  if (parent.empty() && !encodedDiagonals.empty())
+    throw std::runtime_error("The rotation dependency map of the FFT layer has not been created");
+  // Verbose runs keep one rotation per diagonal, whose progress they print.
+  if (!encodedDiagonals.empty() && verbose <= 0) {
+    std::vector<int> amounts;
+    for (const auto& entry : encodedDiagonals)
+      amounts.push_back(entry.first);
+    BabyGiantProduct product(amounts, numSlots);
+    if (product.appliesTo(x)) {
+      x = product.multiply(x, encodedDiagonals);
+      return;
+    }
+  }
   std::vector<std::shared_ptr<CTile>> rotations(numSlots);
   getAllRotationsOf(x, rotations);
   CTile acc(core->getHeContext());
