@@ -10,6 +10,7 @@
 #include "BootstrapTestUtils.h"
 #include "TestUtils.h"
 #include "hebase/PTile.h"
+#include "hebase/utils/SectionTimer.h"
 #include "math/bootstrap/seal/BabyGiantProduct.h"
 #include "math/bootstrap/seal/FFTLayer.h"
 
@@ -96,7 +97,11 @@ TEST(BabyGiantProduct, GivesTheSlotsOfTheProductByEveryRotation)
     ASSERT_TRUE(BabyGiantProduct(keysOf(layer), SLOTS).appliesTo(x)) << c.name;
     // Through the layer, and directly.
     CTile y(x);
+    SectionTimer::Node& section = SectionTimer::getRoot().getChild("processCiphertextByLayer");
+    const int64_t rotationsBefore = section.getChild("getAllRotationsOf").count;
     layer.processCiphertextByLayer(y);
+    // The baby rotations are timed where the layer's rotations are.
+    EXPECT_EQ(section.getChild("getAllRotationsOf").count, rotationsBefore + 1) << c.name;
     CTile z = BabyGiantProduct(keysOf(layer), SLOTS).multiply(x, layer.getEncodedDiagonals());
     EXPECT_EQ(y.getChainIndex(), CHAIN_INDEX) << c.name;
     EXPECT_DOUBLE_EQ(y.getScale(), x.getScale() * he.getDefaultScale()) << c.name;

@@ -187,20 +187,23 @@ CTile BabyGiantProduct::multiply(const CTile& x, const std::map<int, PTile>& dia
   const HeContext& he = x.getHeContext();
   const int half = babyCount / 2;
 
-  // The baby rotations; siblings share their parent's decomposition.
+  // The baby rotations; siblings share their parent's decomposition. They
+  // stand where the layer's rotations stand in the timer tree.
   std::vector<std::unique_ptr<CTile>> babies(babyCount);
   auto babyOf = [&](int b) -> const CTile& { return b == 0 ? x : *babies[b + half]; };
-  std::unique_ptr<TileRotations> fromParent;
-  int currentParent = babyCount;
-  for (std::size_t i = 0; i < babyOrder.size(); ++i) {
-    if (babyParent[i] != currentParent || !fromParent) {
-      currentParent = babyParent[i];
-      fromParent = std::make_unique<TileRotations>(babyOf(currentParent));
+  {
+    SectionTimer timer("getAllRotationsOf");
+    std::unique_ptr<TileRotations> fromParent;
+    int currentParent = babyCount;
+    for (std::size_t i = 0; i < babyOrder.size(); ++i) {
+      if (babyParent[i] != currentParent || !fromParent) {
+        currentParent = babyParent[i];
+        fromParent = std::make_unique<TileRotations>(babyOf(currentParent));
+      }
+      babies[babyOrder[i] + half] =
+          std::make_unique<CTile>(fromParent->rotate(unit * babyStep[i]));
     }
-    babies[babyOrder[i] + half] =
-        std::make_unique<CTile>(fromParent->rotate(unit * babyStep[i]));
   }
-  fromParent.reset();
 
   // The partial sum of each giant index.
   const int giants = maxGiant - minGiant + 1;
