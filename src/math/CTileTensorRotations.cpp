@@ -175,11 +175,11 @@ void CTileTensor::sumTilesOverDim(int dim)
   const TTDim& d = checkSumDim(shape, dim,
                                "Currently summing tiles over first or second dimensions of a "
                                "diagonal shape is not supported");
+  if (d.getExternalSize() == 1)
+    return;
   // Adding tiles would add pairs of values packed in one slot as if they were one value.
   if (d.getIsComplexPacked())
     shape.reportError(COMPLEX_SUM, dim);
-  if (d.getExternalSize() == 1)
-    return;
 
   const std::vector<int> oldSizes = shape.getExternalSizes();
   TTShape newShape(shape);

@@ -298,6 +298,8 @@ TEST_F(CTileTensorRotationsTest, RefusedSumsLeaveTheTensor)
   const TTShape diagonal = shapeOf({TTDim(4, 2), TTDim(4, 2), TTDim(1, 4)}, true);
   const TTShape plain = shapeOf({TTDim(6, 4), TTDim(3, 4)});
   const TTShape complexPacked = shapeOf({TTDim(8, 4, 1, false, false, true), TTDim(4, 4)});
+  const TTShape complexTiles = shapeOf({TTDim(16, 4, 1, false, false, true), TTDim(4, 4)});
+  const TTShape complexDuplicated = shapeOf({TTDim(1, 4, 8, false, false, true), TTDim(4, 4)});
   const TTShape partial = shapeOf({TTDim(1, 4, 2), TTDim(3, 4)});
   using Op = std::function<void(CTileTensor&)>;
   struct Refusal
@@ -324,8 +326,14 @@ TEST_F(CTileTensorRotationsTest, RefusedSumsLeaveTheTensor)
       {partial, [](CTileTensor& t) { t.sumOverDim(0); }, "Sum operator not allowed on a duplicated dimension"},
       {complexPacked, [](CTileTensor& t) { t.sumInTilesOverDim(0); },
        "Summing over complex packed dimensions currently not supported."},
-      {complexPacked, [](CTileTensor& t) { t.sumTilesOverDim(0); },
+      {complexTiles, [](CTileTensor& t) { t.sumTilesOverDim(0); },
        "Summing over complex packed dimensions currently not supported."},
+      {complexTiles, [](CTileTensor& t) { t.sumOverDim(0); },
+       "Summing over complex packed dimensions currently not supported."},
+      // A complex-packed dimension in one tile has no tiles to add: the in-tile
+      // sum refuses it, after its own checks.
+      {complexDuplicated, [](CTileTensor& t) { t.sumOverDim(0); },
+       "Sum operator not allowed on a duplicated dimension"},
   };
   for (const Refusal& k : cases) {
     const DoubleTensor values = randomTensor(sizesOf(k.shape), 10);
@@ -346,6 +354,9 @@ TEST_F(CTileTensorRotationsTest, RefusedSumsLeaveTheTensor)
   EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { shifted.sumTilesOverDim(0); }),
             "Sum operator not allowed with unknown values");
   EXPECT_EQ(t.getShape(), summed);
+  CTileTensor oneTile = encrypted(*he, complexPacked, randomTensor({8, 4}, 13));
+  oneTile.sumTilesOverDim(0);
+  EXPECT_EQ(oneTile.getShape(), complexPacked) << "nothing to add along a dimension of one tile";
   qvtest::expectThrowWithMessage<std::runtime_error>(
       [&] { CTileTensor(*he).sumOverDim(0); }, "This tile tensor has not been packed");
   // The diagonal refusal of the sum over a dimension comes before the packing check.

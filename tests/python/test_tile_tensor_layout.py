@@ -165,10 +165,19 @@ def test_sum_refusals(tt):
         dup.sum_over_dim(0)
     complex_packed = tt.encode_encrypt(shape_of(qv.TTDim(8, 4, is_complex_packed=True), dim(4, 4)),
                                        rand(8, 4))
-    for member in ("sum_over_dim", "sum_tiles_over_dim", "sum_in_tiles_over_dim"):
+    for member in ("sum_over_dim", "sum_in_tiles_over_dim"):
         with pytest.raises(ValueError, match="^Summing over complex packed dimensions currently "
                                              "not supported.$"):
             getattr(complex_packed, member)(0)
+    # One tile along the dimension: no tiles to add.
+    complex_packed.sum_tiles_over_dim(0)
+    assert str(complex_packed.get_shape()) == "[8(c)/4, 4/4]"
+    complex_tiles = tt.encode_encrypt(
+        shape_of(qv.TTDim(16, 4, is_complex_packed=True), dim(4, 4)), rand(16, 4))
+    for member in ("sum_over_dim", "sum_tiles_over_dim"):
+        with pytest.raises(ValueError, match="^Summing over complex packed dimensions currently "
+                                             "not supported.$"):
+            getattr(complex_tiles, member)(0)
     with pytest.raises(TypeError):
         c.sum_over_dim(0.0)
 
