@@ -83,12 +83,11 @@ void TTDiagUtils::multiplyMatrixVector(CTileTensor& result, const TileTensor& ma
   const std::vector<int> resSizes = resShape.getExternalSizes();
   const int numVectorTiles = vs.getNumUsedTiles();
   for (int v = 0; v < numVectorTiles; ++v) {
-    // Diagonal o needs the vector tile rotated by o steps: one step more than
-    // the previous diagonal, a rotation the context has a key for.
-    CTile x(vector.getTile(v));
     for (int o = 0; o < tilesInBlock; ++o) {
+      // Diagonal o meets the vector tile rotated by o steps.
+      CTile x(vector.getTile(v));
       if (o > 0)
-        x.rotate(step);
+        x.rotate(o * step);
       TensorIterator vecIt(vectorSizes, true);
       vecIt.setFlatIndex(v);
       TensorIterator matIt(ms.getExternalSizes(), true);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,12 @@ TEST_F(TTDiagonalProductTest, OneRotationPerVectorTileAndDiagonal)
   EXPECT_EQ(qvtest::countOf(*he, RunStats::ROTATE), 2 * 3 + 1);
   EXPECT_EQ(qvtest::countOf(*he, RunStats::MULTIPLY_PLAIN_RAW), 2 * 4);
   EXPECT_EQ(qvtest::countOf(*he, RunStats::RESCALE_RAW), 1);
+  // Diagonal o rotates a copy of the vector tile by o steps of 2 slots (the
+  // tile size after dimension 0): 6 appears only there, not in the sum.
+  const std::set<int> rotations =
+      dynamic_cast<const TrackingContext&>(*he).getRunStats()->getRotations();
+  for (int o = 1; o < 4; ++o)
+    EXPECT_EQ(rotations.count(o * 2), 1u) << o;
 }
 
 TEST_F(TTDiagonalProductTest, RefusedOperands)

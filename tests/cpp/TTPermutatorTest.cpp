@@ -121,6 +121,7 @@ TEST_F(TTPermutatorTest, ArbitraryMappingsMatchTheirSources)
       {shapeOf({qvtest::interleavedDim(5, 4), TTDim(3, 2)}), 1.0},
       {shapeOf({TTDim(3, 2), TTDim(5, 4)}), 2.0},
       {shapeOf({TTDim(2, 1), TTDim(3, 2), TTDim(3, 4)}), 1.0},
+      {shapeOf({qvtest::interleavedDim(3, 2, 4), TTDim(3, 4)}), 1.0},
   };
   std::mt19937 gen(70);
   for (const Case& k : cases) {
