@@ -128,6 +128,9 @@ def test_dim_equality_and_hash():
     assert qv.TTDim(5, 4) == qv.TTDim(5, 4)
     assert qv.TTDim(5, 4) != qv.TTDim(5, 8)
     assert (qv.TTDim(4, 4) == 4) is False
+    assert qv.TTDim.__eq__.__doc__ == (
+        "__eq__(self: _pyquorvanelite_cppwrappers.TTDim, other: _pyquorvanelite_cppwrappers.TTDim)"
+        " -> bool\n")
     assert qv.TTDim.__hash__ is None
     with pytest.raises(TypeError):
         hash(qv.TTDim(4, 4))
