@@ -1,6 +1,7 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <vector>
 
 #include "math/TTShape.h"
 #include "python/Bindings.h"
@@ -134,7 +135,7 @@ void initTTShapeBindings(py::module_& m)
             :param val: The value of the flag.
             :type val: bool
             )",
-           py::arg("val"))
+          py::arg("val"))
       .def("is_compatible", &TTShape::isCompatible, py::arg("other"),
            py::arg("actionType") = OTHER_ACTION_TYPE)
       .def("assert_compatible", &TTShape::assertCompatible, py::arg("other"),
@@ -173,7 +174,7 @@ void initTTShapeBindings(py::module_& m)
             :param pos: The position, from 0 to the number of dimensions.
             :type pos: int
             )",
-           py::arg("dim"), py::arg("pos"))
+          py::arg("dim"), py::arg("pos"))
       .def("is_first_non_degenerate_tile_dim", &TTShape::isFirstNonDegenerateTileDim,
            py::arg("dim"));
 }
