@@ -206,7 +206,7 @@ double TTEncoder::assertEquals(const CTileTensor& c, const std::string& title,
     const double a = actual.at(i);
     const double e = expected.at(i);
     const double diff = std::abs(a - e);
-    const double relativeDiff = a != 0 ? diff / std::abs(a) : std::abs(e);
+    const double relativeDiff = diff / std::abs(a != 0 ? a : e);
     const bool failed = percent ? relativeDiff > eps : diff > eps;
     if (failed) {
       std::cout << (percent ? "Error in checking relative diff:" : "Error in checking diff:")

@@ -193,8 +193,8 @@ void initCTileTensorBindings(py::module_& m)
            py::arg("other"), py::arg("sum_dim"))
       .def("multiply_plain_and_sum", &CTileTensor::multiplyPlainAndSum, R"(
             Elementwise multiplication with other (plaintext) PTileTensor, followed by
-            summation over dimension sum_dim, without relinearization. See
-            CTileTensor::multiplyAndSum for usage examples.
+            summation over dimension sum_dim, without relinearization.
+            See CTileTensor::multiplyAndSum for usage examples.
 
             :param other: The tensor to multiply by.
             :type other: PTileTensor
@@ -317,8 +317,8 @@ void initCTileTensorBindings(py::module_& m)
             :rtype: int
             )")
       .def("get_sub", returningHeld(&CTileTensor::getSub), R"(
-            Returns the result of elementwise sub of this and other CTileTensor.
-            Relies on CTile::sub.
+            Returns the result of elementwise sub of this and other
+            CTileTensor. Relies on CTile::sub.
 
             :param other: The tensor to subtract.
             :type other: CTileTensor
@@ -326,8 +326,8 @@ void initCTileTensorBindings(py::module_& m)
             )",
            py::arg("other"))
       .def("get_sub_raw", returningHeld(&CTileTensor::getSubRaw), R"(
-            Returns the result of elementwise sub of this and other CTileTensor.
-            Relies on CTile::subRaw.
+            Returns the result of elementwise sub of this and other
+            CTileTensor. Relies on CTile::subRaw.
 
             :param other: The tensor to subtract.
             :type other: CTileTensor

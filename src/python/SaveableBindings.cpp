@@ -5,8 +5,10 @@
 
 #include "hebase/Storage.h"
 #include "hebase/utils/Saveable.h"
+#include "math/TTShape.h"
 #include "python/Bindings.h"
 #include "python/BoundClass.h"
+#include "python/TTShapeViews.h"
 
 namespace py = pybind11;
 
@@ -32,7 +34,11 @@ void initSaveableBasicBindings(py::module_& m)
           "load_from_buffer",
           [](SaveableBasic& self, const py::bytes& buf) {
             std::istringstream in(static_cast<std::string>(buf));
-            self.load(in);
+            // A shape's dimensions may be in use by views (get_dim).
+            if (TTShape* shape = dynamic_cast<TTShape*>(&self))
+              changeShape(*shape, [&](TTShape& s) { s.load(in); });
+            else
+              self.load(in);
           },
           R"(
             Loads this object from a buffer.

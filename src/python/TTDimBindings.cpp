@@ -1,4 +1,3 @@
-#include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 
 #include <memory>
@@ -135,7 +134,10 @@ void initTTDimBindings(py::module_& m)
             )")
       .def("is_equal_on_original_slots", &TTDim::isEqualOnOriginalSlots, py::arg("other"),
            py::arg("enforceInterleavedExternalSize") = true)
-      .def(py::self == py::self);
+      // An operator: another right operand gives NotImplemented, hence identity.
+      .def(
+          "__eq__", [](const TTDim& self, const TTDim& other) { return self == other; },
+          py::is_operator(), py::arg("other"));
 }
 
 } // namespace quorvane

@@ -1,11 +1,13 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <vector>
 
 #include "math/TTShape.h"
 #include "python/Bindings.h"
 #include "python/BoundClass.h"
 #include "python/NumpyUtils.h"
+#include "python/TTShapeViews.h"
 
 namespace py = pybind11;
 
@@ -38,14 +40,20 @@ void initTTShapeBindings(py::module_& m)
       .def(py::init<const TTShape&>())
       .def("__copy__", [](const TTShape& self) { return TTShape(self); })
       .def("__deepcopy__", [](const TTShape& self, py::dict) { return TTShape(self); })
-      .def("add_dim", &TTShape::addDim, py::arg("dim"), py::arg("place") = -1)
+      // Members that change the shape go through changeShape, which keeps get_dim views safe.
+      .def(
+          "add_dim",
+          [](TTShape& self, const TTDim& dim, int place) {
+            changeShape(self, [&](TTShape& s) { s.addDim(dim, place); });
+          },
+          py::arg("dim"), py::arg("place") = -1)
       .def(
           "add_dim",
           [](TTShape& self, int originalSize, int tileSize, int numDuplicated,
              bool areUnusedSlotsUnknown, bool isInterleaved, bool isComplexPacked) {
-            self.addDim(TTDim(originalSize, tileSize, numDuplicated, areUnusedSlotsUnknown,
-                              isInterleaved, isComplexPacked),
-                        -1);
+            const TTDim dim(originalSize, tileSize, numDuplicated, areUnusedSlotsUnknown,
+                            isInterleaved, isComplexPacked);
+            changeShape(self, [&](TTShape& s) { s.addDim(dim, -1); });
           },
           py::arg("original_size"), py::arg("tile_size"), py::arg("num_duplicated") = 1,
           py::arg("are_unused_slots_unkown") = false, py::arg("is_interleaved") = false,
@@ -104,7 +112,8 @@ void initTTShapeBindings(py::module_& m)
       .def(
           "set_original_sizes",
           [](TTShape& self, const NumpyArray<int>& orgSizes) {
-            self.setOriginalSizes(NumpyUtils::toVector<int>(orgSizes));
+            const std::vector<int> sizes = NumpyUtils::toVector<int>(orgSizes);
+            changeShape(self, [&](TTShape& s) { s.setOriginalSizes(sizes); });
           },
           py::arg("org_sizes"))
       .def("is_incomplete", &TTShape::isIncomplete)
@@ -112,7 +121,12 @@ void initTTShapeBindings(py::module_& m)
       .def("is_diagonalized", &TTShape::isDiagonalized, R"(
             Returns whether this shape is diagonalized in its first two dimensions.
             )")
-      .def("set_diagonalized", &TTShape::setDiagonalized, R"(
+      .def(
+          "set_diagonalized",
+          [](TTShape& self, bool val) {
+            changeShape(self, [&](TTShape& s) { s.setDiagonalized(val); });
+          },
+          R"(
             Set the diagonalized flag of this shape. A diagonalized shape must have at
             least two dimensions, and its dimensions 0 and 1 must not be duplicated,
             interleaved or complex packed; the original size of dimension 0 should be
@@ -121,13 +135,18 @@ void initTTShapeBindings(py::module_& m)
             :param val: The value of the flag.
             :type val: bool
             )",
-           py::arg("val"))
+          py::arg("val"))
       .def("is_compatible", &TTShape::isCompatible, py::arg("other"),
            py::arg("actionType") = OTHER_ACTION_TYPE)
       .def("assert_compatible", &TTShape::assertCompatible, py::arg("other"),
            py::arg("action_type") = OTHER_ACTION_TYPE, py::arg("text") = "")
-      .def("apply_compatibility_adjustments", &TTShape::applyCompatibilityAdjustments,
-           py::arg("other"), py::arg("action_type"))
+      .def(
+          "apply_compatibility_adjustments",
+          [](TTShape& self, const TTShape& other, ActionType actionType) {
+            changeShape(self,
+                        [&](TTShape& s) { s.applyCompatibilityAdjustments(other, actionType); });
+          },
+          py::arg("other"), py::arg("action_type"))
       .def("tile_layout_to_string", &TTShape::tileLayoutToString)
       .def("get_num_used_tiles", &TTShape::getNumUsedTiles)
       .def("get_num_slots_in_tile", &TTShape::getNumSlotsInTile)
@@ -135,10 +154,18 @@ void initTTShapeBindings(py::module_& m)
       .def("get_rotate_offset_of_dim", &TTShape::getRotateOffsetOfDim, py::arg("i"))
       .def("contains_unknown_unused_slots", &TTShape::containsUnknownUnusedSlots)
       .def("clear_unknowns", &TTShape::clearUnknowns)
-      .def("set_all_unused_slots_unknown", &TTShape::setAllUnusedSlotsUnknown, R"(
+      .def(
+          "set_all_unused_slots_unknown",
+          [](TTShape& self) { changeShape(self, [](TTShape& s) { s.setAllUnusedSlotsUnknown(); }); },
+          R"(
             Turns on the unknown flag for all dimensions which have unused slots.
             )")
-      .def("insert_dim_at", &TTShape::insertDimAt, R"(
+      .def(
+          "insert_dim_at",
+          [](TTShape& self, const TTDim& dim, int pos) {
+            changeShape(self, [&](TTShape& s) { s.insertDimAt(dim, pos); });
+          },
+          R"(
             Inserts a dimension at given position. The dimension at pos and those after
             it move one place up.
 
@@ -147,7 +174,7 @@ void initTTShapeBindings(py::module_& m)
             :param pos: The position, from 0 to the number of dimensions.
             :type pos: int
             )",
-           py::arg("dim"), py::arg("pos"))
+          py::arg("dim"), py::arg("pos"))
       .def("is_first_non_degenerate_tile_dim", &TTShape::isFirstNonDegenerateTileDim,
            py::arg("dim"));
 }

@@ -292,16 +292,17 @@ TEST_F(TTEncoderTest, AssertEquals)
       << out.str();
   EXPECT_NE(out.str().find(", relative-diff: "), std::string::npos);
 
-  // Relative: with actual 0 the relative difference is |expected|.
+  // Relative: with actual 0 the difference is divided by |expected| instead.
   DoubleTensor zero({1});
   const CTileTensor c0 = encrypted(*he, TTShape({16}), zero);
   EXPECT_EQ(encoder.assertEquals(c0, "rel", DoubleTensor({1}), 1e-6, true), 0);
   DoubleTensor small(one);
   small.at(0) = 0.5;
   qvtest::CoutCapture out2;
-  EXPECT_THROW(encoder.assertEquals(c0, "rel", small, 0.4, true), std::runtime_error);
+  EXPECT_THROW(encoder.assertEquals(c0, "rel", small, 0.6, true), std::runtime_error);
   EXPECT_EQ(out2.str().rfind("Error in checking relative diff:\n", 0), 0u);
-  EXPECT_EQ(encoder.assertEquals(c0, "rel", small, 0.6, true), 0.5);
+  EXPECT_NE(out2.str().find(", relative-diff: 1, "), std::string::npos) << out2.str();
+  EXPECT_EQ(encoder.assertEquals(c0, "rel", small, 1.0, true), 0.5);
 
   // Shapes are checked before the values.
   EXPECT_THROW(encoder.assertEquals(encrypted(*he, TTShape({4, 4}), randomTensor({3, 4}, 1)), "shape",

@@ -593,3 +593,49 @@ def test_returning_member_docstrings(name):
     assert doc.startswith(name + "(")
     # On one line, as a plain substring search finds it.
     assert "\n            " + RETURNING_DOCS[name] in doc
+
+
+# Phrases of the docstrings of the members that change the tensor in place and of the
+# returning ones, each on one line of the docstring.
+DOC_PHRASES = [
+    ("__init__", "Constructs an empty CTileTensor object."),
+    ("__init__", "Construct an object of a certain shape."),
+    ("__init__", "Copy constructor."),
+    ("add", "Elementwise add with other CTileTensor."),
+    ("add_raw", "Relies on CTile::add_raw."),
+    ("sub", "Elementwise sub with other CTileTensor."),
+    ("multiply", "Elementwise multiplication with other CTileTensor."),
+    ("add_plain", "Elementwise add with other (plaintext) PTileTensor."),
+    ("sub_plain", "Elementwise sub with other (plaintext) PTileTensor."),
+    ("multiply_plain", "Elementwise multiply by other (plaintext) PTileTensor."),
+    ("multiply_scalar", "Multiplies all used tensor elements by a given scalar."),
+    ("add_scalar", "adds a double scalar value to all elements of this tensor."),
+    ("square", "Elementwise square. Relies on CTile::square."),
+    ("square_raw", "Elementwise square. Relies on CTile::squareRaw."),
+    ("negate", "Elementwise negate. Relies on CTile::negate."),
+    ("multiply_plain_and_sum", "See CTileTensor::multiplyAndSum for usage examples."),
+    ("relinearize", "Calls corresponding function for every CTile"),
+    ("rescale", "Calls corresponding function for every CTile"),
+    ("relinearize_and_rescale", "Calls corresponding function for every CTile"),
+    ("sum_over_dim", "Sums over a dimension."),
+    ("sum_tiles_over_dim", "Sums tile over a dimension."),
+    ("sum_in_tiles_over_dim", "Sums inside tiles over a dimension."),
+    ("duplicate_over_dim", "Cause a dimension to become duplicated"),
+    ("clear_unknowns", "Clears all unknowns from this tile tensor."),
+    ("flatten", "Flattens consecutive fully-duplicated dimensions into a single"),
+    ("reduce_chain_index", "Calls corresponding function for every CTile."),
+    ("set_chain_index", "CTileTensor to get chain index from."),
+    ("set_chain_index", "The required chain index."),
+    ("adjust_chain_index", "The required chain index."),
+    ("get_chain_index", "Returns chain index of tiles."),
+    ("re_encrypt", "Decrypt the CTileTensor and encrypts it again to bring it to top chain"),
+    ("get_sub", "CTileTensor. Relies on CTile::sub."),
+    ("get_sub_raw", "CTileTensor. Relies on CTile::subRaw."),
+    ("get_set_chain_index", "CTileTensor to get chain index from."),
+]
+
+
+@pytest.mark.parametrize("name, phrase", DOC_PHRASES)
+def test_member_docstring_phrases(name, phrase):
+    lines = [line.strip() for line in getattr(qv.CTileTensor, name).__doc__.split("\n")]
+    assert any(phrase in line for line in lines)

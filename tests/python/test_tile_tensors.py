@@ -290,6 +290,15 @@ def test_assert_equals(tt, capfd):
     with pytest.raises(RuntimeError):
         tt.assert_equals(c, "far", np.array([2.0]), 0.01, percent=True)
     assert capfd.readouterr().out.startswith("Error in checking relative diff:\n")
+    # Relative differences divide by the decoded value, or by the expected one where the
+    # decoded value is 0; the largest absolute difference is returned.
+    assert tt.assert_equals(c, "rel", [2.0], 0.05, True) == pytest.approx(0.1)
+    zero = tt.encode_encrypt(qv.TTShape([16]), np.array([0.0]))
+    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+        tt.assert_equals(zero, "rel", [0.5], 0.6, True)
+    assert ", relative-diff: 1, " in capfd.readouterr().out
+    assert tt.assert_equals(zero, "rel", [0.5], 1.0, True) == 0.5
+    assert tt.assert_equals(zero, "rel", [0.0], 1e-6, True) == 0.0
     with pytest.raises(ValueError, match="Tensors shape mismatch"):
         tt.assert_equals(tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 3))), "t", np.ones((3, 2)))
 

@@ -128,6 +128,9 @@ def test_dim_equality_and_hash():
     assert qv.TTDim(5, 4) == qv.TTDim(5, 4)
     assert qv.TTDim(5, 4) != qv.TTDim(5, 8)
     assert (qv.TTDim(4, 4) == 4) is False
+    assert qv.TTDim.__eq__.__doc__ == (
+        "__eq__(self: _pyquorvanelite_cppwrappers.TTDim, other: _pyquorvanelite_cppwrappers.TTDim)"
+        " -> bool\n")
     assert qv.TTDim.__hash__ is None
     with pytest.raises(TypeError):
         hash(qv.TTDim(4, 4))
@@ -254,6 +257,53 @@ def test_dim_views_change_the_shape():
     w = qv.TTShape([2, 4]).get_dim(1)
     gc.collect()
     assert w.get_tile_size() == 4
+
+
+def _reuse_freed_memory():
+    return [qv.TTShape([2, 2]) for _ in range(200)] + [qv.TTDim(3, 2) for _ in range(200)]
+
+
+def test_dim_views_follow_changes_that_keep_the_dimensions():
+    s = qv.TTShape([4, 8])
+    v = s.get_dim(0)
+    s.set_original_sizes([5, 16])
+    kept = _reuse_freed_memory()
+    assert v.to_string() == "5/4" and s.get_dim(0) is v
+    v.set_tile_size(2)
+    assert s.to_string() == "[5/2, 16/8]"
+    s.set_all_unused_slots_unknown()
+    assert v.to_string() == "5?/2"
+    s.apply_compatibility_adjustments(qv.TTShape(s), qv.ADDITIVE_ACTION_TYPE)
+    assert v.to_string() == "5?/2"
+    t = qv.TTShape([4, 4])
+    t.set_original_sizes([8, 4])
+    w = t.get_dim(1)
+    t.set_diagonalized(True)
+    assert t.to_string() == "[ (d)8/4, 4/4]"
+    w.set_original_size(2)
+    assert t.to_string() == "[ (d)8/4, 2/4]"
+    del kept
+
+
+def test_dim_views_stay_safe_when_the_dimensions_change():
+    s = qv.TTShape([4])
+    v = s.get_dim(0)
+    for _ in range(100):
+        s.add_dim(qv.TTDim(2, 1))
+    s.insert_dim_at(qv.TTDim(3, 1), 0)
+    s.add_dim(4, 8)
+    s.load_from_buffer(qv.TTShape([2, 4, 8]).save_to_buffer())
+    kept = _reuse_freed_memory()
+    # The view is stale: it keeps the dimension it showed, and changing it leaves the shape.
+    assert v.to_string() == "-1/4"
+    v.set_tile_size(16)
+    assert s.to_string() == "[-1/2, -1/4, -1/8]"
+    s.add_dim(s.get_dim(0))
+    assert s.to_string() == "[-1/2, -1/4, -1/8, -1/2]"
+    del s
+    gc.collect()
+    kept += _reuse_freed_memory()
+    assert v.to_string() == "-1/16"
 
 
 def test_shape_adding_dimensions():
