@@ -343,6 +343,9 @@ void TTDim::validateFields() const
 void TTDim::validate() const
 {
   validateFields();
+  // The slots of the dimension must be countable in an int.
+  if (!isIncomplete() && static_cast<int64_t>(getExternalSize()) * tileSize > INT32_MAX)
+    throw std::invalid_argument("The dimension spans more slots than an int can count");
   if (getNumDuplicatedSlots() > tileSize)
     throw std::invalid_argument("Number of duplicated values must not exceed the size of the tile");
   if (originalSize > 1 && numDuplicated > 1)
@@ -442,11 +445,9 @@ std::streamoff TTDim::load(std::istream& in)
     else if (!loaded.isIncomplete() && external < minimum)
       throw std::invalid_argument("Interleaved external size " + std::to_string(external) +
                                   " is below the minimum " + std::to_string(minimum));
-    loaded.validate();
-    // The slots of the dimension must be countable in an int.
-    const int64_t tiles = loaded.getExternalSize();
-    if ((!loaded.isIncomplete() && tiles < 1) || tiles * loaded.tileSize > INT32_MAX)
+    if (!loaded.isIncomplete() && loaded.getExternalSize() < 1)
       throw std::invalid_argument("The dimension spans more slots than an int can count");
+    loaded.validate();
   } catch (const std::invalid_argument& e) {
     throw std::runtime_error(std::string("Invalid saved TTDim: ") + e.what());
   }

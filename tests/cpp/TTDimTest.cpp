@@ -267,6 +267,17 @@ TEST(TTDim, InterleavedExternalSize)
   EXPECT_EQ(incomplete.getMaxUsedSlotsInTile(), 4);
 }
 
+TEST(TTDim, SlotsBeyondAnIntAreRefused)
+{
+  TTDim dim = interleaved(10, 4, 4);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { dim.setInterleavedExternalSize(1 << 29); },
+      "The dimension spans more slots than an int can count");
+  EXPECT_EQ(dim.toString(), "10~4/4");
+  dim.setInterleavedExternalSize((1 << 29) - 1);
+  EXPECT_EQ(dim.getNumUnusedSlots(), ((1 << 29) - 1) * 4 - 10);
+}
+
 TEST(TTDim, ReduceOriginalSize)
 {
   TTDim dim(10, 4);
@@ -526,6 +537,9 @@ TEST(TTDim, LoadRefusesCorruptRecords)
       {record(0x7fffffff, 1 << 30, 1),
        prefix + "The dimension spans more slots than an int can count"},
       {record(0x7fffffff, 1, 1, false, false, 0, false, 1 << 30, true),
+       prefix + "The dimension spans more slots than an int can count"},
+      // A raised interleaved external size, with unknown unused slots.
+      {record(4, 2, 1, true, false, 1162167621, true),
        prefix + "The dimension spans more slots than an int can count"},
       {record(5, 4, 1).substr(0, 14),
        "Input stream ended or failed while reading a bool: the data is truncated or corrupt."},
