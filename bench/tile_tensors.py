@@ -7,7 +7,7 @@ directly, with TenSEAL importable:
 
     PYTHONPATH=<build dir> python3 bench/tile_tensors.py
 
-Part 1, at 8192 slots on SEAL (polynomial degree 16384; TenSEAL gets the same
+First, at 8192 slots on SEAL (polynomial degree 16384; TenSEAL gets the same
 degree and coefficient modulus): a 64x64 matrix encoded and encrypted, decrypted
 and decoded, and two such tensors multiplied (with relinearisation and
 rescaling) and added, through a CTileTensor of shape [64/64, 64/128] (one
@@ -19,12 +19,12 @@ timing; the rows "new result" time the operations that return a new tensor.
 Then, on SEAL without TenSEAL: the in-place add, sub and multiply of that
 one-tile tensor against the same operation on its CTile alone.
 
-Part 2, at 8192 slots: the mockup context's multiply (with its relinearize and
+Last, at 8192 slots: the mockup context's multiply (with its relinearize and
 rescale steps), add and rotate by 1 of a CTile, and numpy's product, sum and
 roll of complex arrays of the same values.
 
-Every figure is a median over the repetitions, in milliseconds (part 1) or
-microseconds (part 2).
+Every figure is a median over the repetitions, in milliseconds (SEAL) or
+microseconds (mockup and numpy).
 """
 
 import argparse
