@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl_bind.h>
+#include <pybind11/typing.h>
 
 #include <memory>
 #include <string>
@@ -182,15 +183,13 @@ void keepContextsOfMessages(MessagesClass& cl)
           "Assign list elements using a slice object")
       .def("__getitem__",
            [](const Messages& v, py::ssize_t i) { return sharedItem(v, position(i, v.size())); })
-      .def(
-          "__iter__",
-          [](const Messages& v) {
-            py::list items;
-            for (size_t at = 0; at < v.size(); ++at)
-              items.append(sharedItem(v, at));
-            return py::iter(items);
-          },
-          "Iterate over the items, each sharing its message with the list");
+      // Each item shares its message with the list.
+      .def("__iter__", [](const Messages& v) {
+        py::list items;
+        for (size_t at = 0; at < v.size(); ++at)
+          items.append(sharedItem(v, at));
+        return py::typing::Iterator<ProtocolMessage>(py::iter(items));
+      });
 }
 
 } // namespace

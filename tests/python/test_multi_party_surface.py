@@ -181,6 +181,10 @@ def test_message_vector_list_interface():
     vec = qv.ProtocolMessageVector(messages)
     for name in ("count", "remove", "__contains__"):
         assert not hasattr(vec, name)
+    # The list type's own iterator: typed by the item class, with no text of its own.
+    assert qv.ProtocolMessageVector.__iter__.__doc__ == (
+        "__iter__(self: _pyquorvanelite_cppwrappers.ProtocolMessageVector) -> "
+        "Iterator[_pyquorvanelite_cppwrappers.ProtocolMessage]\n")
     assert len(vec[0:2]) == 2 and isinstance(vec[0:2], qv.ProtocolMessageVector)
     del vec[0:2]
     vec.extend(messages)
