@@ -242,10 +242,10 @@ BootstrapCore::getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
   CTile z(y);
   z.conjugate();
   if (config.supportComplexData) {
-    // Times -i in the even slots and +i in the odd ones: the imaginary parts
-    // come out negated in the odd slots, which the second decoding half undoes.
+    // Times -i; with the alternating unit the imaginary parts come out
+    // negated in the odd slots, which the second decoding half undoes.
     CTile w(y);
-    w.multiplyPlainRaw(encodeAlternatingImaginaryUnit(-1, y.getChainIndex()));
+    w.multiplyPlainRaw(encodeImaginaryUnit(-1, y.getChainIndex()));
     CTile w2(w);
     w2.conjugate();
     y.add(z);
@@ -369,7 +369,11 @@ void BootstrapCore::setEncodingMatrices()
   DecodingMatrix decoding(*this, n);
   decoding.crop(0, 0, n - 1, n - 1);
   decoding.diagonalOrder = true;
-  AlternatingDecodingMatrix secondHalf(*this, n);
+  DecodingMatrix plainSecondHalf(*this, n);
+  AlternatingDecodingMatrix alternatingSecondHalf(*this, n);
+  FunctionalMatrix& secondHalf = hasExactImaginaryUnit()
+                                     ? static_cast<FunctionalMatrix&>(plainSecondHalf)
+                                     : alternatingSecondHalf;
   secondHalf.crop(0, n, n - 1, 2 * n - 1);
   secondHalf.diagonalOrder = true;
   double encodingScale = getPlainScaleForTwoRescales(baseScale, encodingChainIndex);
