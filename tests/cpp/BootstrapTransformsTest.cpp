@@ -123,6 +123,19 @@ TEST(BootstrapTransforms, AllRotations)
         EXPECT_LT(std::abs(got[j] - expected[j]), 1e-7) << k << ":" << j;
     }
   }
+  // A vector of another size than the slot count is refused.
+  const BootstrapCore& core = mockupCore(8);
+  CTile x = encryptAt(core.getHeContext(), randomComplex(3, 8), 5);
+  std::vector<CTile> tooFew(4, CTile(core.getHeContext()));
+  expectThrowWithMessage<std::invalid_argument>([&] { core.getAllRotationsOf(x, tooFew); },
+                                                "getAllRotationsOf needs 8 ciphertexts to fill, "
+                                                "got 4");
+  std::vector<PTile> none;
+  std::vector<PTile> tooMany(9, PTile(core.getHeContext()));
+  for (const auto* diagonals : {&none, &tooMany})
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { core.getMulCipherWithDiagonalizedMatrix(x, *diagonals); },
+        "a product by 1 to 8 diagonals, got " + std::to_string(diagonals->size()));
 }
 
 TEST(BootstrapTransforms, ProductsByEncodedDiagonals)

@@ -350,6 +350,17 @@ TEST(FFTLayerRotations, RotationsAlongTheTree)
         EXPECT_LT(std::abs(got[k] - expected[k]), 1e-7) << r << ":" << k;
     }
   }
+  // The rotations vector holds one entry per slot.
+  {
+    const BootstrapCore& core = mockupCore(8);
+    FFTLayer layer = layerWithKeys(core, {0, 1});
+    layer.createRotationDependencyMap();
+    CTile x = encryptAt(core.getHeContext(), randomComplex(1, 8), 3);
+    std::vector<std::shared_ptr<CTile>> tooFew(1);
+    expectThrowWithMessage<std::invalid_argument>([&] { layer.getAllRotationsOf(x, tooFew); },
+                                                  "getAllRotationsOf needs 8 ciphertexts to "
+                                                  "fill, got 1");
+  }
   // Without its tree a layer is not applied.
   const BootstrapCore& core = mockupCore(8);
   FFTLayer noTree = layerWithKeys(core, {0, 1});

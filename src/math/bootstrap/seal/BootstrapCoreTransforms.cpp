@@ -105,6 +105,9 @@ void BootstrapCore::createRotationDependencyMap()
 void BootstrapCore::getAllRotationsOf(const CTile& x, std::vector<CTile>& rotations) const
 {
   SectionTimer timer("getAllRotationsOf");
+  if (static_cast<int>(rotations.size()) != numSlots)
+    throw std::invalid_argument("getAllRotationsOf needs " + std::to_string(numSlots) +
+                                " ciphertexts to fill, got " + std::to_string(rotations.size()));
   const bool verbose = config.verbose > VERBOSITY_NONE;
   if (verbose)
     std::cout << "getAllRotationsOf:" << std::endl;
@@ -196,6 +199,9 @@ CTile BootstrapCore::getMulCipherWithDiagonalizedMatrix(const CTile& x,
                                                         const std::vector<PTile>& diagonals) const
 {
   SectionTimer timer("getMulCipherWithDiagonalizedMatrix");
+  if (diagonals.empty() || static_cast<int>(diagonals.size()) > numSlots)
+    throw std::invalid_argument("a product by 1 to " + std::to_string(numSlots) +
+                                " diagonals, got " + std::to_string(diagonals.size()));
   const bool verbose = config.verbose > VERBOSITY_NONE;
   std::vector<CTile> rotations(numSlots, CTile(he));
   getAllRotationsOf(x, rotations);
