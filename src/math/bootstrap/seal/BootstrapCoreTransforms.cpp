@@ -404,10 +404,21 @@ void BootstrapCore::setFftLayers(std::vector<FFTLayer>& layers,
 {
   const bool verbose = config.verbose > VERBOSITY_NONE;
   bool loaded = config.loadEncMatrices && fftUtils->loadEncodedLayersFromFile(layers, path);
-  if (loaded && !fftUtils->matchEncoding(layers, chainIndex, isEncoding)) {
-    std::cout << "WARNING: ignoring the cache file " << path
-              << ": its plaintexts are not at the chain index and scales expected" << std::endl;
-    loaded = false;
+  if (loaded) {
+    // Layers that the set-up would not make, or whose rotation trees cannot
+    // be built, are recomputed.
+    std::string problem = fftUtils->checkLoadedLayers(layers, chainIndex, isEncoding);
+    if (problem.empty()) {
+      try {
+        fftUtils->createRotationDependencyMaps(layers);
+      } catch (const std::runtime_error& e) {
+        problem = e.what();
+      }
+    }
+    if (!problem.empty()) {
+      std::cout << "WARNING: ignoring the cache file " << path << ": " << problem << std::endl;
+      loaded = false;
+    }
   }
   if (!loaded) {
     if (verbose)
@@ -421,8 +432,8 @@ void BootstrapCore::setFftLayers(std::vector<FFTLayer>& layers,
     fftUtils->encodeLayers(layers, chainIndex, isEncoding);
     if (config.storeEncMatrices)
       fftUtils->storeEncodedLayersToFile(layers, path);
+    fftUtils->createRotationDependencyMaps(layers);
   }
-  fftUtils->createRotationDependencyMaps(layers);
 }
 
 std::shared_ptr<std::vector<PTile>> BootstrapCore::loadDiagonals(const std::string& path,
