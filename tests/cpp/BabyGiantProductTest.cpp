@@ -161,3 +161,35 @@ TEST(BabyGiantProduct, VerboseLayersPrintTheirRotationsOneByOne)
   for (int k = 0; k < SLOTS; ++k)
     EXPECT_LT(std::abs(got[k] - expected[k]), 1e-4) << k;
 }
+
+TEST(BabyGiantProduct, WithAndWithoutVerboseOutputAlike)
+{
+  // A layer without rotation keys fails as it does when it takes its
+  // rotations one by one; a ciphertext below the diagonals' chain index gives
+  // the same slots either way.
+  HeConfigRequirement req = HeConfigRequirement::insecure(SLOTS, 20, 40, 10);
+  req.publicFunctions.rotate = NO_ROTATIONS;
+  SealCkksContext noKeys;
+  noKeys.init(req);
+  const HeContext& withKeys = bootstrapSealContext(SLOTS, 20);
+  auto values = randomComplex(2, SLOTS);
+  std::vector<std::vector<Complex>> results;
+  for (Verbosity verbose : {VERBOSITY_NONE, VERBOSITY_LOW}) {
+    BootstrapConfig config = uncachedConfig();
+    config.verbose = verbose;
+    CoutCapture quiet;
+    BootstrapCore bare(noKeys, config);
+    FFTLayer failing = randomLayer(bare, range(0, 32), 3);
+    CTile x = encryptAt(noKeys, values, CHAIN_INDEX);
+    expectThrowWithMessage<std::runtime_error>([&] { failing.processCiphertextByLayer(x); },
+                                               "This SealCkksContext does not support rotations");
+    BootstrapCore core(withKeys, config);
+    FFTLayer layer = randomLayer(core, range(0, 32), 3);
+    CTile y = encryptAt(withKeys, values, CHAIN_INDEX - 1);
+    layer.processCiphertextByLayer(y);
+    EXPECT_EQ(y.getChainIndex(), CHAIN_INDEX - 1);
+    results.push_back(decryptOf(y));
+  }
+  for (int k = 0; k < SLOTS; ++k)
+    EXPECT_LT(std::abs(results[0][k] - results[1][k]), 1e-4) << k;
+}

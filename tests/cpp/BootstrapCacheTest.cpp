@@ -135,17 +135,39 @@ TEST(BootstrapCache, DamagedLayerFilesAreRecomputedAndRewritten)
     BootstrapCore other(sealContext(), config);
     otherChainIndex = readFile(DIR + "/DEC_FFT_CI_MIRROR5" + tag(other.getDecFactor()) + ".bin");
   }
+  // Layers of well-formed files whose rotations the set-up cannot use.
+  FFTUtils::Layers goodLayers;
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    goodLayers = core.getFftUtils()->getDecodingMirrorLayers();
+  }
+  auto withKeys = [&](int layer, const std::vector<int>& keys) {
+    FFTUtils::Layers layers = goodLayers;
+    const PTile zero = layers[layer].getEncodedDiagonals().at(0);
+    layers[layer].getEncodedDiagonals().clear();
+    for (int r : keys)
+      layers[layer].getEncodedDiagonals().emplace(r, zero);
+    return savedLayers(layers);
+  };
   for (const Case& c :
        {Case{"truncated", good.substr(0, good.size() / 3), ""},
         Case{"trailing bytes", good + "x", "data after the two layers"},
         Case{"empty", "", ""},
         Case{"other chain index", otherChainIndex,
-             "its plaintexts are not at the chain index and scales expected"}}) {
+             "its plaintexts are not at the chain index and scales expected"},
+        Case{"negative rotation", withKeys(1, {0, 1, -3}), "rotation -3 out of range"},
+        Case{"rotation beyond the slots", withKeys(1, {0, 8}), "rotation 8 out of range"},
+        Case{"no rotation 0", withKeys(0, {1}), "a layer without the rotation 0"},
+        Case{"unreachable rotation", withKeys(1, {0, 3}), "unreachable rotations"}}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
     CoutCapture capture;
     BootstrapCore core(sealContext(), cachedConfig(true, true));
     std::string printed = capture.str();
-    EXPECT_EQ(printed.rfind("WARNING: ignoring the cache file ./" + path + ": ", 0), 0u)
+    // The rotation tree prints its count of unreachable rotations first.
+    const std::string before =
+        c.reason == "unreachable rotations" ? "1 unreachable rotations in layer out of 2\n" : "";
+    EXPECT_EQ(printed.rfind(before + "WARNING: ignoring the cache file ./" + path + ": ", 0), 0u)
         << c.name << ": " << printed;
     if (!c.reason.empty()) {
       EXPECT_NE(printed.find(c.reason), std::string::npos) << c.name << ": " << printed;

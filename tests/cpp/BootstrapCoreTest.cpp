@@ -273,6 +273,21 @@ TEST(BootstrapCore, EncodedConstants)
     for (int j = 0; j < SLOTS; ++j)
       EXPECT_EQ(values[j], std::complex<double>(0, j % 2 == 0 ? sign : -sign)) << j;
   }
+  // The core multiplies by that alternating unit on SEAL, and by the constant
+  // where it is exact (the mockup context).
+  EXPECT_FALSE(core.hasExactImaginaryUnit());
+  EXPECT_EQ(encoder.decodeComplex(core.encodeImaginaryUnit(-1, 4)),
+            encoder.decodeComplex(core.encodeAlternatingImaginaryUnit(-1, 4)));
+  auto mockup = mockupContext(SLOTS, DEPTH);
+  BootstrapCore mockCore(*mockup, uncachedConfig(), 1 << 20);
+  EXPECT_TRUE(mockCore.hasExactImaginaryUnit());
+  for (int sign : {1, -1}) {
+    PTile unit = mockCore.encodeImaginaryUnit(sign, 4);
+    EXPECT_EQ(unit.getChainIndex(), 4);
+    EXPECT_EQ(unit.getScale(), 1.0);
+    for (auto v : Encoder(*mockup).decodeComplex(unit))
+      EXPECT_EQ(v, std::complex<double>(0, sign));
+  }
 }
 
 TEST(BootstrapCore, PlainScaleForTwoRescalesLandsOnTheAccurateScale)

@@ -123,6 +123,19 @@ TEST(BootstrapTransforms, AllRotations)
         EXPECT_LT(std::abs(got[j] - expected[j]), 1e-7) << k << ":" << j;
     }
   }
+  // A vector of another size than the slot count is refused.
+  const BootstrapCore& core = mockupCore(8);
+  CTile x = encryptAt(core.getHeContext(), randomComplex(3, 8), 5);
+  std::vector<CTile> tooFew(4, CTile(core.getHeContext()));
+  expectThrowWithMessage<std::invalid_argument>([&] { core.getAllRotationsOf(x, tooFew); },
+                                                "getAllRotationsOf needs 8 ciphertexts to fill, "
+                                                "got 4");
+  std::vector<PTile> none;
+  std::vector<PTile> tooMany(9, PTile(core.getHeContext()));
+  for (const auto* diagonals : {&none, &tooMany})
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { core.getMulCipherWithDiagonalizedMatrix(x, *diagonals); },
+        "a product by 1 to 8 diagonals, got " + std::to_string(diagonals->size()));
 }
 
 TEST(BootstrapTransforms, ProductsByEncodedDiagonals)
@@ -232,6 +245,35 @@ TEST(BootstrapTransforms, InputsAtAnotherChainIndexAreRefused)
                                                "Unexpected chain-index");
     EXPECT_EQ(capture.str(), lines) << fft;
   }
+}
+
+TEST(BootstrapTransforms, ComplexCoeffToSlotOnTheMockupGivesRealAndImaginaryParts)
+{
+  // The mockup context computes exactly: the halves are twice the real and
+  // twice the imaginary parts of the product in every slot, and the
+  // pipeline gives the input back.
+  const int n = 16;
+  auto mockup = mockupContext(n, 20);
+  BootstrapCore core(*mockup, transformConfig(false, false, true, 20), 1 << 20);
+  const int e = core.getEncodingChainIndex();
+  CTile x = encryptAt(*mockup, randomComplex(41, n), e, core.getBaseScale());
+  auto product = decryptOf(core.getMulCipherWithDiagonalizedMatrix(x, *core.getEncodingDiagonals()));
+  auto [r, s] = core.coef2slot(x);
+  EXPECT_EQ(r.getChainIndex(), e - 2);
+  EXPECT_EQ(s.getChainIndex(), e - 2);
+  auto re = decryptOf(r);
+  auto im = decryptOf(s);
+  for (int j = 0; j < n; ++j) {
+    EXPECT_LT(std::abs(re[j] - 2 * product[j].real()), 1e-12) << j;
+    EXPECT_LT(std::abs(im[j] - 2 * product[j].imag()), 1e-12) << j;
+  }
+  auto values = randomComplex(43, n);
+  CTile y = encryptAt(*mockup, values, e, core.getBaseScale());
+  auto [yr, ys] = core.coef2slot(y);
+  core.modInPlaceForBootstrap(yr, 1 << 20, false);
+  core.modInPlaceForBootstrap(ys, 1 << 20, false);
+  Errors errors = errorsOf(decryptOf(core.slot2coef(yr, ys)), values);
+  EXPECT_LT(errors.max, 1e-5);
 }
 
 TEST(BootstrapTransforms, PipelineOnSealWithinItsPrecision)

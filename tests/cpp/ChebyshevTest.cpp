@@ -311,4 +311,15 @@ TEST(ChebyshevEvaluator, Refusals)
       [&] { one.evaluate({0.5}); },
       "unexpected call to sp1 with a constant polynomial. Need to call sp1_deg0 instead in this "
       "case.");
+
+  // No coefficients, and levels that precompute did not make, are refused.
+  ChebyshevEvaluator fresh(he, sealCore());
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { fresh.evaluate({}); },
+      "sp1 needs a level count from 1 to 0 (the levels of precompute), got 0");
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { fresh.precompute(0, x); }, "precompute needs at least one coefficient, got 0");
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { ev.sp1({0.5, 1}, 4); },
+      "sp1 needs a level count from 1 to 3 (the levels of precompute), got 4");
 }

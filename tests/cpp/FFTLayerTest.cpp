@@ -2,6 +2,7 @@
 // application to ciphertexts, persistence, and the rotation dependency tree.
 
 #include <complex>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -290,6 +291,45 @@ TEST(FFTLayers, SaveAndLoad)
   EXPECT_EQ(loaded.getEncodedDiagonals().size(), 7u);
 }
 
+TEST(FFTLayers, CacheFilesLoadWhateverTheirRotations)
+{
+  // The loader reads two layers as they are; the trees and the products
+  // refuse what they cannot use.
+  TempDir dir;
+  const BootstrapCore& core = bootstrapSealCore(8, 20);
+  FFTUtils utils(core);
+  FFTUtils::Layers layers;
+  const std::string missing = dir.file("missing.bin");
+  {
+    CoutCapture capture;
+    EXPECT_FALSE(utils.loadEncodedLayersFromFile(layers, missing));
+    EXPECT_EQ(capture.str(), "");
+  }
+  auto save = [&](const std::vector<std::vector<int>>& keys) {
+    std::ostringstream out;
+    for (const auto& layerKeys : keys)
+      layerWithKeys(core, layerKeys).save(out);
+    const std::string path = dir.file("layers.bin");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << out.str();
+    return path;
+  };
+  CTile x = encryptAt(core.getHeContext(), randomComplex(1, 8), 3);
+  ASSERT_TRUE(utils.loadEncodedLayersFromFile(layers, save({{}, {0}})));
+  ASSERT_EQ(layers.size(), 2u);
+  EXPECT_TRUE(layers[0].getEncodedDiagonals().empty());
+  utils.createRotationDependencyMaps(layers);
+  expectThrowWithMessage<std::runtime_error>([&] { utils.processCiphertextByLayers(layers, x); },
+                                             "empty layer");
+  ASSERT_TRUE(utils.loadEncodedLayersFromFile(layers, save({{0, -3}, {0}})));
+  expectThrowWithMessage<std::runtime_error>([&] { utils.createRotationDependencyMaps(layers); },
+                                             "expecting positive rotations and got -3");
+  ASSERT_TRUE(utils.loadEncodedLayersFromFile(layers, save({{0}, {0, 8}})));
+  CoutCapture capture;
+  expectThrowWithMessage<std::runtime_error>([&] { utils.createRotationDependencyMaps(layers); },
+                                             "unreachable rotations");
+  EXPECT_EQ(capture.str(), "1 unreachable rotations in layer out of 2\n");
+}
+
 TEST(FFTLayerRotations, DependencyTrees)
 {
   const BootstrapCore& core = mockupCore(8);
@@ -349,6 +389,17 @@ TEST(FFTLayerRotations, RotationsAlongTheTree)
       for (int k = 0; k < 8; ++k)
         EXPECT_LT(std::abs(got[k] - expected[k]), 1e-7) << r << ":" << k;
     }
+  }
+  // The rotations vector holds one entry per slot.
+  {
+    const BootstrapCore& core = mockupCore(8);
+    FFTLayer layer = layerWithKeys(core, {0, 1});
+    layer.createRotationDependencyMap();
+    CTile x = encryptAt(core.getHeContext(), randomComplex(1, 8), 3);
+    std::vector<std::shared_ptr<CTile>> tooFew(1);
+    expectThrowWithMessage<std::invalid_argument>([&] { layer.getAllRotationsOf(x, tooFew); },
+                                                  "getAllRotationsOf needs 8 ciphertexts to "
+                                                  "fill, got 1");
   }
   // Without its tree a layer is not applied.
   const BootstrapCore& core = mockupCore(8);

@@ -216,6 +216,17 @@ PTile BootstrapCore::encodeAlternatingImaginaryUnit(int sign, int chainIndex) co
   return encodeConstantAt(values, chainIndex, 1.0);
 }
 
+bool BootstrapCore::hasExactImaginaryUnit() const { return he.getTraits().getIsMockup(); }
+
+PTile BootstrapCore::encodeImaginaryUnit(int sign, int chainIndex) const
+{
+  if (!hasExactImaginaryUnit())
+    return encodeAlternatingImaginaryUnit(sign, chainIndex);
+  PTile res = encodeConstantAtUnitScale(Complex(0, sign), -1);
+  res.setChainIndex(chainIndex);
+  return res;
+}
+
 double BootstrapCore::getPlainScaleForTwoRescales(double scale, int chainIndex) const
 {
   if (he.getTraits().getIsMockup())
@@ -348,10 +359,10 @@ void BootstrapCore::modInPlace(CTile& x, double q, bool verbose, int power) cons
     printMockAndActual(s1);
   }
 
-  // cis = c1 + i s1 in the even slots and c1 - i s1 in the odd ones: both
-  // signs lead to the same 2 sin(pi R x) below.
+  // cis = c1 + i s1 (with the alternating unit, c1 - i s1 in the odd slots:
+  // both signs lead to the same 2 sin(pi R x) below).
   CTile cis(s1);
-  cis.multiplyPlainRaw(encodeAlternatingImaginaryUnit(1, cis.getChainIndex()));
+  cis.multiplyPlainRaw(encodeImaginaryUnit(1, cis.getChainIndex()));
   cis.add(c1);
   Complex cisBefore;
   if (verbose) {
@@ -382,9 +393,9 @@ void BootstrapCore::modInPlace(CTile& x, double q, bool verbose, int power) cons
   Complex cisAfter;
   if (verbose)
     cisAfter = encoder.decryptDecodeComplex(cis)[0];
-  // Times -i in the even slots and +i in the odd ones: 2 Re of that is
+  // Times -i (matching the sign cis was formed with): 2 Re of that is
   // 2 sin(pi R x) in every slot.
-  cis.multiplyPlainRaw(encodeAlternatingImaginaryUnit(-1, cis.getChainIndex()));
+  cis.multiplyPlainRaw(encodeImaginaryUnit(-1, cis.getChainIndex()));
   CTile w(cis);
   w.conjugate();
   cis.add(w);

@@ -78,6 +78,15 @@ public:
   /// this vector the monomial X^n, a constant i is not integral at scale 1.0.
   PTile encodeAlternatingImaginaryUnit(int sign, int chainIndex) const;
 
+  /// Whether i times sign in every slot, encoded at scale 1.0, is exact: on
+  /// the mockup context only.
+  bool hasExactImaginaryUnit() const;
+
+  /// i times sign at scale 1.0, at the chain index: in every slot where
+  /// hasExactImaginaryUnit, else the alternating form (the imaginary parts
+  /// of products by it then change sign in the odd slots).
+  PTile encodeImaginaryUnit(int sign, int chainIndex) const;
+
   /// The scale of a plaintext factor whose product with a ciphertext of the
   /// given scale at chainIndex lands, after two rescales, on the accurate
   /// scale of chainIndex - 2.

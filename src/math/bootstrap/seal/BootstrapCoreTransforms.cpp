@@ -105,6 +105,9 @@ void BootstrapCore::createRotationDependencyMap()
 void BootstrapCore::getAllRotationsOf(const CTile& x, std::vector<CTile>& rotations) const
 {
   SectionTimer timer("getAllRotationsOf");
+  if (static_cast<int>(rotations.size()) != numSlots)
+    throw std::invalid_argument("getAllRotationsOf needs " + std::to_string(numSlots) +
+                                " ciphertexts to fill, got " + std::to_string(rotations.size()));
   const bool verbose = config.verbose > VERBOSITY_NONE;
   if (verbose)
     std::cout << "getAllRotationsOf:" << std::endl;
@@ -196,6 +199,9 @@ CTile BootstrapCore::getMulCipherWithDiagonalizedMatrix(const CTile& x,
                                                         const std::vector<PTile>& diagonals) const
 {
   SectionTimer timer("getMulCipherWithDiagonalizedMatrix");
+  if (diagonals.empty() || static_cast<int>(diagonals.size()) > numSlots)
+    throw std::invalid_argument("a product by 1 to " + std::to_string(numSlots) +
+                                " diagonals, got " + std::to_string(diagonals.size()));
   const bool verbose = config.verbose > VERBOSITY_NONE;
   std::vector<CTile> rotations(numSlots, CTile(he));
   getAllRotationsOf(x, rotations);
@@ -242,10 +248,10 @@ BootstrapCore::getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
   CTile z(y);
   z.conjugate();
   if (config.supportComplexData) {
-    // Times -i in the even slots and +i in the odd ones: the imaginary parts
-    // come out negated in the odd slots, which the second decoding half undoes.
+    // Times -i; with the alternating unit the imaginary parts come out
+    // negated in the odd slots, which the second decoding half undoes.
     CTile w(y);
-    w.multiplyPlainRaw(encodeAlternatingImaginaryUnit(-1, y.getChainIndex()));
+    w.multiplyPlainRaw(encodeImaginaryUnit(-1, y.getChainIndex()));
     CTile w2(w);
     w2.conjugate();
     y.add(z);
@@ -369,7 +375,11 @@ void BootstrapCore::setEncodingMatrices()
   DecodingMatrix decoding(*this, n);
   decoding.crop(0, 0, n - 1, n - 1);
   decoding.diagonalOrder = true;
-  AlternatingDecodingMatrix secondHalf(*this, n);
+  DecodingMatrix plainSecondHalf(*this, n);
+  AlternatingDecodingMatrix alternatingSecondHalf(*this, n);
+  FunctionalMatrix& secondHalf = hasExactImaginaryUnit()
+                                     ? static_cast<FunctionalMatrix&>(plainSecondHalf)
+                                     : alternatingSecondHalf;
   secondHalf.crop(0, n, n - 1, 2 * n - 1);
   secondHalf.diagonalOrder = true;
   double encodingScale = getPlainScaleForTwoRescales(baseScale, encodingChainIndex);
@@ -394,10 +404,21 @@ void BootstrapCore::setFftLayers(std::vector<FFTLayer>& layers,
 {
   const bool verbose = config.verbose > VERBOSITY_NONE;
   bool loaded = config.loadEncMatrices && fftUtils->loadEncodedLayersFromFile(layers, path);
-  if (loaded && !fftUtils->matchEncoding(layers, chainIndex, isEncoding)) {
-    std::cout << "WARNING: ignoring the cache file " << path
-              << ": its plaintexts are not at the chain index and scales expected" << std::endl;
-    loaded = false;
+  if (loaded) {
+    // Layers that the set-up would not make, or whose rotation trees cannot
+    // be built, are recomputed.
+    std::string problem = fftUtils->checkLoadedLayers(layers, chainIndex, isEncoding);
+    if (problem.empty()) {
+      try {
+        fftUtils->createRotationDependencyMaps(layers);
+      } catch (const std::runtime_error& e) {
+        problem = e.what();
+      }
+    }
+    if (!problem.empty()) {
+      std::cout << "WARNING: ignoring the cache file " << path << ": " << problem << std::endl;
+      loaded = false;
+    }
   }
   if (!loaded) {
     if (verbose)
@@ -411,8 +432,8 @@ void BootstrapCore::setFftLayers(std::vector<FFTLayer>& layers,
     fftUtils->encodeLayers(layers, chainIndex, isEncoding);
     if (config.storeEncMatrices)
       fftUtils->storeEncodedLayersToFile(layers, path);
+    fftUtils->createRotationDependencyMaps(layers);
   }
-  fftUtils->createRotationDependencyMaps(layers);
 }
 
 std::shared_ptr<std::vector<PTile>> BootstrapCore::loadDiagonals(const std::string& path,

@@ -46,6 +46,9 @@ CTile ChebyshevEvaluator::twiceProduct(const CTile& a, const CTile& b) const
 
 int ChebyshevEvaluator::precompute(int count, const CTile& x)
 {
+  if (count < 1)
+    throw std::invalid_argument("precompute needs at least one coefficient, got " +
+                                std::to_string(count));
   int d = count - 1;
   chainIndex = x.getChainIndex();
   scale = x.getScale();
@@ -108,6 +111,11 @@ CTile ChebyshevEvaluator::sp1(const Polynomial& p, int levels) const
   if (p.size() == 1)
     throw std::runtime_error("unexpected call to sp1 with a constant polynomial. Need to call "
                              "sp1_deg0 instead in this case.");
+  // The giant steps of precompute bound the levels.
+  if (levels < 1 || levels > giantLevels)
+    throw std::invalid_argument("sp1 needs a level count from 1 to " +
+                                std::to_string(giantLevels) + " (the levels of precompute), got " +
+                                std::to_string(levels));
   const int k = babyStep;
   const int half = (1 << (levels - 1)) * k;
   const int top = ((1 << levels) - 1) * k;

@@ -25,15 +25,16 @@ public:
   ChebyshevEvaluator(const HeContext& he, const BootstrapCore& core);
 
   /// Computes the Chebyshev polynomials of x (unchanged) needed for
-  /// polynomials of numCoefficients coefficients; returns the number of giant
-  /// levels m.
+  /// polynomials of numCoefficients (at least 1) coefficients; returns the
+  /// number of giant levels m.
   int precompute(int numCoefficients, const CTile& x);
 
   /// The polynomial at x; it must have the number of coefficients given to
   /// precompute.
   CTile evaluate(const Polynomial& coeffs) const;
 
-  /// The polynomial, of degree at most (2^levels - 1) k, at x.
+  /// The polynomial, of degree at most (2^levels - 1) k, at x; levels from
+  /// 1 to the levels of precompute.
   CTile sp1(const Polynomial& p, int levels) const;
 
   /// The single coefficient of p in every slot, at the chain index and scale.

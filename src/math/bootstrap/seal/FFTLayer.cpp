@@ -195,6 +195,9 @@ void FFTLayer::getAllRotationsOf(const CTile& x,
     std::cout << "getAllRotationsOf:" << std::endl;
   if (parent.empty() && !encodedDiagonals.empty())
     throw std::runtime_error("The rotation dependency map of the FFT layer has not been created");
+  if (static_cast<int>(rotations.size()) != numSlots)
+    throw std::invalid_argument("getAllRotationsOf needs " + std::to_string(numSlots) +
+                                " ciphertexts to fill, got " + std::to_string(rotations.size()));
   std::deque<int> queue;
   int remaining = static_cast<int>(parent.size());
   queue.push_back(0);

@@ -186,12 +186,6 @@ bool FFTUtils::loadEncodedLayersFromFile(Layers& layers, const std::string& path
     for (int i = 0; i < 2; ++i) {
       FFTLayer layer(*core);
       layer.load(in);
-      const auto& diagonals = layer.getEncodedDiagonals();
-      if (diagonals.count(0) == 0)
-        throw std::runtime_error("a layer without the rotation 0");
-      for (const auto& entry : diagonals)
-        if (entry.first < 0 || entry.first >= numSlots)
-          throw std::runtime_error("rotation " + std::to_string(entry.first) + " out of range");
       loaded.push_back(std::move(layer));
     }
     if (in.peek() != std::ifstream::traits_type::eof())
@@ -204,17 +198,26 @@ bool FFTUtils::loadEncodedLayersFromFile(Layers& layers, const std::string& path
   return true;
 }
 
-bool FFTUtils::matchEncoding(const Layers& layers, int chainIndex, bool isEncoding) const
+std::string FFTUtils::checkLoadedLayers(const Layers& layers, int chainIndex,
+                                        bool isEncoding) const
 {
   if (layers.size() != 2)
-    return false;
+    return std::to_string(layers.size()) + " layers instead of 2";
+  for (const FFTLayer& layer : layers) {
+    const auto& diagonals = layer.getEncodedDiagonals();
+    if (diagonals.count(0) == 0)
+      return "a layer without the rotation 0";
+    for (const auto& entry : diagonals)
+      if (entry.first < 0 || entry.first >= numSlots)
+        return "rotation " + std::to_string(entry.first) + " out of range";
+  }
   for (size_t i = 0; i < layers.size(); ++i) {
     double scale = getLayerScale(static_cast<int>(i), chainIndex, isEncoding);
     for (const auto& entry : layers[i].getEncodedDiagonals())
       if (entry.second.getChainIndex() != chainIndex || entry.second.getScale() != scale)
-        return false;
+        return "its plaintexts are not at the chain index and scales expected";
   }
-  return true;
+  return "";
 }
 
 void FFTUtils::processCiphertextByLayers(const Layers& layers, CTile& x) const

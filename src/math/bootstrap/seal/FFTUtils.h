@@ -43,12 +43,14 @@ public:
   /// Writes the first two layers to path through a temporary file.
   void storeEncodedLayersToFile(const Layers& layers, const std::string& path) const;
   /// Reads two layers from path into layers. False, with layers unchanged,
-  /// when the path does not exist or does not hold two well-formed layers
-  /// of this context (then a warning is printed).
+  /// when the path does not exist or does not hold exactly two well-formed
+  /// layers of this context (then a warning is printed). Their rotations are
+  /// not checked here: the rotation trees refuse what they cannot use.
   bool loadEncodedLayersFromFile(Layers& layers, const std::string& path) const;
-  /// Whether loaded layers are those encodeLayers would make at the chain
-  /// index: every plaintext at the chain index and the layer's scale.
-  bool matchEncoding(const Layers& layers, int chainIndex, bool isEncoding) const;
+  /// Why loaded layers are not those the set-up makes at the chain index (two
+  /// layers, each with the rotation 0 and rotations below n, every plaintext
+  /// at the chain index and the layer's scale); empty when they are.
+  std::string checkLoadedLayers(const Layers& layers, int chainIndex, bool isEncoding) const;
 
   /// Applies the layers in order to x, without rescaling.
   void processCiphertextByLayers(const Layers& layers, CTile& x) const;
