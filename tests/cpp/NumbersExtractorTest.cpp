@@ -28,7 +28,7 @@ using Bits = std::vector<std::shared_ptr<CTile>>;
 const std::string FILE_NAME = "math/aes/impl/NumbersExtractor.cpp";
 
 /// One field per slot, least significant bit first: bit i holds, in slot k,
-/// bit i of fields[k]; encrypted at the chain index.
+/// bit i of fields[k] (0 from bit 32 on); encrypted at the chain index.
 Bits encryptFields(const HeContext& he, const std::vector<uint32_t>& fields, int numBits,
                    int chainIndex)
 {
@@ -37,7 +37,7 @@ Bits encryptFields(const HeContext& he, const std::vector<uint32_t>& fields, int
   for (int i = 0; i < numBits; ++i) {
     std::vector<int> slots(he.slotCount(), 0);
     for (size_t k = 0; k < fields.size(); ++k)
-      slots[k] = (fields[k] >> i) & 1;
+      slots[k] = i < 32 ? static_cast<int>((fields[k] >> i) & 1) : 0;
     auto bit = std::make_shared<CTile>(he);
     encoder.encodeEncrypt(*bit, slots, chainIndex);
     bits.push_back(bit);
