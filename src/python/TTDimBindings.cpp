@@ -19,7 +19,7 @@ void initTTDimBindings(py::module_& m)
       .export_values();
 
   BoundClass<TTDim, SaveableBasic, std::shared_ptr<TTDim>>(m, "TTDim", R"(
-    Specification of a single dimension in a tile tensor shape.
+    Description of a single dimension in a tile tensor shape.
     See TTShape for more details.
     )")
       .def(py::init<int, int, int, bool, bool, bool>(), py::arg("original_size"),
