@@ -343,9 +343,13 @@ void TTDim::validateFields() const
 void TTDim::validate() const
 {
   validateFields();
-  // The slots of the dimension must be countable in an int.
-  if (!isIncomplete() && static_cast<int64_t>(getExternalSize()) * tileSize > INT32_MAX)
-    throw std::invalid_argument("The dimension spans more slots than an int can count");
+  // The slots of the dimension must be countable in an int (an external size
+  // below 1 is one that overflowed).
+  if (!isIncomplete()) {
+    const int64_t tiles = getExternalSize();
+    if (tiles < 1 || tiles * tileSize > INT32_MAX)
+      throw std::invalid_argument("The dimension spans more slots than an int can count");
+  }
   if (getNumDuplicatedSlots() > tileSize)
     throw std::invalid_argument("Number of duplicated values must not exceed the size of the tile");
   if (originalSize > 1 && numDuplicated > 1)
@@ -445,8 +449,6 @@ std::streamoff TTDim::load(std::istream& in)
     else if (!loaded.isIncomplete() && external < minimum)
       throw std::invalid_argument("Interleaved external size " + std::to_string(external) +
                                   " is below the minimum " + std::to_string(minimum));
-    if (!loaded.isIncomplete() && loaded.getExternalSize() < 1)
-      throw std::invalid_argument("The dimension spans more slots than an int can count");
     loaded.validate();
   } catch (const std::invalid_argument& e) {
     throw std::runtime_error(std::string("Invalid saved TTDim: ") + e.what());

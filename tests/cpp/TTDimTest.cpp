@@ -276,6 +276,12 @@ TEST(TTDim, SlotsBeyondAnIntAreRefused)
   EXPECT_EQ(dim.toString(), "10~4/4");
   dim.setInterleavedExternalSize((1 << 29) - 1);
   EXPECT_EQ(dim.getNumUnusedSlots(), ((1 << 29) - 1) * 4 - 10);
+  // Whole blocks of 2^30 slots round the size up to 2^31 slots.
+  TTDim diagonal(0x7fffffff, 1);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { diagonal.setDiagonalized(true, 1 << 30); },
+      "The dimension spans more slots than an int can count");
+  EXPECT_EQ(diagonal, TTDim(0x7fffffff, 1));
 }
 
 TEST(TTDim, ReduceOriginalSize)
