@@ -60,18 +60,10 @@ void FFTLayer::encode(int chainIndex, double scale)
 void FFTLayer::processCiphertextByLayer(CTile& x) const
 {
   SectionTimer timer("processCiphertextByLayer");
-  if (parent.empty() && !encodedDiagonals.empty())
-    throw std::runtime_error("The rotation dependency map of the FFT layer has not been created");
   // Verbose runs keep one rotation per diagonal, whose progress they print.
-  if (!encodedDiagonals.empty() && verbose <= 0) {
-    std::vector<int> amounts;
-    for (const auto& entry : encodedDiagonals)
-      amounts.push_back(entry.first);
-    BabyGiantProduct product(amounts, numSlots);
-    if (product.appliesTo(x)) {
-      x = product.multiply(x, encodedDiagonals);
-      return;
-    }
+  if (babyGiant && verbose <= 0 && babyGiant->appliesTo(x)) {
+    x = babyGiant->multiply(x, encodedDiagonals);
+    return;
   }
   std::vector<std::shared_ptr<CTile>> rotations(numSlots);
   getAllRotationsOf(x, rotations);
@@ -179,6 +171,12 @@ void FFTLayer::createRotationDependencyMap()
     }
     ++depth;
     previous = reached;
+  }
+  if (!encodedDiagonals.empty()) {
+    std::vector<int> amounts;
+    for (const auto& entry : encodedDiagonals)
+      amounts.push_back(entry.first);
+    babyGiant = std::make_shared<const BabyGiantProduct>(amounts, numSlots);
   }
   parent = std::move(newParent);
   step = std::move(newStep);

@@ -12,6 +12,8 @@
 
 namespace quorvane {
 
+class BabyGiantProduct;
+
 class BootstrapCore;
 class CTile;
 
@@ -74,6 +76,8 @@ private:
   std::map<int, int> parent;
   std::map<int, int> step;
   std::map<int, int> level;
+  // The grouped product over the same amounts, planned with the tree.
+  std::shared_ptr<const BabyGiantProduct> babyGiant;
   int verbose;
 };
 
