@@ -1,9 +1,12 @@
 // Times CoeffToSlot, the modular reduction and SlotToCoeff of the SEAL
-// bootstrap core (the steps of bootstrapMockup) on fixed random inputs in
-// [-1, 1], with the core built from a cold cache (layers computed and stored)
-// and from a warm one (layers loaded), and prints the precision reached.
+// bootstrap core (the steps of bootstrapMockup) on what a bootstrap meets:
+// fixed random inputs in [-1, 1] encrypted at chain index 0 and raised to the
+// encoding chain index (each coefficient's centred representative modulo q0,
+// outside the timing), so that the coefficients carry multiples of q0. The
+// core is built from a cold cache (layers computed and stored) and from a
+// warm one (layers loaded); the precision is measured against the inputs.
 //
-//   quorvane_bootstrap_bench --slots 4096 [--depth 17] [--frac 52] [--int 8]
+//   quorvane_bootstrap_bench --slots 4096 [--depth 17] [--frac 56] [--int 4]
 //
 // The last line is: bootstrap slots=<n> precision_bits=<bits of the mean
 // error> max_error=<largest error> seconds=<whole pipeline, warm cache>
@@ -36,6 +39,9 @@
 #include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/SectionTimer.h"
 #include "math/bootstrap/seal/BootstrapCore.h"
+#include "math/bootstrap/seal/Chebyshev.h"
+#include "math/bootstrap/seal/ChebyshevEvaluator.h"
+#include "SealModulusRaise.h"
 
 using namespace quorvane;
 
@@ -47,9 +53,10 @@ struct Options
 {
   int slots = 4096;
   int depth = 17;
-  // Primes of 52 bits; the first (and the special one) of 60.
-  int fractionalBits = 52;
-  int integerBits = 8;
+  // Primes of 56 bits; the first (and the special one) of 60. The reduction's
+  // error grows with q0 over the scale, 2^4 here.
+  int fractionalBits = 56;
+  int integerBits = 4;
 };
 
 struct Clock
@@ -99,9 +106,79 @@ double nttMicros(const SealCkksContext& he)
   return clock.wallSeconds() / reps * 1e6;
 }
 
-// Builds a core (computing or loading its layers) and runs the three steps.
-StageTimes run(const SealCkksContext& he, const Options& options,
-               const std::vector<Complex>& values, std::vector<Complex>& result)
+// The modular reduction and SlotToCoeff of real data in clear doubles, on the
+// coefficients of a raised input over q0 (t = k + m / q0): the cos and sin
+// rows of the Chebyshev tables at y = 2 t / R, raised to the power R, twice
+// the imaginary part times q0 / (4 pi scale), then the slots of the real
+// polynomial of the first n results. Returns the mean error against values.
+double modelledMeanError(const BootstrapCore& core, const std::vector<double>& t, double ratio,
+                         int power, int row, const std::vector<Complex>& values)
+{
+  Chebyshev tables(13, 50);
+  const std::vector<double> cosRow = tables.getCosCoefficients(row);
+  const std::vector<double> sinRow = tables.getSinCoefficients(row);
+  auto chebyshev = [](const std::vector<double>& c, double y) {
+    double b1 = 0;
+    double b2 = 0;
+    for (size_t j = c.size(); j-- > 1;) {
+      double b = 2 * y * b1 - b2 + c[j];
+      b2 = b1;
+      b1 = b;
+    }
+    return y * b1 - b2 + c[0];
+  };
+  const int n = core.getNumSlots();
+  std::vector<double> reduced(n);
+  for (int k = 0; k < n; ++k) {
+    double y = 2 * t[k] / power;
+    Complex base(chebyshev(cosRow, y), chebyshev(sinRow, y));
+    Complex p(1, 0);
+    for (int d = power; d > 0; d /= 2, base *= base)
+      if (d % 2 == 1)
+        p *= base;
+    reduced[k] = ratio / (4 * M_PI) * 2 * p.imag();
+  }
+  const auto& roots = core.getRoots();
+  const int64_t m = core.getM();
+  double mean = 0;
+  for (int r = 0; r < n; ++r) {
+    int64_t e = r == 0 ? 1 : BootstrapCore::powMod(core.getGenerator(), r, static_cast<int>(m));
+    double z = reduced[0];
+    for (int k = 1; k < n; ++k)
+      z += reduced[k] * 2 * roots[static_cast<size_t>(k * e % m)].real();
+    mean += std::abs(z - values[r].real()) / n;
+  }
+  return mean;
+}
+
+void printModel(const BootstrapCore& core, const CTile& raised, const std::vector<Complex>& values)
+{
+  const std::vector<double> t = qvtest::coefficientsOverFirstPrime(raised);
+  const HeContext& he = core.getHeContext();
+  const double ratio = static_cast<double>(he.getModulusChain()->at(0)) / core.getBaseScale();
+  Chebyshev tables(13, 50);
+  const int budget = 7 + BootstrapCore::CHEBYSHEV_LEVEL_BUDGET;
+  std::cout << "  the reduction and SlotToCoeff of this input modelled in clear doubles (R, "
+               "Chebyshev row: chain indexes of the reduction, of "
+            << budget << " budgeted; multiples covered; mean error):" << std::endl;
+  for (auto [power, row] : {std::pair<int, int>{72, 14}, {72, 18}, {128, 14}, {128, 18},
+                            {256, 14}, {256, 18}, {256, 22}}) {
+    int levels = static_cast<int>(std::ceil(std::log2(power))) +
+                 std::max(ChebyshevEvaluator::getNumLevels(tables.getCosCoefficients(row)),
+                          ChebyshevEvaluator::getNumLevels(tables.getSinCoefficients(row)));
+    double mean = modelledMeanError(core, t, ratio, power, row, values);
+    std::cout << "    R " << std::setw(3) << power << ", row " << row << ": " << std::setw(2)
+              << levels << " chain indexes; |k| up to " << std::setw(3) << power / 2 - 1
+              << "; mean error " << std::scientific << std::setprecision(3) << mean << " ("
+              << std::fixed << std::setprecision(1) << -std::log2(mean) << " bits)"
+              << std::endl;
+  }
+}
+
+// Builds a core (computing or loading its layers) and runs the three steps
+// on the input at chain index 0, raised to the encoding chain index.
+StageTimes run(const SealCkksContext& he, const Options& options, const CTile& input,
+               std::vector<Complex>& result, const std::vector<Complex>* modelValues = nullptr)
 {
   StageTimes times;
   Clock setup;
@@ -110,10 +187,14 @@ StageTimes run(const SealCkksContext& he, const Options& options,
   BootstrapCore core(he, config);
   times.setup = setup.wallSeconds();
 
-  CTile x(he);
-  Encoder encoder(he);
-  encoder.setDefaultScale(core.getBaseScale());
-  encoder.encodeEncrypt(x, values, core.getEncodingChainIndex());
+  CTile x = qvtest::raiseModulus(input, core.getEncodingChainIndex());
+  if (modelValues != nullptr) {
+    std::cout << "  input: encrypted at chain index 0, raised to the encoding chain index; its "
+                 "coefficients carry multiples k of q0 up to |k| = "
+              << qvtest::largestMultipleOfFirstPrime(x) << " (R = " << core.getR()
+              << " covers up to " << core.getR() / 2 - 1 << ")" << std::endl;
+    printModel(core, x, *modelValues);
+  }
 
   // Only the three steps below enter the timing report.
   SectionTimer::getRoot().children.clear();
@@ -211,10 +292,12 @@ int main(int argc, char** argv)
   for (auto& v : values)
     v = dist(gen);
 
+  CTile input(he);
+  Encoder(he).encodeEncrypt(input, values, 0);
   std::vector<Complex> result;
-  StageTimes cold = run(he, options, values, result);
+  StageTimes cold = run(he, options, input, result, &values);
   printTimes("cold cache", cold);
-  StageTimes warm = run(he, options, values, result);
+  StageTimes warm = run(he, options, input, result);
   printTimes("warm cache", warm);
   printWhereTheTimeGoes(warm.pipeline());
 

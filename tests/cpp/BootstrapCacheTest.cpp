@@ -2,6 +2,7 @@
 // depends on, files written whole, unreadable files recomputed, and the
 // directory made only to store into it.
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,8 @@ namespace {
 constexpr int SLOTS = 8;
 constexpr int DEPTH = 20;
 const std::string DIR = "output/context_SEAL_KEY_DEG16_MID40_EXT10_D20_INSEC";
+// SEAL's cache files carry its slot order (the powers of 3) in their names.
+const std::string BIN = "_G3.bin";
 
 const HeContext& sealContext() { return bootstrapSealContext(SLOTS, DEPTH); }
 
@@ -89,9 +92,9 @@ TEST(BootstrapCache, LayerFilesAreStoredThenLoaded)
     CoutCapture quiet;
     BootstrapCore core(sealContext(), cachedConfig(true, true));
     EXPECT_EQ(core.getCacheDir(), "./" + DIR);
-    names = {"DEC_FFT_CI6" + tag(core.getDecFactor()) + ".bin",
-             "DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + ".bin",
-             "ENC_FFT_CI20" + tag(core.getEncFactor()) + ".bin"};
+    names = {"DEC_FFT_CI6" + tag(core.getDecFactor()) + BIN,
+             "DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + BIN,
+             "ENC_FFT_CI20" + tag(core.getEncFactor()) + BIN};
     EXPECT_EQ(entries(DIR), names);
     first = savedLayers(core.getFftUtils()->getEncodingLayers());
     EXPECT_EQ(readFile(DIR + "/" + names[2]), first);
@@ -116,7 +119,7 @@ TEST(BootstrapCache, DamagedLayerFilesAreRecomputedAndRewritten)
   {
     CoutCapture quiet;
     BootstrapCore core(sealContext(), cachedConfig(true, true));
-    path = DIR + "/DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + ".bin";
+    path = DIR + "/DEC_FFT_CI_MIRROR6" + tag(core.getDecFactor()) + BIN;
     good = readFile(path);
   }
   struct Case
@@ -133,7 +136,7 @@ TEST(BootstrapCache, DamagedLayerFilesAreRecomputedAndRewritten)
     config.loadEncMatrices = false;
     CoutCapture quiet;
     BootstrapCore other(sealContext(), config);
-    otherChainIndex = readFile(DIR + "/DEC_FFT_CI_MIRROR5" + tag(other.getDecFactor()) + ".bin");
+    otherChainIndex = readFile(DIR + "/DEC_FFT_CI_MIRROR5" + tag(other.getDecFactor()) + BIN);
   }
   // Layers of well-formed files whose rotations the set-up cannot use.
   FFTUtils::Layers goodLayers;
@@ -177,6 +180,49 @@ TEST(BootstrapCache, DamagedLayerFilesAreRecomputedAndRewritten)
   }
 }
 
+TEST(BootstrapCache, FileNamesCarryTheSlotOrder)
+{
+  // SEAL's files end with its slot order; files under the names without it
+  // (written before the slot order entered the names, or by a context of
+  // the other order) are never read, and are left as they are.
+  TempWorkingDir cwd;
+  std::vector<std::string> tagged;
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    tagged = entries(DIR);
+  }
+  ASSERT_EQ(tagged.size(), 3u);
+  for (const std::string& name : tagged) {
+    std::string untagged = name.substr(0, name.size() - BIN.size()) + ".bin";
+    fs::rename(DIR + "/" + name, DIR + "/" + untagged);
+  }
+  std::vector<std::string> untagged = entries(DIR);
+  {
+    CoutCapture quiet;
+    BootstrapCore core(sealContext(), cachedConfig(true, true));
+    // Computed, not loaded: built layers keep their diagonals.
+    EXPECT_FALSE(core.getFftUtils()->getEncodingLayers()[0].getDiagonals().empty());
+    EXPECT_FALSE(core.getFftUtils()->getDecodingLayers()[0].getDiagonals().empty());
+    EXPECT_FALSE(core.getFftUtils()->getDecodingMirrorLayers()[0].getDiagonals().empty());
+  }
+  std::vector<std::string> all = untagged;
+  all.insert(all.end(), tagged.begin(), tagged.end());
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(entries(DIR), all);
+
+  // The mockup's names are the plain ones.
+  auto mockup = mockupContext(SLOTS, DEPTH);
+  CoutCapture quiet;
+  BootstrapCore core(*mockup, cachedConfig(true, true), 1 << 20);
+  const std::string dir = core.getCacheDir();
+  for (const std::string& name : entries(dir)) {
+    EXPECT_EQ(name.find("_G"), std::string::npos) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".bin") << name;
+  }
+  EXPECT_EQ(entries(dir).size(), 3u);
+}
+
 TEST(BootstrapCache, MatrixFilesCarryTheirFactors)
 {
   TempWorkingDir cwd;
@@ -191,9 +237,9 @@ TEST(BootstrapCache, MatrixFilesCarryTheirFactors)
   const std::string enc = tag(probe.getEncFactor());
   const std::string dec = tag(probe.getDecFactor());
   for (const Case& c :
-       {Case{false, true, {"DEC_CI5" + dec + ".bin", "ENC_CI18" + enc + ".bin"}},
-        Case{false, false, {"DEC_CI5_F0.bin", "ENC_CI18_F0.bin"}},
-        Case{true, true, {"DEC_FFT_CI5" + dec + "_MATRIX.bin", "ENC_FFT_CI19" + enc + ".bin"}}}) {
+       {Case{false, true, {"DEC_CI5" + dec + BIN, "ENC_CI18" + enc + BIN}},
+        Case{false, false, {"DEC_CI5_F0" + BIN, "ENC_CI18_F0" + BIN}},
+        Case{true, true, {"DEC_FFT_CI5" + dec + "_MATRIX" + BIN, "ENC_FFT_CI19" + enc + BIN}}}) {
     fs::remove_all("output");
     BootstrapConfig config = cachedConfig(c.c2sFft, false);
     config.applyTransformFactors = c.factors;
@@ -256,7 +302,7 @@ TEST(BootstrapCache, StoringWithoutLoadingReplacesTheFiles)
   {
     CoutCapture quiet;
     BootstrapCore core(sealContext(), cachedConfig(true, true));
-    path = DIR + "/ENC_FFT_CI20" + tag(core.getEncFactor()) + ".bin";
+    path = DIR + "/ENC_FFT_CI20" + tag(core.getEncFactor()) + BIN;
   }
   std::string good = readFile(path);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "stale";

@@ -198,22 +198,47 @@ TEST(BootstrapCore, FactorsFromTheFirstPrimeAndTheBaseScale)
 
 TEST(BootstrapCore, RootsOfUnity)
 {
-  BootstrapCore core(sealContext(), uncachedConfig());
-  const int m = core.getM();
-  const auto& roots = core.getRoots();
-  ASSERT_EQ(static_cast<int>(roots.size()), m);
-  EXPECT_EQ(roots[0], std::complex<double>(1, 0));
-  EXPECT_EQ(core.getInverseN(), std::complex<double>(1.0 / (2 * SLOTS), 0));
-  for (int k = 0; k < m; ++k)
-    EXPECT_LT(std::abs(roots[k] - std::polar(1.0, 2 * std::acos(-1.0) * k / m)), 1e-15) << k;
-  for (int j : {0, 1, 5, 31, 32, 33, -1, -7, -63})
-    EXPECT_EQ(core.getRoot(0, j), roots[((j % m) + m) % m]) << j;
-  for (int i : {-3, 0, 1, 4})
-    EXPECT_EQ(core.getRoot(i, 0), roots[0]) << i;
+  // The roots follow the slot order: powers of 5 on the mockup, of 3 on
+  // SEAL (whose encoder puts slot j at zeta^(3^j)).
+  auto mockup = mockupContext(SLOTS, DEPTH);
+  struct Case
+  {
+    const HeContext* he;
+    int generator;
+    int root23;      // (3 * g^2) mod 32
+    int root3m2;     // (-2 * g^3) mod 32
+    int unitSigns[4]; // getImaginaryUnitSign(0 .. 3)
+  };
   // 5^2 = 25, 3 * 25 = 75 = 11 mod 32; 5^3 = 125 = 29 mod 32, -2 * 29 = -58 = 6 mod 32.
-  EXPECT_EQ(core.getRoot(2, 3), roots[11]);
-  EXPECT_EQ(core.getRoot(3, -2), roots[6]);
-  EXPECT_EQ(core.getRoot(-1, 3), roots[3]);
+  // 3^2 = 9, 3 * 9 = 27; 3^3 = 27, -2 * 27 = -54 = 10 mod 32.
+  for (const Case& c : {Case{mockup.get(), 5, 11, 6, {1, 1, 1, 1}},
+                        Case{&sealContext(), 3, 27, 10, {1, -1, 1, -1}}}) {
+    CoutCapture quiet;
+    // The mockup has no modulus chain to take q0 from.
+    BootstrapCore core(*c.he, uncachedConfig(), c.generator == 5 ? 1 << 20 : 0);
+    EXPECT_EQ(core.getGenerator(), c.generator);
+    EXPECT_EQ(BootstrapCore::getSlotOrderGenerator(*c.he), c.generator);
+    const int m = core.getM();
+    const auto& roots = core.getRoots();
+    ASSERT_EQ(static_cast<int>(roots.size()), m);
+    EXPECT_EQ(roots[0], std::complex<double>(1, 0));
+    EXPECT_EQ(core.getInverseN(), std::complex<double>(1.0 / (2 * SLOTS), 0));
+    for (int k = 0; k < m; ++k)
+      EXPECT_LT(std::abs(roots[k] - std::polar(1.0, 2 * std::acos(-1.0) * k / m)), 1e-15) << k;
+    for (int j : {0, 1, 5, 31, 32, 33, -1, -7, -63})
+      EXPECT_EQ(core.getRoot(0, j), roots[((j % m) + m) % m]) << j;
+    for (int i : {-3, 0, 1, 4})
+      EXPECT_EQ(core.getRoot(i, 0), roots[0]) << i;
+    EXPECT_EQ(core.getRoot(2, 3), roots[c.root23]);
+    EXPECT_EQ(core.getRoot(3, -2), roots[c.root3m2]);
+    EXPECT_EQ(core.getRoot(-1, 3), roots[3]);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(core.getImaginaryUnitSign(i), c.unitSigns[i]) << i;
+      // zeta^(n g^i) = s i
+      EXPECT_EQ(core.getRoot(i, SLOTS), roots[SLOTS * (c.unitSigns[i] == 1 ? 1 : 3)]) << i;
+    }
+    EXPECT_EQ(core.getImaginaryUnitSign(-1), 1);
+  }
 }
 
 TEST(BootstrapCore, PowMod)

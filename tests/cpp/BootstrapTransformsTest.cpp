@@ -4,11 +4,13 @@
 
 #include <cmath>
 #include <complex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BootstrapTestUtils.h"
+#include "SealModulusRaise.h"
 #include "TestUtils.h"
 #include "hebase/PTile.h"
 #include "hebase/RunStats.h"
@@ -45,12 +47,11 @@ Errors errorsOf(const CVec& got, const CVec& expected)
 // CoeffToSlot, the modular reduction and SlotToCoeff of the values, encrypted
 // at the encoding chain index and the base scale; the halves' chain indexes
 // are checked on the way.
-CVec pipeline(const BootstrapCore& core, const CVec& values)
+CVec pipelineOf(const BootstrapCore& core, const CTile& x)
 {
   const HeContext& he = core.getHeContext();
   const bool complexData = core.getConfig().supportComplexData;
   const int e = core.getEncodingChainIndex();
-  CTile x = encryptAt(he, values, e, core.getBaseScale());
   auto [r, s] = core.coef2slot(x);
   EXPECT_EQ(r.getChainIndex(), e - (core.getConfig().coef2slotViaFFT ? 3 : 2));
   EXPECT_EQ(s.isEmpty(), !complexData);
@@ -64,6 +65,12 @@ CVec pipeline(const BootstrapCore& core, const CVec& values)
                     (!complexData && core.getConfig().slot2coefViaFFT ? 2 : 1);
   EXPECT_EQ(y.getChainIndex(), expectedEnd);
   return decryptOf(y);
+}
+
+CVec pipeline(const BootstrapCore& core, const CVec& values)
+{
+  return pipelineOf(core, encryptAt(core.getHeContext(), values, core.getEncodingChainIndex(),
+                                    core.getBaseScale()));
 }
 
 BootstrapConfig transformConfig(bool c2sFft, bool s2cFft, bool complexData, int depth)
@@ -312,5 +319,59 @@ TEST(BootstrapTransforms, PipelineVariantsOnSeal)
     Errors e = errorsOf(pipeline(core, values), values);
     EXPECT_LT(e.max, 1e-3) << c.c2sFft << c.s2cFft << c.complexData;
     EXPECT_LT(e.mean, 1e-4) << c.c2sFft << c.s2cFft << c.complexData;
+  }
+}
+
+TEST(BootstrapTransforms, RaisedInputsOnSealComeBackWithTheirValues)
+{
+  // What a bootstrap meets: a ciphertext encrypted at chain index 0, raised
+  // to the encoding chain index, whose coefficients then carry multiples of
+  // q0 (about 25 at most here, from SEAL's ternary secret); and a ciphertext
+  // with q0 k added to every coefficient, |k| up to what the reduction
+  // covers: its slots after CoeffToSlot, 2 (m + k q0) / (q0 R), stay within
+  // the [-1, 1] of the cos and sin approximations for |k| < R / 2.
+  // The error comes from those approximations (row 14, the largest whose
+  // evaluation fits the chain indexes the cost budgets), scaled by q0 over
+  // the scale: with 4 integer bits the mean error is about 2^-14.5 on real
+  // data and 2^-14 on complex data (2^-8.8 with 10 integer bits).
+  const int slots = 512;
+  const int depth = 17;
+  const HeContext& he = bootstrapSealContext(slots, depth, 56, 4);
+  const int maxMultiple = BootstrapCore::POWER / 2 - 1;
+  std::mt19937 gen(29);
+  std::uniform_int_distribution<int64_t> multipleOf(-maxMultiple, maxMultiple);
+  std::vector<int64_t> multiples(2 * slots);
+  for (int64_t& k : multiples)
+    k = multipleOf(gen);
+  multiples[0] = maxMultiple;
+  multiples[1] = -maxMultiple;
+  struct Case
+  {
+    bool c2sFft;
+    bool s2cFft;
+    bool complexData;
+  };
+  for (Case c : {Case{true, true, false}, Case{false, false, false}, Case{false, false, true}}) {
+    BootstrapCore core(he, transformConfig(c.c2sFft, c.s2cFft, c.complexData, depth));
+    const int e = core.getEncodingChainIndex();
+    auto values = c.complexData ? randomComplex(31, slots) : randomReal(31, slots, -1, 1);
+    CTile raised = raiseModulus(encryptAt(he, values, 0), e);
+    CTile shifted =
+        addMultiplesOfFirstPrime(encryptAt(he, values, e, core.getBaseScale()), multiples);
+    int64_t raisedMultiple = largestMultipleOfFirstPrime(raised);
+    EXPECT_GE(raisedMultiple, 10);
+    EXPECT_LE(raisedMultiple, maxMultiple);
+    EXPECT_EQ(largestMultipleOfFirstPrime(shifted), maxMultiple);
+    for (const CTile* x : {&raised, &shifted}) {
+      const std::string input = std::string(x == &raised ? "raised" : "shifted") +
+                                (c.complexData ? ", complex" : ", real") +
+                                (c.c2sFft ? ", layers" : ", matrices");
+      // Without the reduction, the multiples are far from the values.
+      EXPECT_GT(errorsOf(decryptOf(*x), values).mean, 1e3) << input;
+      // Complex slots err in both parts.
+      Errors errors = errorsOf(pipelineOf(core, *x), values);
+      EXPECT_LT(errors.mean, std::pow(2.0, c.complexData ? -13.5 : -14)) << input;
+      EXPECT_LT(errors.max, std::pow(2.0, -11.5)) << input;
+    }
   }
 }

@@ -20,6 +20,10 @@ constexpr int N = 8; // slots
 
 const BootstrapCore& core() { return bootstrapSealCore(N, 20); }
 
+// The cores of both slot orders: the mockup's (powers of 5) and SEAL's
+// (powers of 3).
+std::vector<const BootstrapCore*> cores() { return {&mockupCore(N), &core()}; }
+
 // zeta^e for zeta = exp(2 pi i / 4n), the exponent reduced first.
 Complex zeta(long e)
 {
@@ -27,11 +31,11 @@ Complex zeta(long e)
   return std::polar(1.0, 2 * std::acos(-1.0) * r / (4 * N));
 }
 
-long pow5(int i)
+long powOf(int g, int i)
 {
   long r = 1;
   for (int k = 0; k < i; ++k)
-    r *= 5;
+    r *= g;
   return r;
 }
 
@@ -39,27 +43,31 @@ long pow5(int i)
 
 TEST(FunctionalMatrix, EncodingMatrixElements)
 {
-  EncodingMatrix enc(core(), N);
-  for (int c = 0; c < 2 * N; ++c)
-    EXPECT_EQ(enc.get(0, c), Complex(1.0 / (2 * N), 0)) << c;
-  for (int r = 0; r < 2 * N; ++r) {
-    for (int c = 0; c < 2 * N; ++c) {
-      Complex expected = c < N ? zeta(-r * pow5(c)) / (2.0 * N)
-                               : zeta(r * pow5(c - N)) / (2.0 * N);
-      EXPECT_LT(std::abs(enc.getElement(r, c) - expected), 1e-14) << r << "," << c;
+  for (const BootstrapCore* k : cores()) {
+    const int g = k->getGenerator();
+    EncodingMatrix enc(*k, N);
+    for (int c = 0; c < 2 * N; ++c)
+      EXPECT_EQ(enc.get(0, c), Complex(1.0 / (2 * N), 0)) << c;
+    for (int r = 0; r < 2 * N; ++r) {
+      for (int c = 0; c < 2 * N; ++c) {
+        Complex expected = c < N ? zeta(-r * powOf(g, c)) / (2.0 * N)
+                                 : zeta(r * powOf(g, c - N)) / (2.0 * N);
+        EXPECT_LT(std::abs(enc.getElement(r, c) - expected), 1e-14) << g << ":" << r << "," << c;
+      }
     }
+    // Rows and columns are reduced modulo 2n.
+    EXPECT_EQ(enc.getElement(3 + 2 * N, 5 + 4 * N), enc.getElement(3, 5));
+    EXPECT_EQ(enc.getElement(-1, -1), enc.getElement(2 * N - 1, 2 * N - 1));
   }
-  // Rows and columns are reduced modulo 2n.
-  EXPECT_EQ(enc.getElement(3 + 2 * N, 5 + 4 * N), enc.getElement(3, 5));
-  EXPECT_EQ(enc.getElement(-1, -1), enc.getElement(2 * N - 1, 2 * N - 1));
 }
 
 TEST(FunctionalMatrix, EncodingInvertsDecoding)
 {
   // Encoding the slots of a polynomial and their conjugates gives back its
-  // 2n coefficients.
-  DecodingMatrix dec(core(), N);
-  EncodingMatrix enc(core(), N);
+  // 2n coefficients, in either slot order.
+  for (const BootstrapCore* k : cores()) {
+  DecodingMatrix dec(*k, N);
+  EncodingMatrix enc(*k, N);
   std::vector<double> coeffs(2 * N);
   for (int k = 0; k < 2 * N; ++k)
     coeffs[k] = 0.1 * k - 0.7;
@@ -75,16 +83,20 @@ TEST(FunctionalMatrix, EncodingInvertsDecoding)
       back += enc.getElement(k, c) * slots[c];
     EXPECT_LT(std::abs(back - coeffs[k]), 1e-12) << k;
   }
+  }
 }
 
 TEST(FunctionalMatrix, DecodingMatrixElementsAndDomain)
 {
-  DecodingMatrix dec(core(), N);
-  for (int r = 0; r < N; ++r) {
-    EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
-    for (int c = 0; c < 2 * N; ++c)
-      EXPECT_LT(std::abs(dec.getElement(r, c) - zeta(pow5(r) * c)), 1e-14);
+  for (const BootstrapCore* k : cores()) {
+    DecodingMatrix dec(*k, N);
+    for (int r = 0; r < N; ++r) {
+      EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
+      for (int c = 0; c < 2 * N; ++c)
+        EXPECT_LT(std::abs(dec.getElement(r, c) - zeta(powOf(k->getGenerator(), r) * c)), 1e-14);
+    }
   }
+  DecodingMatrix dec(core(), N);
   for (int row : {N, 2 * N - 1, -1})
     expectThrowWithMessage<std::runtime_error>(
         [&] { dec.getElement(row, 0); }, "decoding matrix is not defined below the first half");
@@ -93,17 +105,24 @@ TEST(FunctionalMatrix, DecodingMatrixElementsAndDomain)
 
 TEST(FunctionalMatrix, DecodingRealsMatrixElementsAndDomain)
 {
-  DecodingRealsMatrix dec(core(), N);
-  for (int r = 0; r < N; ++r) {
-    EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
-    for (int c = 1; c < N; ++c) {
-      Complex e = dec.getElement(r, c);
-      EXPECT_LT(std::abs(e.imag()), 1e-15) << r << "," << c;
-      EXPECT_NEAR(e.real(), 2 * core().getRoot(r, c).real(), 1e-15);
-      Complex expected = core().getRoot(r, c) - Complex(0, 1) * core().getRoot(r, N - c);
-      EXPECT_EQ(e, expected);
+  // Column c > 0 is the root of c plus the root of -c (twice its real part),
+  // reached through the root of n - c: zeta^(-c g^r) = -s i zeta^((n - c) g^r)
+  // with s = 1 in every row for the powers of 5, alternating for those of 3.
+  for (const BootstrapCore* k : cores()) {
+    DecodingRealsMatrix dec(*k, N);
+    for (int r = 0; r < N; ++r) {
+      EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
+      const double s = k->getGenerator() == 5 || r % 2 == 0 ? 1 : -1;
+      for (int c = 1; c < N; ++c) {
+        Complex e = dec.getElement(r, c);
+        EXPECT_LT(std::abs(e.imag()), 1e-15) << r << "," << c;
+        EXPECT_NEAR(e.real(), 2 * k->getRoot(r, c).real(), 1e-15);
+        Complex expected = k->getRoot(r, c) - Complex(0, s) * k->getRoot(r, N - c);
+        EXPECT_EQ(e, expected);
+      }
     }
   }
+  DecodingRealsMatrix dec(core(), N);
   for (auto [row, col] : {std::pair<int, int>{N, 0}, {0, N}, {N + 3, 2}})
     expectThrowWithMessage<std::runtime_error>(
         [&, row = row, col = col] { dec.getElement(row, col); },

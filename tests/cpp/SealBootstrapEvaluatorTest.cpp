@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BootstrapTestUtils.h"
+#include "SealModulusRaise.h"
 #include "TestUtils.h"
 #include "hebase/BootstrapEvaluator.h"
 #include "math/MathUtils.h"
@@ -109,19 +110,24 @@ TEST(SealBootstrapEvaluator, MockupBootstrapAtFiveHundredTwelveSlots)
   const BootstrapCore& core = evaluator.getCore();
   EXPECT_EQ(core.getTargetChainIndex(), 1);
   auto values = randomReal(29, 512, -1, 1);
-  CTile c = encryptAt(*he, values, core.getEncodingChainIndex(), core.getBaseScale());
-  evaluator.bootstrapMockup(c);
-  EXPECT_EQ(c.getChainIndex(), 1);
-  auto got = decryptOf(c);
-  double worst = 0;
-  double mean = 0;
-  for (int i = 0; i < 512; ++i) {
-    double e = std::abs(got[i] - values[i]);
-    worst = std::max(worst, e);
-    mean += e / 512;
+  // Encrypted at the encoding chain index, and encrypted at chain index 0
+  // then raised there (its coefficients carrying multiples of q0).
+  for (bool raised : {false, true}) {
+    CTile c = raised ? raiseModulus(encryptAt(*he, values, 0), core.getEncodingChainIndex())
+                     : encryptAt(*he, values, core.getEncodingChainIndex(), core.getBaseScale());
+    evaluator.bootstrapMockup(c);
+    EXPECT_EQ(c.getChainIndex(), 1);
+    auto got = decryptOf(c);
+    double worst = 0;
+    double mean = 0;
+    for (int i = 0; i < 512; ++i) {
+      double e = std::abs(got[i] - values[i]);
+      worst = std::max(worst, e);
+      mean += e / 512;
+    }
+    EXPECT_LT(worst, 0.05) << raised;
+    EXPECT_LT(mean, 0.01) << raised;
   }
-  EXPECT_LT(worst, 0.05);
-  EXPECT_LT(mean, 0.01);
 }
 
 TEST(SealBootstrapEvaluator, MockupBootstrapOfComplexData)

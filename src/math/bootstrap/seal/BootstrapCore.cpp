@@ -16,6 +16,7 @@
 #include "hebase/mockup/DebugContext.h"
 #include "hebase/mockup/MockupContext.h"
 #include "hebase/mockup/MockupEncoder.h"
+#include "hebase/seal/SealCkksContext.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/SectionTimer.h"
 #include "math/MathUtils.h"
@@ -60,6 +61,7 @@ BootstrapCore::BootstrapCore(const HeContext& he, const BootstrapConfig& configI
   m = 4 * n;
   polyDegree = 2 * n;
   numSlots = n;
+  generator = getSlotOrderGenerator(he);
   R = POWER;
 
   cost = getLevelCost(config, n);
@@ -158,9 +160,19 @@ void BootstrapCore::printConfig() const
   std::cout << SEPARATOR << std::endl;
 }
 
+int BootstrapCore::getSlotOrderGenerator(const HeContext& he)
+{
+  return dynamic_cast<const SealCkksContext*>(&he) != nullptr ? 3 : 5;
+}
+
+int BootstrapCore::getImaginaryUnitSign(int i) const
+{
+  return i <= 0 || powMod(generator, i, 4) == 1 ? 1 : -1;
+}
+
 std::complex<double> BootstrapCore::getRoot(int i, int j) const
 {
-  int64_t e = i <= 0 ? 1 : powMod(5, i, m);
+  int64_t e = i <= 0 ? 1 : powMod(generator, i, m);
   int64_t t = (static_cast<int64_t>(j) * e) % m;
   if (t < 0)
     t += m;

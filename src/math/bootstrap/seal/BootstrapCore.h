@@ -59,8 +59,22 @@ public:
   /// Prints the context and the core's configuration to standard output.
   void printConfig() const;
 
-  /// The root of unity zeta^(j * 5^i), zeta = exp(2 pi i / m), from the table.
+  /// The root of unity zeta^(j * g^i), zeta = exp(2 pi i / m), from the
+  /// table; g is getGenerator().
   std::complex<double> getRoot(int i, int j) const;
+
+  /// The generator whose powers order the context's slots: slot j is the
+  /// value at zeta^(g^j). 3 on SEAL (the order of its encoder and of its
+  /// rotations), 5 on the other contexts.
+  int getGenerator() const { return generator; }
+
+  /// The slot-order generator of a context: 3 on SEAL, 5 otherwise.
+  static int getSlotOrderGenerator(const HeContext& he);
+
+  /// The sign s of the value s*i that the monomial X^n takes in slot i
+  /// (zeta^(n g^i) = s i): 1 when g^i = 1 mod 4, -1 when g^i = 3 mod 4 (the
+  /// odd slots of SEAL). 1 for i <= 0.
+  int getImaginaryUnitSign(int i) const;
 
   /// base^exponent modulo modulus by square and multiply; 0 when base is a
   /// multiple of modulus.
@@ -125,6 +139,10 @@ public:
   std::pair<CTile, CTile>
   getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
                                              const std::vector<PTile>& diagonals) const;
+  /// The products of x by the even and by the odd diagonals, summed apart
+  /// (no rescale): their sum is getMulCipherWithDiagonalizedMatrix.
+  std::pair<CTile, CTile> getMulCipherWithDiagonalsByParity(const CTile& x,
+                                                            const std::vector<PTile>& diagonals) const;
   CTile getMulCipherWithDiagonalizedDecodingMatrix(const CTile& x,
                                                    const std::vector<PTile>& diagonals) const;
 
@@ -149,6 +167,10 @@ public:
 
   /// "./output/" and the context's signature with ':' replaced by '_'.
   std::string getCacheDir() const;
+  /// What cache file names end with before ".bin": empty for the generator
+  /// 5, else "_G" and the generator, so that files of one slot order are
+  /// never read as the other's.
+  std::string getSlotOrderTag() const;
   /// The decimal text of -1000 ln(factor) truncated toward zero.
   static std::string getFactorTag(double factor);
 
@@ -197,6 +219,7 @@ private:
   std::shared_ptr<Chebyshev> chebyshev;
   int m;
   int polyDegree;
+  int generator;
   std::vector<std::complex<double>> roots;
   std::shared_ptr<std::vector<PTile>> encodingDiagonals;
   std::shared_ptr<std::vector<PTile>> decodingDiagonals;
@@ -236,6 +259,17 @@ private:
                     void (FFTUtils::*compute)(std::vector<FFTLayer>&, double) const,
                     const std::string& path, int chainIndex, double factor, bool isEncoding,
                     const std::string& computingMessage, const std::string& encodingMessage);
+
+  /// The n rotations of x for a product by the diagonals, after checking
+  /// their count and that x is at their chain index.
+  std::vector<CTile> getRotationsForProduct(const CTile& x,
+                                            const std::vector<PTile>& diagonals) const;
+  /// The complex-data encoding product where the slots' imaginary unit
+  /// alternates in sign (SEAL): twice the real parts of the coefficients
+  /// 0 .. n-1 and of n .. 2n-1, each rescaled twice.
+  std::pair<CTile, CTile>
+  getMulCipherWithAlternatingEncodingMatrix(const CTile& x,
+                                            const std::vector<PTile>& diagonals) const;
 
   /// The value (or the vector of slot values) at the chain index and scale.
   template <typename T>

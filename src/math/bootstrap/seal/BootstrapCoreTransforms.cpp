@@ -30,9 +30,10 @@ using Complex = std::complex<double>;
 // Up to this many partial sums make up a diagonal product.
 constexpr int MAX_JOBS = 32;
 
-// The decoding matrix for the imaginary parts of complex data, whose input
-// slot j arrives multiplied by (-1)^j (the sign of the imaginary unit the
-// core multiplies by in that slot): column c is negated when odd.
+// The decoding matrix for the imaginary parts of complex data on a context
+// whose slots take the powers of 5 but whose exact imaginary unit alternates
+// (a debug context): input slot j arrives multiplied by (-1)^j, so column c
+// is negated when odd.
 class AlternatingDecodingMatrix : public DecodingMatrix
 {
 public:
@@ -195,27 +196,34 @@ BootstrapCore::getEncodedVectorsFromFunctionalMatrix(const FunctionalMatrix& mat
   return res;
 }
 
-CTile BootstrapCore::getMulCipherWithDiagonalizedMatrix(const CTile& x,
+std::vector<CTile> BootstrapCore::getRotationsForProduct(const CTile& x,
                                                         const std::vector<PTile>& diagonals) const
 {
-  SectionTimer timer("getMulCipherWithDiagonalizedMatrix");
   if (diagonals.empty() || static_cast<int>(diagonals.size()) > numSlots)
     throw std::invalid_argument("a product by 1 to " + std::to_string(numSlots) +
                                 " diagonals, got " + std::to_string(diagonals.size()));
-  const bool verbose = config.verbose > VERBOSITY_NONE;
   std::vector<CTile> rotations(numSlots, CTile(he));
   getAllRotationsOf(x, rotations);
-  const int count = static_cast<int>(diagonals.size());
-  const int jobs = count <= MAX_JOBS ? 1 : MAX_JOBS;
-  const int jobSize = count / jobs;
-  std::vector<CTile> partial(jobs, CTile(he));
   const int c0 = rotations[0].getChainIndex();
-  if (verbose)
+  if (config.verbose > VERBOSITY_NONE)
     std::cout << "chainIndex = " << c0 << std::endl;
   {
     SectionTimer chainTimer("setChainIndex");
     checkChainIndex(diagonals[0].getChainIndex(), c0);
   }
+  return rotations;
+}
+
+CTile BootstrapCore::getMulCipherWithDiagonalizedMatrix(const CTile& x,
+                                                        const std::vector<PTile>& diagonals) const
+{
+  SectionTimer timer("getMulCipherWithDiagonalizedMatrix");
+  const bool verbose = config.verbose > VERBOSITY_NONE;
+  std::vector<CTile> rotations = getRotationsForProduct(x, diagonals);
+  const int count = static_cast<int>(diagonals.size());
+  const int jobs = count <= MAX_JOBS ? 1 : MAX_JOBS;
+  const int jobSize = count / jobs;
+  std::vector<CTile> partial(jobs, CTile(he));
   if (verbose)
     std::cout << count << ": jobs=" << jobs << ", jobSize=" << jobSize << " : " << std::endl;
   for (int i = 0; i < jobs; ++i) {
@@ -240,10 +248,31 @@ CTile BootstrapCore::getMulCipherWithDiagonalizedMatrix(const CTile& x,
 }
 
 std::pair<CTile, CTile>
+BootstrapCore::getMulCipherWithDiagonalsByParity(const CTile& x,
+                                                 const std::vector<PTile>& diagonals) const
+{
+  SectionTimer timer("getMulCipherWithDiagonalsByParity");
+  std::vector<CTile> rotations = getRotationsForProduct(x, diagonals);
+  std::pair<CTile, CTile> res{CTile(he), CTile(he)};
+  for (size_t t = 0; t < diagonals.size(); ++t) {
+    CTile& sum = t % 2 == 0 ? res.first : res.second;
+    CTile y(rotations[t]);
+    y.multiplyPlainRaw(diagonals[t]);
+    if (sum.isEmpty())
+      sum = std::move(y);
+    else
+      sum.add(y);
+  }
+  return res;
+}
+
+std::pair<CTile, CTile>
 BootstrapCore::getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
                                                           const std::vector<PTile>& diagonals) const
 {
   SectionTimer timer("getMulCipherWithDiagonalizedEncodingMatrix");
+  if (config.supportComplexData && getImaginaryUnitSign(1) == -1)
+    return getMulCipherWithAlternatingEncodingMatrix(x, diagonals);
   CTile y = getMulCipherWithDiagonalizedMatrix(x, diagonals);
   CTile z(y);
   z.conjugate();
@@ -263,6 +292,31 @@ BootstrapCore::getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
   y.add(z);
   rescaleRawTimes(y, 2);
   return {std::move(y), CTile(he)};
+}
+
+std::pair<CTile, CTile>
+BootstrapCore::getMulCipherWithAlternatingEncodingMatrix(const CTile& x,
+                                                         const std::vector<PTile>& diagonals) const
+{
+  // The coefficients n .. 2n-1 take the encoding matrix after the input is
+  // multiplied by D = zeta^(-n g^c) = -s_c i in slot c. With s_c = (-1)^c,
+  // a rotation by k turns D into (-1)^k D, so that product is D times the
+  // even diagonals' sum minus the odd ones': no further rotations.
+  auto [even, odd] = getMulCipherWithDiagonalsByParity(x, diagonals);
+  CTile y(even);
+  if (!odd.isEmpty())
+    y.add(odd);
+  CTile w(even);
+  if (!odd.isEmpty())
+    w.sub(odd);
+  w.multiplyPlainRaw(encodeAlternatingImaginaryUnit(-1, w.getChainIndex()));
+  for (CTile* half : {&y, &w}) {
+    CTile conjugated(*half);
+    conjugated.conjugate();
+    half->add(conjugated);
+    rescaleRawTimes(*half, 2);
+  }
+  return {std::move(y), std::move(w)};
 }
 
 CTile BootstrapCore::getMulCipherWithDiagonalizedDecodingMatrix(
@@ -351,6 +405,11 @@ std::string BootstrapCore::getCacheDir() const
   return "./output/" + signature;
 }
 
+std::string BootstrapCore::getSlotOrderTag() const
+{
+  return generator == 5 ? "" : "_G" + std::to_string(generator);
+}
+
 std::string BootstrapCore::getFactorTag(double factor)
 {
   return std::to_string(static_cast<int32_t>(-1000 * std::log(factor)));
@@ -377,9 +436,10 @@ void BootstrapCore::setEncodingMatrices()
   decoding.diagonalOrder = true;
   DecodingMatrix plainSecondHalf(*this, n);
   AlternatingDecodingMatrix alternatingSecondHalf(*this, n);
-  FunctionalMatrix& secondHalf = hasExactImaginaryUnit()
-                                     ? static_cast<FunctionalMatrix&>(plainSecondHalf)
-                                     : alternatingSecondHalf;
+  // On SEAL the encoding product gives the coefficients n .. 2n-1 themselves.
+  const bool plain = hasExactImaginaryUnit() || getImaginaryUnitSign(1) == -1;
+  FunctionalMatrix& secondHalf =
+      plain ? static_cast<FunctionalMatrix&>(plainSecondHalf) : alternatingSecondHalf;
   secondHalf.crop(0, n, n - 1, 2 * n - 1);
   secondHalf.diagonalOrder = true;
   double encodingScale = getPlainScaleForTwoRescales(baseScale, encodingChainIndex);
@@ -513,23 +573,24 @@ void BootstrapCore::setEncodingRealsMatrices()
   }
   const std::string encTag = "_F" + getFactorTag(encFactor);
   const std::string decTag = "_F" + getFactorTag(decFactor);
+  const std::string bin = getSlotOrderTag() + ".bin";
 
   if (config.coef2slotViaFFT)
     setFftLayers(fftUtils->getEncodingLayers(), &FFTUtils::computeEncodingLayers,
-                 dir + "/ENC_FFT_CI" + std::to_string(e) + encTag + ".bin", e, encFactor, true,
+                 dir + "/ENC_FFT_CI" + std::to_string(e) + encTag + bin, e, encFactor, true,
                  "computing encoding FFT layers", "encoding coef2slot layers at ");
   if (config.slot2coefViaFFT) {
     setFftLayers(fftUtils->getDecodingLayers(), &FFTUtils::computeDecodingLayers,
-                 dir + "/DEC_FFT_CI" + std::to_string(d) + decTag + ".bin", d, decFactor, false,
+                 dir + "/DEC_FFT_CI" + std::to_string(d) + decTag + bin, d, decFactor, false,
                  "computing decoding FFT slot2coef layers", "encoding slot2coef layers at ");
     setFftLayers(fftUtils->getDecodingMirrorLayers(), &FFTUtils::computeDecodingMirrorLayers,
-                 dir + "/DEC_FFT_CI_MIRROR" + std::to_string(d) + decTag + ".bin", d, decFactor,
+                 dir + "/DEC_FFT_CI_MIRROR" + std::to_string(d) + decTag + bin, d, decFactor,
                  false, "computing decoding FFT slot2coef mirror layers",
                  "encoding slot2coefMirror layers at ");
   }
 
   if (!config.coef2slotViaFFT) {
-    const std::string path = dir + "/ENC_CI" + std::to_string(e) + encTag + ".bin";
+    const std::string path = dir + "/ENC_CI" + std::to_string(e) + encTag + bin;
     const double scale = getPlainScaleForTwoRescales(baseScale, e);
     if (config.loadEncMatrices && FileUtils::pathExists(path)) {
       if (verbose)
@@ -555,7 +616,7 @@ void BootstrapCore::setEncodingRealsMatrices()
     // The bit-reversed matrix has a name of its own, apart from the decoding layers.
     const std::string path = dir + (config.coef2slotViaFFT ? "/DEC_FFT_CI" : "/DEC_CI") +
                              std::to_string(d) + decTag +
-                             (config.coef2slotViaFFT ? "_MATRIX" : "") + ".bin";
+                             (config.coef2slotViaFFT ? "_MATRIX" : "") + bin;
     if (config.loadEncMatrices && FileUtils::pathExists(path)) {
       SectionTimer loadTimer("load decoding matrix");
       if (verbose)

@@ -40,7 +40,7 @@ using Butterfly = std::array<Complex, 4>;
 } // namespace
 
 FFTUtils::FFTUtils(const BootstrapCore& core)
-    : core(&core), numSlots(core.getNumSlots()), generator(5), verbose(core.getConfig().verbose)
+    : core(&core), numSlots(core.getNumSlots()), generator(core.getGenerator()), verbose(core.getConfig().verbose)
 {
 }
 
@@ -51,20 +51,36 @@ Complex FFTUtils::getTwiddle(int blockLength, int j) const
   return core->getRoots()[index];
 }
 
+bool FFTUtils::hasOppositePairs(int blockLength) const
+{
+  int g = BootstrapCore::powMod(generator, blockLength / 2, 4 * blockLength);
+  return g == 2 * blockLength + 1;
+}
+
 void FFTUtils::computeEncodingLayers(Layers& layers, double factor) const
 {
   layers.clear();
   for (int len = numSlots; len > 1; len /= 2) {
     const bool first = layers.empty();
+    const bool opposite = hasOppositePairs(len);
     FFTLayer layer(*core);
     addButterflies(layer, numSlots, len, [&](int j) {
-      Complex v = Complex(0.5, 0) / getTwiddle(len, j);
+      // Half the conjugate transpose of the forward butterfly: its inverse
+      // when the pair's roots are opposite.
+      Complex w = getTwiddle(len, j);
       Complex u = 0.5;
+      Complex d = Complex(0.5, 0) / w;
+      Complex e = -d;
+      if (!opposite) {
+        d = 0.5 * std::conj(w);
+        e = 0.5 * std::conj(getTwiddle(len, j + len / 2));
+      }
       if (first) {
         u = factor / 4;
-        v *= factor / 2;
+        d *= factor / 2;
+        e *= factor / 2;
       }
-      return Butterfly{u, u, v, -v};
+      return Butterfly{u, u, d, e};
     });
     layers.push_back(std::move(layer));
   }
@@ -76,10 +92,12 @@ void FFTUtils::computeDecodingLayers(Layers& layers, double factor) const
   for (int len = 2; len <= numSlots; len *= 2) {
     // The last stage carries the factor.
     const double e = len == numSlots ? factor : 1.0;
+    const bool opposite = hasOppositePairs(len);
     FFTLayer layer(*core);
     addButterflies(layer, numSlots, len, [&](int j) {
       Complex w = e * getTwiddle(len, j);
-      return Butterfly{e, w, e, -w};
+      Complex v = opposite ? -w : e * getTwiddle(len, j + len / 2);
+      return Butterfly{e, w, e, v};
     });
     layers.push_back(std::move(layer));
   }
@@ -94,17 +112,21 @@ void FFTUtils::computeDecodingMirrorLayers(Layers& layers, double factor) const
     d[k] = Complex(0, -1);
   layers.push_back(std::move(first));
   for (int len = 2; len <= numSlots; len *= 2) {
+    const bool opposite = hasOppositePairs(len);
     FFTLayer layer(*core);
     addButterflies(layer, numSlots, len, [&](int j) {
       Complex w = getTwiddle(len, j);
-      return Butterfly{w, 1.0, -w, 1.0};
+      Complex v = opposite ? -w : getTwiddle(len, j + len / 2);
+      return Butterfly{w, 1.0, v, 1.0};
     });
     layers.push_back(std::move(layer));
   }
+  // Slot k gets factor zeta^(g^k) times the sign that turns -i zeta^(n g^k)
+  // into 1.
   FFTLayer last(*core);
   FFTLayer::Diagonal& l = last.getDiagonal(0);
   for (int k = 0; k < numSlots; ++k)
-    l[k] = factor * core->getRoot(k, 1);
+    l[k] = factor * core->getRoot(k, 1) * static_cast<double>(core->getImaginaryUnitSign(k));
   layers.push_back(std::move(last));
 }
 

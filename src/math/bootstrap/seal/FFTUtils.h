@@ -58,8 +58,15 @@ public:
   void createRotationDependencyMaps(Layers& layers) const;
   void clearLayers(Layers& layers) const;
 
-  /// The twiddle factor zeta_(4L)^(5^j mod 4L) from the core's roots.
+  /// The twiddle factor zeta_(4L)^(g^j mod 4L) from the core's roots, g the
+  /// core's slot-order generator.
   std::complex<double> getTwiddle(int blockLength, int j) const;
+
+  /// Whether the roots of positions j and j + L/2 of a block of length L are
+  /// opposite (g^(L/2) = 1 + 2L mod 4L), so that its butterflies pair x + w y
+  /// with x - w y. True for every block with the generator 5; with 3 the
+  /// blocks of length 2 pair zeta_8 with zeta_8^3 instead.
+  bool hasOppositePairs(int blockLength) const;
 
   Layers& getEncodingLayers() { return encodingLayers; }
   Layers& getDecodingLayers() { return decodingLayers; }

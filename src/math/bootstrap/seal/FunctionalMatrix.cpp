@@ -91,7 +91,10 @@ std::complex<double> DecodingRealsMatrix::getElement(int row, int col) const
     throw std::runtime_error("decoding reals matrix is not defined beyond the first quarter");
   if (col == 0)
     return core.getRoot(row, 0);
-  return core.getRoot(row, col) - std::complex<double>(0, 1) * core.getRoot(row, numSlots - col);
+  // Column c stands for the coefficients c and N - c = -(coefficient c) of a
+  // real polynomial: the root of -c is the root of n - c times -s i.
+  std::complex<double> unit(0, core.getImaginaryUnitSign(row));
+  return core.getRoot(row, col) - unit * core.getRoot(row, numSlots - col);
 }
 
 } // namespace quorvane

@@ -11,10 +11,8 @@ class BootstrapCore;
 /// are computed on demand from the core's roots of unity. It stands for the
 /// crop window [rowBegin, colBegin]-[rowEnd, colEnd] (inclusive) and is read
 /// through get, optionally by generalized diagonals and with bit-reversed
-/// columns. Slot j stands for the root zeta^(5^j). SEAL orders its slots by
-/// the powers of 3, so on SEAL the transforms work on the polynomial whose
-/// values at zeta^(5^j) are the slots, not on the ciphertext's own; SlotToCoeff
-/// undoes CoeffToSlot either way.
+/// columns. Slot j stands for the root zeta^(g^j), g the core's slot-order
+/// generator (3 on SEAL, as its encoder orders the slots; 5 elsewhere).
 class FunctionalMatrix
 {
 public:
@@ -57,8 +55,8 @@ public:
   std::complex<double> getElement(int row, int col) const override;
 };
 
-/// U[r][c] = zeta^(5^r c): polynomial coefficients to slots; defined for
-/// rows below n (modulo 2n).
+/// U[r][c] = zeta^(g^r c), g the core's slot-order generator: polynomial
+/// coefficients to slots; defined for rows below n (modulo 2n).
 class DecodingMatrix : public FunctionalMatrix
 {
 public:
@@ -67,7 +65,7 @@ public:
 };
 
 /// The n x n decoding matrix of real slot values, whose coefficients c and
-/// n - c are tied: column c combines columns c and n - c of U.
+/// N - c are tied: column c combines columns c and n - c of U.
 class DecodingRealsMatrix : public FunctionalMatrix
 {
 public:
