@@ -131,6 +131,7 @@ public:
 
   // ---- Operations on every tile ----
 
+  /// Squares every element; a complex-packed tensor is refused.
   void square();
   void squareRaw();
   void negate();

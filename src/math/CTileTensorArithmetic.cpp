@@ -11,6 +11,19 @@
 
 namespace quorvane {
 
+namespace {
+
+/// A tile's square mixes the two values of a complex-packed slot, as a
+/// product of two complex-packed tensors would (refused by their shapes).
+void refuseComplexPacked(const TTShape& shape)
+{
+  const int dim = shape.getComplexPackedDim();
+  if (dim >= 0)
+    shape.reportError("Squaring is currently not supported for complex-packed dimensions", dim);
+}
+
+} // namespace
+
 // ---- Element-wise families ----
 
 void CTileTensor::add(const CTileTensor& other)
@@ -131,12 +144,16 @@ CTileTensor CTileTensor::getMultiplyPlainRaw(const PTileTensor& other) const
 void CTileTensor::square()
 {
   SectionTimer timer("CTileTensor::square");
+  validatePacked();
+  refuseComplexPacked(shape);
   transformTiles([](CTile& t) { t.square(); });
 }
 
 void CTileTensor::squareRaw()
 {
   SectionTimer timer("CTileTensor::squareRaw");
+  validatePacked();
+  refuseComplexPacked(shape);
   transformTiles([](CTile& t) { t.squareRaw(); });
 }
 

@@ -133,8 +133,26 @@ void FunctionEvaluator::validateInverseBounds(double lowerBound, double upperBou
   else if (upperBound <= 0)
     reason = "\"upperBound\" must be strictly positive, while the given \"upperBound\" is " +
              fixed6(upperBound) + ".";
+  // NaN passes every comparison above; an infinite bound makes the scale 0.
+  else if (!std::isfinite(lowerBound))
+    reason = "\"lowerBound\" must be finite, while the given \"lowerBound\" is " +
+             fixed6(lowerBound) + ".";
+  else if (!std::isfinite(upperBound))
+    reason = "\"upperBound\" must be finite, while the given \"upperBound\" is " +
+             fixed6(upperBound) + ".";
   if (!reason.empty())
     throw std::invalid_argument("FunctionEvaluator::inverse() failed: " + reason);
+}
+
+void FunctionEvaluator::validateInverseArguments(double lowerBound, double upperBound,
+                                                 int bitResolution)
+{
+  validateInverseBounds(lowerBound, upperBound);
+  if (bitResolution < 1)
+    throw std::invalid_argument(
+        "FunctionEvaluator::inverse() failed: \"bitResolution\" must be positive, while the "
+        "given \"bitResolution\" is " +
+        std::to_string(bitResolution) + ".");
 }
 
 void FunctionEvaluator::checkContext(const Tile& tile) const
@@ -564,7 +582,7 @@ CTile FunctionEvaluator::compare(const CTile& a, const Tile& b, int gRep, int fR
 void FunctionEvaluator::inverse(CTile& src, double lowerBound, double upperBound,
                                 int bitResolution) const
 {
-  validateInverseBounds(lowerBound, upperBound);
+  validateInverseArguments(lowerBound, upperBound, bitResolution);
   checkContext(src);
   // With t = 1 - a x: a (1 + t)(1 + t^2)(1 + t^4)... = (1 - t^(2^r)) / x.
   double a = 2 / (lowerBound + upperBound);

@@ -75,8 +75,8 @@ public:
   CTile compare(const CTile& a, const Tile& b, int gRep, int fRep, double maxDiff) const;
 
   /// src becomes approximately 1/src for values in [lowerBound, upperBound]
-  /// (0 <= lowerBound <= upperBound, 0 < upperBound), refined in
-  /// bitResolution - 1 rounds.
+  /// (finite bounds, 0 <= lowerBound <= upperBound, 0 < upperBound), refined
+  /// in bitResolution - 1 rounds (bitResolution >= 1).
   void inverse(CTile& src, double lowerBound, double upperBound, int bitResolution) const;
 
   /// out receives one tile per possible value: tile i is approximately 1 in
@@ -93,9 +93,14 @@ public:
   /// repetition count, both counts 0, a maxDiff that is not positive and finite.
   static void validateCompareArguments(int gRep, int fRep, double maxDiff);
 
-  /// Refuses what inverse refuses (std::invalid_argument): lowerBound above
-  /// upperBound, a negative lowerBound, an upperBound that is not positive.
+  /// Refuses bounds that inverse refuses (std::invalid_argument): lowerBound
+  /// above upperBound, a negative lowerBound, an upperBound that is not
+  /// positive, a bound that is not finite.
   static void validateInverseBounds(double lowerBound, double upperBound);
+
+  /// Refuses what inverse refuses (std::invalid_argument): the bounds of
+  /// validateInverseBounds, then a bitResolution below 1.
+  static void validateInverseArguments(double lowerBound, double upperBound, int bitResolution);
 
   /// The index of the last coefficient above 1e-8 in absolute value; refuses
   /// a polynomial without one.

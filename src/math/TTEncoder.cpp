@@ -207,7 +207,11 @@ double TTEncoder::assertEquals(const CTileTensor& c, const std::string& title,
     const double e = expected.at(i);
     const double diff = std::abs(a - e);
     const double relativeDiff = diff / std::abs(a != 0 ? a : e);
-    const bool failed = percent ? relativeDiff > eps : diff > eps;
+    // NaN never compares above eps: a NaN value fails, and so does a relative
+    // diff of inf / inf. Two zeros (0 / 0) are equal.
+    const bool failed =
+        std::isnan(diff) ||
+        (percent ? relativeDiff > eps || (std::isnan(relativeDiff) && diff != 0) : diff > eps);
     if (failed) {
       std::cout << (percent ? "Error in checking relative diff:" : "Error in checking diff:")
                 << std::endl;

@@ -1,6 +1,7 @@
 #include "math/TTFunctionEvaluator.h"
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "hebase/CTile.h"
@@ -20,6 +21,17 @@ namespace {
 /// after the per-tile evaluation instead of inside it.
 const double FREE_COEFFICIENT_THRESHOLD = 1e-10;
 
+/// Refusals of the operations whose tile products would mix the two values of
+/// a complex-packed slot.
+const std::string POLYNOMIAL_COMPLEX_PACKED =
+    "Polynomial evaluation is currently not supported for complex-packed dimensions";
+const std::string POWER_COMPLEX_PACKED =
+    "Raising to a power is currently not supported for complex-packed dimensions";
+const std::string SIGN_COMPLEX_PACKED =
+    "Sign is currently not supported for complex-packed dimensions";
+const std::string INVERSE_COMPLEX_PACKED =
+    "Inverse is currently not supported for complex-packed dimensions";
+
 } // namespace
 
 TTFunctionEvaluator::TTFunctionEvaluator(const HeContext& he) : he(&he), fe(he) {}
@@ -30,6 +42,14 @@ void TTFunctionEvaluator::checkTensor(const CTileTensor& src) const
   if (src.getContextId() != he->getContextId())
     throw std::invalid_argument(
         "TTFunctionEvaluator: the given tile tensor belongs to another HE context");
+}
+
+void TTFunctionEvaluator::checkRealPacked(const CTileTensor& src, const std::string& message)
+{
+  const TTShape& shape = src.getShape();
+  const int dim = shape.getComplexPackedDim();
+  if (dim >= 0)
+    shape.reportError(message, dim);
 }
 
 void TTFunctionEvaluator::checkCoefficient(const CTile& coef) const
@@ -76,6 +96,7 @@ void TTFunctionEvaluator::signInPlace(CTileTensor& src, int gRep, int fRep, doub
 {
   SectionTimer timer("TTFunctionEvaluator::signInPlace");
   checkTensor(src);
+  checkRealPacked(src, SIGN_COMPLEX_PACKED);
   FunctionEvaluator::validateSignArguments(gRep, fRep, maxAbsVal);
   CTileTensor res =
       mapTiles(src, [&](CTile& tile) { fe.signInPlace(tile, gRep, fRep, maxAbsVal, binaryRes); });
@@ -88,7 +109,8 @@ void TTFunctionEvaluator::inverse(CTileTensor& src, double lowerBound, double up
 {
   SectionTimer timer("TTFunctionEvaluator::inverse");
   checkTensor(src);
-  FunctionEvaluator::validateInverseBounds(lowerBound, upperBound);
+  checkRealPacked(src, INVERSE_COMPLEX_PACKED);
+  FunctionEvaluator::validateInverseArguments(lowerBound, upperBound, bitResolution);
   CTileTensor res = mapTiles(
       src, [&](CTile& tile) { fe.inverse(tile, lowerBound, upperBound, bitResolution); });
   setUnusedSlotsUnknown(res);
@@ -102,6 +124,7 @@ void TTFunctionEvaluator::polyEvalInPlace(CTileTensor& src, const std::vector<do
 {
   SectionTimer timer("TTFunctionEvaluator::polyEvalInPlace(CTileTensor, vector<double>, EvalType)");
   checkTensor(src);
+  checkRealPacked(src, POLYNOMIAL_COMPLEX_PACKED);
   if (coefs.empty())
     throw std::out_of_range("invalid vector subscript");
   if (type < PATERSONSTOCKMAYER || type > NUMERICAL_STABILITY)
@@ -125,6 +148,7 @@ void TTFunctionEvaluator::polyEvalInPlace(CTileTensor& src, const std::vector<CT
 {
   SectionTimer timer("TTFunctionEvaluator::polyEvalInPlace(CTileTensor, vector<CTile>, bool)");
   checkTensor(src);
+  checkRealPacked(src, POLYNOMIAL_COMPLEX_PACKED);
   if (coefs.empty())
     throw std::invalid_argument(
         "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
@@ -159,12 +183,14 @@ void TTFunctionEvaluator::powInPlace(CTileTensor& src, int degree) const
   if (degree == 1)
     return;
   if (degree == 0) {
-    // Ones in the used slots only, so the shape's zeros stay true.
+    // Ones in the used slots only, so the shape's zeros stay true (both values
+    // of a complex-packed slot included).
     CTileTensor res(*he);
     TTEncoder(*he).encrypt(res, src.getPlainScalarMask(1.0));
     src = std::move(res);
     return;
   }
+  checkRealPacked(src, POWER_COMPLEX_PACKED);
   src = mapTiles(src, [&](CTile& tile) { fe.powInPlace(tile, degree); });
 }
 

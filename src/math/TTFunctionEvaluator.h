@@ -1,6 +1,7 @@
 #ifndef QUORVANE_MATH_TTFUNCTIONEVALUATOR_H
 #define QUORVANE_MATH_TTFUNCTIONEVALUATOR_H
 
+#include <string>
 #include <vector>
 
 #include "math/FunctionEvaluator.h"
@@ -20,6 +21,12 @@ class TileTensor;
 /// unknown; polynomials add their free coefficient to the used slots only, so
 /// the unused slots keep what they held. Every argument is checked before
 /// the tensor changes, and an operation that fails leaves it as it was.
+///
+/// A complex-packed slot holds two values, which no tile operation beyond
+/// additions and real scalars keeps apart: polynomials, powers above 1, sign
+/// and inverse refuse complex-packed tensors (std::invalid_argument); the
+/// sigmoids (by their scalar products) and compare (by its operands' shapes)
+/// meet the shape rules' refusal.
 class TTFunctionEvaluator
 {
 public:
@@ -33,7 +40,7 @@ public:
                       double maxDiff) const;
 
   /// src becomes approximately 1/src for values in [lowerBound, upperBound]
-  /// (FunctionEvaluator::inverse on every tile).
+  /// (FunctionEvaluator::inverse on every tile; finite bounds, bitResolution >= 1).
   void inverse(CTileTensor& src, double lowerBound, double upperBound, int bitResolution) const;
 
   /// Replaces src by p(src), coefs[i] being the coefficient of x^i. A free
@@ -71,6 +78,10 @@ public:
 private:
   /// Refuses an unpacked tensor or a tensor of another context.
   void checkTensor(const CTileTensor& src) const;
+  /// Refuses a complex-packed src with the message (through its shape's report):
+  /// the tile operations behind it are not linear, and a complex-packed slot
+  /// holds two values.
+  static void checkRealPacked(const CTileTensor& src, const std::string& message);
   /// Refuses a coefficient tile of another context.
   void checkCoefficient(const CTile& coef) const;
 

@@ -88,8 +88,9 @@ void initFunctionEvaluatorBindings(py::module_& m)
           },
           R"(
             Calculates an approximation of 1/src. The values of src must lie
-            between lower_bound and upper_bound, and lower_bound must be
-            non-negative; the tighter the bounds, the more accurate the result.
+            between lower_bound and upper_bound, which must be finite, and
+            lower_bound must be non-negative; the tighter the bounds, the more
+            accurate the result.
             The method is the iterative inverse of the paper that introduced
             CKKS (Cheon, Kim, Kim and Song, 2017).
 
@@ -100,7 +101,7 @@ void initFunctionEvaluatorBindings(py::module_& m)
             :param upper_bound: An upper bound on the values of src.
             :type upper_bound: float
             :param bit_resolution: A higher value increases accuracy at the cost
-                                   of multiplication depth; default 5.
+                                   of multiplication depth; at least 1, default 5.
             :type bit_resolution: int
             :rtype: CTile
             )",

@@ -61,8 +61,9 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
           R"(
             The same as inverse of FunctionEvaluator but on a tile tensor, tile
             by tile: an approximation of 1/src. The values of src must lie
-            between lower_bound and upper_bound, and lower_bound must be
-            non-negative; the tighter the bounds, the more accurate the result.
+            between lower_bound and upper_bound, which must be finite, and
+            lower_bound must be non-negative; the tighter the bounds, the more
+            accurate the result.
 
             :param src: The values to invert; unchanged.
             :type src: CTileTensor
@@ -71,7 +72,7 @@ void initTTFunctionEvaluatorBindings(py::module_& m)
             :param upper_bound: An upper bound on the values of src.
             :type upper_bound: float
             :param bit_resolution: A higher value increases accuracy at the cost
-                                   of multiplication depth; default 5.
+                                   of multiplication depth; at least 1, default 5.
             :type bit_resolution: int
             :return: The approximate inverse.
             :rtype: CTileTensor

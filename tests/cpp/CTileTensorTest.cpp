@@ -471,6 +471,61 @@ TEST_F(CTileTensorTest, ComplexPackedSlotOperations)
   EXPECT_LT(maxDiff(decrypted(r), a), 1e-12);
 }
 
+TEST_F(CTileTensorTest, ProductsWithinComplexPackedSlotsAreRefused)
+{
+  // A tile's square gives (a + bi)^2 = a^2 - b^2 + 2abi where a^2 + b^2 i is meant.
+  const TTShape shape = shapeOf({TTDim(2, 2), TTDim(12, 8, 1, false, false, true)});
+  const DoubleTensor a = randomTensor({2, 12}, 16);
+  const std::string squaring = "Squaring is currently not supported for complex-packed dimensions";
+  const std::string incompatible = "Attempting action with an incompatible shape: " +
+                                   shape.toString();
+  struct Case
+  {
+    std::string name;
+    std::function<void(CTileTensor&)> op;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"square", [](CTileTensor& t) { t.square(); }, squaring},
+      {"squareRaw", [](CTileTensor& t) { t.squareRaw(); }, squaring},
+      {"getSquare", [](CTileTensor& t) { t.getSquare(); }, squaring},
+      {"getSquareRaw", [](CTileTensor& t) { t.getSquareRaw(); }, squaring},
+      {"multiply", [](CTileTensor& t) { t.multiply(CTileTensor(t)); }, incompatible},
+      {"multiplyRaw", [](CTileTensor& t) { t.multiplyRaw(CTileTensor(t)); }, incompatible},
+      {"multiplyPlain",
+       [&](CTileTensor& t) { t.multiplyPlain(encoded(*he, shape, a)); }, incompatible},
+  };
+  for (const Case& c : cases) {
+    CTileTensor t = encrypted(*he, shape, a, 3);
+    EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { c.op(t); }), c.message) << c.name;
+    EXPECT_EQ(t.getShape(), shape) << c.name;
+    EXPECT_EQ(t.getChainIndex(), 3) << c.name;
+    EXPECT_EQ(maxDiff(decrypted(t), a), 0) << c.name;
+  }
+  // An unpacked tensor is refused as such first.
+  CTileTensor unpacked(*he, shape);
+  EXPECT_EQ(quietMessageOf<std::runtime_error>([&] { unpacked.square(); }),
+            "This tile tensor has not been packed");
+
+  // A real operand fully duplicated along the complex-packed dimension scales
+  // both values of a slot alike.
+  DoubleTensor scale({2, 1});
+  scale.at(0) = 2;
+  scale.at(1) = -3;
+  const TTShape dup = shapeOf({TTDim(2, 2), TTDim(1, 8, 8)});
+  const DoubleTensor expected =
+      qvtest::tensorOf({2, 12}, [&](const std::vector<int>& i) {
+        return a.at(i[0], i[1]) * scale.at(i[0], 0);
+      });
+  CTileTensor c = encrypted(*he, shape, a);
+  c.multiply(encrypted(*he, dup, scale));
+  EXPECT_EQ(c.getShape(), shape);
+  EXPECT_LT(maxDiff(decrypted(c), expected), 1e-12);
+  CTileTensor p = encrypted(*he, shape, a);
+  p.multiplyPlain(encoded(*he, dup, scale));
+  EXPECT_LT(maxDiff(decrypted(p), expected), 1e-12);
+}
+
 TEST_F(CTileTensorTest, IntegrityCheck)
 {
   CTileTensor c = encrypted(*he, TTShape({4, 4}), randomTensor({3, 5}, 16));

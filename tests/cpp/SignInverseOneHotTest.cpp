@@ -25,6 +25,8 @@ using namespace qvtest;
 namespace {
 
 const int SLOTS = 16;
+const double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
+const double INF_VALUE = std::numeric_limits<double>::infinity();
 const std::string REPETITIONS_MESSAGE =
     "FunctionEvaluator::signInPlace - given gRep and fRep are invalid.";
 
@@ -226,6 +228,17 @@ TEST(InverseTest, BoundsAreCheckedInOrder)
              "0.000000."},
       {1234567.25, 1e6, "The given \"lowerBound\" (1234567.250000) is larger than "
                         "\"upperBound\" (1000000.000000)."},
+      // NaN passes the comparisons above; a negative infinity is refused by them.
+      {NAN_VALUE, 2, "\"lowerBound\" must be finite, while the given \"lowerBound\" is nan."},
+      {0.5, NAN_VALUE, "\"upperBound\" must be finite, while the given \"upperBound\" is nan."},
+      {NAN_VALUE, NAN_VALUE,
+       "\"lowerBound\" must be finite, while the given \"lowerBound\" is nan."},
+      {0.5, INF_VALUE, "\"upperBound\" must be finite, while the given \"upperBound\" is inf."},
+      {INF_VALUE, INF_VALUE,
+       "\"lowerBound\" must be finite, while the given \"lowerBound\" is inf."},
+      {-INF_VALUE, 2, "\"lowerBound\" must be non-negative, while the given \"lowerBound\" is "
+                      "-inf."},
+      {INF_VALUE, 2, "The given \"lowerBound\" (inf) is larger than \"upperBound\" (2.000000)."},
   };
   for (const Case& cs : cases)
     expectThrowWithMessage<std::invalid_argument>([&] { fe.inverse(c, cs.lower, cs.upper, 5); },
@@ -233,6 +246,27 @@ TEST(InverseTest, BoundsAreCheckedInOrder)
   FunctionEvaluator::validateInverseBounds(2, 2);
   expectThrowWithMessage<std::invalid_argument>(
       [&] { FunctionEvaluator::validateInverseBounds(3, 2); }, prefix + cases[0].reason);
+  EXPECT_EQ(decrypted(c), x);
+  EXPECT_EQ(c.getChainIndex(), 20);
+}
+
+TEST(InverseTest, BitResolutionBelowOneIsRefused)
+{
+  std::shared_ptr<HeContext> he = createMockup(SLOTS, 20);
+  FunctionEvaluator fe(*he);
+  std::vector<double> x = randomReals(4, SLOTS, 0.5, 1.5);
+  CTile c = encrypted(*he, x);
+  const std::string prefix = "FunctionEvaluator::inverse() failed: ";
+  for (int bits : {0, -1, std::numeric_limits<int>::min()})
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { fe.inverse(c, 0.5, 1.5, bits); },
+        prefix + "\"bitResolution\" must be positive, while the given \"bitResolution\" is " +
+            std::to_string(bits) + ".");
+  // The bounds come first.
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { fe.inverse(c, 0.5, NAN_VALUE, 0); },
+      prefix + "\"upperBound\" must be finite, while the given \"upperBound\" is nan.");
+  FunctionEvaluator::validateInverseArguments(0.5, 1.5, 1);
   EXPECT_EQ(decrypted(c), x);
   EXPECT_EQ(c.getChainIndex(), 20);
 }

@@ -2,6 +2,7 @@
 
 #include <complex>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -311,6 +312,43 @@ TEST_F(TTEncoderTest, AssertEquals)
   qvtest::expectThrowWithMessage<std::runtime_error>(
       [&] { encoder.assertEquals(c0, "size", randomTensor({2}, 1)); },
       "Size of expected values vector is bigger than size of cipher");
+}
+
+TEST_F(TTEncoderTest, AssertEqualsFailsOnNaN)
+{
+  // Element 0 agrees; element 1 holds the case. NaN compares above no eps.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case
+  {
+    std::string name;
+    double actual;
+    double expected;
+    bool percent;
+  };
+  const std::vector<Case> cases = {
+      {"NaN decrypted", nan, 1, false},        {"NaN expected", 1, nan, false},
+      {"NaN on both sides", nan, nan, false},  {"NaN decrypted, percent", nan, 1, true},
+      {"NaN expected, percent", 1, nan, true}, {"NaN decrypted, zero expected", nan, 0, true},
+      {"infinities", inf, inf, false},         {"infinite decrypted, percent", inf, 1, true},
+  };
+  const TTEncoder encoder(*he);
+  for (const Case& c : cases) {
+    DoubleTensor actual({2});
+    actual.at(0) = 0.5;
+    actual.at(1) = c.actual;
+    DoubleTensor expected(actual);
+    expected.at(1) = c.expected;
+    const CTileTensor cipher = encrypted(*he, TTShape({16}), actual);
+    qvtest::CoutCapture out;
+    qvtest::expectThrowWithMessage<std::runtime_error>(
+        [&] { encoder.assertEquals(cipher, "values", expected, 1e-6, c.percent); },
+        "Assert Equals Failed");
+    EXPECT_NE(out.str().find("values, at slot 1, "), std::string::npos) << c.name << ": " << out.str();
+  }
+  // Zeros on both sides pass by percent although their relative diff is 0 / 0.
+  const CTileTensor zeros = encrypted(*he, TTShape({16}), DoubleTensor({2}));
+  EXPECT_EQ(encoder.assertEquals(zeros, "zeros", DoubleTensor({2}), 1e-6, true), 0);
 }
 
 TEST_F(TTEncoderTest, GenericPacking)

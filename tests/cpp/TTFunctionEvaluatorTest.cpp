@@ -439,6 +439,18 @@ TEST_F(TTFunctionEvaluatorTest, RefusalsComeBeforeAnyChange)
       {"inverse lower bound", [&](CTileTensor& t) { tfe.inverse(t, -1, 2, 5); }, "invalid_argument",
        "FunctionEvaluator::inverse() failed: \"lowerBound\" must be non-negative, while the given "
        "\"lowerBound\" is -1.000000."},
+      {"inverse NaN bound", [&](CTileTensor& t) { tfe.inverse(t, nan, 2, 5); }, "invalid_argument",
+       "FunctionEvaluator::inverse() failed: \"lowerBound\" must be finite, while the given "
+       "\"lowerBound\" is nan."},
+      {"inverse infinite bound",
+       [&](CTileTensor& t) { tfe.inverse(t, 0.5, std::numeric_limits<double>::infinity(), 5); },
+       "invalid_argument",
+       "FunctionEvaluator::inverse() failed: \"upperBound\" must be finite, while the given "
+       "\"upperBound\" is inf."},
+      {"inverse bit resolution", [&](CTileTensor& t) { tfe.inverse(t, 0.5, 1, 0); },
+       "invalid_argument",
+       "FunctionEvaluator::inverse() failed: \"bitResolution\" must be positive, while the given "
+       "\"bitResolution\" is 0."},
       {"compare repetitions", [&](CTileTensor& t) { tfe.compare(t, t, 0, 0, 1); },
        "invalid_argument", repetitions},
       {"compare bound", [&](CTileTensor& t) { tfe.compare(t, t, 1, 1, -2); }, "invalid_argument",
@@ -459,6 +471,64 @@ TEST_F(TTFunctionEvaluatorTest, RefusalsComeBeforeAnyChange)
     EXPECT_EQ(t.getChainIndex(), 15) << c.name;
     EXPECT_EQ(maxDiff(decrypted(t), x), 0) << c.name;
   }
+}
+
+TEST_F(TTFunctionEvaluatorTest, ComplexPackedTensorsAreRefusedUnchanged)
+{
+  // [8(c)/4, 2/4]: a slot holds two values as one complex number, which the
+  // tile products would mix ((a + bi)^2 is not a^2 + b^2 i).
+  const TTShape shape = qvtest::shapeOf({TTDim(8, 4, 1, false, false, true), TTDim(2, 4)});
+  const DoubleTensor x = mapped(randomTensor({8, 2}, 21), [](double v) { return 0.35 + v / 4; });
+  const std::string polynomial =
+      "Polynomial evaluation is currently not supported for complex-packed dimensions";
+  const std::string power =
+      "Raising to a power is currently not supported for complex-packed dimensions";
+  const std::string incompatible = "Attempting action with an incompatible shape: [8(c)/4, 2/4]";
+  const CTile coef = qvtest::encrypted(*he, {0.5});
+  struct Case
+  {
+    std::string name;
+    std::function<void(CTileTensor&)> call;
+    std::string message;
+  };
+  std::vector<Case> cases = {
+      {"encrypted coefficients", [&](CTileTensor& t) { tfe.polyEvalInPlace(t, {coef, coef}, false); },
+       polynomial},
+      {"one encrypted coefficient", [&](CTileTensor& t) { tfe.polyEvalInPlace(t, {coef}, false); },
+       polynomial},
+      {"power 2", [&](CTileTensor& t) { tfe.powInPlace(t, 2); }, power},
+      {"power 5", [&](CTileTensor& t) { tfe.powInPlace(t, 5); }, power},
+      {"sign", [&](CTileTensor& t) { tfe.signInPlace(t, 1, 1, 1, false); },
+       "Sign is currently not supported for complex-packed dimensions"},
+      {"inverse", [&](CTileTensor& t) { tfe.inverse(t, 0.1, 0.6, 5); },
+       "Inverse is currently not supported for complex-packed dimensions"},
+      {"inverse, bounds refused too", [&](CTileTensor& t) { tfe.inverse(t, 3, 2, 0); },
+       "Inverse is currently not supported for complex-packed dimensions"},
+      {"sigmoid3", [&](CTileTensor& t) { tfe.sigmoid3InPlace(t); }, incompatible},
+      {"sigmoid7", [&](CTileTensor& t) { tfe.sigmoid7InPlace(t); }, incompatible},
+      {"sigmoid9", [&](CTileTensor& t) { tfe.sigmoid9InPlace(t); }, incompatible},
+      {"compare", [&](CTileTensor& t) { tfe.compare(t, CTileTensor(t), 1, 1, 1); }, incompatible},
+  };
+  for (EvalType type : {PATERSONSTOCKMAYER, EFFICIENT_POWERS, MIN_DEPTH, NUMERICAL_STABILITY})
+    cases.push_back({"polynomial of type " + std::to_string(type),
+                     [&, type](CTileTensor& t) { tfe.polyEvalInPlace(t, {0.5, 1, 2}, type); },
+                     polynomial});
+  for (const Case& c : cases) {
+    CTileTensor t = encrypted(*he, shape, x, 15);
+    EXPECT_EQ(qvtest::quietMessageOf<std::invalid_argument>([&] { c.call(t); }), c.message)
+        << c.name;
+    EXPECT_EQ(t.getShape(), shape) << c.name;
+    EXPECT_EQ(t.getChainIndex(), 15) << c.name;
+    EXPECT_EQ(maxDiff(decrypted(t), x), 0) << c.name;
+  }
+
+  // Powers 0 and 1 touch no slot value, so they are exact on both values of a slot.
+  CTileTensor ones = encrypted(*he, shape, x);
+  tfe.powInPlace(ones, 0);
+  EXPECT_EQ(maxDiff(decrypted(ones), mapped(x, [](double) { return 1.0; })), 0);
+  CTileTensor same = encrypted(*he, shape, x);
+  tfe.powInPlace(same, 1);
+  EXPECT_EQ(maxDiff(decrypted(same), x), 0);
 }
 
 TEST_F(TTFunctionEvaluatorTest, UnpackedTensorsAndTensorsOfAnotherContext)

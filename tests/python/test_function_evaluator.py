@@ -64,11 +64,24 @@ def test_inverse_default_bit_resolution_is_five(enc, fe):
     (3, 2, 'The given "lowerBound" (3.000000) is larger than "upperBound" (2.000000).'),
     (-1, 2, '"lowerBound" must be non-negative, while the given "lowerBound" is -1.000000.'),
     (0, 0, '"upperBound" must be strictly positive, while the given "upperBound" is 0.000000.'),
+    (float("nan"), 2, '"lowerBound" must be finite, while the given "lowerBound" is nan.'),
+    (0.5, float("nan"), '"upperBound" must be finite, while the given "upperBound" is nan.'),
+    (0.5, float("inf"), '"upperBound" must be finite, while the given "upperBound" is inf.'),
 ])
 def test_inverse_refuses_bad_bounds(enc, fe, lower, upper, reason):
     with pytest.raises(ValueError) as info:
         fe.inverse(enc.encode_encrypt([1.0]), lower, upper)
     assert str(info.value) == "FunctionEvaluator::inverse() failed: " + reason
+
+
+@pytest.mark.parametrize("bits", [0, -2])
+def test_inverse_refuses_a_bit_resolution_below_one(enc, fe, bits):
+    src = enc.encode_encrypt([1.0])
+    with pytest.raises(ValueError) as info:
+        fe.inverse(src, 0.5, 1.5, bits)
+    assert str(info.value) == ('FunctionEvaluator::inverse() failed: "bitResolution" must be '
+                               f'positive, while the given "bitResolution" is {bits}.')
+    assert enc.decrypt_decode_double(src)[0] == 1.0
 
 
 # ---- Sign and comparison ----

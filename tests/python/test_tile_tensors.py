@@ -303,6 +303,49 @@ def test_assert_equals(tt, capfd):
         tt.assert_equals(tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 3))), "t", np.ones((3, 2)))
 
 
+@pytest.mark.parametrize("decrypted, expected", [
+    (np.nan, 1.0), (1.0, np.nan), (np.nan, np.nan), (np.nan, 0.0), (np.inf, np.inf)])
+@pytest.mark.parametrize("percent", [False, True])
+def test_assert_equals_fails_on_nan(tt, capfd, decrypted, expected, percent):
+    # Element 0 agrees; a NaN difference exceeds every eps, as in DoubleTensor.assert_equals.
+    c = tt.encode_encrypt(qv.TTShape([16]), np.array([0.5, decrypted]))
+    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+        tt.assert_equals(c, "values", np.array([0.5, expected]), 1e-6, percent)
+    assert "values, at slot 1, " in capfd.readouterr().out
+    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+        qv.DoubleTensor(np.array([0.5, decrypted])).assert_equals(
+            qv.DoubleTensor(np.array([0.5, expected])), "values", 1e-6, percent)
+
+
+def test_assert_equals_by_percent_fails_on_an_infinite_decrypted_value(tt):
+    c = tt.encode_encrypt(qv.TTShape([16]), np.array([np.inf]))
+    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+        tt.assert_equals(c, "inf", np.array([1.0]), 1e-6, True)
+
+
+COMPLEX_PACKED = "[2/2, 12(c)/8]"
+
+
+@pytest.mark.parametrize("op, message", [
+    (lambda c: c.square(), "Squaring is currently not supported for complex-packed dimensions"),
+    (lambda c: c.square_raw(), "Squaring is currently not supported for complex-packed dimensions"),
+    (lambda c: c.get_square(), "Squaring is currently not supported for complex-packed dimensions"),
+    (lambda c: c.get_square_raw(),
+     "Squaring is currently not supported for complex-packed dimensions"),
+    (lambda c: c.multiply(c), "Attempting action with an incompatible shape: " + COMPLEX_PACKED),
+])
+def test_products_within_complex_packed_slots_are_refused(tt, op, message):
+    # (a + bi)^2 = a^2 - b^2 + 2abi, not a^2 + b^2 i: the two values of a slot would mix.
+    x = rand(2, 12, seed=3)
+    c = tt.encode_encrypt(shape_of(qv.TTDim(2, 2), qv.TTDim(12, 8, is_complex_packed=True)), x, 3)
+    with pytest.raises(ValueError) as info:
+        op(c)
+    assert str(info.value) == message
+    assert str(c.get_shape()) == COMPLEX_PACKED
+    assert c.get_chain_index() == 3
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), x)
+
+
 def test_generic_packing(tt):
     vals = rand(3, 5)
     c = tt.encode_encrypt_generic_packing(vals)

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup, sign_approximation
+from helpers import mockup, shape_of, sign_approximation
 
 SLOTS = 16
 DEPTH = 20
@@ -228,6 +228,15 @@ REPETITIONS = "FunctionEvaluator::signInPlace - given gRep and fRep are invalid.
     (lambda f, c: f.inverse(c, 0.0, 0.0), ValueError,
      'FunctionEvaluator::inverse() failed: "upperBound" must be strictly positive, while the '
      'given "upperBound" is 0.000000.'),
+    (lambda f, c: f.inverse(c, float("nan"), 1.0), ValueError,
+     'FunctionEvaluator::inverse() failed: "lowerBound" must be finite, while the given '
+     '"lowerBound" is nan.'),
+    (lambda f, c: f.inverse(c, 0.5, float("inf")), ValueError,
+     'FunctionEvaluator::inverse() failed: "upperBound" must be finite, while the given '
+     '"upperBound" is inf.'),
+    (lambda f, c: f.inverse(c, 0.5, 1.0, bit_resolution=0), ValueError,
+     'FunctionEvaluator::inverse() failed: "bitResolution" must be positive, while the given '
+     '"bitResolution" is 0.'),
 ])
 def test_refusals_leave_the_tensor_unchanged(he, tt, tfe, call, error, message):
     x = values(0.5, 1.0, seed=9)
@@ -240,6 +249,48 @@ def test_refusals_leave_the_tensor_unchanged(he, tt, tfe, call, error, message):
     assert not unknown(c)
     assert c.get_chain_index() == 15
     np.testing.assert_array_equal(tt.decrypt_decode_double(c), x)
+
+
+# [8(c)/4, 2/4]: a slot holds two values as one complex number.
+COMPLEX_PACKED = "[8(c)/4, 2/4]"
+POLYNOMIAL = "Polynomial evaluation is currently not supported for complex-packed dimensions"
+INCOMPATIBLE = "Attempting action with an incompatible shape: " + COMPLEX_PACKED
+
+
+@pytest.mark.parametrize("call, message", [
+    *[(lambda f, c, t=t: f.poly_eval_in_place(c, [0.5, 1.0, 2.0], t), POLYNOMIAL)
+      for t in qv.EvalType.__members__.values()],
+    (lambda f, c: f.poly_eval_in_place(c, qv.CTileVector([c.get_tile_at([0, 0])] * 2)),
+     POLYNOMIAL),
+    (lambda f, c: f.pow_in_place(c, 2),
+     "Raising to a power is currently not supported for complex-packed dimensions"),
+    (lambda f, c: f.inverse(c, 0.1, 0.6),
+     "Inverse is currently not supported for complex-packed dimensions"),
+    (lambda f, c: f.sign_in_place(c, 1, 1),
+     "Sign is currently not supported for complex-packed dimensions"),
+    (lambda f, c: f.compare(c, c, 1, 1, 1.0), INCOMPATIBLE),
+    (lambda f, c: f.sigmoid9_in_place(c), INCOMPATIBLE),
+])
+def test_complex_packed_tensors_are_refused_unchanged(tt, tfe, call, message):
+    x = np.random.default_rng(11).uniform(0.1, 0.6, (8, 2))
+    shape = shape_of(qv.TTDim(8, 4, is_complex_packed=True), qv.TTDim(2, 4))
+    c = tt.encode_encrypt(shape, x, 15)
+    with pytest.raises(ValueError) as info:
+        call(tfe, c)
+    assert str(info.value) == message
+    assert str(c.get_shape()) == COMPLEX_PACKED
+    assert c.get_chain_index() == 15
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), x)
+
+
+def test_powers_zero_and_one_of_a_complex_packed_tensor(tt, tfe):
+    x = np.random.default_rng(12).uniform(0.1, 0.6, (8, 2))
+    shape = shape_of(qv.TTDim(8, 4, is_complex_packed=True), qv.TTDim(2, 4))
+    c = tt.encode_encrypt(shape, x)
+    tfe.pow_in_place(c, 1)
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), x)
+    tfe.pow_in_place(c, 0)
+    np.testing.assert_array_equal(tt.decrypt_decode_double(c), np.ones((8, 2)))
 
 
 def test_unpacked_tensors_and_incompatible_shapes(he, tt, tfe):
