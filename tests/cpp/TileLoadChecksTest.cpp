@@ -210,6 +210,10 @@ TEST(TileLoadChecks, EmptyTilesLoadBackEmpty)
   HeConfigRequirement r = HeConfigRequirement::insecure(8, 1, 20, 5);
   r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
   seal.init(r);
+  SealCkksContext innerSeal;
+  MockupContext innerMockup;
+  DebugContext sealDebug(innerSeal, innerMockup, 1e-03, false);
+  sealDebug.init(r);
   struct Case
   {
     const char* name;
@@ -219,7 +223,8 @@ TEST(TileLoadChecks, EmptyTilesLoadBackEmpty)
   const Case cases[] = {{"mockup", mockup.get(), true},
                         {"mockup without chain indexes", hidden.get(), true},
                         {"debug", &debug, true},
-                        {"SEAL", &seal, false}};
+                        {"SEAL", &seal, false},
+                        {"debug over SEAL and mockup", &sealDebug, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const HeContext& he = *c.he;
