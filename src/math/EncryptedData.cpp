@@ -49,6 +49,7 @@ std::string EncryptedBatch::getClassName() const
 
 void EncryptedBatch::addItem(std::shared_ptr<CTileTensor> item)
 {
+  he->checkSameContext(item->getHeContext());
   items.push_back(std::move(item));
 }
 
@@ -155,6 +156,7 @@ void EncryptedData::loadImpl(std::istream& in)
 
 void EncryptedData::addBatch(const EncryptedBatch& batch)
 {
+  he->checkSameContext(batch.getHeContext());
   markPopulated();
   if (isOutputStorageAttached()) {
     Buffer buffer = getOutputStorage().openBufferForWrite(batchBufferName(numBatches));
@@ -177,6 +179,8 @@ EncryptedBatch EncryptedData::loadBatch(Storage& storage, size_t i) const
 
 void EncryptedData::addEncryptedData(const EncryptedData& other)
 {
+  // Refused before anything is added, also when other holds no batches.
+  he->checkSameContext(*other.he);
   // The count is taken first, so adding a data set to itself adds each batch once.
   const size_t count = other.numBatches;
   if (other.isInputStorageAttached() || other.isOutputStorageAttached()) {

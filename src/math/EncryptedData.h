@@ -38,7 +38,8 @@ public:
   void loadImpl(std::istream& in) override;
   std::string getClassName() const override;
 
-  /// Appends the item (shared, not copied).
+  /// Appends the item (shared, not copied); refuses an item of another context
+  /// (HeContext::checkSameContext).
   void addItem(std::shared_ptr<CTileTensor> item);
   /// Item i; std::out_of_range "invalid vector subscript" outside.
   std::shared_ptr<CTileTensor> getItem(size_t i) const;
@@ -80,9 +81,11 @@ public:
   std::string getClassName() const override;
   bool allowsStorage() const override;
 
-  /// Appends the batch (to the output storage when one is attached).
+  /// Appends the batch (to the output storage when one is attached); refuses a
+  /// batch of another context (HeContext::checkSameContext).
   void addBatch(const EncryptedBatch& batch);
-  /// Appends every batch of other, wherever it keeps them (other may be this data set).
+  /// Appends every batch of other, wherever it keeps them (other may be this
+  /// data set); refuses a data set of another context.
   void addEncryptedData(const EncryptedData& other);
   /// Batch i: from the input storage when one is attached, else a copy of the
   /// batch in memory (sharing its items).

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -145,6 +146,56 @@ TEST(DecryptProtocol, InputAndAggregatorErrors)
   EXPECT_EQ(outsiders.getPlaintextAggregatorId(), 7);
   outsiders.setPlaintextAggregatorId(1);
   EXPECT_FALSE(outsiders.isRole(MP_PLAINTEXT_AGGREGATOR));
+}
+
+// Only a key owner can receive the output: any other plaintext aggregator id
+// is refused by every participant, which keeps the id it had.
+TEST(DecryptProtocol, PlaintextAggregatorMustBeAKeyOwner)
+{
+  // Key owners 3, 1, 2 (listed in ascending order); 6 a participant that
+  // owns no key, 7 the configuration's aggregator, which owns none either.
+  std::vector<Party> parties = makeParties({1, 2, 3, 6}, {3, 1, 2}, 1, 7);
+  const std::string prefix =
+      "AbstractDecryptProtocol::setPlaintextAggregatorId - the plaintext-aggregator ID ";
+  const std::string suffix =
+      " is not a key-owner ID; the plaintext-aggregator must be one of the key-owners: 1, 2, 3";
+  const std::string notKeyOwner =
+      "AbstractProtocol::addRole - plaintext-aggregator which is a non-key-owner is not "
+      "supported.";
+  for (Party& p : parties) {
+    SCOPED_TRACE(p.id);
+    DecryptProtocol protocol(*p.he);
+    for (int id : {99, std::numeric_limits<int>::min(), -1, 0, 6, 7}) {
+      SCOPED_TRACE(id);
+      if (id == p.id)
+        expectThrowWithMessage<std::invalid_argument>(
+            [&] { protocol.setPlaintextAggregatorId(id); }, notKeyOwner);
+      else
+        expectThrowWithMessage<std::invalid_argument>(
+            [&] { protocol.setPlaintextAggregatorId(id); }, prefix + std::to_string(id) + suffix);
+      protocol.setPlaintextAggregatorId(2);
+      EXPECT_EQ(protocol.getPlaintextAggregatorId(), 2);
+    }
+    EXPECT_EQ(protocol.isRole(MP_PLAINTEXT_AGGREGATOR), p.id == 2);
+  }
+
+  // Without key owners nobody can be named.
+  auto lonely = mpContext(mpConfig(5, {}, 1, 1));
+  DecryptProtocol alone(*lonely);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { alone.setPlaintextAggregatorId(1); },
+      prefix + "1 is not a key-owner ID; the plaintext-aggregator must be one of the "
+               "key-owners: none");
+  EXPECT_EQ(alone.getPlaintextAggregatorId(), -1);
+
+  // A refused id leaves the protocol ready to run with the one it had.
+  addDecryptProtocols(parties, 3);
+  for (Party& p : parties)
+    EXPECT_THROW(p.decrypt().setPlaintextAggregatorId(99), std::invalid_argument);
+  Party& holder = partyWithId(parties, 6);
+  holder.decrypt().setInput(encrypted(*holder.he, VALUES));
+  runAllRounds(parties);
+  EXPECT_EQ(maxError(partyWithId(parties, 3).decrypt().getOutputVectorDouble(), VALUES), 0.0);
 }
 
 TEST(DecryptProtocol, RoundOneTakesNoInput)

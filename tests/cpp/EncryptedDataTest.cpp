@@ -87,6 +87,56 @@ TEST_F(EncryptedDataTest, AddingDataSets)
     EXPECT_EQ(data.getBatch(4 + i).getItem(0), data.getBatch(i).getItem(0));
 }
 
+// A data set, batch or item of another context is refused before anything
+// changes; one of a context loaded from the same saved context is taken, and
+// the result loads under both.
+TEST_F(EncryptedDataTest, OtherContextsAreRefused)
+{
+  std::shared_ptr<HeContext> other = qvtest::createMockup(16, 5);
+  ASSERT_NE(other->getContextId(), he->getContextId());
+  auto foreignItem =
+      std::make_shared<CTileTensor>(encrypted(*other, TTShape({16}), randomTensor({5}, 9)));
+  EncryptedBatch foreignBatch(*other);
+  foreignBatch.addItem(foreignItem);
+  EncryptedData foreign(*other);
+  foreign.addBatch(foreignBatch);
+  const std::string message = qvtest::otherContextMessage(*other, *he);
+
+  EncryptedData data(*he);
+  qvtest::expectThrowWithMessage<std::invalid_argument>(
+      [&] { data.addEncryptedData(foreign); }, message);
+  qvtest::expectThrowWithMessage<std::invalid_argument>(
+      [&] { data.addEncryptedData(EncryptedData(*other)); }, message);
+  qvtest::expectThrowWithMessage<std::invalid_argument>([&] { data.addBatch(foreignBatch); },
+                                                        message);
+  EncryptedBatch batch(*he);
+  qvtest::expectThrowWithMessage<std::invalid_argument>([&] { batch.addItem(foreignItem); },
+                                                        message);
+  EXPECT_EQ(batch.getNumItems(), 0u);
+  EXPECT_EQ(data.getNumBatches(), 0u);
+  // Nothing was added: a storage can still be attached.
+  qvtest::TempDir dir;
+  data.attachOutputStorage(std::make_shared<FileStorage>(dir.file("store"), true));
+
+  std::shared_ptr<HeContext> copy = qvtest::loadContext(qvtest::saved(*he));
+  EncryptedData fromCopy(*copy);
+  EncryptedBatch copyBatch(*copy);
+  copyBatch.addItem(std::make_shared<CTileTensor>(
+      encrypted(*copy, TTShape({16}), randomTensor({5}, 3))));
+  fromCopy.addBatch(copyBatch);
+  EncryptedData merged = dataOf({1});
+  merged.addEncryptedData(fromCopy);
+  merged.addBatch(copyBatch);
+  ASSERT_EQ(merged.getNumBatches(), 3u);
+  const std::string bytes = qvtest::saved(merged);
+  for (const HeContext* context : {he.get(), copy.get()}) {
+    std::istringstream in(bytes);
+    auto loaded = loadEncryptedData(*context, in);
+    ASSERT_EQ(loaded->getNumBatches(), 3u);
+    EXPECT_EQ(firstValue(loaded->getBatch(1)), firstValue(copyBatch));
+  }
+}
+
 TEST_F(EncryptedDataTest, SavedForm)
 {
   const EncryptedData data = dataOf({1, 2});

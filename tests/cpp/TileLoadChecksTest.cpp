@@ -10,6 +10,7 @@
 #include <seal/seal.h>
 
 #include "TestUtils.h"
+#include "TileTensorTestUtils.h"
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractPlaintext.h"
 #include "hebase/CTile.h"
@@ -18,6 +19,10 @@
 #include "hebase/mockup/DebugCiphertext.h"
 #include "hebase/mockup/DebugContext.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "math/CTileTensor.h"
+#include "math/EncryptedData.h"
+#include "math/PTileTensor.h"
+#include "math/TTShape.h"
 
 using namespace quorvane;
 using namespace qvtest;
@@ -160,8 +165,9 @@ TEST(TileLoadChecks, DebugTileLoadsBothHalvesOrNeither)
   EXPECT_EQ(encoder.decryptDecodeDouble(target), std::vector<double>(8, 0.5));
 }
 
-// SEAL bodies: SEAL places them at a level of the context; an empty
-// plaintext or ciphertext holds no slot values and is refused.
+// SEAL bodies: SEAL places them at a level of the context; a plaintext with
+// coefficients that are not encoded values or a ciphertext without
+// polynomials holds no slot values and is refused.
 TEST(TileLoadChecks, SealBodiesMustHoldValues)
 {
   SealCkksContext he;
@@ -170,12 +176,16 @@ TEST(TileLoadChecks, SealBodiesMustHoldValues)
   he.init(r);
   Encoder encoder(he);
 
-  PTile never(he);
-  std::string emptyPlain = saved(never);
-  PTile plain(he);
-  encoder.encode(plain, std::vector<double>(8, 0.5), 1);
-  expectRefusedAndUnchanged(plain, emptyPlain,
-                            "Invalid saved SEAL plaintext: it holds no encoded values");
+  std::ostringstream rawBlob;
+  seal::Plaintext("2x^1 + 1").save(rawBlob, seal::compr_mode_type::none);
+  std::string rawPlain = headerBytes("PTile", he.getContextId()) + rawBlob.str();
+  PTile target(he);
+  encoder.encode(target, std::vector<double>(8, 0.5), 1);
+  std::string before = saved(target);
+  std::istringstream rawIn(rawPlain);
+  expectThrowWithMessage<std::logic_error>([&] { target.load(rawIn); },
+                                           "Plaintext data is invalid");
+  EXPECT_EQ(saved(target), before);
 
   // No polynomials, at the top level of this context.
   std::ostringstream emptyBlob;
@@ -185,4 +195,157 @@ TEST(TileLoadChecks, SealBodiesMustHoldValues)
   std::string emptyCipher = headerBytes("CTile", he.getContextId()) + emptyBlob.str();
   expectRefusedAndUnchanged(cipher, emptyCipher,
                             "Invalid saved SEAL ciphertext: it holds no polynomials");
+}
+
+// A tile made from a context and never filled saves, and its bytes load back
+// as an empty tile on every backend that saves one, emptying the target.
+TEST(TileLoadChecks, EmptyTilesLoadBackEmpty)
+{
+  auto mockup = createMockup(16, 4);
+  auto hidden = mockupContext<NoChainIndexMockupContext>(8, 3);
+  auto h1 = createMockup(8, 5);
+  auto h2 = createMockup(8, 5);
+  DebugContext debug(*h1, *h2, 1e-05, false);
+  SealCkksContext seal;
+  HeConfigRequirement r = HeConfigRequirement::insecure(8, 1, 20, 5);
+  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
+  seal.init(r);
+  SealCkksContext innerSeal;
+  MockupContext innerMockup;
+  DebugContext sealDebug(innerSeal, innerMockup, 1e-03, false);
+  sealDebug.init(r);
+  struct Case
+  {
+    const char* name;
+    const HeContext* he;
+    bool ciphertexts; // SEAL refuses to save an empty ciphertext
+  };
+  const Case cases[] = {{"mockup", mockup.get(), true},
+                        {"mockup without chain indexes", hidden.get(), true},
+                        {"debug", &debug, true},
+                        {"SEAL", &seal, false},
+                        {"debug over SEAL and mockup", &sealDebug, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const HeContext& he = *c.he;
+    Encoder encoder(he);
+    const std::vector<double> values(he.slotCount(), 0.5);
+    if (c.ciphertexts) {
+      const std::string bytes = saved(CTile(he));
+      CTile target(he);
+      encoder.encodeEncrypt(target, values);
+      std::istringstream in(bytes);
+      target.load(in);
+      EXPECT_TRUE(target.isEmpty());
+      EXPECT_EQ(saved(target), bytes);
+      // Filled again, it is an ordinary tile.
+      encoder.encodeEncrypt(target, values);
+      EXPECT_EQ(encoder.decryptDecodeDouble(target), values);
+    }
+    const std::string bytes = saved(PTile(he));
+    PTile target(he);
+    encoder.encode(target, values);
+    std::istringstream in(bytes);
+    target.load(in);
+    EXPECT_EQ(saved(target), bytes);
+    encoder.encode(target, values);
+    EXPECT_NEAR(encoder.decodeDouble(target).at(0), 0.5, 1e-4);
+  }
+  PTile sealPlain(seal);
+  std::istringstream in(saved(PTile(seal)));
+  sealPlain.load(in);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { sealPlain.getChainIndex(); },
+      "The plaintext is empty: nothing has been encoded into it");
+}
+
+// An empty mockup plaintext keeps a chain index it was given; an empty
+// ciphertext has none. Other value counts and chain indexes stay refused.
+TEST(TileLoadChecks, EmptyMockupBodies)
+{
+  auto he = createMockup(16, 4);
+  PTile plain(*he);
+  plain.setChainIndex(2);
+  const std::string bytes = saved(plain);
+  ASSERT_EQ(bytes.substr(TILE_HEADER), le64(0) + le32(2));
+  PTile loaded(*he);
+  std::istringstream in(bytes);
+  loaded.load(in);
+  EXPECT_EQ(loaded.getChainIndex(), 2);
+  EXPECT_EQ(saved(loaded), bytes);
+
+  // Loading an empty tile records no values while values are tracked.
+  auto& mockup = dynamic_cast<MockupContext&>(*he);
+  mockup.startValuesTracking();
+  CTile cipher(*he);
+  std::istringstream empty(saved(CTile(*he)));
+  cipher.load(empty);
+  EXPECT_TRUE(cipher.isEmpty());
+  EXPECT_EQ(mockup.getObservedMaxValues(), std::vector<double>(5, -1.0));
+
+  const std::string header = bytes.substr(0, TILE_HEADER);
+  const std::string cipherHeader = headerBytes("CTile", he->getContextId());
+  const std::string count = "Invalid saved mockup tile: the value count is ";
+  const std::string range = "Invalid saved mockup tile: the chain index is ";
+  Encoder encoder(*he);
+  struct Case
+  {
+    bool ciphertext;
+    std::string bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {true, cipherHeader + le64(0) + le32(0), count + "0, expected the context's slot count 16"},
+      {true, cipherHeader + le64(1) + std::string(16, '\0') + le32(4),
+       count + "1, expected the context's slot count 16"},
+      {false, header + le64(0) + le32(5), range + "5, expected a value in [-1, 4]"},
+      {false, header + le64(0) + le32(-2), range + "-2, expected a value in [-1, 4]"},
+      {false, header + le64(15) + std::string(15 * 16, '\0') + le32(4),
+       count + "15, expected the context's slot count 16"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    if (c.ciphertext) {
+      CTile target(*he);
+      encoder.encodeEncrypt(target, std::vector<double>(16, -1.0), 2);
+      expectRefusedAndUnchanged(target, c.bytes, c.message);
+    } else {
+      PTile target(*he);
+      encoder.encode(target, std::vector<double>(16, -1.0), 1);
+      expectRefusedAndUnchanged(target, c.bytes, c.message);
+    }
+  }
+}
+
+// Tile tensors (and a data set) holding an empty tile save and load back with it.
+TEST(TileLoadChecks, TensorsHoldingEmptyTilesLoadBack)
+{
+  auto he = createMockup(8, 3);
+  const DoubleTensor values = randomTensor({8, 2}, 5);
+  CTileTensor cipher = encrypted(*he, TTShape({4, 2}), values);
+  PTileTensor plain = encoded(*he, TTShape({4, 2}), values);
+  ASSERT_EQ(cipher.getNumUsedTiles(), 2);
+  static_cast<CTile&>(cipher.getMutableTile(1)) = CTile(*he);
+  static_cast<PTile&>(plain.getMutableTile(1)) = PTile(*he);
+
+  CTileTensor loadedCipher(*he);
+  std::istringstream cipherIn(saved(cipher));
+  loadedCipher.load(cipherIn);
+  EXPECT_FALSE(static_cast<const CTile&>(loadedCipher.getTileByFlatIndex(0)).isEmpty());
+  EXPECT_TRUE(static_cast<const CTile&>(loadedCipher.getTileByFlatIndex(1)).isEmpty());
+  EXPECT_EQ(saved(loadedCipher), saved(cipher));
+
+  PTileTensor loadedPlain(*he);
+  std::istringstream plainIn(saved(plain));
+  loadedPlain.load(plainIn);
+  EXPECT_EQ(saved(loadedPlain.getTileByFlatIndex(1)), saved(PTile(*he)));
+  EXPECT_EQ(saved(loadedPlain), saved(plain));
+
+  EncryptedBatch batch(*he);
+  batch.addItem(std::make_shared<CTileTensor>(cipher));
+  EncryptedData data(*he);
+  data.addBatch(batch);
+  std::istringstream dataIn(saved(data));
+  auto loadedData = loadEncryptedData(*he, dataIn);
+  EXPECT_EQ(saved(*loadedData), saved(data));
 }

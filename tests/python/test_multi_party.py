@@ -254,6 +254,34 @@ def test_protocol_surface():
         decrypt.get_output_vector_double_tensor()
 
 
+@pytest.mark.parametrize("named", [99, -2**31, -1, 7])
+def test_plaintext_aggregator_must_be_a_key_owner(named):
+    """An id that is no key owner's would leave the output with nobody: every
+    participant refuses it (7, which owns no key, with the role's own error)."""
+    group = parties([1, 2, 3, 7])
+    decrypt_protocols(group, 1)
+    for p in group:
+        with pytest.raises(ValueError) as info:
+            p.protocol.set_plaintext_aggregator_id(named)
+        if p.id == named:
+            assert str(info.value) == ("AbstractProtocol::addRole - plaintext-aggregator which "
+                                       "is a non-key-owner is not supported.")
+        else:
+            assert str(info.value) == (
+                "AbstractDecryptProtocol::setPlaintextAggregatorId - the plaintext-aggregator "
+                "ID %d is not a key-owner ID; the plaintext-aggregator must be one of the "
+                "key-owners: 1, 2, 3" % named)
+            assert p.protocol.get_plaintext_aggregator_id() == 1
+    for p in group:
+        p.protocol = qv.DecryptProtocol(p.he)
+        p.protocol.set_plaintext_aggregator_id(1)
+    holder = by_id(group, 7)
+    holder.protocol.set_input(encrypted(holder.he, range(SLOTS)))
+    run_all(group)
+    np.testing.assert_array_equal(by_id(group, 1).protocol.get_output_vector_double(),
+                                  np.arange(SLOTS, dtype=float))
+
+
 def test_protocol_errors():
     group = parties([1, 2, 3, 7])
     decrypt_protocols(group, 1)

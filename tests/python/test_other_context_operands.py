@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup
+from helpers import mockup, saved_encrypted_data
 
 SLOTS = 256
 X = np.array([1.0, 2.0, 3.0, 4.0])
@@ -115,3 +115,27 @@ def test_contexts_loaded_from_one_saved_context_mix():
     x.multiply_plain(qv.Encoder(loaded[1]).encode(Y))
     for he in [original] + loaded:
         assert np.allclose(first(qv.Encoder(he), x), (X + Y) * Y, atol=1e-3)
+
+
+def test_encrypted_data_refuses_data_of_another_context():
+    own, other = mockup(8, 2), mockup(8, 2)
+    foreign = qv.load_encrypted_data(other, saved_encrypted_data(other, [[[1.0]], [[2.0]]]))
+    data = qv.EncryptedData(own)
+    for operand in [foreign, qv.EncryptedData(other)]:
+        with pytest.raises(ValueError) as info:
+            data.add_encrypted_data(operand)
+        assert str(info.value) == message(other, own)
+        assert data.get_num_batches() == 0
+
+    # A context loaded from the saved form of own is the same context; the
+    # merged data set loads under both.
+    copy = qv.load_he_context(own.save_to_buffer())
+    data.add_encrypted_data(qv.load_encrypted_data(own, saved_encrypted_data(own, [[[3.0]]])))
+    data.add_encrypted_data(qv.load_encrypted_data(copy, saved_encrypted_data(copy, [[[4.0]]])))
+    saved = data.save_to_buffer()
+    for he in [own, copy]:
+        loaded = qv.load_encrypted_data(he, saved)
+        assert loaded.get_num_batches() == 2
+        values = [qv.TTEncoder(he).decrypt_decode_double(loaded.get_batch(i).get_item(0))[0]
+                  for i in range(2)]
+        assert values == [3.0, 4.0]

@@ -412,6 +412,29 @@ def test_save_and_load_through_bytes(he, enc):
     np.testing.assert_array_equal(enc.decode_double(q), X)
 
 
+def test_empty_tiles_load_back_empty(he, enc):
+    """A tile made from the context and never filled saves, and loads back empty."""
+    empty = qv.CTile(he).save_to_buffer()
+    assert len(empty) == 17 + len("CTile") + 8 + 4
+    c = enc.encode_encrypt(X, 3)
+    c.load_from_buffer(empty)
+    assert c.is_empty()
+    assert c.save_to_buffer() == empty
+    p = enc.encode(X.tolist(), 2)
+    p.load_from_buffer(qv.PTile(he).save_to_buffer())
+    assert p.save_to_buffer() == qv.PTile(he).save_to_buffer()
+    assert p.get_chain_index() == -1
+
+    # So does a tile tensor one of whose tiles was emptied.
+    tt = qv.TTEncoder(he)
+    tensor = tt.encode_encrypt(qv.TTShape([SLOTS // 2, 2]), np.ones((SLOTS, 2)))
+    tensor.get_tile_by_flat_index(1).load_from_buffer(empty)
+    loaded = qv.CTileTensor(he)
+    loaded.load_from_buffer(tensor.save_to_buffer())
+    assert loaded.get_tile_by_flat_index(1).is_empty()
+    assert loaded.save_to_buffer() == tensor.save_to_buffer()
+
+
 def test_ptile_loads_under_another_context_but_ctile_does_not(he, enc):
     other = mockup(SLOTS, DEPTH)
     assert other.get_context_id() != he.get_context_id()

@@ -223,6 +223,13 @@ def test_seal_ptile_members(seal, senc):
     assert isinstance(empty, qv.Tile) and isinstance(empty, qv.Saveable)
     assert empty.get_class_name() == "PTile"
     assert empty.is_all_zeroes()
+    # An empty plaintext saves and loads back empty.
+    p = senc.encode(R, 2)
+    p.load_from_buffer(empty.save_to_buffer())
+    assert p.save_to_buffer() == empty.save_to_buffer()
+    with pytest.raises(RuntimeError) as info:
+        p.get_chain_index()
+    assert str(info.value) == "The plaintext is empty: nothing has been encoded into it"
     assert senc.encode(0).is_all_zeroes()
     assert senc.encode([0.0, 0.0]).is_all_zeroes()
     p = senc.encode(R, 2)

@@ -1,6 +1,8 @@
 #include "hebase/impl/AbstractDecryptProtocol.h"
 
+#include <set>
 #include <stdexcept>
+#include <string>
 
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
@@ -124,9 +126,27 @@ void AbstractDecryptProtocol::setInput(const EncryptedData& input)
 
 void AbstractDecryptProtocol::setPlaintextAggregatorId(int id)
 {
-  plaintextAggregatorId = id;
-  if (id == getMultiPartyConfig().participantId)
+  const MultiPartyConfig& config = getMultiPartyConfig();
+  if (id == config.participantId) {
+    // A participant that owns no key keeps the id and is refused the role.
+    plaintextAggregatorId = id;
     addRole(MP_PLAINTEXT_AGGREGATOR);
+    return;
+  }
+  // Only a key owner can take the role: any other id would leave the output
+  // with nobody while every round reports complete.
+  if (!config.isIdKeyOwner(id)) {
+    const std::set<int> keyOwners(config.keyOwnersIds.begin(), config.keyOwnersIds.end());
+    std::string list;
+    for (int owner : keyOwners)
+      list += (list.empty() ? "" : ", ") + std::to_string(owner);
+    throw std::invalid_argument(
+        "AbstractDecryptProtocol::setPlaintextAggregatorId - the plaintext-aggregator ID " +
+        std::to_string(id) +
+        " is not a key-owner ID; the plaintext-aggregator must be one of the key-owners: " +
+        (list.empty() ? "none" : list));
+  }
+  plaintextAggregatorId = id;
 }
 
 std::vector<double> AbstractDecryptProtocol::getOutputVectorDouble() const

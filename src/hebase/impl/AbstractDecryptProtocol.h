@@ -42,7 +42,9 @@ public:
   void setInput(const CTileTensor& input);
   void setInput(const EncryptedData& input);
 
-  /// Names the plaintext aggregator; the participant with that id takes the role.
+  /// Names the plaintext aggregator; the participant with that id takes the
+  /// role. An id that is not a key owner's is refused (std::invalid_argument),
+  /// by the participant with that id as addRole refuses it.
   void setPlaintextAggregatorId(int id);
   int getPlaintextAggregatorId() const { return plaintextAggregatorId; }
 

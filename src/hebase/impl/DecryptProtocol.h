@@ -26,6 +26,7 @@ public:
   void setInput(const CTile& input);
   void setInput(const CTileTensor& input);
   void setInput(const EncryptedData& input);
+  /// Names the plaintext aggregator, one of the key owners.
   void setPlaintextAggregatorId(int id);
   int getPlaintextAggregatorId() const;
   std::vector<double> getOutputVectorDouble() const;

@@ -181,8 +181,9 @@ int64_t MockupCiphertext::save(std::ostream& out) const
 int64_t MockupCiphertext::load(std::istream& in)
 {
   LeafTimer timer("MockupCiphertext::load");
-  int64_t read = MockupPlaintext::loadBody(in, he, rawVals, chainIndex);
-  trackValues();
+  int64_t read = MockupPlaintext::loadBody(in, he, false, rawVals, chainIndex);
+  if (!rawVals.empty())
+    trackValues();
   return read;
 }
 

@@ -36,15 +36,20 @@ int64_t MockupPlaintext::saveBody(std::ostream& out,
   return static_cast<int64_t>(8 + 16 * values.size() + 4);
 }
 
-int64_t MockupPlaintext::loadBody(std::istream& in, const HeContext& he,
+int64_t MockupPlaintext::loadBody(std::istream& in, const HeContext& he, bool plaintext,
                                   std::vector<std::complex<double>>& values, int32_t& chainIndex)
 {
   uint64_t n = BinIoUtils::readSizeTChecked(in, BinIoUtils::MAX_ELEMENT_COUNT);
   uint64_t slots = static_cast<uint64_t>(he.slotCount());
-  if (n != slots)
+  auto refuseCount = [&] {
     throw std::runtime_error("Invalid saved mockup tile: the value count is " +
                              std::to_string(n) + ", expected the context's slot count " +
                              std::to_string(slots));
+  };
+  // No values: an empty tile, saved as it was made.
+  const bool empty = n == 0;
+  if (n != slots && !empty)
+    refuseCount();
   std::vector<std::complex<double>> loaded(n);
   for (uint64_t i = 0; i < n; ++i) {
     double re = BinIoUtils::readDouble(in);
@@ -58,6 +63,13 @@ int64_t MockupPlaintext::loadBody(std::istream& in, const HeContext& he,
   int highest = he.getTopChainIndex();
   if (he.getBootstrappable())
     highest = std::max(highest, he.getChainIndexAfterBootstrapping());
+  if (empty) {
+    // An empty ciphertext is always at -1; an empty plaintext may have been
+    // given a chain index.
+    if (!plaintext && loadedChainIndex != -1)
+      refuseCount();
+    lowest = -1;
+  }
   if (loadedChainIndex < lowest || loadedChainIndex > highest)
     throw std::runtime_error("Invalid saved mockup tile: the chain index is " +
                              std::to_string(loadedChainIndex) + ", expected a value in [" +
@@ -74,8 +86,9 @@ int64_t MockupPlaintext::save(std::ostream& out) const
 
 int64_t MockupPlaintext::load(std::istream& in)
 {
-  int64_t read = loadBody(in, he, rawVals, chainIndex);
-  mockupContext->trackValues(rawVals, getChainIndex());
+  int64_t read = loadBody(in, he, true, rawVals, chainIndex);
+  if (!rawVals.empty())
+    mockupContext->trackValues(rawVals, getChainIndex());
   return read;
 }
 

@@ -53,8 +53,10 @@ private:
                           int32_t chainIndex);
   /// Reads a saved body; the outputs change only when the whole body was read
   /// and it fits the context: one value per slot and a chain index the
-  /// context's tiles can have. std::runtime_error otherwise.
-  static int64_t loadBody(std::istream& in, const HeContext& he,
+  /// context's tiles can have, or no values for an empty tile (chain index -1;
+  /// an empty plaintext may also have one of the context's). std::runtime_error
+  /// otherwise.
+  static int64_t loadBody(std::istream& in, const HeContext& he, bool plaintext,
                           std::vector<std::complex<double>>& values, int32_t& chainIndex);
 
   std::vector<std::complex<double>> rawVals;

@@ -114,10 +114,9 @@ int64_t SealCkksPlaintext::load(std::istream& in)
       throw std::logic_error("Plaintext data is invalid");
     throw;
   }
-  // An encoded plaintext is in NTT form at a chain index of this context
-  // (SEAL's check), with one coefficient per slot and prime.
-  if (!loaded.is_ntt_form())
-    throw std::runtime_error("Invalid saved SEAL plaintext: it holds no encoded values");
+  // SEAL's check leaves an encoded plaintext (NTT form at a chain index of
+  // this context, one coefficient per slot and prime) or, for CKKS, an empty
+  // one: a plaintext saved before anything was encoded into it.
   sealPlaintext = std::move(loaded);
   return read;
 }

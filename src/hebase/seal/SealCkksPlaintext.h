@@ -43,7 +43,8 @@ protected:
 public:
   /// SEAL's serialization, compressed with zstd; returns the bytes written.
   int64_t save(std::ostream& out) const override;
-  /// Reads and validates a SEAL plaintext blob; returns the bytes read.
+  /// Reads and validates a SEAL plaintext blob (an encoded plaintext, or an
+  /// empty one as saved before anything was encoded); returns the bytes read.
   int64_t load(std::istream& in) override;
 
   /// Moves the plaintext to chainIndex (0 to top): drops primes, or re-encodes
