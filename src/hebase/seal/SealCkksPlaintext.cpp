@@ -104,16 +104,7 @@ int64_t SealCkksPlaintext::save(std::ostream& out) const
 int64_t SealCkksPlaintext::load(std::istream& in)
 {
   seal::Plaintext loaded(seal::MemoryManager::GetPool());
-  std::streamoff read = 0;
-  try {
-    read = SealObjectLoader::loadPlaintext(in, heContext.getSealContext(), loaded);
-  } catch (const std::logic_error& e) {
-    // SEAL's metadata check and its validity check word the same refusal
-    // differently; report both alike.
-    if (std::string(e.what()) == "plaintext data is invalid")
-      throw std::logic_error("Plaintext data is invalid");
-    throw;
-  }
+  std::streamoff read = SealObjectLoader::loadPlaintext(in, heContext.getSealContext(), loaded);
   // An encoded plaintext is in NTT form at a chain index of this context
   // (SEAL's check), with one coefficient per slot and prime.
   if (!loaded.is_ntt_form())
