@@ -59,7 +59,7 @@ void initModule(py::module_& m)
   initProtocolMessageBindings(m);
   initTTDimBindings(m);
   initTTShapeBindings(m);
-  // The tile-tensor classes exist before any member names them.
+  // The tile-tensor classes, declared above, take their place here.
   for (const char* name : {"TileTensor", "CTileTensor", "PTileTensor"})
     moveToCurrentStep(m, name);
   initTileTensorBindings(m);
