@@ -55,15 +55,22 @@ PY
 "$PYTHON" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements.txt"
 
 # --- Microsoft SEAL 3.7.1 --------------------------------------------------
-# Built from the source carried by the PyPI source distribution of Pyfhel 3.3.2,
-# pinned by its SHA-256 and checked before it is unpacked.
-PYFHEL_URL="https://files.pythonhosted.org/packages/a1/fe/710014db666c39e36b27dd20616e75e429ed0f21a415a46a4f3af3ffb427/Pyfhel-3.3.2.tar.gz"
+# Built from the source carried by the source distribution of Pyfhel 3.3.2,
+# found on the package index that pip is configured with (PIP_INDEX_URL or
+# pip's index-url, else PyPI), pinned by its SHA-256 and checked before it is
+# unpacked.
+PYFHEL_SDIST="Pyfhel-3.3.2.tar.gz"
 PYFHEL_SHA256="6a2c1e54d5b5535ca51091d9b483ce05a8487d0ae845589afcfa4cd04d93c3f6"
 if [ ! -f "$SEAL_PREFIX/lib/cmake/SEAL-3.7/SEALConfig.cmake" ]; then
   log "building Microsoft SEAL 3.7.1 into $SEAL_PREFIX"
   WORK="$DEPS_DIR/seal-src"
   rm -rf "$WORK"; mkdir -p "$WORK"
-  curl -sSfL --retry 3 -o "$WORK/Pyfhel-3.3.2.tar.gz.part" "$PYFHEL_URL"
+  # The file's address, then pip's CA bundle and proxy (empty when not set).
+  SDIST_INFO="$("$PYTHON" "$ROOT/scripts/sdist_url.py" Pyfhel "$PYFHEL_SDIST" "$PYFHEL_SHA256")"
+  mapfile -t SDIST <<< "$SDIST_INFO"
+  log "downloading $(sed -E 's#//[^/@]*@#//#' <<< "${SDIST[0]}")"
+  curl -sSfL --retry 3 ${SDIST[1]:+--cacert "${SDIST[1]}"} ${SDIST[2]:+--proxy "${SDIST[2]}"} \
+      -o "$WORK/Pyfhel-3.3.2.tar.gz.part" "${SDIST[0]}"
   echo "$PYFHEL_SHA256  $WORK/Pyfhel-3.3.2.tar.gz.part" | sha256sum -c --quiet - ||
     { echo "[setup] Pyfhel-3.3.2.tar.gz does not match its SHA-256; not unpacking it" >&2; exit 1; }
   mv "$WORK/Pyfhel-3.3.2.tar.gz.part" "$WORK/Pyfhel-3.3.2.tar.gz"

@@ -135,7 +135,8 @@ int64_t HeContext::loadFromFile(const std::string& path)
 void HeContext::loadImpl(std::istream& in)
 {
   assertNotInitialized();
-  std::string key = BinIoUtils::readString(in, MAX_KEY_LENGTH);
+  std::string key =
+      BinIoUtils::readRecordString(in, CONTEXT_CLASS_NAME, "the registry key", MAX_KEY_LENGTH);
   if (key != getRegistryKey())
     throw std::runtime_error("Context for " + getRegistryKey() +
                              " trying to read a context for " + key);
@@ -146,6 +147,10 @@ void HeContext::loadImpl(std::istream& in)
                              std::to_string(loadedDevice));
   HeConfigRequirement loadedRequirement;
   loadedRequirement.load(in);
+  // A requirement may leave its slot count unset; a context's holds it.
+  if (loadedRequirement.numSlots == -1)
+    throw std::runtime_error("Invalid saved " + std::string(CONTEXT_CLASS_NAME) +
+                             ": numSlots is -1 (not set), expected the context's slot count");
   loadedRequirement.publicFunctions.validate();
   if (loadedRequirement.automaticBootstrapping && !loadedRequirement.bootstrappable)
     throw std::runtime_error(
@@ -218,7 +223,8 @@ std::shared_ptr<HeContext> loadHeContext(std::istream& in)
   SaveableHeader header(in);
   if (header.className != CONTEXT_CLASS_NAME)
     header.reportClassNameMismatch(CONTEXT_CLASS_NAME);
-  std::string key = BinIoUtils::readString(in, MAX_KEY_LENGTH);
+  std::string key =
+      BinIoUtils::readRecordString(in, CONTEXT_CLASS_NAME, "the registry key", MAX_KEY_LENGTH);
   std::shared_ptr<HeContext> he = HeContext::createFromRegistry(key);
   in.seekg(start);
   he->load(in);

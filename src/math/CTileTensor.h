@@ -55,7 +55,8 @@ public:
                                                  const SaveableHeader& header, std::istream& in);
 
   /// The kind, the title, the shape, chain index, scale, tile count and memory;
-  /// from VERBOSITY_REGULAR the decrypted content, from VERBOSITY_DETAILED the tiles.
+  /// from VERBOSITY_REGULAR the decrypted content, from VERBOSITY_DETAILED the
+  /// tiles. An unpacked tensor prints its kind, title, shape and "packed=0".
   void debugPrint(const std::string& title = "", Verbosity verbosity = VERBOSITY_REGULAR,
                   std::ostream& out = std::cout) const override;
   int32_t getContextId() const override;

@@ -14,6 +14,17 @@ namespace quorvane {
 void CTileTensor::debugPrint(const std::string& title, Verbosity verbosity,
                              std::ostream& out) const
 {
+  // An unpacked tensor prints as an unpacked PTileTensor does.
+  if (!packed) {
+    if (verbosity == VERBOSITY_NONE)
+      return;
+    PrintUtils::printTitle(out, "CTileTensor", title);
+    out << " " << shape;
+    if (lazyMode == LAZY_ENCODING)
+      out << " LAZY" << " lazyCI=" << lazyChainIndex;
+    out << " packed=0";
+    return;
+  }
   validatePacked();
   if (verbosity == VERBOSITY_NONE)
     return;

@@ -126,7 +126,8 @@ void TTFunctionEvaluator::polyEvalInPlace(CTileTensor& src, const std::vector<do
   checkTensor(src);
   checkRealPacked(src, POLYNOMIAL_COMPLEX_PACKED);
   if (coefs.empty())
-    throw std::out_of_range("invalid vector subscript");
+    throw std::invalid_argument(
+        "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
   if (type < PATERSONSTOCKMAYER || type > NUMERICAL_STABILITY)
     throw std::runtime_error("Evaluation type not supported");
   // Without a free coefficient the zeros of the unused slots stay zeros.

@@ -46,7 +46,7 @@ public:
   /// Replaces src by p(src), coefs[i] being the coefficient of x^i. A free
   /// coefficient above 1e-10 in absolute value is taken out of the per-tile
   /// evaluation and added to the used slots afterwards. Refuses an empty list
-  /// (std::out_of_range), a type outside the enumeration and, for
+  /// (std::invalid_argument), a type outside the enumeration and, for
   /// EFFICIENT_POWERS and MIN_DEPTH, a polynomial with nothing but a free
   /// coefficient (the zero-polynomial error of FunctionEvaluator).
   void polyEvalInPlace(CTileTensor& src, const std::vector<double>& coefs, EvalType type) const;

@@ -398,9 +398,7 @@ std::string TTShape::findLoadError() const
 std::streamoff TTShape::load(std::istream& in)
 {
   const int32_t count = BinIoUtils::readInt32(in);
-  if (count < 0)
-    throw std::length_error("vector too long");
-  if (static_cast<uint64_t>(count) > BinIoUtils::MAX_ELEMENT_COUNT)
+  if (count < 0 || static_cast<uint64_t>(count) > BinIoUtils::MAX_ELEMENT_COUNT)
     throw std::runtime_error("Invalid saved TTShape: number of dimensions is " +
                              std::to_string(count) + ", expected a value in [0, " +
                              std::to_string(BinIoUtils::MAX_ELEMENT_COUNT) + "]");

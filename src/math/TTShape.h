@@ -39,8 +39,7 @@ public:
   std::streamoff save(std::ostream& out) const override;
 
   /// Reads what save wrote and validates it; the shape changes only when the
-  /// record is valid (otherwise std::runtime_error; a negative count
-  /// std::length_error).
+  /// record is valid (otherwise std::runtime_error).
   std::streamoff load(std::istream& in) override;
 
   // ---- Queries ----

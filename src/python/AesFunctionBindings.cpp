@@ -52,8 +52,9 @@ void initAesFunctionBindings(py::module_& m)
       "prepare_default_plain_blocks_for_aes_encryption",
       [](const std::vector<NumpyArray<double>>& inputs, const NumberConfig& numberConfig) {
         std::vector<std::shared_ptr<DoubleTensor>> tensors;
-        for (const NumpyArray<double>& input : inputs)
-          tensors.push_back(NumpyUtils::toSharedDoubleTensor(input));
+        for (size_t i = 0; i < inputs.size(); ++i)
+          tensors.push_back(NumpyUtils::argumentToSharedDoubleTensor(
+              inputs[i], "inputs[" + std::to_string(i) + "]"));
         const std::vector<std::vector<uint8_t>> blocks =
             prepareDefaultPlainBlocksForAesEncryption(tensors, numberConfig);
         py::list res(blocks.size());

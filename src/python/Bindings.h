@@ -47,6 +47,13 @@ void initDebugContextBindings(pybind11::module_& m);
 
 void initSealCkksContextBindings(pybind11::module_& m);
 
+// Classes registered ahead of their steps, for the signatures of members
+// added before them (see ModuleOrder.h); their init functions add their
+// members at their steps.
+void declareProtocolMessageClasses(pybind11::module_& m);
+void declareEncryptedDataClass(pybind11::module_& m);
+void declareTileTensorClasses(pybind11::module_& m);
+
 /// Registers everything in the module's fixed order.
 void initModule(pybind11::module_& m);
 

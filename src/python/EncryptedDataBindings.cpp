@@ -8,10 +8,24 @@
 #include "python/Bindings.h"
 #include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
+#include "python/ModuleOrder.h"
 
 namespace py = pybind11;
 
 namespace quorvane {
+
+namespace {
+
+typedef BoundClass<EncryptedData, Saveable, std::shared_ptr<EncryptedData>> DataClass;
+
+} // namespace
+
+void declareEncryptedDataClass(py::module_& m)
+{
+  DataClass(m, "EncryptedData", R"(
+    A class to hold encrypted data. Each data object may have several batches.
+    )");
+}
 
 void initEncryptedDataBindings(py::module_& m)
 {
@@ -47,9 +61,8 @@ void initEncryptedDataBindings(py::module_& m)
             )",
           py::arg("i"));
 
-  BoundClass<EncryptedData, Saveable, std::shared_ptr<EncryptedData>>(m, "EncryptedData", R"(
-    A class to hold encrypted data. Each data object may have several batches.
-    )")
+  moveToCurrentStep(m, "EncryptedData");
+  DataClass{py::object(m.attr("EncryptedData"))}
       .def(py::init([](const HeContext& he) { return holdWithContext(EncryptedData(he), he); }),
            R"(
             A constructor from HeContext, constructs an empty object.

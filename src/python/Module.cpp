@@ -10,11 +10,19 @@
 #include "math/TileTensor.h"
 #include "python/Bindings.h"
 #include "python/BoundClass.h"
+#include "python/ModuleOrder.h"
 #include "python/PythonVersion.h"
 
 namespace py = pybind11;
 
 namespace quorvane {
+
+void declareTileTensorClasses(py::module_& m)
+{
+  BoundClass<TileTensor, Saveable, std::shared_ptr<TileTensor>>(m, "TileTensor");
+  BoundClass<CTileTensor, TileTensor, std::shared_ptr<CTileTensor>>(m, "CTileTensor");
+  BoundClass<PTileTensor, TileTensor, std::shared_ptr<PTileTensor>>(m, "PTileTensor");
+}
 
 void initModule(py::module_& m)
 {
@@ -42,14 +50,18 @@ void initModule(py::module_& m)
   initEncoderBindings(m);
   initStorageBindings(m);
   initMultiPartyConfigBindings(m);
+  // The protocols take messages, their vectors, tile tensors and encrypted
+  // data, all registered at later steps.
+  declareProtocolMessageClasses(m);
+  declareTileTensorClasses(m);
+  declareEncryptedDataClass(m);
   initProtocolBindings(m);
   initProtocolMessageBindings(m);
   initTTDimBindings(m);
   initTTShapeBindings(m);
-  // The tile-tensor classes exist before any member names them.
-  BoundClass<TileTensor, Saveable, std::shared_ptr<TileTensor>>(m, "TileTensor");
-  BoundClass<CTileTensor, TileTensor, std::shared_ptr<CTileTensor>>(m, "CTileTensor");
-  BoundClass<PTileTensor, TileTensor, std::shared_ptr<PTileTensor>>(m, "PTileTensor");
+  // The tile-tensor classes, declared above, take their place here.
+  for (const char* name : {"TileTensor", "CTileTensor", "PTileTensor"})
+    moveToCurrentStep(m, name);
   initTileTensorBindings(m);
   initCTileTensorBindings(m);
   initPTileTensorBindings(m);

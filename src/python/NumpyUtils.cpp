@@ -35,6 +35,30 @@ void fill(DoubleTensor& t, const NumpyArray<double>& arr)
   t.init(NumpyUtils::toDoubleVector(arr), false);
 }
 
+/// The shape as Python prints it: "(2, 0)".
+std::string shapeText(const NumpyArray<double>& arr)
+{
+  std::string res = "(";
+  for (py::ssize_t d = 0; d < arr.ndim(); ++d)
+    res += (d > 0 ? ", " : "") + std::to_string(arr.shape(d));
+  return res + (arr.ndim() == 1 ? ",)" : ")");
+}
+
+/// Refuses, naming the argument, the shapes a tensor cannot take.
+void checkTensorArgument(const NumpyArray<double>& arr, const std::string& name)
+{
+  if (arr.ndim() == 0)
+    throw std::invalid_argument(name + " is a zero-dimensional array (a single number or None); "
+                                       "expected an array of one or more dimensions");
+  if (arr.ndim() == 1)
+    return;
+  for (py::ssize_t d = 0; d < arr.ndim(); ++d)
+    if (arr.shape(d) == 0)
+      throw std::invalid_argument(name + " has shape " + shapeText(arr) +
+                                  "; an array of two or more dimensions cannot have a "
+                                  "dimension of size 0");
+}
+
 } // namespace
 
 template <typename T>
@@ -83,6 +107,20 @@ std::shared_ptr<DoubleTensor> NumpyUtils::toSharedDoubleTensor(const NumpyArray<
   auto t = std::make_shared<DoubleTensor>(shapeOf(arr));
   fill(*t, arr);
   return t;
+}
+
+DoubleTensor NumpyUtils::argumentToDoubleTensor(const NumpyArray<double>& arr,
+                                                const std::string& name)
+{
+  checkTensorArgument(arr, name);
+  return toDoubleTensor(arr);
+}
+
+std::shared_ptr<DoubleTensor> NumpyUtils::argumentToSharedDoubleTensor(
+    const NumpyArray<double>& arr, const std::string& name)
+{
+  checkTensorArgument(arr, name);
+  return toSharedDoubleTensor(arr);
 }
 
 py::array_t<double> NumpyUtils::fromDoubleVector(const std::vector<double>& v)

@@ -2,6 +2,7 @@
 #define QUORVANE_PYTHON_NUMPYUTILS_H
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <pybind11/numpy.h>
@@ -34,6 +35,13 @@ public:
   /// range is refused with std::length_error.
   static DoubleTensor toDoubleTensor(const NumpyArray<double>& arr);
   static std::shared_ptr<DoubleTensor> toSharedDoubleTensor(const NumpyArray<double>& arr);
+  /// toDoubleTensor of the binding argument called name. An array that makes
+  /// no tensor (no dimension, or a dimension of size 0 beside others) is
+  /// refused with std::invalid_argument naming the argument.
+  static DoubleTensor argumentToDoubleTensor(const NumpyArray<double>& arr,
+                                             const std::string& name);
+  static std::shared_ptr<DoubleTensor> argumentToSharedDoubleTensor(
+      const NumpyArray<double>& arr, const std::string& name);
   /// A one-dimensional array of the vector's values.
   static pybind11::array_t<double> fromDoubleVector(const std::vector<double>& v);
   /// An array of the tensor's shape and values (shape (0,) for an empty tensor).

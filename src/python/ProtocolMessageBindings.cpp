@@ -13,6 +13,8 @@
 #include "python/BoundClass.h"
 #include "python/ContextLifetime.h"
 #include "python/Docstrings.h"
+#include "python/ModuleOrder.h"
+#include "python/VectorItems.h"
 
 namespace py = pybind11;
 
@@ -22,6 +24,7 @@ namespace {
 
 typedef std::vector<ProtocolMessage> Messages;
 typedef py::class_<Messages, std::shared_ptr<Messages>> MessagesClass;
+typedef BoundClass<ProtocolMessage, Saveable, std::shared_ptr<ProtocolMessage>> MessageClass;
 
 /// Keeps alive, with the Python object of the vector, the context of every
 /// message in it (the vector holds copies, which refer to their contexts).
@@ -35,10 +38,7 @@ void keepContexts(const Messages& v)
 /// The messages of an iterable, converted before anything is stored.
 Messages messagesOf(const py::iterable& items)
 {
-  Messages res;
-  for (py::handle item : items)
-    res.push_back(item.cast<const ProtocolMessage&>());
-  return res;
+  return vectorItemsOf<ProtocolMessage>(items, "ProtocolMessageVector");
 }
 
 /// A Python position in a vector of n messages (negative from the end; n
@@ -194,13 +194,20 @@ void keepContextsOfMessages(MessagesClass& cl)
 
 } // namespace
 
+void declareProtocolMessageClasses(py::module_& m)
+{
+  py::bind_vector<Messages, std::shared_ptr<Messages>>(
+      m, "ProtocolMessageVector", "A vector (list) of ProtocolMessage objects.");
+  MessageClass(m, "ProtocolMessage", QV_DOC "A message in a multi-party protocol." QV_DOC_END);
+}
+
 void initProtocolMessageBindings(py::module_& m)
 {
-  MessagesClass messages = py::bind_vector<Messages, std::shared_ptr<Messages>>(
-      m, "ProtocolMessageVector", "A vector (list) of ProtocolMessage objects.");
+  moveToCurrentStep(m, "ProtocolMessageVector");
+  moveToCurrentStep(m, "ProtocolMessage");
+  MessagesClass messages{py::object(m.attr("ProtocolMessageVector"))};
 
-  BoundClass<ProtocolMessage, Saveable, std::shared_ptr<ProtocolMessage>>(
-      m, "ProtocolMessage", QV_DOC "A message in a multi-party protocol." QV_DOC_END)
+  MessageClass{py::object(m.attr("ProtocolMessage"))}
       .def(py::init([](const HeContext& he) {
              return holdWithContext(std::make_shared<ProtocolMessage>(he), he);
            }),

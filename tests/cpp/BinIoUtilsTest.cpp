@@ -72,6 +72,37 @@ TEST(BinIoUtils, IllegalStrings)
   }
 }
 
+// A string field of a saved record names the record and the field when it is
+// illegal; a length above the maximum keeps readString's report.
+TEST(BinIoUtils, IllegalRecordStringsNameTheField)
+{
+  struct Case
+  {
+    std::string stream;
+    std::string message;
+  };
+  const std::string prefix = "Invalid saved Rec: the name ";
+  std::vector<Case> cases = {
+      {bytes({0, 0, 0, 0}), prefix + "has stored length 0, expected at least 1"},
+      {bytes({0xFF, 0xFF, 0xFF, 0xFF}), prefix + "has stored length -1, expected at least 1"},
+      {bytes({5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}), prefix + "does not end with a NUL byte"},
+      {bytes({101, 0, 0, 0}),
+       "Input stream is corrupt.\nAttempting to load from stream a string of size 101 where the "
+       "expected maximum at current position is 100"},
+      {bytes({3, 0, 0, 0, 'a'}),
+       "Input stream ended or failed while reading the name of a saved Rec: the data is truncated "
+       "or corrupt."},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.stream);
+    EXPECT_EQ(messageOf<std::runtime_error>(
+                  [&] { BinIoUtils::readRecordString(in, "Rec", "the name", 100); }),
+              c.message);
+  }
+  std::istringstream in(bytes({4, 0, 0, 0, 'a', '\0', 'c', '\0'}));
+  EXPECT_EQ(BinIoUtils::readRecordString(in, "Rec", "the name", 100), std::string("a\0c", 3));
+}
+
 TEST(BinIoUtils, StringAtMaximumIsRead)
 {
   std::ostringstream out;

@@ -626,6 +626,25 @@ TEST_F(CTileTensorTest, Printing)
   const std::string detailed = c.toString(VERBOSITY_DETAILED);
   EXPECT_NE(detailed.find("Tile Tensor Tiles:\n[0, 0]\n"), std::string::npos);
   EXPECT_NE(detailed.find("[0, 1]\n"), std::string::npos);
-  qvtest::expectThrowWithMessage<std::runtime_error>(
-      [&] { CTileTensor(*he).toString(VERBOSITY_NONE); }, "This tile tensor has not been packed");
+}
+
+// An unpacked tensor prints as an unpacked plaintext tile tensor does: its
+// kind, title, shape and "packed=0".
+TEST_F(CTileTensorTest, UnpackedTensorsPrintTheirShape)
+{
+  for (const TTShape& shape : {TTShape(), shapeOf({TTDim(3, 4), TTDim(5, 4)})}) {
+    const CTileTensor c(*he, shape);
+    const PTileTensor p(*he, shape);
+    for (Verbosity v : {VERBOSITY_NONE, VERBOSITY_LOW, VERBOSITY_REGULAR, VERBOSITY_DETAILED,
+                        VERBOSITY_EXTRA_DETAILED}) {
+      std::string expected = p.toString(v);
+      if (v != VERBOSITY_NONE)
+        expected.replace(0, 1, "C");
+      EXPECT_EQ(c.toString(v), expected);
+    }
+    std::ostringstream out;
+    c.debugPrint("T", VERBOSITY_LOW, out);
+    EXPECT_EQ(out.str(), "CTileTensor T: " + shape.toString() + " packed=0");
+  }
+  EXPECT_EQ(CTileTensor(*he).toString(VERBOSITY_LOW), "CTileTensor [] packed=0");
 }

@@ -175,8 +175,12 @@ TEST(SaveableHeader, ChecksRunInFieldOrder)
       // A wrong version is reported before a bad class-name length.
       {magic + bytes({0, 3, 5, 2}) + bytes({101, 0, 0, 0}),
        "Failed loading object from file: unsupported version."},
-      {magic + version + bytes({0, 0, 0, 0}), "illegal string"},
-      {magic + version + bytes({2, 0, 0, 0, 'a', 'b'}), "illegal string"},
+      {magic + version + bytes({0, 0, 0, 0}),
+       "Invalid saved object header: the class name has stored length 0, expected at least 1"},
+      {magic + version + bytes({0xFE, 0xFF, 0xFF, 0xFF}),
+       "Invalid saved object header: the class name has stored length -2, expected at least 1"},
+      {magic + version + bytes({2, 0, 0, 0, 'a', 'b'}),
+       "Invalid saved object header: the class name does not end with a NUL byte"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(loadHeader(c.stream).message, c.message);

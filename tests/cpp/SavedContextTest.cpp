@@ -264,10 +264,18 @@ TEST(SavedContextTest, LoadedValuesAreValidated)
   autoWithoutBootstrap[device + 4 + 20 + 1] = 1;
   std::string longKey = context;
   longKey.replace(26, 4, Bytes().i32(10241).data);
+  std::string emptyKey = context;
+  emptyKey.replace(26, 4, Bytes().i32(0).data);
+  std::string unterminatedKey = context;
+  unterminatedKey[30 + 13] = 'x';
 
   std::vector<std::pair<std::string, std::string>> cases = {
       {badDevice, "Saved context holds an invalid device type 7"},
-      {noSlots, "Internal error: invalid numSlots: -1"},
+      {noSlots, "Invalid saved HeContext: numSlots is -1 (not set), expected the context's "
+                "slot count"},
+      {emptyKey, "Invalid saved HeContext: the registry key has stored length 0, expected at "
+                 "least 1"},
+      {unterminatedKey, "Invalid saved HeContext: the registry key does not end with a NUL byte"},
       {autoWithoutBootstrap,
        "Saved context asks for automatic bootstrapping but is not bootstrappable"},
       {longKey, "Input stream is corrupt.\nAttempting to load from stream a string of size "
@@ -304,6 +312,13 @@ TEST(SavedContextTest, StaticLoadRefusals)
   std::istringstream key(savedKey(*he));
   expectThrowWithMessage<std::runtime_error>(
       [&] { loadHeContext(key); }, "loading failed due to a mismatching class name field");
+  // The key is read before the backend is known.
+  std::string unterminated = context;
+  unterminated[30 + 13] = 'x';
+  std::istringstream keyWithoutNul(unterminated);
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { loadHeContext(keyWithoutNul); },
+      "Invalid saved HeContext: the registry key does not end with a NUL byte");
 }
 
 TEST(SavedContextTest, ContextsSavedBackToBackLoadAsTwo)

@@ -319,6 +319,67 @@ TEST(SealLoadChecks, InnerFieldsOfCiphertextsAndPlaintextsAreChecked)
   EXPECT_EQ(plainTarget.coeff_count(), 0u);
 }
 
+// What SEAL itself refuses in checked bytes names the object, with SEAL's
+// reason; data of other parameters in a secret key or a plaintext keeps SEAL's
+// own text (std::logic_error), also where SEAL's first check words it another way.
+TEST(SealLoadChecks, SealRefusalsNameTheObject)
+{
+  const SealCkksContext& he = contextWithAllKeys();
+  const seal::SEALContext& context = he.getSealContext();
+  // Same degree and prime count, other primes: the same sizes, another parameter id.
+  auto other = sealContext(requirement(256, 1, 25, 5, 0), he.getPublicFunctions());
+
+  auto saveOf = [](const auto& object) {
+    std::ostringstream out;
+    object.save(out, seal::compr_mode_type::none);
+    return out.str();
+  };
+  seal::SecretKey otherKey = seal::KeyGenerator(other->getSealContext()).secret_key();
+  seal::SecretKey key = seal::KeyGenerator(context).secret_key();
+  seal::Plaintext plain;
+  he.getCkksEncoder().encode(0.5, he.getDefaultScale(), plain);
+  const std::string keyBlob = saveOf(key), plainBlob = saveOf(plain);
+  // A plaintext's coefficients follow its parameter id, count and scale, and
+  // the array's header and count.
+  const size_t coefficient = SEAL_HEADER + 48 + SEAL_HEADER + 8;
+  const std::string tooLarge = le64(~uint64_t(0));
+
+  auto loadKey = [&](const std::string& blob) {
+    seal::SecretKey target;
+    std::istringstream in(blob);
+    SealObjectLoader::loadSecretKey(in, context, target);
+  };
+  auto loadPlain = [&](const std::string& blob) {
+    seal::Plaintext target;
+    std::istringstream in(blob);
+    SealObjectLoader::loadPlaintext(in, context, target);
+  };
+  auto loadParameters = [&](const std::string& blob) {
+    seal::EncryptionParameters target;
+    std::istringstream in(blob);
+    SealObjectLoader::loadParameters(in, target);
+  };
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { loadKey(patched(keyBlob, coefficient, tooLarge)); },
+      "Corrupted saved SEAL secret key: SecretKey data is invalid");
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { loadKey(patched(keyBlob, 0, bytes({0x5F}))); },
+      "Corrupted saved SEAL secret key: loaded SEALHeader is invalid");
+  expectThrowWithMessage<std::logic_error>([&] { loadKey(saveOf(otherKey)); },
+                                           "SecretKey data is invalid");
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { loadPlain(patched(plainBlob, coefficient, tooLarge)); },
+      "Corrupted saved SEAL plaintext: Plaintext data is invalid");
+  expectThrowWithMessage<std::logic_error>(
+      [&] { loadPlain(patched(plainBlob, 0, bytes({0x5F}))); }, "loaded SEALHeader is invalid");
+  expectThrowWithMessage<std::runtime_error>(
+      [&] { loadParameters(patched(saveOf(context.key_context_data()->parms()), SEAL_HEADER,
+                                   bytes({7}))); },
+      "Corrupted saved SEAL parameters: unsupported scheme");
+  loadKey(keyBlob);
+  loadPlain(plainBlob);
+}
+
 // The security level must be one the library knows and the one the saved
 // requirement rounds to; scales must be finite and positive.
 TEST(SealLoadChecks, SavedLevelAndScalesAreChecked)

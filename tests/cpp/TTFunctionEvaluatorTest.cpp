@@ -410,7 +410,7 @@ TEST_F(TTFunctionEvaluatorTest, RefusalsComeBeforeAnyChange)
   };
   const std::vector<Case> cases = {
       {"empty coefficients", [&](CTileTensor& t) { tfe.polyEvalInPlace(t, std::vector<double>(), MIN_DEPTH); },
-       "out_of_range", "invalid vector subscript"},
+       "invalid_argument", "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty."},
       {"evaluation type", [&](CTileTensor& t) { tfe.polyEvalInPlace(t, {1, 2}, static_cast<EvalType>(4)); },
        "runtime_error", "Evaluation type not supported"},
       {"empty encrypted coefficients",

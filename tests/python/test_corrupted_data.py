@@ -153,3 +153,122 @@ def test_mockup_tile_loads_check_count_and_chain_index():
             tile.load_from_buffer(data)
         assert str(info.value) == message, name
         assert tile.save_to_buffer() == before, name
+
+
+# ---- Fields read as strings or counts name what they belong to ----
+
+def mockup_context_with(he, patch_at, patch):
+    data = he.save_to_buffer()
+    return patched(data, patch_at(data), patch)
+
+
+KEY_AT = header_size("HeContext")  # the registry key's stored length
+
+
+@pytest.mark.parametrize("name, load, message", [
+    ("class name of length 0",
+     lambda he: qv.CTile(he).load_from_buffer(patched(
+         qv.Encoder(he).encode_encrypt(np.ones(4)).save_to_buffer(), 8, struct.pack("<i", 0))),
+     "Invalid saved object header: the class name has stored length 0, expected at least 1"),
+    ("class name without its NUL",
+     lambda he: qv.CTile(he).load_from_buffer(patched(
+         qv.Encoder(he).encode_encrypt(np.ones(4)).save_to_buffer(), 12 + 5, b"x")),
+     "Invalid saved object header: the class name does not end with a NUL byte"),
+    ("registry key without its NUL",
+     lambda he: qv.load_he_context(mockup_context_with(
+         he, lambda d: KEY_AT + 4 + len("Mockup_Mockup"), b"x")),
+     "Invalid saved HeContext: the registry key does not end with a NUL byte"),
+    ("registry key of negative length",
+     lambda he: qv.MockupContext().load_from_buffer(mockup_context_with(
+         he, lambda d: KEY_AT, struct.pack("<i", -3))),
+     "Invalid saved HeContext: the registry key has stored length -3, expected at least 1"),
+    ("context without a slot count",
+     lambda he: qv.load_he_context(mockup_context_with(
+         he, lambda d: d.index(b"Mockup_Mockup\0") + 14 + 8 + 4, struct.pack("<i", -1))),
+     "Invalid saved HeContext: numSlots is -1 (not set), expected the context's slot count"),
+    ("shape of a negative dimension count",
+     lambda he: qv.TTShape().load_from_buffer(struct.pack("<ib", -5, 0)),
+     "Invalid saved TTShape: number of dimensions is -5, expected a value in [0, 100000]"),
+])
+def test_corrupted_fields_are_named(name, load, message):
+    he = mockup(4, 2)
+    assert struct.unpack_from("<i", he.save_to_buffer(), KEY_AT + 4 + 14 + 8 + 4)[0] == 4
+    with pytest.raises(RuntimeError) as info:
+        load(he)
+    assert str(info.value) == message, name
+
+
+# ---- What SEAL itself refuses names the object ----
+
+SEAL_MAGIC = b"\x5e\xa1\x10\x03\x07"
+# A ciphertext's header and members before its coefficient array (parameter
+# id, NTT flag, polynomial count, degree, prime count, scale), then the
+# array's header and count.
+FIRST_COEFFICIENT = 16 + 65 + 16 + 8
+TOO_LARGE = struct.pack("<Q", 2 ** 64 - 1)
+
+
+def seal_objects(data):
+    """The offsets of the SEAL objects saved one after the other from the first."""
+    at = [data.find(SEAL_MAGIC)]
+    while data[at[-1] + struct.unpack_from("<Q", data, at[-1] + 8)[0]:].startswith(SEAL_MAGIC):
+        at.append(at[-1] + struct.unpack_from("<Q", data, at[-1] + 8)[0])
+    return at
+
+
+@pytest.fixture(scope="module")
+def seal_with_all_keys():
+    ctx = qv.SealCkksContext()
+    ctx.init(qv.HeConfigRequirement.insecure(256, 1, 20, 5))
+    return ctx
+
+
+def test_refusals_of_seal_name_the_saved_key_or_parameters(seal_with_all_keys):
+    data = seal_with_all_keys.save_to_buffer()
+    parms = data.find(SEAL_MAGIC)
+    # The scale and the security level lie between the parameters and the keys.
+    keys = parms + struct.unpack_from("<Q", data, parms + 8)[0] + 12
+    public, relin, galois = [keys + at for at in seal_objects(data[keys:])]
+
+    def last_coefficient(at):
+        # Every key ends with the coefficient array of its last ciphertext.
+        return at + struct.unpack_from("<Q", data, at + 8)[0] - 8
+
+    cases = [
+        ("parameters' scheme", parms + 16, b"\x07",
+         "Corrupted saved SEAL parameters: unsupported scheme"),
+        ("public key coefficient", last_coefficient(public), TOO_LARGE,
+         "Corrupted saved SEAL public key: PublicKey data is invalid"),
+        ("public key header", public, b"\x5f",
+         "Corrupted saved SEAL public key: loaded SEALHeader is invalid"),
+        ("relinearization key coefficient", last_coefficient(relin), TOO_LARGE,
+         "Corrupted saved SEAL relinearization keys: KSwitchKeys data is invalid"),
+        ("relinearization keys' parameter id", relin + 16, b"\x00" * 8,
+         "Corrupted saved SEAL relinearization keys: KSwitchKeys data is invalid"),
+        ("Galois key coefficient", last_coefficient(galois), TOO_LARGE,
+         "Corrupted saved SEAL Galois keys: KSwitchKeys data is invalid"),
+    ]
+    for name, offset, patch, message in cases:
+        with pytest.raises(RuntimeError) as info:
+            qv.load_he_context(patched(data, offset, patch))
+        assert str(info.value) == message, name
+    assert qv.load_he_context(data).get_signature() == seal_with_all_keys.get_signature()
+
+
+def test_refusals_of_seal_name_the_saved_ciphertext(seal_with_all_keys):
+    enc = qv.Encoder(seal_with_all_keys)
+    data = enc.encode_encrypt(np.ones(256)).save_to_buffer()
+    at = data.find(SEAL_MAGIC)
+    cases = [
+        ("coefficient", at + FIRST_COEFFICIENT, TOO_LARGE,
+         "Corrupted saved SEAL ciphertext: ciphertext data is invalid"),
+        # Data of other parameters and SEAL's header refusals keep SEAL's words.
+        ("parameter id", at + 16, b"\x00" * 8, "ciphertext data is invalid"),
+        ("header", at, b"\x5f", "loaded SEALHeader is invalid"),
+    ]
+    for name, offset, patch, message in cases:
+        tile = enc.encode_encrypt(np.full(256, 0.5))
+        with pytest.raises(RuntimeError) as info:
+            tile.load_from_buffer(patched(data, offset, patch))
+        assert str(info.value) == message, name
+        np.testing.assert_allclose(enc.decrypt_decode_double(tile), 0.5, atol=1e-3)

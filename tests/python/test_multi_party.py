@@ -623,8 +623,8 @@ def test_message_vector_positions_slices_and_refusals():
                        "different sizes!$"):
         v[0:2] = qv.ProtocolMessageVector([msg(0)])
     for bad in (lambda: v.extend([msg(0), 1]), lambda: qv.ProtocolMessageVector([msg(0), 1])):
-        with pytest.raises(RuntimeError, match="^Unable to cast Python instance of type "
-                           "<class 'int'> to C\\+\\+ type"):
+        with pytest.raises(TypeError, match="^Cannot put item 1 of type int into a "
+                           "ProtocolMessageVector: expected a ProtocolMessage$"):
             bad()
     with pytest.raises(TypeError):
         v.append(1)

@@ -116,6 +116,39 @@ def test_method_docstrings(member, expected):
     assert rest == "\n" + expected + "\n"
 
 
+M = "_pyquorvanelite_cppwrappers."
+
+
+@pytest.mark.parametrize("member, signatures", [
+    (qv.Protocol.execute_next_round, [
+        "execute_next_round(self: {m}Protocol, output_messages: {m}ProtocolMessageVector, "
+        "input_messages: {m}ProtocolMessageVector) -> bool"]),
+    (qv.Protocol.is_input_message_valid_for_current_round, [
+        "is_input_message_valid_for_current_round(self: {m}Protocol, input_message: "
+        "{m}ProtocolMessage) -> bool"]),
+    (qv.DecryptProtocol.set_input, [
+        "1. set_input(self: {m}DecryptProtocol, input: {m}EncryptedData) -> None",
+        "2. set_input(self: {m}DecryptProtocol, input: {m}CTileTensor) -> None",
+        "3. set_input(self: {m}DecryptProtocol, input: {m}CTile) -> None"]),
+])
+def test_protocol_signatures_name_the_python_classes(member, signatures):
+    # The classes are registered after the protocols; their names must not be
+    # the library's.
+    lines = member.__doc__.splitlines()
+    for signature in signatures:
+        assert signature.format(m=M) in lines
+    assert "quorvane::" not in member.__doc__ and "std::" not in member.__doc__
+
+
+def test_execute_next_round_refuses_lists_naming_the_vector_type():
+    protocol = qv.InitProtocol(participant(1))
+    with pytest.raises(TypeError) as info:
+        protocol.execute_next_round([], [])
+    assert ("output_messages: {m}ProtocolMessageVector, input_messages: "
+            "{m}ProtocolMessageVector) -> bool".format(m=M)) in str(info.value)
+    assert "std::" not in str(info.value)
+
+
 def test_class_and_property_docstrings():
     assert qv.Protocol.__doc__ == \
         doc("A Protocol for Multi-Party operations between multiple parties.")
@@ -196,6 +229,27 @@ def test_message_vector_list_interface():
     assert not vec and len(copy) == 4
     assert [m.get_metadata_as_string(True) for m in copy] == \
         ["source_id_0_dest_role_KEY-OWNER_protocol_type_INIT_for_round_0_"] * 4
+
+
+@pytest.mark.parametrize("items, index, kind", [
+    (lambda he, m: [1, 2], 0, "int"),
+    (lambda he, m: [m, "abc"], 1, "str"),
+    (lambda he, m: [m, None], 1, "NoneType"),
+    (lambda he, m: [m, qv.Encoder(he)], 1, "Encoder"),
+])
+def test_message_vector_refuses_items_that_are_no_messages(items, index, kind):
+    he = participant(1)
+    message = qv.ProtocolMessage(he)
+    expected = ("Cannot put item %d of type %s into a ProtocolMessageVector: expected a "
+                "ProtocolMessage" % (index, kind))
+    with pytest.raises(TypeError) as info:
+        qv.ProtocolMessageVector(items(he, message))
+    assert str(info.value) == expected
+    vec = qv.ProtocolMessageVector([message])
+    with pytest.raises(TypeError) as info:
+        vec.extend(items(he, message))
+    assert str(info.value) == expected
+    assert len(vec) == 1
 
 
 def test_one_vector_cannot_be_both_outputs_and_inputs():

@@ -203,3 +203,43 @@ def test_dimensions_beyond_the_int_range_are_refused_not_cut(shape):
     big = [d for d, n in enumerate(shape) if n > 2 ** 31 - 1][0]
     assert str(info.value) == ("Cannot convert a numpy array whose dimension %d has size %d: "
                                "dimensions are limited to 2147483647" % (big, shape[big]))
+
+
+# Members that pack an array argument into a tensor name that argument when the
+# array makes no tensor (DoubleTensor itself keeps the tensor's own refusal).
+NO_DIMENSION = ("{} is a zero-dimensional array (a single number or None); expected an array of "
+                "one or more dimensions")
+ZERO_DIMENSION = ("{} has shape {}; an array of two or more dimensions cannot have a dimension "
+                  "of size 0")
+
+
+def tensor_argument_calls():
+    he = mockup(8, 3)
+    tt = qv.TTEncoder(he)
+    shape = qv.TTShape([8])
+    c = tt.encode_encrypt(shape, np.ones(8))
+    config = qv.NumberConfig.floating_point(qv.NumberSize.SIZE_32_BIT)
+    return {
+        "encode": ("vals", lambda a: tt.encode(shape, a)),
+        "encode_encrypt": ("vals", lambda a: tt.encode_encrypt(shape, a)),
+        "encode_encrypt_generic_packing": ("vals", lambda a: tt.encode_encrypt_generic_packing(a)),
+        "assert_equals": ("expected_vals", lambda a: tt.assert_equals(c, "t", a)),
+        "prepare": ("inputs[1]", lambda a: qv.prepare_default_plain_blocks_for_aes_encryption(
+            [np.ones(2), a], config)),
+    }
+
+
+@pytest.mark.parametrize("member", ["encode", "encode_encrypt", "encode_encrypt_generic_packing",
+                                    "assert_equals", "prepare"])
+@pytest.mark.parametrize("arr, message", [
+    (None, NO_DIMENSION),
+    (np.array(3.0), NO_DIMENSION),
+    (2.5, NO_DIMENSION),
+    (np.zeros((2, 0)), ZERO_DIMENSION),
+    (np.zeros((1, 0, 2)), ZERO_DIMENSION),
+])
+def test_array_arguments_that_make_no_tensor_are_refused_by_name(member, arr, message):
+    name, call = tensor_argument_calls()[member]
+    with pytest.raises(ValueError) as info:
+        call(arr)
+    assert str(info.value) == message.format(name, np.shape(arr))

@@ -249,6 +249,20 @@ def test_copies_are_independent(tt):
         assert dup.get_chain_index() == 3 and p.get_chain_index() == 4
 
 
+def test_unpacked_ciphertext_tensor_prints_as_an_unpacked_plaintext_one(he):
+    c, p = qv.CTileTensor(he), qv.PTileTensor(he)
+    assert repr(p) == "PTileTensor [] packed=0"
+    assert repr(c) == "CTileTensor [] packed=0"
+    assert c.to_string(qv.VERBOSITY_DETAILED) == "C" + p.to_string(qv.VERBOSITY_DETAILED)[1:]
+    assert c.to_string(qv.VERBOSITY_NONE) == ""
+    shaped = qv.CTileTensor(he, shape_of(qv.TTDim(3, 4), qv.TTDim(5, 4)))
+    assert repr(shaped) == "CTileTensor [3/4, 5/4] packed=0"
+    # pybind11 shows the arguments of a refused call by their repr.
+    with pytest.raises(TypeError) as info:
+        shaped.add(1)
+    assert "Invoked with: CTileTensor [3/4, 5/4] packed=0, 1" in str(info.value)
+
+
 def test_plaintext_chain_indexes(he, tt):
     p = tt.encode(qv.TTShape([4, 4]), rand(3, 5), 4)
     assert p.get_reduce_chain_index().get_chain_index() == 3

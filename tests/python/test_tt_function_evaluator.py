@@ -206,7 +206,8 @@ REPETITIONS = "FunctionEvaluator::signInPlace - given gRep and fRep are invalid.
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda f, c: f.poly_eval_in_place(c, np.array([])), IndexError, "invalid vector subscript"),
+    (lambda f, c: f.poly_eval_in_place(c, np.array([])), ValueError,
+     "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty."),
     (lambda f, c: f.poly_eval_in_place(c, [1.0, 2.0], qv.EvalType(7)), RuntimeError,
      "Evaluation type not supported"),
     (lambda f, c: f.poly_eval_in_place(c, [5.0, 1e-9]), RuntimeError, ZERO_POLYNOMIAL),

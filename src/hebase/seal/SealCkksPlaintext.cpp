@@ -104,16 +104,7 @@ int64_t SealCkksPlaintext::save(std::ostream& out) const
 int64_t SealCkksPlaintext::load(std::istream& in)
 {
   seal::Plaintext loaded(seal::MemoryManager::GetPool());
-  std::streamoff read = 0;
-  try {
-    read = SealObjectLoader::loadPlaintext(in, heContext.getSealContext(), loaded);
-  } catch (const std::logic_error& e) {
-    // SEAL's metadata check and its validity check word the same refusal
-    // differently; report both alike.
-    if (std::string(e.what()) == "plaintext data is invalid")
-      throw std::logic_error("Plaintext data is invalid");
-    throw;
-  }
+  std::streamoff read = SealObjectLoader::loadPlaintext(in, heContext.getSealContext(), loaded);
   // SEAL's check leaves an encoded plaintext (NTT form at a chain index of
   // this context, one coefficient per slot and prime) or, for CKKS, an empty
   // one: a plaintext saved before anything was encoded into it.

@@ -178,17 +178,33 @@ struct ExpandsTooFar : std::runtime_error
                       str(maxBytes) + " bytes such an object takes under these parameters");
 }
 
+/// The object being read and how SEAL's refusals of it are worded: after
+/// "Corrupted saved <what>: ", except for the texts that the loads of
+/// ciphertexts, plaintexts and secret keys give as SEAL words them.
+///
 /// What tells a well-formed object of other parameters from a corrupted one:
 /// every object loaded against a context begins with its parameter id, and
-/// SEAL refuses one whose id the context does not know with its own text.
-struct ParmsProbe
+/// SEAL refuses one whose id the context does not know.
+struct SealObject
 {
+  std::string what;
   const seal::SEALContext* context = nullptr;
   /// SEAL's refusal of data that is not valid for the context's parameters.
   const char* invalidText = nullptr;
+  /// Data of other parameters is refused with invalidText alone.
+  bool otherParametersInSealWords = false;
+  /// SEAL's refusals of its own header stand alone.
+  bool headerRefusalsInSealWords = false;
 
-  /// Throws std::logic_error(invalidText) when the bytes begin with a
-  /// parameter id (not the zero id) that the context does not know.
+  [[noreturn]] void refuse(const std::string& sealText, bool inSealWords) const
+  {
+    if (inSealWords)
+      throw std::logic_error(sealText);
+    corrupted(what, sealText);
+  }
+
+  /// Refuses the object when the bytes begin with a parameter id (not the
+  /// zero id) that the context does not know.
   void refuseOtherParameters(const Byte* bytes, uint64_t size) const
   {
     if (context == nullptr || size < PARMS_ID_BYTES)
@@ -196,7 +212,7 @@ struct ParmsProbe
     seal::parms_id_type id;
     std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
     if (id != seal::parms_id_zero && !context->get_context_data(id))
-      throw std::logic_error(invalidText);
+      refuse(invalidText, otherParametersInSealWords);
   }
 };
 
@@ -324,20 +340,20 @@ uint64_t inflatePrefix(seal::compr_mode_type mode, const Byte* packed, uint64_t 
 /// Reads the leading parameter id of an object whose declared size is too
 /// large for this context, and refuses the object as SEAL does when the id
 /// names other parameters. Reads at most one chunk of the input.
-void probeOversizedObject(std::istream& in, const ParmsProbe& probe, bool compressed,
+void probeOversizedObject(std::istream& in, const SealObject& object, bool compressed,
                           seal::compr_mode_type mode, uint64_t stored)
 {
-  if (probe.context == nullptr)
+  if (object.context == nullptr)
     return;
   Byte id[PARMS_ID_BYTES];
   if (!compressed) {
-    probe.refuseOtherParameters(id, readSome(in, id, std::min(stored, PARMS_ID_BYTES)));
+    object.refuseOtherParameters(id, readSome(in, id, std::min(stored, PARMS_ID_BYTES)));
     return;
   }
   uint64_t want = std::min(stored, CHUNK_BYTES);
   std::unique_ptr<Byte[]> packed(new Byte[want]);
   uint64_t got = readSome(in, packed.get(), want);
-  probe.refuseOtherParameters(id, inflatePrefix(mode, packed.get(), got, id, PARMS_ID_BYTES));
+  object.refuseOtherParameters(id, inflatePrefix(mode, packed.get(), got, id, PARMS_ID_BYTES));
 }
 
 /// Decompresses the stored body by the header's mode into out from offset.
@@ -374,9 +390,9 @@ struct Record
 
 /// Reads one SEAL object whose members take at most maxBody bytes
 /// uncompressed, checking its header and sizes on the way.
-void readRecord(std::istream& in, const std::string& what, uint64_t maxBody,
-                const ParmsProbe& probe, Record& record)
+void readRecord(std::istream& in, const SealObject& object, uint64_t maxBody, Record& record)
 {
+  const std::string& what = object.what;
   Byte headerBytes[HEADER_BYTES];
   uint64_t got = readSome(in, headerBytes, HEADER_BYTES);
   if (got < HEADER_BYTES)
@@ -386,9 +402,9 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody,
   seal::Serialization::LoadHeader(headerBytes, HEADER_BYTES, header, true);
   // SEAL's own refusals, as its loads word them.
   if (!seal::Serialization::IsCompatibleVersion(header))
-    throw std::logic_error("incompatible version");
+    object.refuse("incompatible version", object.headerRefusalsInSealWords);
   if (!seal::Serialization::IsValidHeader(header))
-    throw std::logic_error("loaded SEALHeader is invalid");
+    object.refuse("loaded SEALHeader is invalid", object.headerRefusalsInSealWords);
   if (header.size < HEADER_BYTES)
     corrupted(what, "it declares " + str(header.size) + " bytes, fewer than its header");
   uint64_t stored = header.size - HEADER_BYTES;
@@ -396,7 +412,7 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody,
   uint64_t maxStored =
       compressed ? seal::Serialization::ComprSizeEstimate(maxBody, header.compr_mode) : maxBody;
   if (stored > maxStored) {
-    probeOversizedObject(in, probe, compressed, header.compr_mode, stored);
+    probeOversizedObject(in, object, compressed, header.compr_mode, stored);
     corrupted(what, "it declares " + str(header.size) + " bytes, more than the " +
                         str(HEADER_BYTES + maxStored) +
                         " bytes such an object takes under these parameters");
@@ -412,7 +428,7 @@ void readRecord(std::istream& in, const std::string& what, uint64_t maxBody,
       bodySize =
           decompress(what, header.compr_mode, packed, record.blob, HEADER_BYTES, maxBody);
     } catch (const ExpandsTooFar&) {
-      probe.refuseOtherParameters(record.body(), record.bodySize());
+      object.refuseOtherParameters(record.body(), record.bodySize());
       throw;
     }
   }
@@ -613,17 +629,40 @@ KeyLevel keyLevel(const seal::SEALContext& context)
 
 /// Reads and checks one SEAL object (check walks its members), then loads it
 /// into target with SEAL's own load (given the context, when it takes one).
+/// Data of other parameters is refused before SEAL reads it; what SEAL
+/// refuses after that is a corruption of the object.
 template <typename Check, typename Target, typename... Context>
-std::streamoff loadChecked(std::istream& in, const std::string& what, uint64_t maxBody,
-                           const ParmsProbe& probe, Check check, Target& target,
-                           const Context&... context)
+std::streamoff loadChecked(std::istream& in, const SealObject& object, uint64_t maxBody,
+                           Check check, Target& target, const Context&... context)
 {
   Record record(std::is_same<Target, seal::SecretKey>::value);
-  readRecord(in, what, maxBody, probe, record);
-  Cursor cursor(what, record.body(), record.bodySize());
+  readRecord(in, object, maxBody, record);
+  Cursor cursor(object.what, record.body(), record.bodySize());
   check(cursor);
-  target.load(context..., record.blob.data(), static_cast<size_t>(record.blob.size()));
+  object.refuseOtherParameters(record.body(), record.bodySize());
+  try {
+    target.load(context..., record.blob.data(), static_cast<size_t>(record.blob.size()));
+  } catch (const std::logic_error& e) {
+    corrupted(object.what, e.what());
+  } catch (const std::runtime_error& e) {
+    corrupted(object.what, e.what());
+  }
   return record.consumed;
+}
+
+/// An object read against a context: its load names it in SEAL's refusals,
+/// data of other parameters included.
+SealObject keyObject(const char* what, const seal::SEALContext& context, const char* invalidText)
+{
+  return SealObject{what, &context, invalidText, false, false};
+}
+
+/// An object whose load gives SEAL's own texts for data of other parameters
+/// (and, when headerTexts, for SEAL's header refusals).
+SealObject sealWordedObject(const char* what, const seal::SEALContext& context,
+                            const char* invalidText, bool headerTexts)
+{
+  return SealObject{what, &context, invalidText, true, headerTexts};
 }
 
 } // namespace
@@ -632,16 +671,15 @@ std::streamoff SealObjectLoader::loadParameters(std::istream& in,
                                                 seal::EncryptionParameters& parms)
 {
   const uint64_t maxBody = PARMS_FIXED_BYTES + (SEAL_COEFF_MOD_COUNT_MAX + 1) * MODULUS_BYTES;
-  return loadChecked(in, "SEAL parameters", maxBody, ParmsProbe(), checkParameters, parms);
+  return loadChecked(in, SealObject{"SEAL parameters"}, maxBody, checkParameters, parms);
 }
 
 std::streamoff SealObjectLoader::loadPublicKey(std::istream& in, const seal::SEALContext& context,
                                                seal::PublicKey& key)
 {
   KeyLevel level = keyLevel(context);
-  return loadChecked(in, "SEAL public key", level.keyBytes - HEADER_BYTES,
-                     ParmsProbe{&context, "PublicKey data is invalid"}, checkCiphertext, key,
-                     context);
+  return loadChecked(in, keyObject("SEAL public key", context, "PublicKey data is invalid"),
+                     level.keyBytes - HEADER_BYTES, checkCiphertext, key, context);
 }
 
 std::streamoff SealObjectLoader::loadSecretKey(std::istream& in, const seal::SEALContext& context,
@@ -649,9 +687,9 @@ std::streamoff SealObjectLoader::loadSecretKey(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.primes);
-  return loadChecked(in, "SEAL secret key", maxBody,
-                     ParmsProbe{&context, "SecretKey data is invalid"}, checkPlaintext, key,
-                     context);
+  return loadChecked(
+      in, sealWordedObject("SEAL secret key", context, "SecretKey data is invalid", false),
+      maxBody, checkPlaintext, key, context);
 }
 
 std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEALContext& context,
@@ -661,8 +699,9 @@ std::streamoff SealObjectLoader::loadRelinKeys(std::istream& in, const seal::SEA
   uint64_t perSet = level.primes - 1;
   uint64_t maxBody = KSWITCH_FIXED_BYTES + 8 + perSet * level.keyBytes;
   auto check = [&](Cursor& c) { checkKeySets(c, 1, 1, perSet); };
-  return loadChecked(in, "SEAL relinearization keys", maxBody,
-                     ParmsProbe{&context, "KSwitchKeys data is invalid"}, check, keys, context);
+  return loadChecked(
+      in, keyObject("SEAL relinearization keys", context, "KSwitchKeys data is invalid"), maxBody,
+      check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
@@ -675,8 +714,8 @@ std::streamoff SealObjectLoader::loadGaloisKeys(std::istream& in,
   uint64_t maxBody =
       KSWITCH_FIXED_BYTES + 8 * level.degree + maxKeyCount * perSet * level.keyBytes;
   auto check = [&](Cursor& c) { checkKeySets(c, level.degree, maxKeyCount, perSet); };
-  return loadChecked(in, "SEAL Galois keys", maxBody,
-                     ParmsProbe{&context, "KSwitchKeys data is invalid"}, check, keys, context);
+  return loadChecked(in, keyObject("SEAL Galois keys", context, "KSwitchKeys data is invalid"),
+                     maxBody, check, keys, context);
 }
 
 std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
@@ -686,9 +725,9 @@ std::streamoff SealObjectLoader::loadCiphertext(std::istream& in,
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = CIPHERTEXT_FIXED_BYTES +
                      wordArrayBytes(SEAL_CIPHERTEXT_SIZE_MAX * level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL ciphertext", maxBody,
-                     ParmsProbe{&context, "ciphertext data is invalid"}, checkCiphertext,
-                     ciphertext, context);
+  return loadChecked(
+      in, sealWordedObject("SEAL ciphertext", context, "ciphertext data is invalid", true),
+      maxBody, checkCiphertext, ciphertext, context);
 }
 
 std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEALContext& context,
@@ -696,9 +735,9 @@ std::streamoff SealObjectLoader::loadPlaintext(std::istream& in, const seal::SEA
 {
   KeyLevel level = keyLevel(context);
   uint64_t maxBody = PLAINTEXT_FIXED_BYTES + wordArrayBytes(level.degree * level.dataPrimes);
-  return loadChecked(in, "SEAL plaintext", maxBody,
-                     ParmsProbe{&context, "Plaintext data is invalid"}, checkPlaintext,
-                     plaintext, context);
+  return loadChecked(
+      in, sealWordedObject("SEAL plaintext", context, "Plaintext data is invalid", true), maxBody,
+      checkPlaintext, plaintext, context);
 }
 
 } // namespace quorvane

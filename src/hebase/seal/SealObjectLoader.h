@@ -26,11 +26,14 @@ namespace quorvane {
 /// bound; every inner size field (nested headers, polynomial and key counts)
 /// is checked against the bytes that follow it. SEAL's own validity checks
 /// then run on the checked bytes. Corrupted input gives std::runtime_error
-/// "Corrupted saved <object>: <what is wrong>"; SEAL's refusals (an invalid
-/// header, data of other parameters) pass through. An object too large for
-/// this context whose parameter id names other parameters is refused as SEAL
-/// refuses such data, with std::logic_error "<SEAL's class> data is invalid"
-/// ("ciphertext data is invalid", "Plaintext data is invalid", ...). A
+/// "Corrupted saved <object>: <what is wrong>", and so does data that SEAL
+/// itself refuses, with SEAL's reason ("Corrupted saved SEAL Galois keys:
+/// KSwitchKeys data is invalid"). Three texts stay SEAL's own
+/// (std::logic_error): data of other parameters, whose parameter id the
+/// context does not know, in a ciphertext, a plaintext or a secret key
+/// ("ciphertext data is invalid", "Plaintext data is invalid", "SecretKey
+/// data is invalid"), and SEAL's header refusals of a ciphertext or a
+/// plaintext ("incompatible version", "loaded SEALHeader is invalid"). A
 /// refused load leaves the target as it was. Each function returns the bytes
 /// read from the input.
 class SealObjectLoader

@@ -167,6 +167,18 @@ std::ostream& BinIoUtils::writeString(std::ostream& out, const std::string& valu
 
 std::string BinIoUtils::readString(std::istream& in, int64_t maxLength)
 {
+  return readStringField(in, maxLength, nullptr, nullptr);
+}
+
+std::string BinIoUtils::readRecordString(std::istream& in, const char* record, const char* field,
+                                         int64_t maxLength)
+{
+  return readStringField(in, maxLength, record, field);
+}
+
+std::string BinIoUtils::readStringField(std::istream& in, int64_t maxLength, const char* record,
+                                        const char* field)
+{
   if (maxLength == -1)
     maxLength = static_cast<int64_t>(MAX_STRING_LENGTH);
   if (static_cast<uint64_t>(maxLength) > MAX_STRING_LENGTH)
@@ -177,8 +189,16 @@ std::string BinIoUtils::readString(std::istream& in, int64_t maxLength)
         "Input stream is corrupt.\nAttempting to load from stream a string of size " +
         std::to_string(length) + " where the expected maximum at current position is " +
         std::to_string(maxLength));
+  const std::string prefix = record == nullptr
+                                 ? std::string()
+                                 : std::string("Invalid saved ") + record + ": " + field + " ";
   if (length < 1)
-    throw std::runtime_error("illegal string");
+    throw std::runtime_error(record == nullptr ? "illegal string"
+                                               : prefix + "has stored length " +
+                                                     std::to_string(length) +
+                                                     ", expected at least 1");
+  const std::string what =
+      record == nullptr ? "a string" : std::string(field) + " of a saved " + record;
   // Grow the string as its bytes arrive, so that a corrupt length on a short
   // stream fails without allocating the whole claimed size.
   constexpr size_t CHUNK = size_t(1) << 20;
@@ -188,10 +208,11 @@ std::string BinIoUtils::readString(std::istream& in, int64_t maxLength)
     size_t done = value.size();
     size_t step = std::min(CHUNK, total - done);
     value.resize(done + step);
-    readBytes(in, &value[done], step, "a string");
+    readBytes(in, &value[done], step, what.c_str());
   }
   if (value.back() != '\0')
-    throw std::runtime_error("illegal string");
+    throw std::runtime_error(record == nullptr ? "illegal string"
+                                               : prefix + "does not end with a NUL byte");
   value.pop_back();
   return value;
 }

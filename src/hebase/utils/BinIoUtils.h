@@ -57,11 +57,22 @@ public:
   /// Reads a string whose stored length (NUL included) is at most maxLength;
   /// -1 means 10 GiB.
   static std::string readString(std::istream& in, int64_t maxLength = -1);
+  /// readString for a string field of a saved record; an illegal string is
+  /// refused with std::runtime_error "Invalid saved <record>: <field> has
+  /// stored length <N>, expected at least 1" or "Invalid saved <record>:
+  /// <field> does not end with a NUL byte".
+  static std::string readRecordString(std::istream& in, const char* record, const char* field,
+                                      int64_t maxLength);
 
   /// Reads exactly size bytes or throws std::runtime_error naming what was read.
   static void readBytes(std::istream& in, char* data, size_t size, const char* what);
   /// Writes size bytes and throws std::runtime_error when the stream fails.
   static void writeBytes(std::ostream& out, const char* data, size_t size);
+
+private:
+  /// readString; record and field name the string in its refusals when given.
+  static std::string readStringField(std::istream& in, int64_t maxLength, const char* record,
+                                     const char* field);
 };
 
 } // namespace quorvane

@@ -23,7 +23,8 @@ SaveableHeader::SaveableHeader(std::istream& in)
     reportBadMagic();
   if (QuorvaneVersion(static_cast<uint32_t>(version)) != currentVersion)
     reportUnsupportedVersion();
-  className = BinIoUtils::readString(in, maxClassNameLength);
+  className =
+      BinIoUtils::readRecordString(in, "object header", "the class name", maxClassNameLength);
   contextId = BinIoUtils::readInt32(in);
 }
 
