@@ -214,6 +214,18 @@ struct SealObject
     if (id != seal::parms_id_zero && !context->get_context_data(id))
       refuse(invalidText, otherParametersInSealWords);
   }
+
+  /// Whether the bytes begin with the zero parameter id: an object made
+  /// under no parameters, which SEAL refuses as data not valid for them
+  /// unless it is empty.
+  bool hasNoParameters(const Byte* bytes, uint64_t size) const
+  {
+    if (context == nullptr || size < PARMS_ID_BYTES)
+      return false;
+    seal::parms_id_type id;
+    std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
+    return id == seal::parms_id_zero;
+  }
 };
 
 #ifdef SEAL_USE_ZSTD
@@ -643,6 +655,9 @@ std::streamoff loadChecked(std::istream& in, const SealObject& object, uint64_t 
   try {
     target.load(context..., record.blob.data(), static_cast<size_t>(record.blob.size()));
   } catch (const std::logic_error& e) {
+    if (object.otherParametersInSealWords &&
+        object.hasNoParameters(record.body(), record.bodySize()))
+      throw std::logic_error(object.invalidText);
     corrupted(object.what, e.what());
   } catch (const std::runtime_error& e) {
     corrupted(object.what, e.what());
