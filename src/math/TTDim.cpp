@@ -255,11 +255,15 @@ void TTDim::duplicate(int dup)
     throw std::invalid_argument("Dimension already duplicated");
   if (originalSize > 1)
     throw std::invalid_argument("Dimension has size larger than 1 and cannot be duplicated");
+  const int64_t wholeTile = (complexPacked ? 2 : 1) * static_cast<int64_t>(tileSize);
+  if (dup == -1 && wholeTile > INT32_MAX)
+    throw std::invalid_argument("Duplicating dim [" + toString() + "] over its tile takes " +
+                                std::to_string(wholeTile) + " values, more than an int can count");
   change([&] {
     originalSize = 1;
     if (interleaved)
       externalSize = 1;
-    numDuplicated = dup == -1 ? (complexPacked ? 2 * tileSize : tileSize) : dup;
+    numDuplicated = dup == -1 ? static_cast<int>(wholeTile) : dup;
   });
 }
 

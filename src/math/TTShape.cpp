@@ -239,6 +239,8 @@ void TTShape::setDiagonalized(bool val)
   if (val) {
     if (res.getNumDims() < 2)
       res.reportError("To turn on diagonlization at least two dimensions must be present");
+    // The block is a product of tile sizes (views may have changed them).
+    res.validateCounts();
     res.dims[0].setDiagonalized(true, res.dims[1].getTileSize() * res.dims[0].getTileSize());
   } else if (!res.dims.empty()) {
     res.dims[0].setDiagonalized(false, -1);
@@ -461,7 +463,8 @@ std::string TTShape::findLoadError() const
     if (!error.empty())
       return error;
     if (!dims[0].isDiagonalized() ||
-        dims[0].getDiagonalizedBlock() != dims[0].getTileSize() * dims[1].getTileSize())
+        dims[0].getDiagonalizedBlock() !=
+            static_cast<int64_t>(dims[0].getTileSize()) * dims[1].getTileSize())
       return "the diagonalized block of dimension 0 does not match the tile sizes";
   } else if (!dims.empty() && dims[0].isDiagonalized()) {
     return "dimension 0 is diagonalized in a shape that is not";

@@ -276,6 +276,13 @@ TEST(TTDim, SlotsBeyondAnIntAreRefused)
   EXPECT_EQ(dim.getExternalSize(), 1 << 28);
   dim.setInterleavedExternalSize((1 << 29) - 1);
   EXPECT_EQ(dim.getNumUnusedSlots(), ((1 << 29) - 1) * 4 - (1 << 30));
+  // A complex-packed dimension duplicated over a tile of 2^30 slots would hold 2^31 values.
+  TTDim complexWide = complexDim(-1, 1 << 30);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { complexWide.duplicate(); },
+      "Duplicating dim [-1(c)/1073741824] over its tile takes 2147483648 values, more than an "
+      "int can count");
+  EXPECT_TRUE(complexWide.isIncomplete());
   // So are those an incomplete interleaved dimension keeps an external size for.
   TTDim incomplete = interleaved(-1, 4);
   expectThrowWithMessage<std::invalid_argument>(

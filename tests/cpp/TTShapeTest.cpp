@@ -124,6 +124,9 @@ TEST(TTShape, CountsBeyondAnIntAreRefused)
   };
   TTShape complexPair;
   complexPair.addDim(TTDim(1 << 16, 1 << 15, 1, false, false, true));
+  // A view widens a tile without the shape knowing; the diagonal block multiplies the tile sizes.
+  TTShape viewedWide({2, 2});
+  viewedWide.getDim(0).setTileSize(1 << 30);
   struct Case
   {
     std::string name;
@@ -149,6 +152,8 @@ TEST(TTShape, CountsBeyondAnIntAreRefused)
        "Dimension 1 brings the number of tiles to 4295098369" + limit},
       {"diagonal blocks", wide({1, 1}, {1, 1 << 16}), [](TTShape& s) { s.setDiagonalized(true); },
        "Dimension 1 brings the number of slots in all tiles to 4294967296" + limit},
+      {"diagonal block of widened tiles", viewedWide, [](TTShape& s) { s.setDiagonalized(true); },
+       "Dimension 1 brings the number of slots in a tile to 2147483648" + limit},
       {"complex values", complexPair,
        [](TTShape& s) { s.addDim(TTDim(1 << 16, 1 << 15, 1, false, false, true)); },
        "Dimension 1 brings the number of original values to 4294967296" + limit},
@@ -529,6 +534,9 @@ TEST(TTShape, LoadRefusesCorruptRecords)
       {shape(3, false, dim(65537, 1) + dim(65537, 1) + dim(16, 16)),
        prefix + "Dimension 1 brings the number of tiles to 4295098369, above the limit of "
                 "2147483647"},
+      // Tile sizes whose product is 2^31: compared with the block in 64 bits.
+      {shape(2, true, dim(8, 2, true, 2) + dim(8, 1 << 30)),
+       prefix + "the diagonalized block of dimension 0 does not match the tile sizes"},
       // Two dimensions, the first interleaved over 4 tiles; one bit of its external size flipped.
       {shape(2, false, Bytes().i32(4).i32(4).i32(1).b(false).b(false).b(true).i32(1 + (1 << 20))
                            .b(false).data + dim(4, 4)),
