@@ -152,6 +152,30 @@ void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeCon
   write(dir + "/protocol_message", tag(2) + saved(message));
   write(dir + "/protocol_message_empty",
         tag(2) + saved(ProtocolMessage(multiParty, PROTOCOL_INIT, MP_INITIATOR, 0)));
+
+  // Shapes and dimensions to encode into, on 8 slots.
+  TTDim interleaved(5, 2);
+  interleaved.setInterleaved(true);
+  TTDim raised(3, 4);
+  raised.setInterleaved(true).setInterleavedExternalSize(4);
+  TTShape diagonal({2, 2, 2});
+  diagonal.setOriginalSizes({4, 4, 3});
+  diagonal.setDiagonalized(true);
+  TTShape mixed;
+  mixed.addDim(interleaved);
+  mixed.addDim(TTDim(1, 4, 4));
+  TTShape complexPacked;
+  complexPacked.addDim(TTDim(3, 2));
+  complexPacked.addDim(TTDim(6, 4, 1, false, false, true));
+  const std::vector<std::pair<std::string, TTShape>> shapes = {
+      {"incomplete", TTShape({2, 4})}, {"diagonal", diagonal},
+      {"interleaved_duplicated", mixed}, {"complex", complexPacked}};
+  for (const auto& s : shapes)
+    write(dir + "/shape_" + s.first, tag(8) + saved(s.second));
+  const std::vector<std::pair<std::string, TTDim>> dims = {
+      {"interleaved", interleaved}, {"raised", raised}, {"plain", TTDim(9, 8)}};
+  for (const auto& d : dims)
+    write(dir + "/dim_" + d.first, tag(8 | 16) + saved(d.second));
 }
 
 void writeAesSeeds(const std::string& dir, const HeContext& mockup)

@@ -255,11 +255,15 @@ void TTDim::duplicate(int dup)
     throw std::invalid_argument("Dimension already duplicated");
   if (originalSize > 1)
     throw std::invalid_argument("Dimension has size larger than 1 and cannot be duplicated");
+  const int64_t wholeTile = (complexPacked ? 2 : 1) * static_cast<int64_t>(tileSize);
+  if (dup == -1 && wholeTile > INT32_MAX)
+    throw std::invalid_argument("Duplicating dim [" + toString() + "] over its tile takes " +
+                                std::to_string(wholeTile) + " values, more than an int can count");
   change([&] {
     originalSize = 1;
     if (interleaved)
       externalSize = 1;
-    numDuplicated = dup == -1 ? (complexPacked ? 2 * tileSize : tileSize) : dup;
+    numDuplicated = dup == -1 ? static_cast<int>(wholeTile) : dup;
   });
 }
 
@@ -344,12 +348,22 @@ void TTDim::validate() const
 {
   validateFields();
   // The slots of the dimension must be countable in an int (an external size
-  // below 1 is one that overflowed).
+  // below 1 is one that overflowed); so must those an incomplete interleaved
+  // dimension keeps an external size for.
   if (!isIncomplete()) {
     const int64_t tiles = getExternalSize();
     if (tiles < 1 || tiles * tileSize > INT32_MAX)
       throw std::invalid_argument("The dimension spans more slots than an int can count");
+  } else if (interleaved && static_cast<int64_t>(externalSize) * tileSize > INT32_MAX) {
+    throw std::invalid_argument("The dimension spans more slots than an int can count");
   }
+  if (interleaved && !isIncomplete() &&
+      externalSize > static_cast<int64_t>(MAX_INTERLEAVED_TILES_PER_VALUE) * originalSize)
+    throw std::invalid_argument("The interleaved dimension [" + toString() + "] spreads " +
+                                std::to_string(originalSize) + " values over " +
+                                std::to_string(externalSize) + " tiles, more than " +
+                                std::to_string(MAX_INTERLEAVED_TILES_PER_VALUE) +
+                                " tiles per value");
   if (getNumDuplicatedSlots() > tileSize)
     throw std::invalid_argument("Number of duplicated values must not exceed the size of the tile");
   if (originalSize > 1 && numDuplicated > 1)

@@ -30,6 +30,12 @@ enum ActionType : int32_t
 class TTDim : public SaveableBasic
 {
 public:
+  /// An interleaved dimension may spread its values over at most this many
+  /// tiles per value: its external size is at most this multiple of its
+  /// original size. Beyond that, whole tiles would hold nothing, and a corrupt
+  /// record could make an encoder allocate for them.
+  static constexpr int MAX_INTERLEAVED_TILES_PER_VALUE = 4;
+
   /// An incomplete dimension of tile size 1.
   TTDim();
   /// Validates the arguments; the external size is the minimal one.

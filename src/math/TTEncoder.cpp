@@ -64,7 +64,8 @@ void TTEncoder::encode(PTileTensor& res, const TTShape& shape, const DoubleTenso
                         ", mismatching tile tensor shape dimension",
                     i);
   }
-  s.validate();
+  // Refused before any tile is made.
+  s.validateForAllocation();
   const int resolvedChainIndex = encoder.resolveChainIndex(chainIndex);
 
   PTileTensor encoded(*he);

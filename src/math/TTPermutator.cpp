@@ -67,6 +67,7 @@ void TTPermutator::validateShapes() const
         "The destination shape of TTPermutator cannot contain unknown unused slots");
   if (destShape.getNumComplexPackedDims() > 0)
     destShape.reportError("The destination shape of TTPermutator cannot be complex packed");
+  destShape.validateForAllocation();
 }
 
 void TTPermutator::validateSources() const

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
+#include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/BinIoUtils.h"
@@ -12,6 +13,17 @@
 
 namespace quorvane {
 
+namespace {
+
+// The refusal of a count that dimension dim brings beyond TTShape::MAX_COUNT.
+std::string countError(int dim, const std::string& what, int64_t count)
+{
+  return "Dimension " + std::to_string(dim) + " brings the number of " + what + " to " +
+         std::to_string(count) + ", above the limit of " + std::to_string(TTShape::MAX_COUNT);
+}
+
+} // namespace
+
 TTShape::TTShape() {}
 
 TTShape::TTShape(const std::vector<int>& tileSizes)
@@ -19,6 +31,7 @@ TTShape::TTShape(const std::vector<int>& tileSizes)
   dims.reserve(tileSizes.size());
   for (int tileSize : tileSizes)
     dims.emplace_back(-1, tileSize);
+  validateCounts();
 }
 
 TTShape::~TTShape() {}
@@ -66,39 +79,46 @@ std::vector<int> TTShape::getExternalSizes() const
   return res;
 }
 
+// Each factor is below 2^31 and each product is checked before the next
+// factor, so the 64-bit products cannot overflow.
+
 int TTShape::getNumSlotsInTile() const
 {
-  int res = 1;
-  for (const TTDim& dim : dims)
-    res *= dim.getTileSize();
-  return res;
+  int64_t res = 1;
+  for (int i = 0; i < getNumDims(); ++i)
+    if ((res *= dims[i].getTileSize()) > MAX_COUNT)
+      reportError(countError(i, "slots in a tile", res), i);
+  return static_cast<int>(res);
 }
 
 int TTShape::getNumUsedTiles() const
 {
-  int res = 1;
-  for (const TTDim& dim : dims)
-    res *= dim.getExternalSize();
-  return res;
+  int64_t res = 1;
+  for (int i = 0; i < getNumDims(); ++i)
+    if (std::abs(res *= dims[i].getExternalSize()) > MAX_COUNT)
+      reportError(countError(i, "tiles", std::abs(res)), i);
+  return static_cast<int>(res);
 }
 
 int TTShape::getNumOriginalSlots() const
 {
   QV_ASSERT(!isIncomplete());
-  int res = 1;
-  for (const TTDim& dim : dims)
-    res *= dim.getOriginalSize();
-  return res;
+  int64_t res = 1;
+  for (int i = 0; i < getNumDims(); ++i)
+    if ((res *= dims[i].getOriginalSize()) > MAX_COUNT)
+      reportError(countError(i, "original values", res), i);
+  return static_cast<int>(res);
 }
 
 int TTShape::getRotateOffsetOfDim(int i) const
 {
   if (i < -1 || i >= getNumDims())
     reportError("Dimension " + std::to_string(i) + " does not exist for this shape");
-  int res = 1;
+  int64_t res = 1;
   for (int j = i + 1; j < getNumDims(); ++j)
-    res *= dims[j].getTileSize();
-  return res;
+    if ((res *= dims[j].getTileSize()) > MAX_COUNT)
+      reportError(countError(j, "slots in a tile", res), j);
+  return static_cast<int>(res);
 }
 
 bool TTShape::isIncomplete() const
@@ -180,16 +200,15 @@ void TTShape::addDim(const TTDim& dim, int place)
   if (dim.isDiagonalized())
     reportError("Can't add a diagonalized dim. To specify diagonalization, first add ordinary "
                 "dims, then use TTShape::setDiagonalized().");
-  if (place < 0) {
-    dims.push_back(dim);
-    return;
-  }
   if (diagonalized && (place == 0 || place == 1))
     reportError("Can't add dimensions in the first or second positions of a diagonalized shape.");
-  if (place < getNumDims())
-    dims.insert(dims.begin() + place, dim);
+  TTShape res(*this);
+  if (place < 0 || place >= getNumDims())
+    res.dims.push_back(dim);
   else
-    dims.push_back(dim);
+    res.dims.insert(res.dims.begin() + place, dim);
+  res.validateCounts();
+  *this = std::move(res);
 }
 
 void TTShape::insertDimAt(const TTDim& dim, int pos)
@@ -197,7 +216,10 @@ void TTShape::insertDimAt(const TTDim& dim, int pos)
   if (pos < 0 || pos > getNumDims())
     reportError("Cannot insert a dimension at position " + std::to_string(pos) +
                 " of a shape with " + std::to_string(getNumDims()) + " dimensions");
-  dims.insert(dims.begin() + pos, dim);
+  TTShape res(*this);
+  res.dims.insert(res.dims.begin() + pos, dim);
+  res.validateCounts();
+  *this = std::move(res);
 }
 
 void TTShape::setOriginalSizes(const std::vector<int>& orgSizes)
@@ -206,6 +228,7 @@ void TTShape::setOriginalSizes(const std::vector<int>& orgSizes)
   TTShape res(*this);
   for (size_t i = 0; i < dims.size(); ++i)
     res.dims[i].setOriginalSize(orgSizes[i], false);
+  res.validateCounts();
   *this = std::move(res);
 }
 
@@ -216,12 +239,15 @@ void TTShape::setDiagonalized(bool val)
   if (val) {
     if (res.getNumDims() < 2)
       res.reportError("To turn on diagonlization at least two dimensions must be present");
+    // The block is a product of tile sizes (views may have changed them).
+    res.validateCounts();
     res.dims[0].setDiagonalized(true, res.dims[1].getTileSize() * res.dims[0].getTileSize());
   } else if (!res.dims.empty()) {
     res.dims[0].setDiagonalized(false, -1);
   }
   if (res.diagonalized)
     TTDiagUtils::validate(res);
+  res.validateCounts();
   *this = std::move(res);
 }
 
@@ -244,6 +270,7 @@ void TTShape::applyCompatibilityAdjustments(const TTShape& other, ActionType act
   TTShape res(*this);
   for (size_t i = 0; i < res.dims.size(); ++i)
     res.dims[i].applyCompatibilityAdjustments(checkedAt(other.dims, i), actionType);
+  res.validateCounts();
   *this = std::move(res);
 }
 
@@ -297,6 +324,62 @@ void TTShape::validate() const
 {
   if (diagonalized)
     TTDiagUtils::validate(*this);
+  validateCounts();
+}
+
+void TTShape::validateForAllocation() const
+{
+  validate();
+  // Products over the complete interleaved dimensions: the tiles stay within
+  // MAX_COUNT (validated), the values saturate above it.
+  const int64_t maxTilesPerValue = TTDim::MAX_INTERLEAVED_TILES_PER_VALUE;
+  int64_t tiles = 1;
+  int64_t values = 1;
+  for (int i = 0; i < getNumDims(); ++i) {
+    const TTDim& dim = dims[i];
+    if (!dim.isInterleaved() || dim.isIncomplete())
+      continue;
+    tiles *= dim.getExternalSize();
+    values = std::min(values * dim.getOriginalSize(), MAX_COUNT + 1);
+    if (tiles > maxTilesPerValue * values)
+      reportError("Dimension " + std::to_string(i) + " brings the interleaved dimensions to " +
+                      std::to_string(tiles) + " tiles for " + std::to_string(values) +
+                      " values, more than " + std::to_string(maxTilesPerValue) +
+                      " tiles per value",
+                  i);
+  }
+}
+
+std::string TTShape::findCountError(int& dim) const
+{
+  int64_t inTile = 1;
+  int64_t tiles = 1;
+  int64_t slots = 1;
+  int64_t values = 1;
+  for (int i = 0; i < getNumDims(); ++i) {
+    const TTDim& d = dims[i];
+    // Incomplete dimensions count one tile, or the external size they keep.
+    const int64_t external = std::max(1, d.getExternalSize());
+    dim = i;
+    if ((inTile *= d.getTileSize()) > MAX_COUNT)
+      return countError(i, "slots in a tile", inTile);
+    if ((tiles *= external) > MAX_COUNT)
+      return countError(i, "tiles", tiles);
+    if ((slots *= external * d.getTileSize()) > MAX_COUNT)
+      return countError(i, "slots in all tiles", slots);
+    if (!d.isIncomplete() && (values *= d.getOriginalSize()) > MAX_COUNT)
+      return countError(i, "original values", values);
+  }
+  dim = -1;
+  return "";
+}
+
+void TTShape::validateCounts() const
+{
+  int dim = -1;
+  const std::string error = findCountError(dim);
+  if (!error.empty())
+    reportError(error, dim);
 }
 
 void TTShape::assertCompatible(const TTShape& other, ActionType actionType,
@@ -380,19 +463,14 @@ std::string TTShape::findLoadError() const
     if (!error.empty())
       return error;
     if (!dims[0].isDiagonalized() ||
-        dims[0].getDiagonalizedBlock() != dims[0].getTileSize() * dims[1].getTileSize())
+        dims[0].getDiagonalizedBlock() !=
+            static_cast<int64_t>(dims[0].getTileSize()) * dims[1].getTileSize())
       return "the diagonalized block of dimension 0 does not match the tile sizes";
   } else if (!dims.empty() && dims[0].isDiagonalized()) {
     return "dimension 0 is diagonalized in a shape that is not";
   }
-  // Slot and tile counts must be countable in an int.
-  int64_t slots = 1;
-  for (const TTDim& dim : dims) {
-    slots *= static_cast<int64_t>(dim.getTileSize()) * std::max(1, dim.getExternalSize());
-    if (slots > INT32_MAX)
-      return "the shape spans more slots than an int can count";
-  }
-  return "";
+  int dim = -1;
+  return findCountError(dim);
 }
 
 std::streamoff TTShape::load(std::istream& in)

@@ -1,6 +1,7 @@
 #ifndef QUORVANE_MATH_TTSHAPE_H
 #define QUORVANE_MATH_TTSHAPE_H
 
+#include <cstdint>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,12 +19,21 @@ namespace quorvane {
 /// shape notation, such as [4/2, */8].
 ///
 /// Operations that change the shape leave it as it was when they are refused.
+///
+/// The slots in a tile, the tiles, the slots of all tiles and the original
+/// values are counted in 64 bits; a shape in which any of them exceeds
+/// MAX_COUNT is refused, by the changes that reach it, by load and validate.
 class TTShape : public SaveableBasic
 {
 public:
+  /// The most slots in a tile, tiles, slots in all tiles or original values a
+  /// shape may have: the library counts and indexes them with an int.
+  static constexpr int64_t MAX_COUNT = INT32_MAX;
+
   /// No dimensions, not diagonalized.
   TTShape();
-  /// One incomplete dimension per tile size.
+  /// One incomplete dimension per tile size; refuses tiles of more than
+  /// MAX_COUNT slots.
   explicit TTShape(const std::vector<int>& tileSizes);
   TTShape(const TTShape&) = default;
   TTShape(TTShape&&) noexcept = default;
@@ -55,9 +65,11 @@ public:
   std::vector<int> getTileSizes() const;
   /// The extents of the tile array.
   std::vector<int> getExternalSizes() const;
-  /// The product of the tile sizes.
+  /// The product of the tile sizes. The products below are counted in 64 bits
+  /// and one beyond MAX_COUNT is reported through reportError, naming the
+  /// dimension that brings it there.
   int getNumSlotsInTile() const;
-  /// The product of the external sizes.
+  /// The product of the external sizes (an incomplete dimension counts -1).
   int getNumUsedTiles() const;
   /// The product of the original sizes; the shape must be complete.
   int getNumOriginalSlots() const;
@@ -111,8 +123,14 @@ public:
 
   // ---- Checks and errors ----
 
-  /// Checks the diagonal packing of a diagonalized shape.
+  /// Checks the diagonal packing of a diagonalized shape and that every count
+  /// of the shape fits MAX_COUNT.
   void validate() const;
+  /// Checks a shape that tiles are about to be made for: validate(), and that
+  /// its interleaved dimensions together spread their values over at most
+  /// TTDim::MAX_INTERLEAVED_TILES_PER_VALUE tiles per value (each dimension
+  /// alone is held to that bound by its own validation).
+  void validateForAllocation() const;
   /// Reports the first reason why the shapes are not compatible on standard
   /// error and throws std::invalid_argument with it.
   void assertCompatible(const TTShape& other, ActionType actionType,
@@ -129,6 +147,11 @@ private:
 
   /// The first reason why a loaded shape is not consistent, or "".
   std::string findLoadError() const;
+  /// The first count of the shape beyond MAX_COUNT, or ""; dim is set to the
+  /// dimension that brings it there.
+  std::string findCountError(int& dim) const;
+  /// Reports the error of findCountError, if any, through reportError.
+  void validateCounts() const;
 };
 
 } // namespace quorvane

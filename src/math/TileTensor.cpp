@@ -38,6 +38,7 @@ void TileTensor::checkConstructibleShape(const TTShape& shape)
 {
   if (shape.isIncomplete())
     shape.reportError("Cannot build a tile tensor of an incomplete shape");
+  shape.validateForAllocation();
 }
 
 void TileTensor::checkLoadedShape(const TTShape& shape, const HeContext& he,

@@ -127,7 +127,8 @@ protected:
   void printTiles(std::ostream& out, Verbosity verbosity) const;
   /// Refuses a flat index outside [0, count) through the shape's reportError.
   void checkFlatIndex(int flatIndex, size_t count) const;
-  /// Refuses an incomplete shape, before anything is built for it.
+  /// Refuses an incomplete shape, and one TTShape::validateForAllocation
+  /// refuses, before anything is built for it.
   static void checkConstructibleShape(const TTShape& shape);
   /// Refuses (std::runtime_error naming the class) a loaded shape that cannot
   /// hold tiles of the context: no dimensions, incomplete, another slot count,

@@ -269,19 +269,95 @@ TEST(TTDim, InterleavedExternalSize)
 
 TEST(TTDim, SlotsBeyondAnIntAreRefused)
 {
-  TTDim dim = interleaved(10, 4, 4);
+  TTDim dim = interleaved(1 << 30, 4);
   expectThrowWithMessage<std::invalid_argument>(
       [&] { dim.setInterleavedExternalSize(1 << 29); },
       "The dimension spans more slots than an int can count");
-  EXPECT_EQ(dim.toString(), "10~4/4");
+  EXPECT_EQ(dim.getExternalSize(), 1 << 28);
   dim.setInterleavedExternalSize((1 << 29) - 1);
-  EXPECT_EQ(dim.getNumUnusedSlots(), ((1 << 29) - 1) * 4 - 10);
+  EXPECT_EQ(dim.getNumUnusedSlots(), ((1 << 29) - 1) * 4 - (1 << 30));
+  // A complex-packed dimension duplicated over a tile of 2^30 slots would hold 2^31 values.
+  TTDim complexWide = complexDim(-1, 1 << 30);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { complexWide.duplicate(); },
+      "Duplicating dim [-1(c)/1073741824] over its tile takes 2147483648 values, more than an "
+      "int can count");
+  EXPECT_TRUE(complexWide.isIncomplete());
+  // So are those an incomplete interleaved dimension keeps an external size for.
+  TTDim incomplete = interleaved(-1, 4);
+  expectThrowWithMessage<std::invalid_argument>(
+      [&] { incomplete.setInterleavedExternalSize(1 << 29); },
+      "The dimension spans more slots than an int can count");
+  incomplete.setInterleavedExternalSize((1 << 29) - 1);
   // Whole blocks of 2^30 slots round the size up to 2^31 slots.
   TTDim diagonal(0x7fffffff, 1);
   expectThrowWithMessage<std::invalid_argument>(
       [&] { diagonal.setDiagonalized(true, 1 << 30); },
       "The dimension spans more slots than an int can count");
   EXPECT_EQ(diagonal, TTDim(0x7fffffff, 1));
+}
+
+TEST(TTDim, InterleavedSpreadIsBounded)
+{
+  // 3 values may take up to 12 tiles, whatever the tile size.
+  const std::string perValue = " tiles, more than 4 tiles per value";
+  struct Case
+  {
+    std::string name;
+    int raisedTo; // the external size set before the change, when positive
+    std::function<void(TTDim&)> change;
+    std::string message; // empty: accepted
+  };
+  const std::vector<Case> cases = {
+      {"at the bound", 0, [](TTDim& d) { d.setInterleavedExternalSize(12); }, ""},
+      {"one above", 0, [](TTDim& d) { d.setInterleavedExternalSize(13); },
+       "The interleaved dimension [3~13/4] spreads 3 values over 13" + perValue},
+      {"a flipped high bit", 0, [](TTDim& d) { d.setInterleavedExternalSize(1 + (1 << 20)); },
+       "The interleaved dimension [3~1048577/4] spreads 3 values over 1048577" + perValue},
+      {"a divisor", 0, [](TTDim& d) { d.setInterleaved(true, 16); },
+       "The interleaved dimension [3~16/4] spreads 3 values over 16" + perValue},
+      {"a reduced size with its own external size", 0,
+       [](TTDim& d) { d.reduceOriginalSize(2, 8); }, ""},
+      {"a reduced size keeping the tiles", 12, [](TTDim& d) { d.reduceOriginalSize(2); },
+       "The interleaved dimension [2~12/4] spreads 2 values over 12" + perValue},
+      {"a size kept by slicing", 12, [](TTDim& d) { d.setOriginalSize(2, true); }, ""},
+      {"an incomplete dimension", 0,
+       [](TTDim& d) {
+         d.setIncomplete();
+         d.setInterleavedExternalSize(99);
+       },
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTDim dim = interleaved(3, 4);
+    if (c.raisedTo > 0)
+      dim.setInterleavedExternalSize(c.raisedTo);
+    const TTDim before = dim;
+    const std::string message =
+        qvtest::messageOf<std::invalid_argument>([&] { c.change(dim); });
+    EXPECT_EQ(message, c.message.empty() ? "<no exception>" : c.message);
+    if (!c.message.empty()) {
+      EXPECT_EQ(dim.toString(), before.toString()) << "a refused change leaves the dimension";
+    }
+  }
+  // A broadcast dimension takes the other's placement with its size.
+  TTDim broadcast(1, 4, 4);
+  TTDim other = interleaved(3, 4);
+  other.setInterleavedExternalSize(12);
+  broadcast.applyCompatibilityAdjustments(other, ADDITIVE_ACTION_TYPE);
+  EXPECT_EQ(broadcast.getExternalSize(), 12);
+
+  // A saved dimension of 20 bytes with one flipped bit in its external size.
+  TTDim saved = interleaved(4, 4);
+  std::string bytes = savedDim(saved);
+  ASSERT_EQ(bytes.size(), 20u);
+  bytes[17] ^= 0x10;
+  TTDim loaded(6, 2);
+  EXPECT_EQ(qvtest::loadError(loaded, bytes),
+            "Invalid saved TTDim: The interleaved dimension [4~1048577/4] spreads 4 values over "
+            "1048577 tiles, more than 4 tiles per value");
+  EXPECT_EQ(loaded, TTDim(6, 2));
 }
 
 TEST(TTDim, ReduceOriginalSize)

@@ -181,6 +181,31 @@ TEST_F(TTEncoderTest, EncodingErrors)
       std::invalid_argument);
 }
 
+// Each interleaved dimension is within 4 tiles per value; together they
+// would make 96 tiles for 6 values.
+TEST_F(TTEncoderTest, ShapesSpreadOverTooManyTilesAreRefusedBeforeAnyTile)
+{
+  TTShape spread = shapeOf({interleavedDim(3, 2, 12), interleavedDim(2, 8, 8)});
+  const TTEncoder encoder(*he);
+  PTileTensor res = encoded(*he, TTShape({16}), randomTensor({4}, 1));
+  const std::vector<std::pair<std::string, std::function<void()>>> makers = {
+      {"encode", [&] { encoder.encode(res, spread, randomTensor({3, 2}, 2)); }},
+      {"a CTileTensor of the shape", [&] { CTileTensor made(*he, spread); }},
+      {"a PTileTensor of the shape", [&] { PTileTensor made(*he, spread); }},
+  };
+  for (const auto& m : makers) {
+    SCOPED_TRACE(m.first);
+    EXPECT_EQ(qvtest::quietMessageOf<std::invalid_argument>(m.second),
+              "Dimension 1 brings the interleaved dimensions to 96 tiles for 6 values, more "
+              "than 4 tiles per value");
+  }
+  EXPECT_EQ(res.getShape().toString(), "[4/16]") << "a refused encoding changes nothing";
+  // Within 4 tiles per value together, the shape encodes.
+  spread.getDim(1).setInterleavedExternalSize(2);
+  encoder.encode(res, spread, randomTensor({3, 2}, 2));
+  EXPECT_EQ(res.getNumUsedTiles(), 24);
+}
+
 TEST_F(TTEncoderTest, ChainIndexes)
 {
   const DoubleTensor values = randomTensor({3, 5}, 3);

@@ -111,6 +111,119 @@ TEST(TTShape, SizesOfACompleteShape)
   EXPECT_FALSE(shape.hasDuplicatedDims());
 }
 
+// Counts of 2^32 and more, which 32-bit products wrapped (to 0 slots, or to
+// 131073 tiles instead of 65537^2).
+TEST(TTShape, CountsBeyondAnIntAreRefused)
+{
+  const std::string limit = ", above the limit of 2147483647";
+  auto wide = [](std::vector<int> originalSizes, std::vector<int> tileSizes) {
+    TTShape shape;
+    for (size_t i = 0; i < originalSizes.size(); ++i)
+      shape.addDim(TTDim(originalSizes[i], tileSizes[i]));
+    return shape;
+  };
+  TTShape complexPair;
+  complexPair.addDim(TTDim(1 << 16, 1 << 15, 1, false, false, true));
+  // A view widens a tile without the shape knowing; the diagonal block multiplies the tile sizes.
+  TTShape viewedWide({2, 2});
+  viewedWide.getDim(0).setTileSize(1 << 30);
+  struct Case
+  {
+    std::string name;
+    TTShape shape;
+    std::function<void(TTShape&)> change;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"tile sizes", TTShape(), [](TTShape& s) { s = TTShape({1 << 16, 1 << 16}); },
+       "Dimension 1 brings the number of slots in a tile to 4294967296" + limit},
+      {"added dimension", wide({65537}, {1}), [](TTShape& s) { s.addDim(TTDim(65537, 1)); },
+       "Dimension 1 brings the number of tiles to 4295098369" + limit},
+      {"inserted dimension", wide({65537, 16}, {1, 16}),
+       [](TTShape& s) { s.insertDimAt(TTDim(65537, 1), 0); },
+       "Dimension 1 brings the number of tiles to 4295098369" + limit},
+      {"original sizes", wide({1, 1}, {1, 1}),
+       [](TTShape& s) { s.setOriginalSizes({65537, 65537}); },
+       "Dimension 1 brings the number of tiles to 4295098369" + limit},
+      {"broadcast", wide({65537, 1}, {1, 1}),
+       [&](TTShape& s) {
+         s.applyCompatibilityAdjustments(wide({1, 65537}, {1, 1}), ADDITIVE_ACTION_TYPE);
+       },
+       "Dimension 1 brings the number of tiles to 4295098369" + limit},
+      {"diagonal blocks", wide({1, 1}, {1, 1 << 16}), [](TTShape& s) { s.setDiagonalized(true); },
+       "Dimension 1 brings the number of slots in all tiles to 4294967296" + limit},
+      {"diagonal block of widened tiles", viewedWide, [](TTShape& s) { s.setDiagonalized(true); },
+       "Dimension 1 brings the number of slots in a tile to 2147483648" + limit},
+      {"complex values", complexPair,
+       [](TTShape& s) { s.addDim(TTDim(1 << 16, 1 << 15, 1, false, false, true)); },
+       "Dimension 1 brings the number of original values to 4294967296" + limit},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTShape shape = c.shape;
+    const auto [message, report] = errorAndReport([&] { c.change(shape); });
+    EXPECT_EQ(message, c.message);
+    EXPECT_NE(report.find("In dimension 1: "), std::string::npos) << report;
+    EXPECT_EQ(shape.toString(), c.shape.toString()) << "a refused change leaves the shape";
+  }
+
+  // Through a view of a dimension: the counts and validate refuse, none wraps.
+  TTShape viewed({4, 4});
+  viewed.getDim(0).setTileSize(1 << 16);
+  viewed.getDim(1).setTileSize(1 << 16);
+  const std::string inTile =
+      "Dimension 1 brings the number of slots in a tile to 4294967296" + limit;
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { viewed.getNumSlotsInTile(); }), inTile);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { viewed.getRotateOffsetOfDim(-1); }),
+            inTile);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { viewed.validate(); }), inTile);
+  EXPECT_EQ(viewed.getRotateOffsetOfDim(0), 1 << 16);
+  viewed = wide({1, 1}, {1, 1});
+  viewed.getDim(0).setOriginalSize(65537);
+  viewed.getDim(1).setOriginalSize(65537);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { viewed.getNumUsedTiles(); }),
+            "Dimension 1 brings the number of tiles to 4295098369" + limit);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { viewed.getNumOriginalSlots(); }),
+            "Dimension 1 brings the number of original values to 4295098369" + limit);
+  // An incomplete dimension counts -1 tiles, or the external size it keeps.
+  TTShape incomplete({1, 1});
+  incomplete.getDim(0).setInterleaved(true).setInterleavedExternalSize(65537);
+  EXPECT_EQ(incomplete.getNumUsedTiles(), -65537);
+  incomplete.getDim(1).setInterleaved(true).setInterleavedExternalSize(65537);
+  EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { incomplete.getNumUsedTiles(); }),
+            "Dimension 1 brings the number of tiles to 4295098369" + limit);
+  // The largest counts are kept.
+  TTShape largest = wide({1 << 15, 65535}, {1 << 15, 1});
+  EXPECT_EQ(largest.getNumSlotsInTile(), 1 << 15);
+  EXPECT_EQ(largest.getNumUsedTiles(), 65535);
+  EXPECT_EQ(largest.getNumOriginalSlots(), (1 << 15) * 65535);
+}
+
+// Interleaved dimensions, each within its bound, may not together spread
+// their values over more than 4 tiles per value where tiles are made.
+TEST(TTShape, InterleavedSpreadOfAShapeToAllocate)
+{
+  auto raised = [](int originalSize, int externalSize) {
+    TTDim dim(originalSize, 1);
+    dim.setInterleaved(true).setInterleavedExternalSize(externalSize);
+    return dim;
+  };
+  TTShape shape;
+  shape.addDim(raised(3, 12));
+  shape.addDim(raised(2, 2));
+  shape.addDim(TTDim(5, 4));
+  shape.validateForAllocation();
+  shape.getDim(1).setInterleavedExternalSize(3);
+  const auto [message, report] = errorAndReport([&] { shape.validateForAllocation(); });
+  EXPECT_EQ(message, "Dimension 1 brings the interleaved dimensions to 36 tiles for 6 values, "
+                     "more than 4 tiles per value");
+  EXPECT_NE(report.find("In dimension 1: 2~3"), std::string::npos) << report;
+  shape.validate();
+  // Incomplete dimensions have no values to count.
+  shape.getDim(0).setIncomplete();
+  shape.validateForAllocation();
+}
+
 TEST(TTShape, DimensionAccessReportsErrors)
 {
   TTShape shape = shapeOf({4, 8}, {5, 3});
@@ -414,7 +527,22 @@ TEST(TTShape, LoadRefusesCorruptRecords)
       {shape(2, true, dim(8, 4, true, 16) + dim(8, 4, true, 16)),
        prefix + "dimension 1 is diagonalized"},
       {shape(2, false, dim(1 << 20, 1 << 15) + dim(1 << 20, 1 << 15)),
-       prefix + "the shape spans more slots than an int can count"},
+       prefix + "Dimension 1 brings the number of slots in all tiles to 1099511627776, above "
+                "the limit of 2147483647"},
+      {shape(2, false, dim(-1, 1 << 16) + dim(-1, 1 << 16)),
+       prefix + "Dimension 1 brings the number of slots in a tile to 4294967296, above the "
+                "limit of 2147483647"},
+      {shape(3, false, dim(65537, 1) + dim(65537, 1) + dim(16, 16)),
+       prefix + "Dimension 1 brings the number of tiles to 4295098369, above the limit of "
+                "2147483647"},
+      // Tile sizes whose product is 2^31: compared with the block in 64 bits.
+      {shape(2, true, dim(8, 2, true, 2) + dim(8, 1 << 30)),
+       prefix + "the diagonalized block of dimension 0 does not match the tile sizes"},
+      // Two dimensions, the first interleaved over 4 tiles; one bit of its external size flipped.
+      {shape(2, false, Bytes().i32(4).i32(4).i32(1).b(false).b(false).b(true).i32(1 + (1 << 20))
+                           .b(false).data + dim(4, 4)),
+       "Invalid saved TTDim: The interleaved dimension [4~1048577/4] spreads 4 values over "
+       "1048577 tiles, more than 4 tiles per value"},
   };
   for (const auto& c : cases) {
     TTShape loaded = shapeOf({4}, {3});

@@ -293,6 +293,19 @@ def test_encoder_errors(he, tt, capfd):
         tt.encode(qv.TTShape([16]), np.ones(3), 9)
 
 
+def test_shapes_spread_over_too_many_tiles_are_refused_before_any_tile(he, tt):
+    # Each interleaved dimension within 4 tiles per value, together 96 tiles for 6 values.
+    s = shape_of(interleaved(3, 2, 12), interleaved(2, 8, 8))
+    message = ("^Dimension 1 brings the interleaved dimensions to 96 tiles for 6 values, "
+               "more than 4 tiles per value$")
+    with pytest.raises(ValueError, match=message):
+        tt.encode_encrypt(s, np.ones((3, 2)))
+    with pytest.raises(ValueError, match=message):
+        qv.CTileTensor(he, s)
+    s.get_dim(1).set_interleaved_external_size(2)
+    assert tt.encode_encrypt(s, np.ones((3, 2))).get_num_used_tiles() == 24
+
+
 def test_assert_equals(tt, capfd):
     c = tt.encode_encrypt(qv.TTShape([16]), np.array([2.1]))
     assert tt.assert_equals(c, "close", [2.1]) == 0.0

@@ -155,6 +155,31 @@ def test_dim_saved_form():
     assert e.to_string() == "10~4/4"
 
 
+def test_dim_interleaved_spread_is_bounded():
+    d = qv.TTDim(3, 4).set_interleaved(True)
+    assert d.set_interleaved_external_size(12).to_string() == "3~12/4"
+    with pytest.raises(ValueError) as info:
+        d.set_interleaved_external_size(13)
+    assert str(info.value) == ("The interleaved dimension [3~13/4] spreads 3 values over 13 tiles, "
+                               "more than 4 tiles per value")
+    assert d.to_string() == "3~12/4"
+
+
+SPREAD_BY_A_FLIPPED_BIT = ("The interleaved dimension [4~1048577/4] spreads 4 values over 1048577 "
+                           "tiles, more than 4 tiles per value")
+
+
+def test_dim_with_a_flipped_bit_in_its_external_size_is_refused():
+    data = bytearray(qv.TTDim(4, 4).set_interleaved(True).save_to_buffer())
+    assert len(data) == 20
+    data[17] ^= 0x10  # external size 1 becomes 2^20 + 1
+    e = qv.TTDim(6, 2)
+    with pytest.raises(RuntimeError) as info:
+        e.load_from_buffer(bytes(data))
+    assert str(info.value) == "Invalid saved TTDim: " + SPREAD_BY_A_FLIPPED_BIT
+    assert e.to_string() == "6/2"
+
+
 def test_dim_signatures():
     assert qv.TTDim.__init__.__doc__.startswith(
         "__init__(self: " + MOD + "TTDim, original_size: int, tile_size: int, "
@@ -243,6 +268,52 @@ def test_shape_sizes_and_errors(capfd):
     assert s.is_first_non_degenerate_tile_dim(0)
 
 
+LIMIT = ", above the limit of 2147483647"
+
+
+def test_shape_counts_beyond_an_int_are_refused(capfd):
+    with pytest.raises(ValueError) as info:
+        qv.TTShape([65536, 65536])
+    assert str(info.value) == ("Dimension 1 brings the number of slots in a tile to 4294967296"
+                               + LIMIT)
+    s = shape_of([1, 1, 16], [65537, 1, 16])
+    with pytest.raises(ValueError) as info:
+        s.set_original_sizes([65537, 65537, 16])
+    assert str(info.value) == "Dimension 1 brings the number of tiles to 4295098369" + LIMIT
+    with pytest.raises(ValueError) as info:
+        s.add_dim(65537, 1)
+    assert str(info.value) == "Dimension 3 brings the number of tiles to 4295098369" + LIMIT
+    assert s.to_string() == "[65537, 1, 16/16]"
+    capfd.readouterr()
+    # A view changes the shape without it knowing; its counts still refuse.
+    s.get_dim(1).set_original_size(65537)
+    with pytest.raises(ValueError) as info:
+        s.get_num_used_tiles()
+    assert str(info.value) == "Dimension 1 brings the number of tiles to 4295098369" + LIMIT
+    assert "\nIn dimension 1: 65537\n" in capfd.readouterr().err
+    t = qv.TTShape()
+    with pytest.raises(RuntimeError) as info:
+        t.load_from_buffer(struct.pack("<ib", 2, 0)
+                           + struct.pack("<iiibbbb", -1, 65536, 1, 0, 0, 0, 0) * 2)
+    assert str(info.value) == ("Invalid saved TTShape: Dimension 1 brings the number of slots in a "
+                               "tile to 4294967296" + LIMIT)
+    assert t.to_string() == "[]"
+
+
+def test_shape_with_a_flipped_bit_in_an_external_size_is_refused():
+    s = qv.TTShape()
+    s.add_dim(qv.TTDim(4, 4).set_interleaved(True))
+    s.add_dim(4, 4)
+    data = bytearray(s.save_to_buffer())
+    assert len(data) == 41
+    data[5 + 17] ^= 0x10
+    t = qv.TTShape([4])
+    with pytest.raises(RuntimeError) as info:
+        t.load_from_buffer(bytes(data))
+    assert str(info.value) == "Invalid saved TTDim: " + SPREAD_BY_A_FLIPPED_BIT
+    assert t.to_string() == "[-1/4]"
+
+
 def test_dim_views_change_the_shape():
     s = qv.TTShape([4, 8])
     v = s.get_dim(0)
@@ -289,7 +360,7 @@ def test_dim_views_stay_safe_when_the_dimensions_change():
     s = qv.TTShape([4])
     v = s.get_dim(0)
     for _ in range(100):
-        s.add_dim(qv.TTDim(2, 1))
+        s.add_dim(qv.TTDim(1, 1))
     s.insert_dim_at(qv.TTDim(3, 1), 0)
     s.add_dim(4, 8)
     s.load_from_buffer(qv.TTShape([2, 4, 8]).save_to_buffer())
