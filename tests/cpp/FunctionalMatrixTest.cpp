@@ -43,9 +43,9 @@ long powOf(int g, int i)
 
 TEST(FunctionalMatrix, EncodingMatrixElements)
 {
-  for (const BootstrapCore* k : cores()) {
-    const int g = k->getGenerator();
-    EncodingMatrix enc(*k, N);
+  for (const BootstrapCore* order : cores()) {
+    const int g = order->getGenerator();
+    EncodingMatrix enc(*order, N);
     for (int c = 0; c < 2 * N; ++c)
       EXPECT_EQ(enc.get(0, c), Complex(1.0 / (2 * N), 0)) << c;
     for (int r = 0; r < 2 * N; ++r) {
@@ -65,35 +65,36 @@ TEST(FunctionalMatrix, EncodingInvertsDecoding)
 {
   // Encoding the slots of a polynomial and their conjugates gives back its
   // 2n coefficients, in either slot order.
-  for (const BootstrapCore* k : cores()) {
-  DecodingMatrix dec(*k, N);
-  EncodingMatrix enc(*k, N);
-  std::vector<double> coeffs(2 * N);
-  for (int k = 0; k < 2 * N; ++k)
-    coeffs[k] = 0.1 * k - 0.7;
-  std::vector<Complex> slots(2 * N);
-  for (int r = 0; r < N; ++r) {
+  for (const BootstrapCore* order : cores()) {
+    DecodingMatrix dec(*order, N);
+    EncodingMatrix enc(*order, N);
+    std::vector<double> coeffs(2 * N);
     for (int k = 0; k < 2 * N; ++k)
-      slots[r] += dec.getElement(r, k) * coeffs[k];
-    slots[r + N] = std::conj(slots[r]);
-  }
-  for (int k = 0; k < 2 * N; ++k) {
-    Complex back = 0;
-    for (int c = 0; c < 2 * N; ++c)
-      back += enc.getElement(k, c) * slots[c];
-    EXPECT_LT(std::abs(back - coeffs[k]), 1e-12) << k;
-  }
+      coeffs[k] = 0.1 * k - 0.7;
+    std::vector<Complex> slots(2 * N);
+    for (int r = 0; r < N; ++r) {
+      for (int k = 0; k < 2 * N; ++k)
+        slots[r] += dec.getElement(r, k) * coeffs[k];
+      slots[r + N] = std::conj(slots[r]);
+    }
+    for (int k = 0; k < 2 * N; ++k) {
+      Complex back = 0;
+      for (int c = 0; c < 2 * N; ++c)
+        back += enc.getElement(k, c) * slots[c];
+      EXPECT_LT(std::abs(back - coeffs[k]), 1e-12) << order->getGenerator() << ":" << k;
+    }
   }
 }
 
 TEST(FunctionalMatrix, DecodingMatrixElementsAndDomain)
 {
-  for (const BootstrapCore* k : cores()) {
-    DecodingMatrix dec(*k, N);
+  for (const BootstrapCore* order : cores()) {
+    DecodingMatrix dec(*order, N);
     for (int r = 0; r < N; ++r) {
       EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
       for (int c = 0; c < 2 * N; ++c)
-        EXPECT_LT(std::abs(dec.getElement(r, c) - zeta(powOf(k->getGenerator(), r) * c)), 1e-14);
+        EXPECT_LT(std::abs(dec.getElement(r, c) - zeta(powOf(order->getGenerator(), r) * c)),
+                  1e-14);
     }
   }
   DecodingMatrix dec(core(), N);
@@ -108,16 +109,16 @@ TEST(FunctionalMatrix, DecodingRealsMatrixElementsAndDomain)
   // Column c > 0 is the root of c plus the root of -c (twice its real part),
   // reached through the root of n - c: zeta^(-c g^r) = -s i zeta^((n - c) g^r)
   // with s = 1 in every row for the powers of 5, alternating for those of 3.
-  for (const BootstrapCore* k : cores()) {
-    DecodingRealsMatrix dec(*k, N);
+  for (const BootstrapCore* order : cores()) {
+    DecodingRealsMatrix dec(*order, N);
     for (int r = 0; r < N; ++r) {
       EXPECT_EQ(dec.getElement(r, 0), Complex(1, 0)) << r;
-      const double s = k->getGenerator() == 5 || r % 2 == 0 ? 1 : -1;
+      const double s = order->getGenerator() == 5 || r % 2 == 0 ? 1 : -1;
       for (int c = 1; c < N; ++c) {
         Complex e = dec.getElement(r, c);
         EXPECT_LT(std::abs(e.imag()), 1e-15) << r << "," << c;
-        EXPECT_NEAR(e.real(), 2 * k->getRoot(r, c).real(), 1e-15);
-        Complex expected = k->getRoot(r, c) - Complex(0, s) * k->getRoot(r, N - c);
+        EXPECT_NEAR(e.real(), 2 * order->getRoot(r, c).real(), 1e-15);
+        Complex expected = order->getRoot(r, c) - Complex(0, s) * order->getRoot(r, N - c);
         EXPECT_EQ(e, expected);
       }
     }

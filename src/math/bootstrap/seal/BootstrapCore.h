@@ -139,10 +139,6 @@ public:
   std::pair<CTile, CTile>
   getMulCipherWithDiagonalizedEncodingMatrix(const CTile& x,
                                              const std::vector<PTile>& diagonals) const;
-  /// The products of x by the even and by the odd diagonals, summed apart
-  /// (no rescale): their sum is getMulCipherWithDiagonalizedMatrix.
-  std::pair<CTile, CTile> getMulCipherWithDiagonalsByParity(const CTile& x,
-                                                            const std::vector<PTile>& diagonals) const;
   CTile getMulCipherWithDiagonalizedDecodingMatrix(const CTile& x,
                                                    const std::vector<PTile>& diagonals) const;
 
@@ -260,6 +256,10 @@ private:
                     const std::string& path, int chainIndex, double factor, bool isEncoding,
                     const std::string& computingMessage, const std::string& encodingMessage);
 
+  /// The products of x by the even and by the odd diagonals, summed apart
+  /// (no rescale): their sum is getMulCipherWithDiagonalizedMatrix.
+  std::pair<CTile, CTile>
+  getMulCipherWithDiagonalsByParity(const CTile& x, const std::vector<PTile>& diagonals) const;
   /// The n rotations of x for a product by the diagonals, after checking
   /// their count and that x is at their chain index.
   std::vector<CTile> getRotationsForProduct(const CTile& x,

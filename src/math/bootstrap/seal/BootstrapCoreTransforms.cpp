@@ -197,7 +197,7 @@ BootstrapCore::getEncodedVectorsFromFunctionalMatrix(const FunctionalMatrix& mat
 }
 
 std::vector<CTile> BootstrapCore::getRotationsForProduct(const CTile& x,
-                                                        const std::vector<PTile>& diagonals) const
+                                                         const std::vector<PTile>& diagonals) const
 {
   if (diagonals.empty() || static_cast<int>(diagonals.size()) > numSlots)
     throw std::invalid_argument("a product by 1 to " + std::to_string(numSlots) +

@@ -40,7 +40,8 @@ using Butterfly = std::array<Complex, 4>;
 } // namespace
 
 FFTUtils::FFTUtils(const BootstrapCore& core)
-    : core(&core), numSlots(core.getNumSlots()), generator(core.getGenerator()), verbose(core.getConfig().verbose)
+    : core(&core), numSlots(core.getNumSlots()), generator(core.getGenerator()),
+      verbose(core.getConfig().verbose)
 {
 }
 
