@@ -13,14 +13,10 @@ namespace quorvane {
 
 namespace {
 
-/// A tile's square mixes the two values of a complex-packed slot, as a
-/// product of two complex-packed tensors would (refused by their shapes).
-void refuseComplexPacked(const TTShape& shape)
-{
-  const int dim = shape.getComplexPackedDim();
-  if (dim >= 0)
-    shape.reportError("Squaring is currently not supported for complex-packed dimensions", dim);
-}
+// A tile's square mixes the two values of a complex-packed slot, as a
+// product of two complex-packed tensors would (refused by their shapes).
+const char* const SQUARE_COMPLEX_PACKED =
+    "Squaring is currently not supported for complex-packed dimensions";
 
 } // namespace
 
@@ -145,7 +141,7 @@ void CTileTensor::square()
 {
   SectionTimer timer("CTileTensor::square");
   validatePacked();
-  refuseComplexPacked(shape);
+  shape.refuseComplexPacking(SQUARE_COMPLEX_PACKED);
   transformTiles([](CTile& t) { t.square(); });
 }
 
@@ -153,7 +149,7 @@ void CTileTensor::squareRaw()
 {
   SectionTimer timer("CTileTensor::squareRaw");
   validatePacked();
-  refuseComplexPacked(shape);
+  shape.refuseComplexPacking(SQUARE_COMPLEX_PACKED);
   transformTiles([](CTile& t) { t.squareRaw(); });
 }
 

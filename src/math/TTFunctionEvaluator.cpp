@@ -44,14 +44,6 @@ void TTFunctionEvaluator::checkTensor(const CTileTensor& src) const
         "TTFunctionEvaluator: the given tile tensor belongs to another HE context");
 }
 
-void TTFunctionEvaluator::checkRealPacked(const CTileTensor& src, const std::string& message)
-{
-  const TTShape& shape = src.getShape();
-  const int dim = shape.getComplexPackedDim();
-  if (dim >= 0)
-    shape.reportError(message, dim);
-}
-
 void TTFunctionEvaluator::checkCoefficient(const CTile& coef) const
 {
   if (coef.getContextId() != he->getContextId())
@@ -96,7 +88,7 @@ void TTFunctionEvaluator::signInPlace(CTileTensor& src, int gRep, int fRep, doub
 {
   SectionTimer timer("TTFunctionEvaluator::signInPlace");
   checkTensor(src);
-  checkRealPacked(src, SIGN_COMPLEX_PACKED);
+  src.getShape().refuseComplexPacking(SIGN_COMPLEX_PACKED);
   FunctionEvaluator::validateSignArguments(gRep, fRep, maxAbsVal);
   CTileTensor res =
       mapTiles(src, [&](CTile& tile) { fe.signInPlace(tile, gRep, fRep, maxAbsVal, binaryRes); });
@@ -109,7 +101,7 @@ void TTFunctionEvaluator::inverse(CTileTensor& src, double lowerBound, double up
 {
   SectionTimer timer("TTFunctionEvaluator::inverse");
   checkTensor(src);
-  checkRealPacked(src, INVERSE_COMPLEX_PACKED);
+  src.getShape().refuseComplexPacking(INVERSE_COMPLEX_PACKED);
   FunctionEvaluator::validateInverseArguments(lowerBound, upperBound, bitResolution);
   CTileTensor res = mapTiles(
       src, [&](CTile& tile) { fe.inverse(tile, lowerBound, upperBound, bitResolution); });
@@ -124,7 +116,7 @@ void TTFunctionEvaluator::polyEvalInPlace(CTileTensor& src, const std::vector<do
 {
   SectionTimer timer("TTFunctionEvaluator::polyEvalInPlace(CTileTensor, vector<double>, EvalType)");
   checkTensor(src);
-  checkRealPacked(src, POLYNOMIAL_COMPLEX_PACKED);
+  src.getShape().refuseComplexPacking(POLYNOMIAL_COMPLEX_PACKED);
   if (coefs.empty())
     throw std::invalid_argument(
         "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
@@ -149,7 +141,7 @@ void TTFunctionEvaluator::polyEvalInPlace(CTileTensor& src, const std::vector<CT
 {
   SectionTimer timer("TTFunctionEvaluator::polyEvalInPlace(CTileTensor, vector<CTile>, bool)");
   checkTensor(src);
-  checkRealPacked(src, POLYNOMIAL_COMPLEX_PACKED);
+  src.getShape().refuseComplexPacking(POLYNOMIAL_COMPLEX_PACKED);
   if (coefs.empty())
     throw std::invalid_argument(
         "TTFunctionEvaluator::polyEvalInPlace - the coefficient list is empty.");
@@ -191,7 +183,7 @@ void TTFunctionEvaluator::powInPlace(CTileTensor& src, int degree) const
     src = std::move(res);
     return;
   }
-  checkRealPacked(src, POWER_COMPLEX_PACKED);
+  src.getShape().refuseComplexPacking(POWER_COMPLEX_PACKED);
   src = mapTiles(src, [&](CTile& tile) { fe.powInPlace(tile, degree); });
 }
 

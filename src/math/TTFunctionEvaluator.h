@@ -78,10 +78,6 @@ public:
 private:
   /// Refuses an unpacked tensor or a tensor of another context.
   void checkTensor(const CTileTensor& src) const;
-  /// Refuses a complex-packed src with the message (through its shape's report):
-  /// the tile operations behind it are not linear, and a complex-packed slot
-  /// holds two values.
-  static void checkRealPacked(const CTileTensor& src, const std::string& message);
   /// Refuses a coefficient tile of another context.
   void checkCoefficient(const CTile& coef) const;
 

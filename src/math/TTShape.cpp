@@ -157,6 +157,13 @@ int TTShape::getComplexPackedDim() const
   return -1;
 }
 
+void TTShape::refuseComplexPacking(const std::string& message) const
+{
+  const int dim = getComplexPackedDim();
+  if (dim >= 0)
+    reportError(message, dim);
+}
+
 bool TTShape::isFirstNonDegenerateTileDim(int i) const
 {
   if (getDim(i).getTileSize() == 1)
@@ -236,17 +243,18 @@ void TTShape::setDiagonalized(bool val)
 {
   TTShape res(*this);
   res.diagonalized = val;
+  // The block is a product of tile sizes (views may have changed them).
+  res.validateCounts();
   if (val) {
     if (res.getNumDims() < 2)
       res.reportError("To turn on diagonlization at least two dimensions must be present");
-    // The block is a product of tile sizes (views may have changed them).
-    res.validateCounts();
     res.dims[0].setDiagonalized(true, res.dims[1].getTileSize() * res.dims[0].getTileSize());
   } else if (!res.dims.empty()) {
     res.dims[0].setDiagonalized(false, -1);
   }
   if (res.diagonalized)
     TTDiagUtils::validate(res);
+  // The block sets the first dimension's external size: count again.
   res.validateCounts();
   *this = std::move(res);
 }

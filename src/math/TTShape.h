@@ -137,6 +137,10 @@ public:
                         const std::string& text = "") const;
   /// Writes the diagnosis of printError, then throws std::invalid_argument(message).
   [[noreturn]] void reportError(const std::string& message, int dim = -1) const;
+  /// Reports the message through reportError at the complex-packed dimension,
+  /// if the shape has one: for operations that would mix the two values of a
+  /// complex-packed slot.
+  void refuseComplexPacking(const std::string& message) const;
   /// Writes "TT shape error:", the message, the shape and (for dim >= 0) the
   /// dimension to standard error.
   void printError(const std::string& message, int dim = -1) const;
