@@ -16,13 +16,8 @@ void CTileTensor::debugPrint(const std::string& title, Verbosity verbosity,
 {
   // An unpacked tensor prints as an unpacked PTileTensor does.
   if (!packed) {
-    if (verbosity == VERBOSITY_NONE)
-      return;
-    PrintUtils::printTitle(out, "CTileTensor", title);
-    out << " " << shape;
-    if (lazyMode == LAZY_ENCODING)
-      out << " LAZY" << " lazyCI=" << lazyChainIndex;
-    out << " packed=0";
+    if (verbosity != VERBOSITY_NONE)
+      printHeadline(out, "CTileTensor", title);
     return;
   }
   validatePacked();

@@ -357,11 +357,7 @@ void PTileTensor::debugPrint(const std::string& title, Verbosity verbosity,
 {
   if (verbosity == VERBOSITY_NONE)
     return;
-  PrintUtils::printTitle(out, "PTileTensor", title);
-  out << " " << shape;
-  if (lazyMode == LAZY_ENCODING)
-    out << " LAZY" << " lazyCI=" << lazyChainIndex;
-  out << " packed=" << (packed ? 1 : 0);
+  printHeadline(out, "PTileTensor", title);
   if (verbosity >= VERBOSITY_REGULAR && packed) {
     out << std::endl;
     printLogicalContent(out);

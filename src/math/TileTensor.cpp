@@ -8,6 +8,7 @@
 #include "hebase/utils/Assert.h"
 #include "hebase/Tile.h"
 #include "hebase/utils/BinIoUtils.h"
+#include "hebase/utils/PrintUtils.h"
 
 namespace quorvane {
 
@@ -129,6 +130,16 @@ DeviceType TileTensor::getCurrentDevice() const
     throw std::runtime_error("This tile tensor has not been packed");
   shape.validate();
   return getTileByFlatIndex(0).getCurrentDevice();
+}
+
+void TileTensor::printHeadline(std::ostream& out, const std::string& kind,
+                               const std::string& title) const
+{
+  PrintUtils::printTitle(out, kind, title);
+  out << " " << shape;
+  if (lazyMode == LAZY_ENCODING)
+    out << " LAZY" << " lazyCI=" << lazyChainIndex;
+  out << " packed=" << (packed ? 1 : 0);
 }
 
 void TileTensor::printTiles(std::ostream& out, Verbosity verbosity) const

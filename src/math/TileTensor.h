@@ -122,6 +122,9 @@ protected:
   int32_t lazyMode = 0;
   int32_t lazyChainIndex = 0;
 
+  /// The first words of a print: the kind and title, the shape, the lazy mode
+  /// when lazy, and " packed=" with 1 or 0.
+  void printHeadline(std::ostream& out, const std::string& kind, const std::string& title) const;
   /// "Tile Tensor Tiles:" and every tile (its indices, then its own print),
   /// at VERBOSITY_EXTRA_DETAILED when asked, VERBOSITY_REGULAR otherwise.
   void printTiles(std::ostream& out, Verbosity verbosity) const;
