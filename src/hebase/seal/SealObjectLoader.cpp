@@ -203,15 +203,23 @@ struct SealObject
     corrupted(what, sealText);
   }
 
+  /// Reads into id the parameter id the bytes begin with; false when the
+  /// object is not read against a context or the bytes are too few.
+  bool leadingParmsId(const Byte* bytes, uint64_t size, seal::parms_id_type& id) const
+  {
+    if (context == nullptr || size < PARMS_ID_BYTES)
+      return false;
+    std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
+    return true;
+  }
+
   /// Refuses the object when the bytes begin with a parameter id (not the
   /// zero id) that the context does not know.
   void refuseOtherParameters(const Byte* bytes, uint64_t size) const
   {
-    if (context == nullptr || size < PARMS_ID_BYTES)
-      return;
     seal::parms_id_type id;
-    std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
-    if (id != seal::parms_id_zero && !context->get_context_data(id))
+    if (leadingParmsId(bytes, size, id) && id != seal::parms_id_zero &&
+        !context->get_context_data(id))
       refuse(invalidText, otherParametersInSealWords);
   }
 
@@ -220,11 +228,8 @@ struct SealObject
   /// unless it is empty.
   bool hasNoParameters(const Byte* bytes, uint64_t size) const
   {
-    if (context == nullptr || size < PARMS_ID_BYTES)
-      return false;
     seal::parms_id_type id;
-    std::memcpy(id.data(), bytes, PARMS_ID_BYTES);
-    return id == seal::parms_id_zero;
+    return leadingParmsId(bytes, size, id) && id == seal::parms_id_zero;
   }
 };
 
