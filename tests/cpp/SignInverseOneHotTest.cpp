@@ -206,7 +206,7 @@ TEST(InverseTest, ApproachesOneOverXWithinTheBounds)
   EXPECT_LT(maxError(decrypted(tile), mapped(x, [](double v) { return 2 - v; })), 1e-15);
 }
 
-TEST(InverseTest, BoundsAreCheckedInOrder)
+TEST(InverseTest, ArgumentsAreCheckedInOrder)
 {
   std::shared_ptr<HeContext> he = createMockup(SLOTS, 20);
   FunctionEvaluator fe(*he);
@@ -218,6 +218,7 @@ TEST(InverseTest, BoundsAreCheckedInOrder)
     double lower;
     double upper;
     std::string reason;
+    int bits = 5;
   };
   const std::vector<Case> cases = {
       {3, 2, "The given \"lowerBound\" (3.000000) is larger than \"upperBound\" (2.000000)."},
@@ -239,34 +240,24 @@ TEST(InverseTest, BoundsAreCheckedInOrder)
       {-INF_VALUE, 2, "\"lowerBound\" must be non-negative, while the given \"lowerBound\" is "
                       "-inf."},
       {INF_VALUE, 2, "The given \"lowerBound\" (inf) is larger than \"upperBound\" (2.000000)."},
+      // The bit resolution after the bounds.
+      {0.5, 1.5, "\"bitResolution\" must be positive, while the given \"bitResolution\" is 0.", 0},
+      {0.5, 1.5, "\"bitResolution\" must be positive, while the given \"bitResolution\" is -1.",
+       -1},
+      {0.5, 1.5,
+       "\"bitResolution\" must be positive, while the given \"bitResolution\" is " +
+           std::to_string(std::numeric_limits<int>::min()) + ".",
+       std::numeric_limits<int>::min()},
+      {0.5, NAN_VALUE, "\"upperBound\" must be finite, while the given \"upperBound\" is nan.",
+       0},
   };
   for (const Case& cs : cases)
-    expectThrowWithMessage<std::invalid_argument>([&] { fe.inverse(c, cs.lower, cs.upper, 5); },
-                                                  prefix + cs.reason);
+    expectThrowWithMessage<std::invalid_argument>(
+        [&] { fe.inverse(c, cs.lower, cs.upper, cs.bits); }, prefix + cs.reason);
   FunctionEvaluator::validateInverseBounds(2, 2);
+  FunctionEvaluator::validateInverseArguments(0.5, 1.5, 1);
   expectThrowWithMessage<std::invalid_argument>(
       [&] { FunctionEvaluator::validateInverseBounds(3, 2); }, prefix + cases[0].reason);
-  EXPECT_EQ(decrypted(c), x);
-  EXPECT_EQ(c.getChainIndex(), 20);
-}
-
-TEST(InverseTest, BitResolutionBelowOneIsRefused)
-{
-  std::shared_ptr<HeContext> he = createMockup(SLOTS, 20);
-  FunctionEvaluator fe(*he);
-  std::vector<double> x = randomReals(4, SLOTS, 0.5, 1.5);
-  CTile c = encrypted(*he, x);
-  const std::string prefix = "FunctionEvaluator::inverse() failed: ";
-  for (int bits : {0, -1, std::numeric_limits<int>::min()})
-    expectThrowWithMessage<std::invalid_argument>(
-        [&] { fe.inverse(c, 0.5, 1.5, bits); },
-        prefix + "\"bitResolution\" must be positive, while the given \"bitResolution\" is " +
-            std::to_string(bits) + ".");
-  // The bounds come first.
-  expectThrowWithMessage<std::invalid_argument>(
-      [&] { fe.inverse(c, 0.5, NAN_VALUE, 0); },
-      prefix + "\"upperBound\" must be finite, while the given \"upperBound\" is nan.");
-  FunctionEvaluator::validateInverseArguments(0.5, 1.5, 1);
   EXPECT_EQ(decrypted(c), x);
   EXPECT_EQ(c.getChainIndex(), 20);
 }
