@@ -42,7 +42,8 @@ void initTTEncoderBindings(py::module_& m)
              int chainIndex) {
             const HeContext& he = self.getEncoder().getHeContext();
             PTileTensor res(he);
-            self.encode(res, shape, NumpyUtils::argumentToDoubleTensor(vals, "vals"), chainIndex);
+            self.encode(res, shape, NumpyUtils::argumentToDoubleTensor(vals, "vals"),
+                        chainIndex);
             return holdWithContext(std::move(res), he);
           },
           R"(
@@ -95,7 +96,8 @@ void initTTEncoderBindings(py::module_& m)
              int chainIndex) {
             const HeContext& he = self.getEncoder().getHeContext();
             CTileTensor res(he);
-            self.encodeEncrypt(res, shape, NumpyUtils::argumentToDoubleTensor(vals, "vals"), chainIndex);
+            self.encodeEncrypt(res, shape, NumpyUtils::argumentToDoubleTensor(vals, "vals"),
+                               chainIndex);
             return holdWithContext(std::move(res), he);
           },
           R"(
@@ -116,7 +118,8 @@ void initTTEncoderBindings(py::module_& m)
              const GenericPackingConfig& config) {
             const HeContext& he = self.getEncoder().getHeContext();
             CTileTensor res(he);
-            self.encodeEncryptGenericPacking(res, NumpyUtils::argumentToDoubleTensor(vals, "vals"), config);
+            self.encodeEncryptGenericPacking(
+                res, NumpyUtils::argumentToDoubleTensor(vals, "vals"), config);
             return holdWithContext(std::move(res), he);
           },
           R"(
@@ -147,8 +150,9 @@ void initTTEncoderBindings(py::module_& m)
           "assert_equals",
           [](const TTEncoder& self, const CTileTensor& c, const std::string& title,
              const NumpyArray<double>& expectedVals, double eps, bool percent) {
-            return self.assertEquals(c, title, NumpyUtils::argumentToDoubleTensor(expectedVals, "expected_vals"), eps,
-                                     percent);
+            return self.assertEquals(
+                c, title, NumpyUtils::argumentToDoubleTensor(expectedVals, "expected_vals"), eps,
+                percent);
           },
           R"(
             Decrypts and decodes c and compares it with the expected values, which must
