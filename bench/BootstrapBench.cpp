@@ -138,14 +138,11 @@ double modelledMeanError(const BootstrapCore& core, const std::vector<double>& t
         p *= base;
     reduced[k] = ratio / (4 * M_PI) * 2 * p.imag();
   }
-  const auto& roots = core.getRoots();
-  const int64_t m = core.getM();
   double mean = 0;
   for (int r = 0; r < n; ++r) {
-    int64_t e = r == 0 ? 1 : BootstrapCore::powMod(core.getGenerator(), r, static_cast<int>(m));
     double z = reduced[0];
     for (int k = 1; k < n; ++k)
-      z += reduced[k] * 2 * roots[static_cast<size_t>(k * e % m)].real();
+      z += reduced[k] * 2 * core.getRoot(r, k).real();
     mean += std::abs(z - values[r].real()) / n;
   }
   return mean;
