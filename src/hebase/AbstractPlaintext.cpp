@@ -59,6 +59,8 @@ DeviceType AbstractPlaintext::getCurrentDevice() const { return DEVICE_CPU; }
 
 bool AbstractPlaintext::isAllZeroes() const { throw std::runtime_error("not implemented"); }
 
+bool AbstractPlaintext::isEmpty() const { return false; }
+
 int64_t AbstractPlaintext::getEstimatedMemoryUsageBytes() const { return -1; }
 
 void AbstractPlaintext::reduceChainIndex() { setChainIndex(getChainIndex() - 1); }

@@ -49,6 +49,10 @@ public:
   /// Whether every slot is zero.
   virtual bool isAllZeroes() const;
 
+  /// True while nothing has been encoded, decrypted or loaded into it; false
+  /// by default, for backends whose plaintexts always hold their slots.
+  virtual bool isEmpty() const;
+
   /// Memory estimate in bytes; -1 when the backend makes none.
   virtual int64_t getEstimatedMemoryUsageBytes() const;
 

@@ -147,7 +147,7 @@ void CTile::checkOperand(const PTile& other) const
   getHeContext().checkSameContext(other.getHeContext());
 }
 
-bool CTile::isEmpty() const { return impl->isEmpty(); }
+bool CTile::isEmpty() const { return !impl || impl->isEmpty(); }
 
 // ---- Management steps ----
 

@@ -69,7 +69,7 @@ public:
   /// The context of the backend ciphertext.
   const HeContext& getHeContext() const;
   /// True while the tile holds no encryption.
-  bool isEmpty() const;
+  bool isEmpty() const override;
 
   void add(const CTile& other);
   void addRaw(const CTile& other);

@@ -82,6 +82,8 @@ DeviceType PTile::getCurrentDevice() const { return impl->getCurrentDevice(); }
 
 int PTile::slotCount() const { return impl->slotCount(); }
 
+bool PTile::isEmpty() const { return !impl || impl->isEmpty(); }
+
 void PTile::addTo(CTile& target) const { target.addPlain(*this); }
 
 void PTile::addToRaw(CTile& target) const { target.addPlainRaw(*this); }

@@ -48,6 +48,7 @@ public:
   void toDevice(DeviceType device) override;
   DeviceType getCurrentDevice() const override;
   int slotCount() const override;
+  bool isEmpty() const override;
 
   void addTo(CTile& target) const override;
   void addToRaw(CTile& target) const override;

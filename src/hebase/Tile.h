@@ -41,6 +41,10 @@ public:
   /// Number of slots (the context's slot count).
   virtual int slotCount() const = 0;
 
+  /// True while the tile holds no values: nothing has been encrypted, encoded,
+  /// decrypted or loaded into it, or its content was moved away.
+  virtual bool isEmpty() const = 0;
+
   /// Double dispatch: runs on target the operation that suits this tile's kind
   /// (add for a CTile, addPlain for a PTile, and so on).
   virtual void addTo(CTile& target) const = 0;

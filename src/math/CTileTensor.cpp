@@ -168,6 +168,7 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
   if (!other.isPacked())
     throw std::invalid_argument("Other has not been encoded yet");
   checkSameContext(other);
+  other.checkTilesHoldValues("the other tile tensor");
   const TTShape& otherShape = other.getShape();
   if (!shape.isCompatible(otherShape, actionType))
     shape.reportError("Attempting action with an incompatible shape: " +
@@ -253,31 +254,37 @@ CTileTensor CTileTensor::getAddRaw(const CTileTensor& other) const
 
 void CTileTensor::addTo(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.add(*this);
 }
 
 void CTileTensor::addToRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.addRaw(*this);
 }
 
 void CTileTensor::subFrom(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.sub(*this);
 }
 
 void CTileTensor::subFromRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.subRaw(*this);
 }
 
 void CTileTensor::multiplyTo(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.multiply(*this);
 }
 
 void CTileTensor::multiplyToRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.multiplyRaw(*this);
 }
 
@@ -313,6 +320,7 @@ void CTileTensor::loadImpl(std::istream& in)
   for (int i = 0; i < count; ++i) {
     auto tile = std::make_shared<CTile>(*he);
     tile->load(in);
+    checkLoadedTile(*tile, i, "CTileTensor");
     loadedTiles.push_back(std::move(tile));
   }
   tiles.assignValues(TileArray<CTile>(loadedShape.getExternalSizes(), std::move(loadedTiles)));

@@ -300,6 +300,7 @@ CTileTensor CTileTensor::getMultiplyPlainAndSum(const PTileTensor& plain, int su
 
 void CTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
+  checkOwnTiles();
   target.multiplyAndSum(*this, sumDim);
 }
 

@@ -60,6 +60,18 @@ std::shared_ptr<CTileTensor> EncryptedBatch::getItem(size_t i) const
   return items[i];
 }
 
+void EncryptedBatch::checkSavable() const
+{
+  checkItemsHoldValues();
+}
+
+void EncryptedBatch::checkItemsHoldValues(const std::string& where) const
+{
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i]->isPacked())
+      items[i]->checkTilesHoldValues("item " + std::to_string(i) + where);
+}
+
 void EncryptedBatch::saveImpl(std::ostream& out) const
 {
   BinIoUtils::writeSizeT(out, items.size());
@@ -122,6 +134,17 @@ void EncryptedData::loadMetadata(std::istream& in)
   numBatches = count;
 }
 
+void EncryptedData::checkSavable() const
+{
+  checkItemsHoldValues();
+}
+
+void EncryptedData::checkItemsHoldValues() const
+{
+  for (size_t b = 0; b < batches.size(); ++b)
+    batches[b].checkItemsHoldValues(" of batch " + std::to_string(b));
+}
+
 void EncryptedData::saveImpl(std::ostream& out) const
 {
   QV_ASSERT(!isInputStorageAttached());
@@ -159,6 +182,8 @@ void EncryptedData::addBatch(const EncryptedBatch& batch)
   he->checkSameContext(batch.getHeContext());
   markPopulated();
   if (isOutputStorageAttached()) {
+    // Refused before the storage opens a buffer for it.
+    batch.checkSavable();
     Buffer buffer = getOutputStorage().openBufferForWrite(batchBufferName(numBatches));
     batch.save(buffer.out());
     buffer.close();

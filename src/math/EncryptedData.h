@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "hebase/utils/Saveable.h"
@@ -37,6 +38,11 @@ public:
   /// Reads what saveImpl wrote into an empty batch; the batch changes only when all is read.
   void loadImpl(std::istream& in) override;
   std::string getClassName() const override;
+  /// Refuses a batch whose items hold an empty tile.
+  void checkSavable() const override;
+  /// Refuses (std::runtime_error "Tile <t> of item <i><where> is empty: it
+  /// holds no values") an item holding an empty tile.
+  void checkItemsHoldValues(const std::string& where = "") const;
 
   /// Appends the item (shared, not copied); refuses an item of another context
   /// (HeContext::checkSameContext).
@@ -80,6 +86,11 @@ public:
   void loadImpl(std::istream& in) override;
   std::string getClassName() const override;
   bool allowsStorage() const override;
+  /// Refuses a data set whose batches in memory hold an empty tile.
+  void checkSavable() const override;
+  /// Refuses (std::runtime_error "Tile <t> of item <i> of batch <b> is empty:
+  /// it holds no values") an empty tile in the batches held in memory.
+  void checkItemsHoldValues() const;
 
   /// Appends the batch (to the output storage when one is attached); refuses a
   /// batch of another context (HeContext::checkSameContext).

@@ -127,61 +127,73 @@ int PTileTensor::getNumUsedTiles() const
 
 CTileTensor PTileTensor::getMultiply(const CTileTensor& other) const
 {
+  checkOwnTiles();
   return other.getMultiplyPlain(*this);
 }
 
 CTileTensor PTileTensor::getMultiplyRaw(const CTileTensor& other) const
 {
+  checkOwnTiles();
   return other.getMultiplyPlainRaw(*this);
 }
 
 CTileTensor PTileTensor::getAdd(const CTileTensor& other) const
 {
+  checkOwnTiles();
   return other.getAddPlain(*this);
 }
 
 CTileTensor PTileTensor::getAddRaw(const CTileTensor& other) const
 {
+  checkOwnTiles();
   return other.getAddPlainRaw(*this);
 }
 
 void PTileTensor::addTo(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.addPlain(*this);
 }
 
 void PTileTensor::addToRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.addPlainRaw(*this);
 }
 
 void PTileTensor::subFrom(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.subPlain(*this);
 }
 
 void PTileTensor::subFromRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.subPlainRaw(*this);
 }
 
 void PTileTensor::multiplyTo(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.multiplyPlain(*this);
 }
 
 void PTileTensor::multiplyToRaw(CTileTensor& target) const
 {
+  checkOwnTiles();
   target.multiplyPlainRaw(*this);
 }
 
 CTileTensor PTileTensor::getMultiplyAndSum(const CTileTensor& other, int sumDim) const
 {
+  checkOwnTiles();
   return other.getMultiplyPlainAndSum(*this, sumDim);
 }
 
 void PTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
+  checkOwnTiles();
   target.multiplyPlainAndSum(*this, sumDim);
 }
 
@@ -292,7 +304,7 @@ double PTileTensor::assertIntegrity(double epsilon) const
 {
   if (!packed)
     return 0;
-  shape.validate();
+  validatePacked();
   TTEncoder ttEncoder(*he, 0);
   ttEncoder.getEncoder().setDecryptAddedNoiseEnabled(false);
   Encoder encoder(*he);
@@ -357,6 +369,9 @@ void PTileTensor::debugPrint(const std::string& title, Verbosity verbosity,
 {
   if (verbosity == VERBOSITY_NONE)
     return;
+  // The content is read from the tiles: refused before anything is printed.
+  if (verbosity >= VERBOSITY_REGULAR && packed)
+    validatePacked();
   printHeadline(out, "PTileTensor", title);
   if (verbosity >= VERBOSITY_REGULAR && packed) {
     out << std::endl;
@@ -502,6 +517,7 @@ void PTileTensor::loadImpl(std::istream& in)
     for (int i = 0; i < count; ++i) {
       auto tile = std::make_shared<PTile>(*he);
       tile->load(in);
+      checkLoadedTile(*tile, i, "PTileTensor");
       loadedTiles.push_back(std::move(tile));
     }
     loaded.tiles = TileArray<PTile>(s.getExternalSizes(), std::move(loadedTiles));

@@ -98,6 +98,10 @@ void TTConvolution::validateConvolutionInputs(const CTileTensor& image,
   checkContext(image, filters, "Filters");
   if (biases != nullptr)
     checkContext(image, *biases, "Biases");
+  image.checkTilesHoldValues("the image");
+  filters.checkTilesHoldValues("the filters");
+  if (biases != nullptr)
+    biases->checkTilesHoldValues("the biases");
   if (image.getHeContext().getTraits().getAutomaticallyManagesChainIndices())
     return;
   if (filters.getChainIndex() != image.getChainIndex())

@@ -154,6 +154,7 @@ DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
     return *src.rawData;
   if (!src.packed)
     throw std::runtime_error("Tile Tensor has not been encoded yet");
+  src.validatePacked();
   const TTShape& shape = src.shape;
   DoubleTensor res(shape.getOriginalSizes());
   if (he->getTraits().getIsDebugEmpty())

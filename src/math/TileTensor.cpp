@@ -21,12 +21,31 @@ void TileTensor::validatePacked() const
   if (!packed)
     throw std::runtime_error("This tile tensor has not been packed");
   shape.validate();
+  checkTilesHoldValues();
+}
+
+void TileTensor::checkTilesHoldValues(const std::string& tensorName) const
+{
+  const int count = shape.getNumUsedTiles();
+  for (int i = 0; i < count; ++i)
+    if (getTileByFlatIndex(i).isEmpty())
+      throw std::runtime_error("Tile " + std::to_string(i) + " of " + tensorName +
+                               " is empty: it holds no values");
 }
 
 int TileTensor::getNumUsedTiles() const
 {
-  validatePacked();
+  // Callers loop on it: the tiles are not looked at here.
+  if (!packed)
+    throw std::runtime_error("This tile tensor has not been packed");
+  shape.validate();
   return shape.getNumUsedTiles();
+}
+
+void TileTensor::checkOwnTiles() const
+{
+  if (packed)
+    checkTilesHoldValues();
 }
 
 void TileTensor::checkFlatIndex(int flatIndex, size_t count) const
@@ -59,6 +78,13 @@ void TileTensor::checkLoadedShape(const TTShape& shape, const HeContext& he,
                              " tiles, expected at most " +
                              std::to_string(BinIoUtils::MAX_ELEMENT_COUNT));
   shape.validate();
+}
+
+void TileTensor::checkLoadedTile(const Tile& tile, int flatIndex, const std::string& className)
+{
+  if (tile.isEmpty())
+    throw std::runtime_error("Invalid saved " + className + ": tile " + std::to_string(flatIndex) +
+                             " is empty, but the tiles of a packed tensor must hold values");
 }
 
 int TileTensor::getTileFlatIndex(const std::vector<int>& indices) const
@@ -154,6 +180,11 @@ void TileTensor::printTiles(std::ostream& out, Verbosity verbosity) const
                                                           : VERBOSITY_REGULAR,
                     out);
   } while (it.next());
+}
+
+void TileTensor::checkSavable() const
+{
+  checkOwnTiles();
 }
 
 void TileTensor::setLazyChainIndex(int chainIndex)

@@ -90,13 +90,20 @@ public:
   /// Stores the chain index at which a lazy tensor is encoded.
   virtual void setLazyChainIndex(int chainIndex);
 
+  /// Refuses a packed tensor holding an empty tile (checkTilesHoldValues).
+  void checkSavable() const override;
+
   // ---- Common state ----
 
   /// The shape.
   const TTShape& getShape() const { return shape; }
   bool isPacked() const { return packed; }
-  /// Refuses an unpacked tensor (std::runtime_error), then validates the shape.
+  /// Refuses an unpacked tensor (std::runtime_error), then validates the shape
+  /// and checks that every tile holds values (checkTilesHoldValues).
   void validatePacked() const;
+  /// Refuses (std::runtime_error "Tile <i> of <tensorName> is empty: it holds
+  /// no values") the first tile in flat-index order that holds no values.
+  void checkTilesHoldValues(const std::string& tensorName = "this tile tensor") const;
   /// The tile at the tile indices, writable.
   Tile& getTileAt(const std::vector<int>& indices);
   /// Tile indices to a flat index; refuses indices outside the tile array.
@@ -128,6 +135,9 @@ protected:
   /// "Tile Tensor Tiles:" and every tile (its indices, then its own print),
   /// at VERBOSITY_EXTRA_DETAILED when asked, VERBOSITY_REGULAR otherwise.
   void printTiles(std::ostream& out, Verbosity verbosity) const;
+  /// Refuses an empty tile of a packed tensor under this tensor's own name,
+  /// before a double-dispatch operation hands it to another as the operand.
+  void checkOwnTiles() const;
   /// Refuses a flat index outside [0, count) through the shape's reportError.
   void checkFlatIndex(int flatIndex, size_t count) const;
   /// Refuses an incomplete shape, and one TTShape::validateForAllocation
@@ -138,6 +148,9 @@ protected:
   /// more tiles than a saved count may hold.
   static void checkLoadedShape(const TTShape& shape, const HeContext& he,
                                const std::string& className);
+  /// Refuses (std::runtime_error naming the class and the flat index) a
+  /// loaded tile of a packed tensor that holds no values.
+  static void checkLoadedTile(const Tile& tile, int flatIndex, const std::string& className);
 };
 
 } // namespace quorvane

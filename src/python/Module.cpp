@@ -10,6 +10,7 @@
 #include "math/TileTensor.h"
 #include "python/Bindings.h"
 #include "python/BoundClass.h"
+#include "python/ExceptionTranslation.h"
 #include "python/ModuleOrder.h"
 #include "python/PythonVersion.h"
 
@@ -26,6 +27,8 @@ void declareTileTensorClasses(py::module_& m)
 
 void initModule(py::module_& m)
 {
+  // Library errors keep their text even where it echoes bytes that are not UTF-8.
+  py::register_local_exception_translator(&translateException);
   // The order is part of the module's interface: bases before derived
   // classes, and argument types before the members that name them.
   m.attr("VERSION") = py::str(currentVersion.toString());

@@ -113,6 +113,8 @@ void AbstractDecryptProtocol::setInput(const CTile& input)
 void AbstractDecryptProtocol::setInput(const CTileTensor& input)
 {
   validateNotInit();
+  if (input.isPacked())
+    input.checkTilesHoldValues("the input");
   addRole(MP_CIPHERTEXT_HOLDER);
   keepInput(he, input, !input.isPacked(), inputCTileTensor, usingCTileTensor);
 }
@@ -120,6 +122,7 @@ void AbstractDecryptProtocol::setInput(const CTileTensor& input)
 void AbstractDecryptProtocol::setInput(const EncryptedData& input)
 {
   validateNotInit();
+  input.checkItemsHoldValues();
   addRole(MP_CIPHERTEXT_HOLDER);
   keepInput(he, input, input.getNumBatches() == 0, inputEncryptedData, usingEncryptedData);
 }

@@ -73,6 +73,7 @@ int64_t DebugCiphertext::load(std::istream& in)
   loaded2->setScale(c2->getScale());
   int64_t count = loaded1->load(in);
   count += loaded2->load(in);
+  checkLoadedHalves(loaded1->isEmpty(), loaded2->isEmpty());
   c1 = std::move(loaded1);
   c2 = std::move(loaded2);
   recordOperation("load");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <ostream>
 #include <stdexcept>
+#include <string>
 
 #include "hebase/mockup/DebugCiphertext.h"
 #include "hebase/mockup/DebugEncoder.h"
@@ -234,6 +235,14 @@ int DebugContext::getMaxSupportedNumSlots() const { return h1.getMaxSupportedNum
 bool DebugContext::publicFunctionsSupported(const PublicFunctions& publicFunctions) const
 {
   return h1.publicFunctionsSupported(publicFunctions);
+}
+
+void checkLoadedHalves(bool firstEmpty, bool secondEmpty)
+{
+  if (firstEmpty != secondEmpty)
+    throw std::runtime_error(std::string("Invalid saved debug tile: the ") +
+                             (firstEmpty ? "first" : "second") +
+                             " half is empty, the other holds values");
 }
 
 } // namespace quorvane

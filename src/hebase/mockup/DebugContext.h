@@ -100,6 +100,10 @@ private:
   bool verbose;
 };
 
+/// Refuses (std::runtime_error) a loaded debug tile of which one half holds
+/// values and the other is empty.
+void checkLoadedHalves(bool firstEmpty, bool secondEmpty);
+
 } // namespace quorvane
 
 #endif

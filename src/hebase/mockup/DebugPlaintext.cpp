@@ -39,6 +39,7 @@ int64_t DebugPlaintext::load(std::istream& in)
   loaded2->setScale(p2->getScale());
   int64_t count = loaded1->load(in);
   count += loaded2->load(in);
+  checkLoadedHalves(loaded1->isEmpty(), loaded2->isEmpty());
   p1 = std::move(loaded1);
   p2 = std::move(loaded2);
   return count;
@@ -51,6 +52,8 @@ void DebugPlaintext::setChainIndex(int chainIndex)
 }
 
 int DebugPlaintext::getChainIndex() const { return p1->getChainIndex(); }
+
+bool DebugPlaintext::isEmpty() const { return p1->isEmpty(); }
 
 void DebugPlaintext::setScale(double scale)
 {

@@ -34,6 +34,7 @@ public:
   void setScale(double scale) override;
   double getScale() const override;
   int slotCount() const override;
+  bool isEmpty() const override;
 
   AbstractPlaintext& getP1() const { return *p1; }
   AbstractPlaintext& getP2() const { return *p2; }

@@ -39,6 +39,7 @@ public:
   double getScale() const override { return scale; }
 
   int slotCount() const override;
+  bool isEmpty() const override { return rawVals.empty(); }
 
   const std::vector<std::complex<double>>& getRawValues() const { return rawVals; }
 

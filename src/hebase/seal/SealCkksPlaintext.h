@@ -61,7 +61,7 @@ public:
   int64_t getEstimatedMemoryUsageBytes() const override;
 
   /// True when nothing has been encoded, loaded or decrypted into it.
-  bool isEmpty() const;
+  bool isEmpty() const override;
 
   const seal::Plaintext& getSealPlaintext() const { return sealPlaintext; }
   seal::Plaintext& getSealPlaintext() { return sealPlaintext; }

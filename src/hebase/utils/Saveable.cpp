@@ -126,6 +126,7 @@ std::streamoff Saveable::save(std::ostream& out) const
   if (storage)
     throw std::runtime_error(
         "Cannot save an object that is attached to a Storage object. Flush to storage instead.");
+  checkSavable();
   return measure<std::ostream, CountingOutBuf>(
       out, [](std::ostream& s) { return static_cast<std::streamoff>(s.tellp()); },
       [&]() {
@@ -135,6 +136,8 @@ std::streamoff Saveable::save(std::ostream& out) const
         saveImpl(out);
       });
 }
+
+void Saveable::checkSavable() const {}
 
 std::streamoff Saveable::load(std::istream& in)
 {

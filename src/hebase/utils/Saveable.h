@@ -51,6 +51,10 @@ public:
   /// Header, metadata when storage is allowed, then body; returns bytes written.
   std::streamoff save(std::ostream& out) const override;
 
+  /// Refuses, before anything is written, an object whose saved form could
+  /// not be loaded back; accepts everything by default.
+  virtual void checkSavable() const;
+
   /// Reads and validates the header, then metadata and body; returns bytes read.
   std::streamoff load(std::istream& in) override;
 
