@@ -105,6 +105,34 @@ std::shared_ptr<CTileTensor> tensorOf(const HeContext& he, const std::vector<int
   return res;
 }
 
+/// The saved tensor with the record of tile k (the tiles are a saved tensor's
+/// last records) replaced by a saved empty tile of the same kind: a container
+/// whose load must be refused.
+template <typename Tile, typename Tensor>
+std::string withEmptyTile(const Tensor& tensor, int k)
+{
+  const std::string all = saved(tensor);
+  std::vector<std::string> records;
+  size_t tail = 0;
+  for (int i = 0; i < tensor.getNumUsedTiles(); ++i) {
+    records.push_back(saved(tensor.getTileByFlatIndex(i)));
+    tail += records.back().size();
+  }
+  std::string res = all.substr(0, all.size() - tail);
+  for (int i = 0; i < static_cast<int>(records.size()); ++i)
+    res += i == k ? saved(Tile(tensor.getHeContext())) : records[i];
+  return res;
+}
+
+/// A saved batch of one item, the saved tensor.
+std::string batchOf(const HeContext& he, const std::string& tensor)
+{
+  std::ostringstream out;
+  SaveableHeader("EncryptedBatch", he.getContextId()).save(out);
+  BinIoUtils::writeSizeT(out, 1);
+  return out.str() + tensor;
+}
+
 void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeContext& mockup,
                       const HeContext& multiParty)
 {
@@ -137,6 +165,29 @@ void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeCon
     // Metadata, then the body of batch 0.
     write(dir + "/" + name + "_stored_data",
           tag(which | 4) + std::string("\x01\0\0\0\0\0\0\0", 8) + saved(batch));
+    // Containers holding an empty tile (SEAL saves no empty ciphertext).
+    write(dir + "/" + name + "_ptt_empty_tile", tag(which) + withEmptyTile<PTile>(packed, 1));
+    if (which == 1)
+      continue;
+    const std::string emptyTile = withEmptyTile<CTile>(*tensorOf(he, {4, 2}, {4, 3}), 0);
+    TTShape complexPacked;
+    complexPacked.addDim(TTDim(4, 2));
+    complexPacked.addDim(TTDim(6, 4, 1, false, false, true));
+    DoubleTensor complexValues({4, 6});
+    CTileTensor complexTensor(he);
+    encoder.encodeEncrypt(complexTensor, complexPacked, complexValues);
+    std::ostringstream data;
+    SaveableHeader("EncryptedData", he.getContextId()).save(data);
+    BinIoUtils::writeSizeT(data, 1);
+    BinIoUtils::writeSizeT(data, 1);
+    write(dir + "/" + name + "_ctt_empty_tile", tag(which) + emptyTile);
+    write(dir + "/" + name + "_complex_empty_tile",
+          tag(which) + withEmptyTile<CTile>(complexTensor, 1));
+    write(dir + "/" + name + "_batch_empty_tile", tag(which) + batchOf(he, emptyTile));
+    write(dir + "/" + name + "_data_empty_tile",
+          tag(which) + data.str() + batchOf(he, emptyTile));
+    write(dir + "/" + name + "_stored_data_empty_tile",
+          tag(which | 4) + std::string("\x01\0\0\0\0\0\0\0", 8) + batchOf(he, emptyTile));
   }
   ProtocolMessage message(multiParty, PROTOCOL_DECRYPT, MP_KEY_OWNER, 1);
   auto data = std::make_shared<EncryptedData>(multiParty);
@@ -309,6 +360,13 @@ int main(int argc, char** argv)
     write(corpus + "/tile/" + name + "_ciphertext", tag(contextBits | 2) + cipherBody.str());
     write(corpus + "/tile/" + name + "_plaintext", tag(contextBits | 6) + plainBody.str());
   }
+  // A debug ciphertext body whose second half is empty.
+  CTile full(*inner1);
+  Encoder(*inner1).encodeEncrypt(full, values, 1);
+  std::ostringstream halves;
+  full.getImpl().save(halves);
+  CTile(*inner2).getImpl().save(halves);
+  write(corpus + "/tile/debug_half_empty", tag(8 | 2) + halves.str());
 
   // The SEAL objects, as the checked loader takes them.
   std::string sealContextBytes = saved(seal);

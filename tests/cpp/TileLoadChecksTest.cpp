@@ -317,35 +317,3 @@ TEST(TileLoadChecks, EmptyMockupBodies)
   }
 }
 
-// Tile tensors (and a data set) holding an empty tile save and load back with it.
-TEST(TileLoadChecks, TensorsHoldingEmptyTilesLoadBack)
-{
-  auto he = createMockup(8, 3);
-  const DoubleTensor values = randomTensor({8, 2}, 5);
-  CTileTensor cipher = encrypted(*he, TTShape({4, 2}), values);
-  PTileTensor plain = encoded(*he, TTShape({4, 2}), values);
-  ASSERT_EQ(cipher.getNumUsedTiles(), 2);
-  static_cast<CTile&>(cipher.getMutableTile(1)) = CTile(*he);
-  static_cast<PTile&>(plain.getMutableTile(1)) = PTile(*he);
-
-  CTileTensor loadedCipher(*he);
-  std::istringstream cipherIn(saved(cipher));
-  loadedCipher.load(cipherIn);
-  EXPECT_FALSE(static_cast<const CTile&>(loadedCipher.getTileByFlatIndex(0)).isEmpty());
-  EXPECT_TRUE(static_cast<const CTile&>(loadedCipher.getTileByFlatIndex(1)).isEmpty());
-  EXPECT_EQ(saved(loadedCipher), saved(cipher));
-
-  PTileTensor loadedPlain(*he);
-  std::istringstream plainIn(saved(plain));
-  loadedPlain.load(plainIn);
-  EXPECT_EQ(saved(loadedPlain.getTileByFlatIndex(1)), saved(PTile(*he)));
-  EXPECT_EQ(saved(loadedPlain), saved(plain));
-
-  EncryptedBatch batch(*he);
-  batch.addItem(std::make_shared<CTileTensor>(cipher));
-  EncryptedData data(*he);
-  data.addBatch(batch);
-  std::istringstream dataIn(saved(data));
-  auto loadedData = loadEncryptedData(*he, dataIn);
-  EXPECT_EQ(saved(*loadedData), saved(data));
-}
