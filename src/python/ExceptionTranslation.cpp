@@ -139,6 +139,23 @@ PyObject* pythonTypeOf(const py::builtin_exception& e)
   return PyExc_RuntimeError;
 }
 
+// The Python type of the standard exceptions, in pybind11's order.
+PyObject* pythonTypeOf(const std::exception& e)
+{
+  if (dynamic_cast<const std::bad_alloc*>(&e))
+    return PyExc_MemoryError;
+  if (dynamic_cast<const std::domain_error*>(&e) || dynamic_cast<const std::invalid_argument*>(&e) ||
+      dynamic_cast<const std::length_error*>(&e))
+    return PyExc_ValueError;
+  if (dynamic_cast<const std::out_of_range*>(&e))
+    return PyExc_IndexError;
+  if (dynamic_cast<const std::range_error*>(&e))
+    return PyExc_ValueError;
+  if (dynamic_cast<const std::overflow_error*>(&e))
+    return PyExc_OverflowError;
+  return PyExc_RuntimeError;
+}
+
 } // namespace
 
 void translateException(std::exception_ptr exception)
@@ -159,30 +176,9 @@ void translateException(std::exception_ptr exception)
       PyErr_SetObject(pythonTypeOf(e), text);
       Py_DECREF(text);
     }
-  } catch (const std::bad_alloc& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_MemoryError, e.what());
-  } catch (const std::domain_error& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_ValueError, e.what());
-  } catch (const std::invalid_argument& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_ValueError, e.what());
-  } catch (const std::length_error& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_ValueError, e.what());
-  } catch (const std::out_of_range& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_IndexError, e.what());
-  } catch (const std::range_error& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_ValueError, e.what());
-  } catch (const std::overflow_error& e) {
-    translateNestedOf(e, exception);
-    raise(PyExc_OverflowError, e.what());
   } catch (const std::exception& e) {
     translateNestedOf(e, exception);
-    raise(PyExc_RuntimeError, e.what());
+    raise(pythonTypeOf(e), e.what());
   } catch (const std::nested_exception& e) {
     translateNested(&e, exception);
     raise(PyExc_RuntimeError, "Caught an unknown nested exception!");
