@@ -176,16 +176,16 @@ void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeCon
     DoubleTensor complexValues({4, 6});
     CTileTensor complexTensor(he);
     encoder.encodeEncrypt(complexTensor, complexPacked, complexValues);
-    std::ostringstream data;
-    SaveableHeader("EncryptedData", he.getContextId()).save(data);
-    BinIoUtils::writeSizeT(data, 1);
-    BinIoUtils::writeSizeT(data, 1);
+    std::ostringstream dataHead;
+    SaveableHeader("EncryptedData", he.getContextId()).save(dataHead);
+    BinIoUtils::writeSizeT(dataHead, 1);
+    BinIoUtils::writeSizeT(dataHead, 1);
     write(dir + "/" + name + "_ctt_empty_tile", tag(which) + emptyTile);
     write(dir + "/" + name + "_complex_empty_tile",
           tag(which) + withEmptyTile<CTile>(complexTensor, 1));
     write(dir + "/" + name + "_batch_empty_tile", tag(which) + batchOf(he, emptyTile));
     write(dir + "/" + name + "_data_empty_tile",
-          tag(which) + data.str() + batchOf(he, emptyTile));
+          tag(which) + dataHead.str() + batchOf(he, emptyTile));
     write(dir + "/" + name + "_stored_data_empty_tile",
           tag(which | 4) + std::string("\x01\0\0\0\0\0\0\0", 8) + batchOf(he, emptyTile));
   }
@@ -361,10 +361,10 @@ int main(int argc, char** argv)
     write(corpus + "/tile/" + name + "_plaintext", tag(contextBits | 6) + plainBody.str());
   }
   // A debug ciphertext body whose second half is empty.
-  CTile full(*inner1);
-  Encoder(*inner1).encodeEncrypt(full, values, 1);
+  CTile firstHalf(*inner1);
+  Encoder(*inner1).encodeEncrypt(firstHalf, values, 1);
   std::ostringstream halves;
-  full.getImpl().save(halves);
+  firstHalf.getImpl().save(halves);
   CTile(*inner2).getImpl().save(halves);
   write(corpus + "/tile/debug_half_empty", tag(8 | 2) + halves.str());
 
