@@ -144,7 +144,8 @@ PyObject* pythonTypeOf(const std::exception& e)
 {
   if (dynamic_cast<const std::bad_alloc*>(&e))
     return PyExc_MemoryError;
-  if (dynamic_cast<const std::domain_error*>(&e) || dynamic_cast<const std::invalid_argument*>(&e) ||
+  if (dynamic_cast<const std::domain_error*>(&e) ||
+      dynamic_cast<const std::invalid_argument*>(&e) ||
       dynamic_cast<const std::length_error*>(&e))
     return PyExc_ValueError;
   if (dynamic_cast<const std::out_of_range*>(&e))

@@ -17,8 +17,8 @@
 #include "TileTensorTestUtils.h"
 #include "hebase/CTile.h"
 #include "hebase/Encoder.h"
-#include "hebase/PTile.h"
 #include "hebase/FileStorage.h"
+#include "hebase/PTile.h"
 #include "hebase/impl/DecryptProtocol.h"
 #include "hebase/mockup/DebugContext.h"
 #include "hebase/seal/SealCkksContext.h"
@@ -71,7 +71,7 @@ std::string dataSetOf(const HeContext& he, const std::string& tensor)
 }
 
 /// What identifies a tensor's content without saving it (saving refuses an
-/// empty tile): its print headline and every tile's saved form.
+/// empty tile): its shape, its packed flag and every tile's saved form.
 template <typename Tensor>
 std::string snapshot(const Tensor& t)
 {
@@ -306,8 +306,9 @@ TEST(EmptyTilesInTensors, ConvolutionInputsHoldingOneAreRefused)
   auto he = createMockup(16, 4);
   CTileTensor image =
       encrypted(*he, shapeOf({TTDim(3, 1), TTDim(3, 1), TTDim(2, 16)}), randomTensor({3, 3, 2}, 1));
-  CTileTensor filters = encrypted(*he, shapeOf({TTDim(2, 1), TTDim(2, 1), TTDim(1, 1), TTDim(1, 16, 2)}),
-                                  randomTensor({2, 2, 1, 1}, 2));
+  CTileTensor filters =
+      encrypted(*he, shapeOf({TTDim(2, 1), TTDim(2, 1), TTDim(1, 1), TTDim(1, 16, 2)}),
+                randomTensor({2, 2, 1, 1}, 2));
   CTileTensor biases =
       encrypted(*he, shapeOf({TTDim(1, 1), TTDim(1, 1), TTDim(1, 1), TTDim(1, 16, 2)}),
                 randomTensor({1, 1, 1, 1}, 3), image.getChainIndex() - 1);
@@ -338,7 +339,8 @@ TEST(EmptyTilesInTensors, ConvolutionInputsHoldingOneAreRefused)
 TEST(EmptyTilesInTensors, DataSetsHoldingOneAreNeitherSavedNorDecrypted)
 {
   auto he = createMockup(16, 4);
-  auto tensor = std::make_shared<CTileTensor>(encrypted(*he, TTShape({2, 8}), randomTensor({4, 6}, 3)));
+  auto tensor =
+      std::make_shared<CTileTensor>(encrypted(*he, TTShape({2, 8}), randomTensor({4, 6}, 3)));
   auto sound = std::make_shared<CTileTensor>(*tensor);
   EncryptedBatch batch(*he);
   batch.addItem(sound);
@@ -368,7 +370,8 @@ TEST(EmptyTilesInTensors, DataSetsHoldingOneAreNeitherSavedNorDecrypted)
   std::vector<Party> parties = makeParties({1, 2}, {1, 2}, 1, 1);
   addDecryptProtocols(parties, 1);
   const HeContext& own = *parties[0].he;
-  auto input = std::make_shared<CTileTensor>(encrypted(own, TTShape({2, 4}), randomTensor({2, 7}, 4)));
+  auto input =
+      std::make_shared<CTileTensor>(encrypted(own, TTShape({2, 4}), randomTensor({2, 7}, 4)));
   static_cast<CTile&>(input->getMutableTile(1)) = CTile(own);
   EncryptedBatch inputBatch(own);
   inputBatch.addItem(input);

@@ -125,7 +125,8 @@ def test_data_set_in_a_storage_refuses_the_batch_holding_one(he, tmp_path):
 @pytest.fixture
 def tensors(he):
     """A ciphertext and a plaintext tensor of two tiles each, tile 1 emptied
-    through the tile the tensor hands out, and sound twins of both."""
+    through the tile the tensor hands out, sound twins of both, and a
+    complex-packed tensor with tile 0 emptied."""
     te = qv.TTEncoder(he)
     values = np.linspace(-1, 1, 24).reshape(4, 6)
     bad = te.encode_encrypt(shape(2, 8), values)
@@ -134,8 +135,8 @@ def tensors(he):
     bad_plain.get_tile_by_flat_index(1).load_from_buffer(qv.PTile(he).save_to_buffer())
     cx = te.encode_encrypt(complex_shape(), np.linspace(-1, 1, 48).reshape(4, 12))
     cx.get_tile_by_flat_index(0).load_from_buffer(qv.CTile(he).save_to_buffer())
-    return {"he": he, "te": te, "fe": qv.TTFunctionEvaluator(he), "bad": bad, "bad_plain": bad_plain,
-            "cx": cx, "good": te.encode_encrypt(shape(2, 8), values),
+    return {"he": he, "te": te, "fe": qv.TTFunctionEvaluator(he), "bad": bad,
+            "bad_plain": bad_plain, "cx": cx, "good": te.encode_encrypt(shape(2, 8), values),
             "good_plain": te.encode(shape(2, 8), values)}
 
 
@@ -216,7 +217,8 @@ def test_queries_that_read_no_values_still_answer(tensors):
 def test_data_set_holding_an_emptied_tile_is_neither_saved_nor_decrypted_jointly(he):
     te = qv.TTEncoder(he)
     data = qv.EncryptedData(he)
-    data.load_from_buffer(saved_tensor_data(he, [[te.encode_encrypt(shape(2, 8), np.ones((4, 6)))]]))
+    tensor = te.encode_encrypt(shape(2, 8), np.ones((4, 6)))
+    data.load_from_buffer(saved_tensor_data(he, [[tensor]]))
     data.get_batch(0).get_item(0).get_tile_by_flat_index(1).load_from_buffer(
         qv.CTile(he).save_to_buffer())
     with pytest.raises(RuntimeError) as info:

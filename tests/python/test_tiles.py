@@ -430,8 +430,9 @@ def test_empty_tiles_load_back_empty(he, enc):
     tensor = tt.encode_encrypt(qv.TTShape([SLOTS // 2, 2]), np.ones((SLOTS, 2)))
     tensor.get_tile_by_flat_index(1).load_from_buffer(empty)
     assert tensor.get_tile_by_flat_index(1).is_empty()
-    with pytest.raises(RuntimeError, match="^Tile 1 of this tile tensor is empty: it holds no values$"):
+    with pytest.raises(RuntimeError) as info:
         tensor.save_to_buffer()
+    assert str(info.value) == "Tile 1 of this tile tensor is empty: it holds no values"
 
 
 def test_ptile_loads_under_another_context_but_ctile_does_not(he, enc):
