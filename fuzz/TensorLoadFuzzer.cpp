@@ -4,10 +4,11 @@
 // encrypted data set read from a storage (the rest of the input is its
 // metadata, 8 bytes, then the body of batch 0; the other batches are missing)
 // instead of an object read through the loader registry. Whatever loads is
-// saved again, printed and decrypted or decoded. With bit 3 the rest is a saved TTShape
-// (with bit 4 a saved TTDim, the shape's only dimension), which is encoded
-// into on the mockup context: a shape must not make the encoder allocate far
-// beyond the values it describes, and those values must come back.
+// saved again, printed and decrypted or decoded. With bit 3 the rest is a
+// saved TTShape (with bit 4 a saved TTDim, the shape's only dimension), which
+// is encoded into on the mockup context: a shape must not make the encoder
+// allocate far beyond the values it describes, and those values must come
+// back.
 
 #include "FuzzFixtures.h"
 
@@ -55,19 +56,18 @@ void use(const HeContext& he, const Saveable& loaded)
 {
   std::ostringstream out;
   loaded.save(out);
-  if (auto t = dynamic_cast<const CTileTensor*>(&loaded))
+  if (auto t = dynamic_cast<const CTileTensor*>(&loaded)) {
     use(*t);
-  else if (auto p = dynamic_cast<const PTileTensor*>(&loaded)) {
+  } else if (auto p = dynamic_cast<const PTileTensor*>(&loaded)) {
     p->toString(VERBOSITY_DETAILED);
     TTEncoder(he).decodeDouble(*p);
-  }
-  else if (auto b = dynamic_cast<const EncryptedBatch*>(&loaded))
+  } else if (auto b = dynamic_cast<const EncryptedBatch*>(&loaded)) {
     use(*b);
-  else if (auto d = dynamic_cast<const EncryptedData*>(&loaded))
+  } else if (auto d = dynamic_cast<const EncryptedData*>(&loaded)) {
     use(*d);
-  else if (auto c = dynamic_cast<const CTile*>(&loaded))
+  } else if (auto c = dynamic_cast<const CTile*>(&loaded)) {
     Encoder(he).decryptDecodeComplex(*c);
-  else if (auto m = dynamic_cast<const ProtocolMessage*>(&loaded)) {
+  } else if (auto m = dynamic_cast<const ProtocolMessage*>(&loaded)) {
     const AbstractProtocolMessage& message = *m->getImpl();
     if (message.getEncryptedData())
       use(*message.getEncryptedData());
