@@ -10,7 +10,8 @@ namespace quorvane {
 /// invalid arguments, IndexError for out-of-range, RuntimeError for the rest,
 /// and so on). Unlike that translation, a message that is not valid UTF-8
 /// keeps its text: the bytes that do not decode appear escaped ("\xcd"),
-/// where pybind11 would raise UnicodeDecodeError instead.
+/// where pybind11 would raise UnicodeDecodeError instead. The library nests no
+/// exceptions, so none is raised as the cause of another.
 void translateException(std::exception_ptr exception);
 
 } // namespace quorvane
