@@ -13,7 +13,6 @@ void Storage::discardBuffer(Buffer& buffer)
 
 void Storage::save(const Saveable& object, const std::string& name)
 {
-  object.checkSavable();
   Buffer buffer = openBufferForWrite(name);
   object.save(buffer.out());
   buffer.close();

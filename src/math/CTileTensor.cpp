@@ -231,6 +231,8 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
 }
 
 // ---- Double dispatch ----
+// The members that hand this tensor to a target first check its tiles, so that
+// an empty one is named as the caller's own tensor rather than as the operand.
 
 CTileTensor CTileTensor::getMultiply(const CTileTensor& other) const
 {
@@ -254,37 +256,37 @@ CTileTensor CTileTensor::getAddRaw(const CTileTensor& other) const
 
 void CTileTensor::addTo(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.add(*this);
 }
 
 void CTileTensor::addToRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.addRaw(*this);
 }
 
 void CTileTensor::subFrom(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.sub(*this);
 }
 
 void CTileTensor::subFromRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.subRaw(*this);
 }
 
 void CTileTensor::multiplyTo(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.multiply(*this);
 }
 
 void CTileTensor::multiplyToRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.multiplyRaw(*this);
 }
 

@@ -300,7 +300,8 @@ CTileTensor CTileTensor::getMultiplyPlainAndSum(const PTileTensor& plain, int su
 
 void CTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
-  checkOwnTiles();
+  // Named as this tensor, as in the other double-dispatch members.
+  checkTilesHoldValues();
   target.multiplyAndSum(*this, sumDim);
 }
 

@@ -216,9 +216,8 @@ CTileTensor CTileTensor::getConvolution(const CTileTensor& filters, const CTileT
 CTileTensor CTileTensor::getMatrixMultiplication(const TileTensor& other, int sumDim) const
 {
   // Named as the caller sees them, before other takes this as its operand.
-  checkOwnTiles();
-  if (other.isPacked())
-    other.checkTilesHoldValues("the other tile tensor");
+  checkTilesHoldValues();
+  other.checkTilesHoldValues("the other tile tensor");
   const TTShape& otherShape = other.getShape();
   if (!otherShape.isDiagonalized())
     return other.getMultiplyAndSum(*this, sumDim);

@@ -68,8 +68,7 @@ void EncryptedBatch::checkSavable() const
 void EncryptedBatch::checkItemsHoldValues(const std::string& where) const
 {
   for (size_t i = 0; i < items.size(); ++i)
-    if (items[i]->isPacked())
-      items[i]->checkTilesHoldValues("item " + std::to_string(i) + where);
+    items[i]->checkTilesHoldValues("item " + std::to_string(i) + where);
 }
 
 void EncryptedBatch::saveImpl(std::ostream& out) const
@@ -182,8 +181,6 @@ void EncryptedData::addBatch(const EncryptedBatch& batch)
   he->checkSameContext(batch.getHeContext());
   markPopulated();
   if (isOutputStorageAttached()) {
-    // Refused before the storage opens a buffer for it.
-    batch.checkSavable();
     Buffer buffer = getOutputStorage().openBufferForWrite(batchBufferName(numBatches));
     batch.save(buffer.out());
     buffer.close();

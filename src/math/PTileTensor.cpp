@@ -124,76 +124,78 @@ int PTileTensor::getNumUsedTiles() const
 }
 
 // ---- Double dispatch: this tensor as the plaintext operand ----
+// Each first checks this tensor's tiles, so that an empty one is named as the
+// caller's own tensor rather than as the other's operand.
 
 CTileTensor PTileTensor::getMultiply(const CTileTensor& other) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   return other.getMultiplyPlain(*this);
 }
 
 CTileTensor PTileTensor::getMultiplyRaw(const CTileTensor& other) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   return other.getMultiplyPlainRaw(*this);
 }
 
 CTileTensor PTileTensor::getAdd(const CTileTensor& other) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   return other.getAddPlain(*this);
 }
 
 CTileTensor PTileTensor::getAddRaw(const CTileTensor& other) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   return other.getAddPlainRaw(*this);
 }
 
 void PTileTensor::addTo(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.addPlain(*this);
 }
 
 void PTileTensor::addToRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.addPlainRaw(*this);
 }
 
 void PTileTensor::subFrom(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.subPlain(*this);
 }
 
 void PTileTensor::subFromRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.subPlainRaw(*this);
 }
 
 void PTileTensor::multiplyTo(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.multiplyPlain(*this);
 }
 
 void PTileTensor::multiplyToRaw(CTileTensor& target) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.multiplyPlainRaw(*this);
 }
 
 CTileTensor PTileTensor::getMultiplyAndSum(const CTileTensor& other, int sumDim) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   return other.getMultiplyPlainAndSum(*this, sumDim);
 }
 
 void PTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
   target.multiplyPlainAndSum(*this, sumDim);
 }
 

@@ -26,6 +26,8 @@ void TileTensor::validatePacked() const
 
 void TileTensor::checkTilesHoldValues(const std::string& tensorName) const
 {
+  if (!packed)
+    return;
   const int count = shape.getNumUsedTiles();
   for (int i = 0; i < count; ++i)
     if (getTileByFlatIndex(i).isEmpty())
@@ -40,12 +42,6 @@ int TileTensor::getNumUsedTiles() const
     throw std::runtime_error("This tile tensor has not been packed");
   shape.validate();
   return shape.getNumUsedTiles();
-}
-
-void TileTensor::checkOwnTiles() const
-{
-  if (packed)
-    checkTilesHoldValues();
 }
 
 void TileTensor::checkFlatIndex(int flatIndex, size_t count) const
@@ -184,7 +180,7 @@ void TileTensor::printTiles(std::ostream& out, Verbosity verbosity) const
 
 void TileTensor::checkSavable() const
 {
-  checkOwnTiles();
+  checkTilesHoldValues();
 }
 
 void TileTensor::setLazyChainIndex(int chainIndex)

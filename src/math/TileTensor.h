@@ -102,7 +102,8 @@ public:
   /// and checks that every tile holds values (checkTilesHoldValues).
   void validatePacked() const;
   /// Refuses (std::runtime_error "Tile <i> of <tensorName> is empty: it holds
-  /// no values") the first tile in flat-index order that holds no values.
+  /// no values") the first tile of a packed tensor, in flat-index order, that
+  /// holds no values; an unpacked tensor has no tiles to check.
   void checkTilesHoldValues(const std::string& tensorName = "this tile tensor") const;
   /// The tile at the tile indices, writable.
   Tile& getTileAt(const std::vector<int>& indices);
@@ -135,9 +136,6 @@ protected:
   /// "Tile Tensor Tiles:" and every tile (its indices, then its own print),
   /// at VERBOSITY_EXTRA_DETAILED when asked, VERBOSITY_REGULAR otherwise.
   void printTiles(std::ostream& out, Verbosity verbosity) const;
-  /// Refuses an empty tile of a packed tensor under this tensor's own name,
-  /// before a double-dispatch operation hands it to another as the operand.
-  void checkOwnTiles() const;
   /// Refuses a flat index outside [0, count) through the shape's reportError.
   void checkFlatIndex(int flatIndex, size_t count) const;
   /// Refuses an incomplete shape, and one TTShape::validateForAllocation

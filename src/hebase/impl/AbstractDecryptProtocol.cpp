@@ -113,8 +113,7 @@ void AbstractDecryptProtocol::setInput(const CTile& input)
 void AbstractDecryptProtocol::setInput(const CTileTensor& input)
 {
   validateNotInit();
-  if (input.isPacked())
-    input.checkTilesHoldValues("the input");
+  input.checkTilesHoldValues("the input");
   addRole(MP_CIPHERTEXT_HOLDER);
   keepInput(he, input, !input.isPacked(), inputCTileTensor, usingCTileTensor);
 }
