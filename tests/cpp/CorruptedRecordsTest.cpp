@@ -762,7 +762,7 @@ TEST(CorruptedRecords, AesRecordsLoadOrRefuseCleanly)
   // chain index), those of the second element and the last byte. The
   // header and the tiles' payload are exercised by the other formats.
   const int64_t headerSize = headerBytes("AesKey", 0).size();
-  const int64_t tileHeaderSize = headerBytes("CTile", 0).size();
+  const int64_t tileHeaderSize = TILE_HEADER;
   const int64_t tileSize = saved(*roundKey.getBit(0, 0)).size();
   const int64_t elementFields = 14;
   const int64_t keyFields = headerSize + 14;

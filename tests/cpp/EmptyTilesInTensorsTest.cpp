@@ -21,7 +21,6 @@
 #include "hebase/PTile.h"
 #include "hebase/impl/DecryptProtocol.h"
 #include "hebase/mockup/DebugContext.h"
-#include "hebase/seal/SealCkksContext.h"
 #include "math/CTileTensor.h"
 #include "math/EncryptedData.h"
 #include "math/PTileTensor.h"
@@ -54,9 +53,6 @@ std::string withEmptyTile(const Tensor& tensor, int k)
     res += i == k ? saved(TileKind(tensor.getHeContext())) : records[i];
   return res;
 }
-
-// Where a saved tile's backend body starts: after the header of a context id.
-const size_t TILE_BODY_AT = headerBytes("CTile", 0).size();
 
 /// A batch whose only item is the saved tensor.
 std::string batchOf(const HeContext& he, const std::string& tensor)
@@ -98,10 +94,7 @@ TEST(EmptyTilesInTensors, LoadsRefuseAPackedContainerHoldingOne)
   auto h1 = createMockup(16, 4);
   auto h2 = createMockup(16, 4);
   DebugContext debug(*h1, *h2, 1e-5, false);
-  SealCkksContext seal;
-  HeConfigRequirement r = HeConfigRequirement::insecure(16, 1, 20, 5);
-  r.publicFunctions = publicFunctions(true, false, NO_ROTATIONS, FALSE);
-  seal.init(r);
+  auto seal = HeContext::create("SEAL_CKKS", HeConfigRequirement::insecure(16, 1, 20, 5));
   const DoubleTensor values = randomTensor({4, 6}, 3);
   const DoubleTensor complexValues = randomTensor({4, 12}, 4);
   const std::string ctt = "Invalid saved CTileTensor: tile ";
@@ -163,8 +156,8 @@ TEST(EmptyTilesInTensors, LoadsRefuseAPackedContainerHoldingOne)
   }
 
   // SEAL saves an empty plaintext (not an empty ciphertext).
-  const PTileTensor sealPlain = encoded(seal, TTShape({2, 8}), values);
-  PTileTensor target(seal);
+  const PTileTensor sealPlain = encoded(*seal, TTShape({2, 8}), values);
+  PTileTensor target(*seal);
   EXPECT_EQ(loadError(target, withEmptyTile<PTileTensor, PTile>(sealPlain, 1)),
             ptt + "1" + tail);
   EXPECT_FALSE(target.isPacked());
@@ -177,13 +170,13 @@ TEST(EmptyTilesInTensors, DebugTilesWithOneEmptyHalfAreRefusedOnLoad)
   auto h2 = createMockup(16, 4);
   DebugContext debug(*h1, *h2, 1e-5, false);
   const std::string header = headerBytes("CTile", debug.getContextId());
-  const std::string full = saved(encrypted(*h1, std::vector<double>(16, 0.5))).substr(TILE_BODY_AT);
-  const std::string empty = saved(CTile(*h1)).substr(TILE_BODY_AT);
+  const std::string full = saved(encrypted(*h1, std::vector<double>(16, 0.5))).substr(TILE_HEADER);
+  const std::string empty = saved(CTile(*h1)).substr(TILE_HEADER);
   const std::string plainHeader = headerBytes("PTile", debug.getContextId());
   PTile fullPlain(*h1);
   Encoder(*h1).encode(fullPlain, std::vector<double>(16, 0.5));
-  const std::string plainFull = saved(fullPlain).substr(TILE_BODY_AT);
-  const std::string plainEmpty = saved(PTile(*h1)).substr(TILE_BODY_AT);
+  const std::string plainFull = saved(fullPlain).substr(TILE_HEADER);
+  const std::string plainEmpty = saved(PTile(*h1)).substr(TILE_HEADER);
   const std::string message = "Invalid saved debug tile: the ";
   CTile cipher = encrypted(debug, std::vector<double>(16, 0.25));
   const std::string before = saved(cipher);

@@ -433,6 +433,9 @@ inline std::string headerBytes(const std::string& className, int32_t contextId)
   return out.str();
 }
 
+/// The size of a saved tile's header ("CTile" or "PTile"): where its backend body starts.
+inline const size_t TILE_HEADER = headerBytes("CTile", 0).size();
+
 /// The saved form of a context.
 inline std::string saved(const quorvane::HeContext& he)
 {

@@ -29,8 +29,6 @@ using namespace qvtest;
 
 namespace {
 
-const size_t TILE_HEADER = headerBytes("CTile", 0).size();
-
 std::string savedCipher(const HeContext& he, const std::vector<double>& values, int chainIndex)
 {
   CTile c(he);

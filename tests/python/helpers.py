@@ -32,15 +32,22 @@ def context_id(he):
     return struct.unpack("<i", saved[12 + name_length:16 + name_length])[0]
 
 
+def saved_batch(he, items):
+    """The saved form of an EncryptedBatch whose items are the saved tile tensors."""
+    return header("EncryptedBatch", context_id(he)) + struct.pack("<Q", len(items)) + \
+        b"".join(items)
+
+
+def saved_data(he, batches):
+    """The saved form of an EncryptedData whose batches are the saved batches."""
+    return header("EncryptedData", context_id(he)) + \
+        struct.pack("<QQ", len(batches), len(batches)) + b"".join(batches)
+
+
 def saved_tensor_data(he, batches):
     """The saved form of an EncryptedData whose batches hold the tile tensors."""
-    cid = context_id(he)
-    body = b""
-    for items in batches:
-        body += header("EncryptedBatch", cid) + struct.pack("<Q", len(items))
-        for item in items:
-            body += item.save_to_buffer()
-    return header("EncryptedData", cid) + struct.pack("<QQ", len(batches), len(batches)) + body
+    return saved_data(he, [saved_batch(he, [item.save_to_buffer() for item in items])
+                           for items in batches])
 
 
 def saved_encrypted_data(he, batches):

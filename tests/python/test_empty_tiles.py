@@ -2,13 +2,11 @@
 an empty tile are refused on load, and a tile emptied in memory is refused by
 every operation that reads it, with the tile named and nothing changed."""
 
-import struct
-
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import context_id, header, mockup, saved_tensor_data, shape_of
+from helpers import mockup, saved_batch, saved_data, saved_tensor_data, shape_of
 
 SLOTS = 16
 EMPTY_TAIL = " is empty, but the tiles of a packed tensor must hold values"
@@ -37,16 +35,6 @@ def with_empty_tile(tensor, kind, k):
     assert prefix + b"".join(records) == data
     return prefix + b"".join(kind.save_to_buffer() if i == k else t
                              for i, t in enumerate(records))
-
-
-def spliced_data_set(he, tensor_bytes):
-    cid = context_id(he)
-    return (header("EncryptedData", cid) + struct.pack("<QQ", 1, 1) +
-            header("EncryptedBatch", cid) + struct.pack("<Q", 1) + tensor_bytes)
-
-
-def header_length(he, class_name):
-    return len(header(class_name, context_id(he)))
 
 
 def test_the_reported_tensor_is_refused_on_load(he):
@@ -83,10 +71,10 @@ def test_containers_holding_an_empty_tile_are_refused_on_load(he, kind, tile):
         message = "Invalid saved CTileTensor: tile %d" % tile + EMPTY_TAIL
         target = te.encode_encrypt(shape(SLOTS), np.ones(SLOTS))
         if kind == "data":
-            data = spliced_data_set(he, data)
+            data = saved_data(he, [saved_batch(he, [data])])
             target = qv.EncryptedData(he)
         elif kind == "batch":
-            data = spliced_data_set(he, data)[header_length(he, "EncryptedData") + 16:]
+            data = saved_batch(he, [data])
             target = qv.EncryptedBatch(he)
     before = target.save_to_buffer()
     with pytest.raises(RuntimeError) as info:
@@ -109,8 +97,7 @@ def test_data_set_in_a_storage_refuses_the_batch_holding_one(he, tmp_path):
     out.attach_output_storage(storage)
     out.add_encrypted_data(sound)
     out.flush_to_storage()
-    batch = spliced_data_set(he, with_empty_tile(tensor, qv.CTile(he), 1))
-    batch = batch[header_length(he, "EncryptedData") + 16:]
+    batch = saved_batch(he, [with_empty_tile(tensor, qv.CTile(he), 1)])
     (tmp_path / "store" / "batch-1").write_bytes(batch)
     back = qv.EncryptedData(he)
     back.attach_input_storage(qv.FileStorage(str(tmp_path / "store"), False))
