@@ -46,9 +46,11 @@
 #include "math/bootstrap/seal/BootstrapCore.h"
 #include "math/bootstrap/seal/FFTLayer.h"
 #include "math/bootstrap/seal/FFTUtils.h"
+#include "EmptyTileRecords.h"
 #include "FuzzFixtures.h"
 
 using namespace quorvane;
+using namespace qvrecords;
 
 namespace {
 
@@ -105,34 +107,6 @@ std::shared_ptr<CTileTensor> tensorOf(const HeContext& he, const std::vector<int
   return res;
 }
 
-/// The saved tensor with the record of tile k (the tiles are a saved tensor's
-/// last records) replaced by a saved empty tile of the same kind: a container
-/// whose load must be refused.
-template <typename Tile, typename Tensor>
-std::string withEmptyTile(const Tensor& tensor, int k)
-{
-  const std::string all = saved(tensor);
-  std::vector<std::string> records;
-  size_t tail = 0;
-  for (int i = 0; i < tensor.getNumUsedTiles(); ++i) {
-    records.push_back(saved(tensor.getTileByFlatIndex(i)));
-    tail += records.back().size();
-  }
-  std::string res = all.substr(0, all.size() - tail);
-  for (int i = 0; i < static_cast<int>(records.size()); ++i)
-    res += i == k ? saved(Tile(tensor.getHeContext())) : records[i];
-  return res;
-}
-
-/// A saved batch of one item, the saved tensor.
-std::string batchOf(const HeContext& he, const std::string& tensor)
-{
-  std::ostringstream out;
-  SaveableHeader("EncryptedBatch", he.getContextId()).save(out);
-  BinIoUtils::writeSizeT(out, 1);
-  return out.str() + tensor;
-}
-
 void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeContext& mockup,
                       const HeContext& multiParty)
 {
@@ -176,16 +150,12 @@ void writeTensorSeeds(const std::string& dir, const HeContext& seal, const HeCon
     DoubleTensor complexValues({4, 6});
     CTileTensor complexTensor(he);
     encoder.encodeEncrypt(complexTensor, complexPacked, complexValues);
-    std::ostringstream dataHead;
-    SaveableHeader("EncryptedData", he.getContextId()).save(dataHead);
-    BinIoUtils::writeSizeT(dataHead, 1);
-    BinIoUtils::writeSizeT(dataHead, 1);
     write(dir + "/" + name + "_ctt_empty_tile", tag(which) + emptyTile);
     write(dir + "/" + name + "_complex_empty_tile",
           tag(which) + withEmptyTile<CTile>(complexTensor, 1));
     write(dir + "/" + name + "_batch_empty_tile", tag(which) + batchOf(he, emptyTile));
     write(dir + "/" + name + "_data_empty_tile",
-          tag(which) + dataHead.str() + batchOf(he, emptyTile));
+          tag(which) + dataSetOf(he, emptyTile));
     write(dir + "/" + name + "_stored_data_empty_tile",
           tag(which | 4) + std::string("\x01\0\0\0\0\0\0\0", 8) + batchOf(he, emptyTile));
   }

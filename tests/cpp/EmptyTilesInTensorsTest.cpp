@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "EmptyTileRecords.h"
 #include "MultiPartyTestUtils.h"
 #include "TestUtils.h"
 #include "TileTensorTestUtils.h"
@@ -31,40 +32,11 @@
 
 using namespace quorvane;
 using namespace qvtest;
+using namespace qvrecords;
 
 namespace {
 
 const std::string HOLDS_NO_VALUES = " is empty: it holds no values";
-
-/// The saved tensor with the record of tile k replaced by a saved empty tile
-/// of the same kind and context (the tiles are the last records of both kinds).
-template <typename Tensor, typename TileKind>
-std::string withEmptyTile(const Tensor& tensor, int k)
-{
-  const std::string all = saved(tensor);
-  std::vector<std::string> records;
-  size_t tail = 0;
-  for (int i = 0; i < tensor.getNumUsedTiles(); ++i) {
-    records.push_back(saved(tensor.getTileByFlatIndex(i)));
-    tail += records.back().size();
-  }
-  std::string res = all.substr(0, all.size() - tail);
-  for (int i = 0; i < static_cast<int>(records.size()); ++i)
-    res += i == k ? saved(TileKind(tensor.getHeContext())) : records[i];
-  return res;
-}
-
-/// A batch whose only item is the saved tensor.
-std::string batchOf(const HeContext& he, const std::string& tensor)
-{
-  return headerBytes("EncryptedBatch", he.getContextId()) + le64(1) + tensor;
-}
-
-/// A data set of one batch whose only item is the saved tensor.
-std::string dataSetOf(const HeContext& he, const std::string& tensor)
-{
-  return headerBytes("EncryptedData", he.getContextId()) + le64(1) + le64(1) + batchOf(he, tensor);
-}
 
 /// What identifies a tensor's content without saving it (saving refuses an
 /// empty tile): its shape, its packed flag and every tile's saved form.
@@ -122,14 +94,14 @@ TEST(EmptyTilesInTensors, LoadsRefuseAPackedContainerHoldingOne)
       bool plaintext;
     };
     const Case cases[] = {
-        {"ciphertexts, tile 1", withEmptyTile<CTileTensor, CTile>(cipher, 1), ctt + "1" + tail,
+        {"ciphertexts, tile 1", withEmptyTile<CTile>(cipher, 1), ctt + "1" + tail,
          false},
-        {"ciphertexts, tile 0", withEmptyTile<CTileTensor, CTile>(cipher, 0), ctt + "0" + tail,
+        {"ciphertexts, tile 0", withEmptyTile<CTile>(cipher, 0), ctt + "0" + tail,
          false},
-        {"complex packed", withEmptyTile<CTileTensor, CTile>(complexPacked, 1),
+        {"complex packed", withEmptyTile<CTile>(complexPacked, 1),
          ctt + "1" + tail, false},
-        {"plaintexts", withEmptyTile<PTileTensor, PTile>(plain, 1), ptt + "1" + tail, true},
-        {"lazy plaintexts woken up", withEmptyTile<PTileTensor, PTile>(awake, 0),
+        {"plaintexts", withEmptyTile<PTile>(plain, 1), ptt + "1" + tail, true},
+        {"lazy plaintexts woken up", withEmptyTile<PTile>(awake, 0),
          ptt + "0" + tail, true},
     };
     for (const Case& c : cases) {
@@ -158,7 +130,7 @@ TEST(EmptyTilesInTensors, LoadsRefuseAPackedContainerHoldingOne)
   // SEAL saves an empty plaintext (not an empty ciphertext).
   const PTileTensor sealPlain = encoded(*seal, TTShape({2, 8}), values);
   PTileTensor target(*seal);
-  EXPECT_EQ(loadError(target, withEmptyTile<PTileTensor, PTile>(sealPlain, 1)),
+  EXPECT_EQ(loadError(target, withEmptyTile<PTile>(sealPlain, 1)),
             ptt + "1" + tail);
   EXPECT_FALSE(target.isPacked());
 }
