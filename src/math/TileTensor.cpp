@@ -18,9 +18,7 @@ TileTensor::~TileTensor() {}
 
 void TileTensor::validatePacked() const
 {
-  if (!packed)
-    throw std::runtime_error("This tile tensor has not been packed");
-  shape.validate();
+  getNumUsedTiles();
   checkTilesHoldValues();
 }
 
@@ -37,7 +35,7 @@ void TileTensor::checkTilesHoldValues(const std::string& tensorName) const
 
 int TileTensor::getNumUsedTiles() const
 {
-  // Callers loop on it: the tiles are not looked at here.
+  // Callers loop on it: the tiles are looked at by validatePacked only.
   if (!packed)
     throw std::runtime_error("This tile tensor has not been packed");
   shape.validate();
