@@ -101,6 +101,23 @@ TEST_F(CTileTensorTest, TileAccess)
   for (int i : {-1, 4})
     EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { wide.getTileByFlatIndex(i); }),
               "Accessing tensor by an illegal flat index " + std::to_string(i));
+  // Every tile by its indices, for tile arrays shaped as a row, a column and a
+  // block: column-major, dimension 0 fastest.
+  for (const std::vector<int>& tileCounts :
+       {std::vector<int>{1, 3}, std::vector<int>{3, 1, 1}, std::vector<int>{1, 3, 1},
+        std::vector<int>{2, 3, 2}}) {
+    const std::vector<int> tileSizes =
+        tileCounts.size() == 2 ? std::vector<int>{4, 4} : std::vector<int>{2, 2, 4};
+    std::vector<int> sizes;
+    for (size_t i = 0; i < tileCounts.size(); ++i)
+      sizes.push_back(tileSizes[i] * tileCounts[i]);
+    const CTileTensor t = encrypted(*he, TTShape(tileSizes), randomTensor(sizes, 4));
+    ASSERT_EQ(t.getShape().getExternalSizes(), tileCounts);
+    TensorIterator it(tileCounts, true);
+    do
+      EXPECT_EQ(&t.getTileAt(it.getIndices()), &t.getTileByFlatIndex(it.getPos()));
+    while (it.next());
+  }
   // No indices on a tensor without tiles names no tile.
   EXPECT_EQ(quietMessageOf<std::invalid_argument>([&] { CTileTensor(*he).getTileAt({}); }),
             "Accessing tensor by an illegal flat index 0");
