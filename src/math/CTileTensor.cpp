@@ -110,9 +110,15 @@ std::shared_ptr<Tile> CTileTensor::getSharedTile(int flatIndex)
   return tiles.share(flatIndex);
 }
 
+size_t CTileTensor::getTileArraySize() const
+{
+  return tiles.size();
+}
+
 int CTileTensor::getChainIndex() const
 {
-  validatePacked();
+  validatePackedShape();
+  checkTileHoldsValues(0);
   return tiles[0].getChainIndex();
 }
 
@@ -158,17 +164,24 @@ void CTileTensor::commit(CTileTensor&& res)
 void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType,
                                   TileOperation op, const TileFunction& tileFunction)
 {
+  combineTiles(other, actionType, op, tileFunction, false);
+}
+
+void CTileTensor::combineTiles(const TileTensor& other, ActionType actionType, TileOperation op,
+                               const TileFunction& tileFunction, bool callerIsOperand)
+{
   if (op != nullptr && tileFunction)
     throw std::invalid_argument(
         "Internal error: Both method pointer and function pointer were supplied.");
   if (op == nullptr && !tileFunction)
     throw std::invalid_argument("Internal error: No operator supplied. Either the method pointer "
                                 "or function pointer must be supplied.");
-  validatePacked();
+  validatePackedShape();
+  checkTilesHoldValues(callerIsOperand ? OTHER_TENSOR : THIS_TENSOR);
   if (!other.isPacked())
     throw std::invalid_argument("Other has not been encoded yet");
   checkSameContext(other);
-  other.checkTilesHoldValues("the other tile tensor");
+  other.checkTilesHoldValues(callerIsOperand ? THIS_TENSOR : OTHER_TENSOR);
   const TTShape& otherShape = other.getShape();
   if (!shape.isCompatible(otherShape, actionType))
     shape.reportError("Attempting action with an incompatible shape: " +
@@ -231,8 +244,6 @@ void CTileTensor::binaryOperation(const TileTensor& other, ActionType actionType
 }
 
 // ---- Double dispatch ----
-// The members that hand this tensor to a target first check its tiles, so that
-// an empty one is named as the caller's own tensor rather than as the operand.
 
 CTileTensor CTileTensor::getMultiply(const CTileTensor& other) const
 {
@@ -256,38 +267,32 @@ CTileTensor CTileTensor::getAddRaw(const CTileTensor& other) const
 
 void CTileTensor::addTo(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.add(*this);
+  target.applyElementWise(ADD, *this, true);
 }
 
 void CTileTensor::addToRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.addRaw(*this);
+  target.applyElementWise(ADD_RAW, *this, true);
 }
 
 void CTileTensor::subFrom(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.sub(*this);
+  target.applyElementWise(SUB, *this, true);
 }
 
 void CTileTensor::subFromRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.subRaw(*this);
+  target.applyElementWise(SUB_RAW, *this, true);
 }
 
 void CTileTensor::multiplyTo(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.multiply(*this);
+  target.applyElementWise(MULTIPLY, *this, true);
 }
 
 void CTileTensor::multiplyToRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.multiplyRaw(*this);
+  target.applyElementWise(MULTIPLY_RAW, *this, true);
 }
 
 // ---- Persistence ----

@@ -242,14 +242,49 @@ private:
   /// not be undone on failure, so they change the tiles in place.
   bool workingCopy = false;
 
+  /// An element-wise operation: its timer section, its shape rules and its
+  /// tile operation.
+  struct ElementWise
+  {
+    const char* section;
+    ActionType actionType;
+    TileOperation op;
+  };
+  static const ElementWise ADD;
+  static const ElementWise ADD_RAW;
+  static const ElementWise SUB;
+  static const ElementWise SUB_RAW;
+  static const ElementWise MULTIPLY;
+  static const ElementWise MULTIPLY_RAW;
+  static const ElementWise ADD_PLAIN;
+  static const ElementWise ADD_PLAIN_RAW;
+  static const ElementWise SUB_PLAIN;
+  static const ElementWise SUB_PLAIN_RAW;
+  static const ElementWise MULTIPLY_PLAIN;
+  static const ElementWise MULTIPLY_PLAIN_RAW;
+
+  friend class PTileTensor;
   friend class TTEncoder;
   friend class TTConvolution;
   friend class TTDiagUtils;
   friend class TTPermutator;
   friend class TTFunctionEvaluator;
 
+  size_t getTileArraySize() const override;
   /// Refuses an operand of another context.
   void checkSameContext(const TileTensor& other) const;
+  /// binaryOperation, naming the tensors in its refusals as the caller sees
+  /// them: when the caller is the operand (double dispatch: other.addTo(this)),
+  /// this tensor is "the other tile tensor" and the operand "this tile tensor".
+  void combineTiles(const TileTensor& other, ActionType actionType, TileOperation op,
+                    const TileFunction& tileFunction, bool callerIsOperand);
+  /// The element-wise operation with other, in its timer section (combineTiles).
+  void applyElementWise(const ElementWise& operation, const TileTensor& other,
+                        bool callerIsOperand);
+  /// multiplyAndSum (product MULTIPLY_RAW) or multiplyPlainAndSum (product
+  /// MULTIPLY_PLAIN_RAW) with other, naming the tensors as combineTiles does.
+  void applyMultiplyAndSum(const TileTensor& other, int sumDim, const ElementWise& product,
+                           bool callerIsOperand);
   /// Takes the shape and the tiles of res (a tensor of this context).
   void commit(CTileTensor&& res);
 

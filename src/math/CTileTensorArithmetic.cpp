@@ -22,78 +22,97 @@ const char* const SQUARE_COMPLEX_PACKED =
 
 // ---- Element-wise families ----
 
+const CTileTensor::ElementWise CTileTensor::ADD{"CTileTensor::add", ADDITIVE_ACTION_TYPE,
+                                                &CTile::addTile};
+const CTileTensor::ElementWise CTileTensor::ADD_RAW{"CTileTensor::addRaw", ADDITIVE_ACTION_TYPE,
+                                                    &CTile::addTileRaw};
+const CTileTensor::ElementWise CTileTensor::SUB{"CTileTensor::sub", ADDITIVE_ACTION_TYPE,
+                                                &CTile::subTile};
+const CTileTensor::ElementWise CTileTensor::SUB_RAW{"CTileTensor::subRaw", ADDITIVE_ACTION_TYPE,
+                                                    &CTile::subTileRaw};
+const CTileTensor::ElementWise CTileTensor::MULTIPLY{
+    "CTileTensor::multiply", MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile};
+const CTileTensor::ElementWise CTileTensor::MULTIPLY_RAW{
+    "CTileTensor::multiplyRaw", MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw};
+const CTileTensor::ElementWise CTileTensor::ADD_PLAIN{"CTileTensor::addPlain",
+                                                      ADDITIVE_ACTION_TYPE, &CTile::addTile};
+const CTileTensor::ElementWise CTileTensor::ADD_PLAIN_RAW{
+    "CTileTensor::addPlainRaw", ADDITIVE_ACTION_TYPE, &CTile::addTileRaw};
+const CTileTensor::ElementWise CTileTensor::SUB_PLAIN{"CTileTensor::subPlain",
+                                                      ADDITIVE_ACTION_TYPE, &CTile::subTile};
+const CTileTensor::ElementWise CTileTensor::SUB_PLAIN_RAW{
+    "CTileTensor::subPlainRaw", ADDITIVE_ACTION_TYPE, &CTile::subTileRaw};
+const CTileTensor::ElementWise CTileTensor::MULTIPLY_PLAIN{
+    "CTileTensor::multiplyPlain", MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile};
+const CTileTensor::ElementWise CTileTensor::MULTIPLY_PLAIN_RAW{
+    "CTileTensor::multiplyPlainRaw", MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw};
+
+void CTileTensor::applyElementWise(const ElementWise& operation, const TileTensor& other,
+                                   bool callerIsOperand)
+{
+  SectionTimer timer(operation.section);
+  combineTiles(other, operation.actionType, operation.op, TileFunction(), callerIsOperand);
+}
+
 void CTileTensor::add(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::add");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTile);
+  applyElementWise(ADD, other, false);
 }
 
 void CTileTensor::addRaw(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::addRaw");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTileRaw);
+  applyElementWise(ADD_RAW, other, false);
 }
 
 void CTileTensor::sub(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::sub");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTile);
+  applyElementWise(SUB, other, false);
 }
 
 void CTileTensor::subRaw(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::subRaw");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTileRaw);
+  applyElementWise(SUB_RAW, other, false);
 }
 
 void CTileTensor::multiply(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::multiply");
-  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile);
+  applyElementWise(MULTIPLY, other, false);
 }
 
 void CTileTensor::multiplyRaw(const CTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::multiplyRaw");
-  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw);
+  applyElementWise(MULTIPLY_RAW, other, false);
 }
 
 void CTileTensor::addPlain(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::addPlain");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTile);
+  applyElementWise(ADD_PLAIN, other, false);
 }
 
 void CTileTensor::addPlainRaw(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::addPlainRaw");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::addTileRaw);
+  applyElementWise(ADD_PLAIN_RAW, other, false);
 }
 
 void CTileTensor::subPlain(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::subPlain");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTile);
+  applyElementWise(SUB_PLAIN, other, false);
 }
 
 void CTileTensor::subPlainRaw(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::subPlainRaw");
-  binaryOperation(other, ADDITIVE_ACTION_TYPE, &CTile::subTileRaw);
+  applyElementWise(SUB_PLAIN_RAW, other, false);
 }
 
 void CTileTensor::multiplyPlain(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::multiplyPlain");
-  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTile);
+  applyElementWise(MULTIPLY_PLAIN, other, false);
 }
 
 void CTileTensor::multiplyPlainRaw(const PTileTensor& other)
 {
-  SectionTimer timer("CTileTensor::multiplyPlainRaw");
-  binaryOperation(other, MULTIPLICATIVE_ACTION_TYPE, &CTile::multiplyTileRaw);
+  applyElementWise(MULTIPLY_PLAIN_RAW, other, false);
 }
-
 
 CTileTensor CTileTensor::getSub(const CTileTensor& other) const
 {
@@ -200,6 +219,7 @@ void CTileTensor::setChainIndex(int chainIndex)
 
 void CTileTensor::setChainIndex(const CTileTensor& other)
 {
+  other.checkTilesHoldValues(OTHER_TENSOR);
   setChainIndex(other.getChainIndex());
 }
 

@@ -259,20 +259,24 @@ void CTileTensor::sumOverDim(int dim)
 
 void CTileTensor::multiplyAndSum(const CTileTensor& other, int sumDim)
 {
-  applyAtomically([&](CTileTensor& t) {
-    t.multiplyRaw(other);
-    t.sumTilesOverDim(sumDim);
-    t.relinearize();
-    t.rescale();
-    t.sumInTilesOverDim(sumDim);
-  });
+  applyMultiplyAndSum(other, sumDim, MULTIPLY_RAW, false);
 }
 
 void CTileTensor::multiplyPlainAndSum(const PTileTensor& plain, int sumDim)
 {
+  applyMultiplyAndSum(plain, sumDim, MULTIPLY_PLAIN_RAW, false);
+}
+
+void CTileTensor::applyMultiplyAndSum(const TileTensor& other, int sumDim,
+                                      const ElementWise& product, bool callerIsOperand)
+{
+  // A plaintext product has nothing to relinearize.
+  const bool relinearize = &product == &MULTIPLY_RAW;
   applyAtomically([&](CTileTensor& t) {
-    t.multiplyPlainRaw(plain);
+    t.applyElementWise(product, other, callerIsOperand);
     t.sumTilesOverDim(sumDim);
+    if (relinearize)
+      t.relinearize();
     t.rescale();
     t.sumInTilesOverDim(sumDim);
   });
@@ -300,9 +304,7 @@ CTileTensor CTileTensor::getMultiplyPlainAndSum(const PTileTensor& plain, int su
 
 void CTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
-  // Named as this tensor, as in the other double-dispatch members.
-  checkTilesHoldValues();
-  target.multiplyAndSum(*this, sumDim);
+  target.applyMultiplyAndSum(*this, sumDim, MULTIPLY_RAW, true);
 }
 
 } // namespace quorvane

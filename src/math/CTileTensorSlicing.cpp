@@ -217,7 +217,7 @@ CTileTensor CTileTensor::getMatrixMultiplication(const TileTensor& other, int su
 {
   // Named as the caller sees them, before other takes this as its operand.
   checkTilesHoldValues();
-  other.checkTilesHoldValues("the other tile tensor");
+  other.checkTilesHoldValues(OTHER_TENSOR);
   const TTShape& otherShape = other.getShape();
   if (!otherShape.isDiagonalized())
     return other.getMultiplyAndSum(*this, sumDim);

@@ -65,17 +65,25 @@ void EncryptedBatch::checkSavable() const
   checkItemsHoldValues();
 }
 
-void EncryptedBatch::checkItemsHoldValues(const std::string& where) const
+void EncryptedBatch::checkItemsHoldValues(int batchIndex) const
 {
-  for (size_t i = 0; i < items.size(); ++i)
-    items[i]->checkTilesHoldValues("item " + std::to_string(i) + where);
+  for (size_t i = 0; i < items.size(); ++i) {
+    const int empty = items[i]->findEmptyTile();
+    if (empty < 0)
+      continue;
+    std::string name = "item " + std::to_string(i);
+    if (batchIndex >= 0)
+      name += " of batch " + std::to_string(batchIndex);
+    TileTensor::throwEmptyTile(empty, name);
+  }
 }
 
 void EncryptedBatch::saveImpl(std::ostream& out) const
 {
   BinIoUtils::writeSizeT(out, items.size());
+  // checkSavable has checked the items.
   for (const auto& item : items)
-    item->save(out);
+    item->savePart(out);
 }
 
 void EncryptedBatch::loadImpl(std::istream& in)
@@ -141,7 +149,7 @@ void EncryptedData::checkSavable() const
 void EncryptedData::checkItemsHoldValues() const
 {
   for (size_t b = 0; b < batches.size(); ++b)
-    batches[b].checkItemsHoldValues(" of batch " + std::to_string(b));
+    batches[b].checkItemsHoldValues(static_cast<int>(b));
 }
 
 void EncryptedData::saveImpl(std::ostream& out) const
@@ -150,8 +158,9 @@ void EncryptedData::saveImpl(std::ostream& out) const
   QV_ASSERT(!isOutputStorageAttached());
   QV_ASSERT(batches.size() == numBatches);
   BinIoUtils::writeSizeT(out, batches.size());
+  // checkSavable has checked the batches.
   for (const EncryptedBatch& batch : batches)
-    batch.save(out);
+    batch.savePart(out);
 }
 
 void EncryptedData::loadImpl(std::istream& in)
@@ -201,8 +210,10 @@ EncryptedBatch EncryptedData::loadBatch(Storage& storage, size_t i) const
 
 void EncryptedData::addEncryptedData(const EncryptedData& other)
 {
-  // Refused before anything is added, also when other holds no batches.
+  // Refused before anything is added, also when other holds no batches. The
+  // batches of a storage were checked when they were loaded.
   he->checkSameContext(*other.he);
+  other.checkItemsHoldValues();
   // The count is taken first, so adding a data set to itself adds each batch once.
   const size_t count = other.numBatches;
   if (other.isInputStorageAttached() || other.isOutputStorageAttached()) {

@@ -40,9 +40,10 @@ public:
   std::string getClassName() const override;
   /// Refuses a batch whose items hold an empty tile.
   void checkSavable() const override;
-  /// Refuses (std::runtime_error "Tile <t> of item <i><where> is empty: it
-  /// holds no values") an item holding an empty tile.
-  void checkItemsHoldValues(const std::string& where = "") const;
+  /// Refuses (std::runtime_error "Tile <t> of item <i> is empty: it holds no
+  /// values", "... of item <i> of batch <batchIndex> ..." for a batch of a data
+  /// set) an item holding an empty tile.
+  void checkItemsHoldValues(int batchIndex = -1) const;
 
   /// Appends the item (shared, not copied); refuses an item of another context
   /// (HeContext::checkSameContext).
@@ -96,7 +97,8 @@ public:
   /// batch of another context (HeContext::checkSameContext).
   void addBatch(const EncryptedBatch& batch);
   /// Appends every batch of other, wherever it keeps them (other may be this
-  /// data set); refuses a data set of another context.
+  /// data set); refuses a data set of another context and, before anything is
+  /// added, one whose batches in memory hold an empty tile (checkItemsHoldValues).
   void addEncryptedData(const EncryptedData& other);
   /// Batch i: from the input storage when one is attached, else a copy of the
   /// batch in memory (sharing its items).

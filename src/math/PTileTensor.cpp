@@ -116,6 +116,11 @@ std::shared_ptr<Tile> PTileTensor::getSharedTile(int flatIndex)
   return tiles.share(flatIndex);
 }
 
+size_t PTileTensor::getTileArraySize() const
+{
+  return tiles.size();
+}
+
 int PTileTensor::getNumUsedTiles() const
 {
   if (lazyMode == LAZY_ENCODING)
@@ -124,79 +129,73 @@ int PTileTensor::getNumUsedTiles() const
 }
 
 // ---- Double dispatch: this tensor as the plaintext operand ----
-// Each first checks this tensor's tiles, so that an empty one is named as the
-// caller's own tensor rather than as the other's operand.
+// The caller is the operand, so the refusals name the ciphertext tensor as
+// the other one.
 
 CTileTensor PTileTensor::getMultiply(const CTileTensor& other) const
 {
-  checkTilesHoldValues();
-  return other.getMultiplyPlain(*this);
+  return other.workOnCopy(
+      [&](CTileTensor& t) { t.applyElementWise(CTileTensor::MULTIPLY_PLAIN, *this, true); });
 }
 
 CTileTensor PTileTensor::getMultiplyRaw(const CTileTensor& other) const
 {
-  checkTilesHoldValues();
-  return other.getMultiplyPlainRaw(*this);
+  return other.workOnCopy(
+      [&](CTileTensor& t) { t.applyElementWise(CTileTensor::MULTIPLY_PLAIN_RAW, *this, true); });
 }
 
 CTileTensor PTileTensor::getAdd(const CTileTensor& other) const
 {
-  checkTilesHoldValues();
-  return other.getAddPlain(*this);
+  return other.workOnCopy(
+      [&](CTileTensor& t) { t.applyElementWise(CTileTensor::ADD_PLAIN, *this, true); });
 }
 
 CTileTensor PTileTensor::getAddRaw(const CTileTensor& other) const
 {
-  checkTilesHoldValues();
-  return other.getAddPlainRaw(*this);
+  return other.workOnCopy(
+      [&](CTileTensor& t) { t.applyElementWise(CTileTensor::ADD_PLAIN_RAW, *this, true); });
 }
 
 void PTileTensor::addTo(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.addPlain(*this);
+  target.applyElementWise(CTileTensor::ADD_PLAIN, *this, true);
 }
 
 void PTileTensor::addToRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.addPlainRaw(*this);
+  target.applyElementWise(CTileTensor::ADD_PLAIN_RAW, *this, true);
 }
 
 void PTileTensor::subFrom(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.subPlain(*this);
+  target.applyElementWise(CTileTensor::SUB_PLAIN, *this, true);
 }
 
 void PTileTensor::subFromRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.subPlainRaw(*this);
+  target.applyElementWise(CTileTensor::SUB_PLAIN_RAW, *this, true);
 }
 
 void PTileTensor::multiplyTo(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.multiplyPlain(*this);
+  target.applyElementWise(CTileTensor::MULTIPLY_PLAIN, *this, true);
 }
 
 void PTileTensor::multiplyToRaw(CTileTensor& target) const
 {
-  checkTilesHoldValues();
-  target.multiplyPlainRaw(*this);
+  target.applyElementWise(CTileTensor::MULTIPLY_PLAIN_RAW, *this, true);
 }
 
 CTileTensor PTileTensor::getMultiplyAndSum(const CTileTensor& other, int sumDim) const
 {
-  checkTilesHoldValues();
-  return other.getMultiplyPlainAndSum(*this, sumDim);
+  return other.workOnCopy([&](CTileTensor& t) {
+    t.applyMultiplyAndSum(*this, sumDim, CTileTensor::MULTIPLY_PLAIN_RAW, true);
+  });
 }
 
 void PTileTensor::multiplyAndSumTo(CTileTensor& target, int sumDim) const
 {
-  checkTilesHoldValues();
-  target.multiplyPlainAndSum(*this, sumDim);
+  target.applyMultiplyAndSum(*this, sumDim, CTileTensor::MULTIPLY_PLAIN_RAW, true);
 }
 
 // ---- Chain indexes and lazy encoding ----
@@ -205,7 +204,8 @@ int PTileTensor::getChainIndex() const
 {
   if (lazyMode == LAZY_ENCODING)
     return lazyChainIndex;
-  validatePacked();
+  validatePackedShape();
+  checkTileHoldsValues(0);
   return tiles[0].getChainIndex();
 }
 
@@ -247,6 +247,7 @@ void PTileTensor::setChainIndex(int chainIndex)
 
 void PTileTensor::setChainIndex(const TileTensor& other)
 {
+  other.checkTilesHoldValues(OTHER_TENSOR);
   setChainIndex(other.getChainIndex());
 }
 

@@ -122,6 +122,8 @@ private:
   TileArray<PTile> tiles;
   std::unique_ptr<DoubleTensor> rawData;
 
+  size_t getTileArraySize() const override;
+
   friend class TTEncoder;
 };
 

@@ -107,13 +107,16 @@ void TTEncoder::encode(PTileTensor& res, const TTShape& shape, const DoubleTenso
 
 namespace {
 
-// Tiles of kind Out made from src's tiles by convert, in the same array.
+// Tiles of kind Out made from src's tiles by convert, in the same array. Each
+// tile is checked as it is read, so that the tiles are walked once.
 template <typename Out, typename In, typename Convert>
 TileArray<Out> convertTiles(const HeContext& he, const TileArray<In>& src, Convert convert)
 {
   std::vector<std::shared_ptr<Out>> tiles;
   tiles.reserve(src.size());
   for (size_t i = 0; i < src.size(); ++i) {
+    if (src[i].isEmpty())
+      TileTensor::throwEmptyTile(static_cast<int>(i), TileTensor::THIS_TENSOR);
     auto tile = std::make_shared<Out>(he);
     convert(*tile, src[i]);
     tiles.push_back(std::move(tile));
@@ -126,7 +129,7 @@ TileArray<Out> convertTiles(const HeContext& he, const TileArray<In>& src, Conve
 void TTEncoder::encrypt(CTileTensor& res, const PTileTensor& src) const
 {
   SectionTimer timer("TTEncoder::encrypt");
-  src.validatePacked();
+  src.validatePackedShape();
   checkContext(src.getContextId());
   checkContext(res.getContextId());
   res.tiles.assignValues(convertTiles<CTile>(
@@ -138,7 +141,7 @@ void TTEncoder::encrypt(CTileTensor& res, const PTileTensor& src) const
 void TTEncoder::decrypt(PTileTensor& res, const CTileTensor& src) const
 {
   SectionTimer timer("TTEncoder::decrypt");
-  src.validatePacked();
+  src.validatePackedShape();
   checkContext(src.getContextId());
   checkContext(res.getContextId());
   res.tiles.assignValues(convertTiles<PTile>(
@@ -154,8 +157,10 @@ DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
     return *src.rawData;
   if (!src.packed)
     throw std::runtime_error("Tile Tensor has not been encoded yet");
-  src.validatePacked();
+  src.validatePackedShape();
   const TTShape& shape = src.shape;
+  if (shape.getNumComplexPackedDims() > 0 || he->getTraits().getIsDebugEmpty())
+    src.checkTilesHoldValues();
   DoubleTensor res(shape.getOriginalSizes());
   if (he->getTraits().getIsDebugEmpty())
     return res;
@@ -166,6 +171,8 @@ DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
   double* values = res.data();
   TTIterator it(shape);
   for (int t = 0; t < static_cast<int>(src.tiles.size()); ++t) {
+    // Checked as it is read, so that the tiles are walked once.
+    src.checkTileHoldsValues(t);
     const std::vector<double> slots = encoder.decodeDouble(src.tiles[t]);
     it.setTileFlatIndex(t);
     for (bool used = it.isUsedSlot() || it.nextUsedInTile(); used; used = it.nextUsedInTile())

@@ -18,27 +18,65 @@ TileTensor::~TileTensor() {}
 
 void TileTensor::validatePacked() const
 {
-  getNumUsedTiles();
+  validatePackedShape();
   checkTilesHoldValues();
 }
 
-void TileTensor::checkTilesHoldValues(const std::string& tensorName) const
+void TileTensor::validatePackedShape() const
+{
+  // Unpacked is refused whatever the lazy mode: a lazy tensor holds no tiles
+  // until it is woken up.
+  if (!packed)
+    throw std::runtime_error("This tile tensor has not been packed");
+  shape.validate();
+  checkTileArray();
+}
+
+void TileTensor::checkTileArray() const
+{
+  const size_t held = getTileArraySize();
+  const int count = shape.getNumUsedTiles();
+  if (held != static_cast<size_t>(count))
+    throw std::runtime_error("A tile tensor of shape " + shape.toString() + " holds " +
+                             std::to_string(held) + " tiles, but its shape has " +
+                             std::to_string(count));
+}
+
+void TileTensor::checkTilesHoldValues(const char* tensorName) const
+{
+  const int empty = findEmptyTile();
+  if (empty >= 0)
+    throwEmptyTile(empty, tensorName);
+}
+
+int TileTensor::findEmptyTile() const
 {
   if (!packed)
-    return;
-  const int count = shape.getNumUsedTiles();
+    return -1;
+  checkTileArray();
+  const int count = static_cast<int>(getTileArraySize());
   for (int i = 0; i < count; ++i)
     if (getTileByFlatIndex(i).isEmpty())
-      throw std::runtime_error("Tile " + std::to_string(i) + " of " + tensorName +
-                               " is empty: it holds no values");
+      return i;
+  return -1;
+}
+
+void TileTensor::checkTileHoldsValues(int flatIndex, const char* tensorName) const
+{
+  if (getTileByFlatIndex(flatIndex).isEmpty())
+    throwEmptyTile(flatIndex, tensorName);
+}
+
+void TileTensor::throwEmptyTile(int flatIndex, const std::string& tensorName)
+{
+  throw std::runtime_error("Tile " + std::to_string(flatIndex) + " of " + tensorName +
+                           " is empty: it holds no values");
 }
 
 int TileTensor::getNumUsedTiles() const
 {
-  // Callers loop on it: the tiles are looked at by validatePacked only.
-  if (!packed)
-    throw std::runtime_error("This tile tensor has not been packed");
-  shape.validate();
+  // Callers loop on it: the tiles' values are looked at by validatePacked only.
+  validatePackedShape();
   return shape.getNumUsedTiles();
 }
 
@@ -99,13 +137,16 @@ int TileTensor::getTileFlatIndex(const std::vector<int>& indices) const
       shape.reportError("Accessing order 1 tensor with illegal tile index " + std::to_string(k));
     return k;
   }
-  const std::vector<size_t> strides = getIndexStrides();
+  // Column-major over the shape's external sizes; the tile accessors then
+  // check the flat index against the tile array itself.
   size_t flat = 0;
+  size_t stride = 1;
   for (int j = 0; j < n; ++j) {
     if (indices[j] < 0 || indices[j] >= external[j])
       shape.reportError("Accessing a tensor with illegal tile index " + std::to_string(indices[j]),
                         j);
-    flat += static_cast<size_t>(indices[j]) * strides[j];
+    flat += static_cast<size_t>(indices[j]) * stride;
+    stride *= static_cast<size_t>(external[j]);
   }
   return static_cast<int>(flat);
 }
@@ -129,9 +170,12 @@ int64_t TileTensor::getEstimatedMemoryUsageBytes() const
 {
   if (!packed)
     return -1;
-  const int count = getNumUsedTiles();
+  validatePackedShape();
+  const int count = shape.getNumUsedTiles();
   if (count == 0)
     return 0;
+  // Only tile 0 is read.
+  checkTileHoldsValues(0);
   const int64_t perTile = getTileByFlatIndex(0).getEstimatedMemoryUsageBytes();
   if (perTile < 0)
     return -1;
@@ -146,9 +190,8 @@ void TileTensor::toDevice(DeviceType device)
 
 DeviceType TileTensor::getCurrentDevice() const
 {
-  if (!packed)
-    throw std::runtime_error("This tile tensor has not been packed");
-  shape.validate();
+  validatePackedShape();
+  checkTileHoldsValues(0);
   return getTileByFlatIndex(0).getCurrentDevice();
 }
 

@@ -76,11 +76,11 @@ public:
   /// target = target times this, summed over sumDim.
   virtual void multiplyAndSumTo(CTileTensor& target, int sumDim) const = 0;
 
-  /// The chain index of the tiles.
+  /// The chain index of the tiles, read off tile 0 (which must hold values).
   virtual int getChainIndex() const = 0;
   /// Moves every tile to the device.
   virtual void toDevice(DeviceType device);
-  /// The device of tile 0.
+  /// The device of tile 0 (which must hold values).
   virtual DeviceType getCurrentDevice() const;
 
   /// Encodes a lazily encoded tensor's tiles.
@@ -95,24 +95,39 @@ public:
 
   // ---- Common state ----
 
+  /// How an operation names the tensor it was called on.
+  static constexpr const char* THIS_TENSOR = "this tile tensor";
+  /// How an operation names its tile-tensor operand.
+  static constexpr const char* OTHER_TENSOR = "the other tile tensor";
+
   /// The shape.
   const TTShape& getShape() const { return shape; }
   bool isPacked() const { return packed; }
-  /// Refuses an unpacked tensor (std::runtime_error), then validates the shape
-  /// and checks that every tile holds values (checkTilesHoldValues).
+  /// Refuses an unpacked tensor, lazy or not (std::runtime_error "This tile
+  /// tensor has not been packed"), then validates the shape and the tile array
+  /// against it, and checks that every tile holds values (checkTilesHoldValues).
   void validatePacked() const;
   /// Refuses (std::runtime_error "Tile <i> of <tensorName> is empty: it holds
   /// no values") the first tile of a packed tensor, in flat-index order, that
   /// holds no values; an unpacked tensor has no tiles to check.
-  void checkTilesHoldValues(const std::string& tensorName = "this tile tensor") const;
+  void checkTilesHoldValues(const char* tensorName = THIS_TENSOR) const;
+  /// The flat index of the first tile that holds no values; -1 when every
+  /// tile holds values or the tensor is unpacked. Refuses a packed tensor
+  /// whose tile array does not match its shape.
+  int findEmptyTile() const;
+  /// Throws std::runtime_error "Tile <flatIndex> of <tensorName> is empty: it
+  /// holds no values".
+  [[noreturn]] static void throwEmptyTile(int flatIndex, const std::string& tensorName);
   /// The tile at the tile indices, writable.
   Tile& getTileAt(const std::vector<int>& indices);
-  /// Tile indices to a flat index; refuses indices outside the tile array.
+  /// Tile indices to a flat index, column-major over the shape's external
+  /// sizes; refuses indices outside them. The tile accessors then check the
+  /// flat index against the tile array itself.
   int getTileFlatIndex(const std::vector<int>& indices) const;
   /// An iterator over the external sizes, dimension 0 fastest, at the first tile.
   TensorIterator getTileIterator() const;
   /// The number of tiles times tile 0's estimate; 0 without tiles; -1 when
-  /// unpacked or when the backend makes no estimate.
+  /// unpacked or when the backend makes no estimate. Refuses an empty tile 0.
   int64_t getEstimatedMemoryUsageBytes() const;
   int getLazyMode() const { return lazyMode; }
   void setLazyMode(int mode) { lazyMode = mode; }
@@ -136,6 +151,18 @@ protected:
   /// "Tile Tensor Tiles:" and every tile (its indices, then its own print),
   /// at VERBOSITY_EXTRA_DETAILED when asked, VERBOSITY_REGULAR otherwise.
   void printTiles(std::ostream& out, Verbosity verbosity) const;
+  /// The number of tiles the tile array holds (for a consistent packed tensor,
+  /// the shape's tile count).
+  virtual size_t getTileArraySize() const = 0;
+  /// What validatePacked checks but the tiles' values: refuses an unpacked
+  /// tensor, an invalid shape and a tile array that does not match the shape.
+  /// Reads no tile, so a query reading one tile stays constant-time.
+  void validatePackedShape() const;
+  /// Refuses (std::runtime_error) a packed tensor whose tile array holds
+  /// another number of tiles than its shape has.
+  void checkTileArray() const;
+  /// Refuses tile flatIndex when it holds no values (throwEmptyTile).
+  void checkTileHoldsValues(int flatIndex, const char* tensorName = THIS_TENSOR) const;
   /// Refuses a flat index outside [0, count) through the shape's reportError.
   void checkFlatIndex(int flatIndex, size_t count) const;
   /// Refuses an incomplete shape, and one TTShape::validateForAllocation

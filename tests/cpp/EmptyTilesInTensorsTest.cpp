@@ -265,6 +265,117 @@ TEST(EmptyTilesInTensors, OperationsRefuseATensorHoldingOne)
   EXPECT_EQ(bad.getCurrentDevice(), DEVICE_CPU);
 }
 
+// Where the empty tile is in the argument, the refusal names it as the caller
+// sees it, "the other tile tensor", also when the operation is carried out by
+// the argument (double dispatch) or reads only the argument's chain index.
+TEST(EmptyTilesInTensors, ArgumentsAreNamedAsTheCallerSeesThem)
+{
+  auto he = createMockup(16, 4);
+  const DoubleTensor values = randomTensor({4, 6}, 3);
+  const TTShape shape({2, 8});
+  CTileTensor bad = encrypted(*he, shape, values);
+  static_cast<CTile&>(bad.getMutableTile(1)) = CTile(*he);
+  CTileTensor good = encrypted(*he, shape, values);
+  PTileTensor badPlain = encoded(*he, shape, values);
+  static_cast<PTile&>(badPlain.getMutableTile(1)) = PTile(*he);
+  PTileTensor goodPlain = encoded(*he, shape, values);
+  const std::string self = "Tile 1 of this tile tensor" + HOLDS_NO_VALUES;
+  const std::string other = "Tile 1 of the other tile tensor" + HOLDS_NO_VALUES;
+
+  struct Case
+  {
+    const char* name;
+    std::function<void()> op;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"addTo", [&] { good.addTo(bad); }, other},
+      {"addToRaw", [&] { good.addToRaw(bad); }, other},
+      {"subFrom", [&] { good.subFrom(bad); }, other},
+      {"subFromRaw", [&] { good.subFromRaw(bad); }, other},
+      {"multiplyTo", [&] { good.multiplyTo(bad); }, other},
+      {"multiplyToRaw", [&] { good.multiplyToRaw(bad); }, other},
+      {"multiplyAndSumTo", [&] { good.multiplyAndSumTo(bad, 0); }, other},
+      {"getMultiplyAndSum", [&] { good.getMultiplyAndSum(bad, 0); }, other},
+      {"setChainIndex", [&] { good.setChainIndex(bad); }, other},
+      {"getSetChainIndex", [&] { good.getSetChainIndex(bad); }, other},
+      {"getMultiplyPlainAndSum", [&] { good.getMultiplyPlainAndSum(badPlain, 0); }, other},
+      {"plaintext getMultiply", [&] { goodPlain.getMultiply(bad); }, other},
+      {"plaintext getMultiplyRaw", [&] { goodPlain.getMultiplyRaw(bad); }, other},
+      {"plaintext getAdd", [&] { goodPlain.getAdd(bad); }, other},
+      {"plaintext getAddRaw", [&] { goodPlain.getAddRaw(bad); }, other},
+      {"plaintext addTo", [&] { goodPlain.addTo(bad); }, other},
+      {"plaintext addToRaw", [&] { goodPlain.addToRaw(bad); }, other},
+      {"plaintext subFrom", [&] { goodPlain.subFrom(bad); }, other},
+      {"plaintext subFromRaw", [&] { goodPlain.subFromRaw(bad); }, other},
+      {"plaintext multiplyTo", [&] { goodPlain.multiplyTo(bad); }, other},
+      {"plaintext multiplyToRaw", [&] { goodPlain.multiplyToRaw(bad); }, other},
+      {"plaintext getMultiplyAndSum", [&] { goodPlain.getMultiplyAndSum(bad, 0); }, other},
+      {"plaintext multiplyAndSumTo", [&] { goodPlain.multiplyAndSumTo(bad, 0); }, other},
+      {"plaintext setChainIndex", [&] { goodPlain.setChainIndex(bad); }, other},
+      {"plaintext getSetChainIndex", [&] { goodPlain.getSetChainIndex(bad); }, other},
+      {"plaintext setChainIndex from a plaintext", [&] { goodPlain.setChainIndex(badPlain); },
+       other},
+      // The caller's own empty tile is its own.
+      {"subFrom by it", [&] { bad.subFrom(good); }, self},
+      {"plaintext subFrom by it", [&] { badPlain.subFrom(good); }, self},
+      {"plaintext getMultiplyAndSum by it", [&] { badPlain.getMultiplyAndSum(good, 0); }, self},
+      {"plaintext multiplyAndSumTo by it", [&] { badPlain.multiplyAndSumTo(good, 0); }, self},
+  };
+  const std::string before[] = {snapshot(bad), snapshot(good), snapshot(badPlain),
+                                snapshot(goodPlain)};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectThrowWithMessage<std::runtime_error>(c.op, c.message);
+    const std::string after[] = {snapshot(bad), snapshot(good), snapshot(badPlain),
+                                 snapshot(goodPlain)};
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(after[i], before[i]) << "tensor " << i;
+  }
+}
+
+// Queries that read one tile check that tile alone: an empty tile elsewhere
+// does not stop them, an empty tile 0 is refused, and the memory estimate
+// (tile 0's estimate times the tile count) reports no figure read off it.
+TEST(EmptyTilesInTensors, QueriesReadingOneTileCheckThatTile)
+{
+  auto mockup = createMockup(16, 4);
+  auto seal = HeContext::create("SEAL_CKKS", HeConfigRequirement::insecure(16, 2, 20, 5));
+  const DoubleTensor values = randomTensor({4, 6}, 3);
+  const TTShape shape({2, 8});
+  const std::string tile0 = "Tile 0 of this tile tensor" + HOLDS_NO_VALUES;
+  for (const HeContext* he : {mockup.get(), seal.get()}) {
+    SCOPED_TRACE(he == seal.get() ? "SEAL" : "mockup");
+    CTileTensor cipher = encrypted(*he, shape, values);
+    PTileTensor plain = encoded(*he, shape, values);
+    const int chainIndex = cipher.getChainIndex();
+    const int64_t cipherBytes = cipher.getEstimatedMemoryUsageBytes();
+    const int64_t plainBytes = plain.getEstimatedMemoryUsageBytes();
+    if (he == seal.get()) {
+      EXPECT_GT(cipherBytes, 0);
+      EXPECT_GT(plainBytes, 0);
+    }
+
+    static_cast<CTile&>(cipher.getMutableTile(1)) = CTile(*he);
+    static_cast<PTile&>(plain.getMutableTile(1)) = PTile(*he);
+    EXPECT_EQ(cipher.getChainIndex(), chainIndex);
+    EXPECT_EQ(plain.getChainIndex(), chainIndex);
+    EXPECT_EQ(cipher.getCurrentDevice(), DEVICE_CPU);
+    EXPECT_EQ(cipher.getEstimatedMemoryUsageBytes(), cipherBytes);
+    EXPECT_EQ(plain.getEstimatedMemoryUsageBytes(), plainBytes);
+
+    static_cast<CTile&>(cipher.getMutableTile(0)) = CTile(*he);
+    static_cast<PTile&>(plain.getMutableTile(0)) = PTile(*he);
+    for (const TileTensor* t : {static_cast<const TileTensor*>(&cipher),
+                                static_cast<const TileTensor*>(&plain)}) {
+      expectThrowWithMessage<std::runtime_error>([&] { t->getChainIndex(); }, tile0);
+      expectThrowWithMessage<std::runtime_error>([&] { t->getEstimatedMemoryUsageBytes(); },
+                                                 tile0);
+      expectThrowWithMessage<std::runtime_error>([&] { t->getCurrentDevice(); }, tile0);
+    }
+  }
+}
+
 // The convolution names the input holding the empty tile.
 TEST(EmptyTilesInTensors, ConvolutionInputsHoldingOneAreRefused)
 {
@@ -349,6 +460,80 @@ TEST(EmptyTilesInTensors, DataSetsHoldingOneAreNeitherSavedNorDecrypted)
   expectThrowWithMessage<std::runtime_error>([&] { holder.setInput(*input); },
                                              "Tile 1 of the input" + HOLDS_NO_VALUES);
   EXPECT_EQ(holder.getRoles(), roles);
+}
+
+// Adding a data set checks every batch before the first is added: a data set
+// written to a storage keeps its count and its buffers, and the refusal names
+// the item and the batch.
+TEST(EmptyTilesInTensors, AddingADataSetChecksEveryBatchFirst)
+{
+  auto he = createMockup(16, 4);
+  const TTShape shape({2, 8});
+  auto sound = std::make_shared<CTileTensor>(encrypted(*he, shape, randomTensor({4, 6}, 3)));
+  auto bad = std::make_shared<CTileTensor>(*sound);
+  static_cast<CTile&>(bad->getMutableTile(1)) = CTile(*he);
+  EncryptedBatch first(*he);
+  first.addItem(sound);
+  EncryptedBatch second(*he);
+  second.addItem(bad);
+  second.addItem(sound);
+  EncryptedData source(*he);
+  source.addBatch(first);
+  source.addBatch(second);
+  const std::string message = "Tile 1 of item 0 of batch 1" + HOLDS_NO_VALUES;
+
+  TempDir dir;
+  EncryptedData stored(*he);
+  stored.attachOutputStorage(std::make_shared<FileStorage>(dir.file("store"), true));
+  stored.addBatch(first);
+  const std::vector<std::string> files = entries(dir.file("store"));
+  expectThrowWithMessage<std::runtime_error>([&] { stored.addEncryptedData(source); }, message);
+  EXPECT_EQ(stored.getNumBatches(), 1u);
+  EXPECT_EQ(entries(dir.file("store")), files);
+
+  EncryptedData inMemory(*he);
+  inMemory.addBatch(first);
+  expectThrowWithMessage<std::runtime_error>([&] { inMemory.addEncryptedData(source); }, message);
+  EXPECT_EQ(inMemory.getNumBatches(), 1u);
+
+  // Filled again, every batch is added.
+  static_cast<CTile&>(bad->getMutableTile(1)) = CTile(sound->getTile(1));
+  stored.addEncryptedData(source);
+  EXPECT_EQ(stored.getNumBatches(), 3u);
+  EXPECT_EQ(entries(dir.file("store")).size(), files.size() + 2);
+}
+
+// The items of a data set given to the decryption protocol are shared with the
+// caller: a tile emptied after setInput is refused by the round that reads the
+// input, named as setInput names it.
+TEST(EmptyTilesInTensors, DecryptionRoundsCheckTheInputTheyRead)
+{
+  const std::string message = "Tile 1 of item 0 of batch 1" + HOLDS_NO_VALUES;
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::vector<Party> parties = makeParties({1, 2}, {1, 2}, 1, 1);
+    addDecryptProtocols(parties, 1);
+    const HeContext& own = *parties[0].he;
+    auto sound =
+        std::make_shared<CTileTensor>(encrypted(own, TTShape({2, 4}), randomTensor({2, 7}, 4)));
+    auto item = std::make_shared<CTileTensor>(*sound);
+    EncryptedBatch first(own);
+    first.addItem(sound);
+    EncryptedBatch second(own);
+    second.addItem(item);
+    EncryptedData input(own);
+    input.addBatch(first);
+    input.addBatch(second);
+    DecryptProtocol& holder = parties[0].decrypt();
+    holder.setInput(input);
+    if (round == 2)
+      runRound(parties);
+    static_cast<CTile&>(item->getMutableTile(1)) = CTile(own);
+    std::vector<ProtocolMessage> out;
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { holder.executeNextRound(out, parties[0].inbox); }, message);
+    EXPECT_TRUE(out.empty());
+  }
 }
 
 // What the library makes with empty tiles, tensors made from a shape and not

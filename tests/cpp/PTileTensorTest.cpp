@@ -136,6 +136,42 @@ TEST_F(PTileTensorTest, PackedLazyTensorRecordsItsChainIndexFirst)
   EXPECT_EQ(lazy.getTile(1).getChainIndex(), 1);
 }
 
+// A tensor whose tile array does not match its shape (here a lazy tensor
+// marked packed before it was woken up) is refused by every access to its
+// tiles, by position or through the operations, instead of read out of bounds.
+TEST_F(PTileTensorTest, TilesThatDoNotMatchTheShapeAreRefused)
+{
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), randomTensor({4, 6}, 6));
+  lazy.setPacked(true);
+  const std::string illegal = "Accessing tensor by an illegal flat index ";
+  for (const std::vector<int>& indices : {std::vector<int>{0, 0}, std::vector<int>{1, 0}}) {
+    const int flat = indices[0];
+    qvtest::expectThrowWithMessage<std::invalid_argument>([&] { lazy.getTileAt(indices); },
+                                                          illegal + std::to_string(flat));
+    qvtest::expectThrowWithMessage<std::invalid_argument>(
+        [&] { static_cast<const PTileTensor&>(lazy).getTileAt(indices); },
+        illegal + std::to_string(flat));
+    qvtest::expectThrowWithMessage<std::invalid_argument>([&] { lazy.getSharedTile(flat); },
+                                                          illegal + std::to_string(flat));
+  }
+  const std::string mismatch = "A tile tensor of shape [4/2, 6/8] holds 0 tiles, but its shape has 2";
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.validatePacked(); }, mismatch);
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.checkTilesHoldValues(); },
+                                                     mismatch);
+  const TTEncoder encoder(*he);
+  CTileTensor cipher(*he);
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { encoder.encrypt(cipher, lazy); },
+                                                     mismatch);
+  EXPECT_FALSE(cipher.isPacked());
+  CTileTensor product = qvtest::encrypted(*he, TTShape({2, 8}), randomTensor({4, 6}, 7));
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { product.multiplyPlain(lazy); },
+                                                     mismatch);
+  qvtest::expectThrowWithMessage<std::runtime_error>(
+      [&] { lazy.getEstimatedMemoryUsageBytes(); }, mismatch);
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.getCurrentDevice(); }, mismatch);
+}
+
 TEST_F(PTileTensorTest, SavedForms)
 {
   const DoubleTensor values = randomTensor({3, 5}, 4);

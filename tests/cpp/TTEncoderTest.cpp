@@ -282,6 +282,34 @@ TEST_F(TTEncoderTest, LazyEncoding)
   EXPECT_EQ(free.getLazyChainIndex(), -1);
 }
 
+// A lazily encoded tensor holds no tiles until it is woken up: encryption
+// refuses it unpacked (the ciphertext tensor keeps what it held) and encrypts
+// it once woken.
+TEST_F(TTEncoderTest, EncryptionNeedsALazyTensorWokenUp)
+{
+  const DoubleTensor values = randomTensor({4, 6}, 6);
+  const TTShape shape({2, 8});
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, shape, values);
+  ASSERT_FALSE(lazy.isPacked());
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.validatePacked(); },
+                                                     "This tile tensor has not been packed");
+  const TTEncoder encoder(*he);
+  CTileTensor target = qvtest::encrypted(*he, TTShape({16}), randomTensor({16}, 7));
+  const std::string before = qvtest::saved(target);
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { encoder.encrypt(target, lazy); },
+                                                     "This tile tensor has not been packed");
+  EXPECT_EQ(qvtest::saved(target), before);
+
+  lazy.wakeup();
+  lazy.validatePacked();
+  encoder.encrypt(target, lazy);
+  EXPECT_EQ(target.getNumUsedTiles(), 2);
+  EXPECT_EQ(target.getShape(), lazy.getShape());
+  EXPECT_LT(qvtest::maxDiff(encoder.decryptDecodeDouble(target), values), 1e-9);
+  EXPECT_EQ(target.getTileAt({1, 0}).getChainIndex(), lazy.getChainIndex());
+}
+
 TEST_F(TTEncoderTest, EmptyBackendEncodesNothing)
 {
   EmptyContext empty;

@@ -160,7 +160,11 @@ OPERATIONS = [
     ("re_encrypt", lambda t: t["bad"].re_encrypt(), SELF),
     ("set_chain_index", lambda t: t["bad"].set_chain_index(2), SELF),
     ("plaintext set_chain_index", lambda t: t["bad_plain"].set_chain_index(2), SELF),
-    ("get_chain_index", lambda t: t["bad"].get_chain_index(), SELF),
+    ("get_chain_index of tile 0", lambda t: t["cx"].get_chain_index(),
+     "Tile 0 of this tile tensor is empty: it holds no values"),
+    ("get_estimated_memory_usage_bytes of tile 0",
+     lambda t: t["cx"].get_estimated_memory_usage_bytes(),
+     "Tile 0 of this tile tensor is empty: it holds no values"),
     ("multiply_scalar", lambda t: t["bad"].multiply_scalar(2.0), SELF),
     ("get_slice", lambda t: t["bad"].get_slice(0, 0, 1), SELF),
     ("duplicate_over_dim", lambda t: t["bad"].get_duplicate_over_dim(0), SELF),
@@ -170,6 +174,35 @@ OPERATIONS = [
      SELF),
     ("sign_in_place", lambda t: t["fe"].sign_in_place(t["bad"], 1, 1, 1), SELF),
     ("compare", lambda t: t["fe"].compare(t["good"], t["bad"], 1, 1, 1), OTHER),
+]
+
+
+# The empty tile in the argument: named as the caller sees it, also where the
+# argument carries out the operation (double dispatch).
+ARGUMENT_OPERATIONS = [
+    ("add_to", lambda t: t["good"].add_to(t["bad"])),
+    ("add_to_raw", lambda t: t["good"].add_to_raw(t["bad"])),
+    ("sub_from", lambda t: t["good"].sub_from(t["bad"])),
+    ("sub_from_raw", lambda t: t["good"].sub_from_raw(t["bad"])),
+    ("multiply_to", lambda t: t["good"].multiply_to(t["bad"])),
+    ("multiply_to_raw", lambda t: t["good"].multiply_to_raw(t["bad"])),
+    ("multiply_and_sum_to", lambda t: t["good"].multiply_and_sum_to(t["bad"], 0)),
+    ("get_multiply_and_sum", lambda t: t["good"].get_multiply_and_sum(t["bad"], 0)),
+    ("set_chain_index", lambda t: t["good"].set_chain_index(t["bad"])),
+    ("get_set_chain_index", lambda t: t["good"].get_set_chain_index(t["bad"])),
+    ("plaintext get_multiply", lambda t: t["good_plain"].get_multiply(t["bad"])),
+    ("plaintext get_multiply_raw", lambda t: t["good_plain"].get_multiply_raw(t["bad"])),
+    ("plaintext get_add", lambda t: t["good_plain"].get_add(t["bad"])),
+    ("plaintext get_add_raw", lambda t: t["good_plain"].get_add_raw(t["bad"])),
+    ("plaintext add_to", lambda t: t["good_plain"].add_to(t["bad"])),
+    ("plaintext sub_from", lambda t: t["good_plain"].sub_from(t["bad"])),
+    ("plaintext multiply_to", lambda t: t["good_plain"].multiply_to(t["bad"])),
+    ("plaintext get_multiply_and_sum",
+     lambda t: t["good_plain"].get_multiply_and_sum(t["bad"], 0)),
+    ("plaintext multiply_and_sum_to", lambda t: t["good_plain"].multiply_and_sum_to(t["bad"], 0)),
+    ("plaintext set_chain_index", lambda t: t["good_plain"].set_chain_index(t["bad_plain"])),
+    ("plaintext get_set_chain_index",
+     lambda t: t["good_plain"].get_set_chain_index(t["bad_plain"])),
 ]
 
 
@@ -187,6 +220,43 @@ def test_operations_refuse_a_tensor_holding_an_emptied_tile(tensors, name, op, m
         op(tensors)
     assert str(info.value) == message
     assert state(tensors) == before
+
+
+@pytest.mark.parametrize("name, op", ARGUMENT_OPERATIONS, ids=[o[0] for o in ARGUMENT_OPERATIONS])
+def test_an_argument_holding_an_emptied_tile_is_named_as_the_other(tensors, name, op):
+    before = state(tensors)
+    with pytest.raises(RuntimeError) as info:
+        op(tensors)
+    assert str(info.value) == OTHER
+    assert state(tensors) == before
+
+
+def test_queries_reading_one_tile_check_that_tile(tensors):
+    """The chain index, the device and the memory estimate read tile 0 alone:
+    an empty tile 1 does not stop them (the cost stays one tile), an empty
+    tile 0 is refused (see the table above)."""
+    for bad, good in ((tensors["bad"], tensors["good"]),
+                      (tensors["bad_plain"], tensors["good_plain"])):
+        assert bad.get_chain_index() == good.get_chain_index()
+        assert bad.get_current_device() == qv.DeviceType.DEVICE_CPU
+        assert bad.get_estimated_memory_usage_bytes() == good.get_estimated_memory_usage_bytes()
+
+
+def test_memory_estimate_is_not_read_off_an_empty_tile_on_seal():
+    """SEAL estimates a plaintext's memory (an empty one as 0 bytes); an empty
+    plaintext, unlike an empty ciphertext, can be saved and loaded."""
+    he = qv.SealCkksContext()
+    he.init(qv.HeConfigRequirement.insecure(16, 2, 20, 5))
+    tensor = qv.TTEncoder(he).encode(shape(2, 8), np.linspace(-1, 1, 24).reshape(4, 6))
+    empty = qv.PTile(he).save_to_buffer()
+    estimate = tensor.get_estimated_memory_usage_bytes()
+    assert estimate > 0
+    tensor.get_tile_by_flat_index(1).load_from_buffer(empty)
+    assert tensor.get_estimated_memory_usage_bytes() == estimate
+    tensor.get_tile_by_flat_index(0).load_from_buffer(empty)
+    with pytest.raises(RuntimeError) as info:
+        tensor.get_estimated_memory_usage_bytes()
+    assert str(info.value) == "Tile 0 of this tile tensor is empty: it holds no values"
 
 
 def test_queries_that_read_no_values_still_answer(tensors):
@@ -214,3 +284,61 @@ def test_data_set_holding_an_emptied_tile_is_neither_saved_nor_decrypted_jointly
     with pytest.raises(RuntimeError) as info:
         data.get_batch(0).save_to_buffer()
     assert str(info.value) == "Tile 1 of item 0 is empty: it holds no values"
+
+
+def test_adding_a_data_set_checks_every_batch_before_the_first(he, tmp_path):
+    """A data set written to a storage keeps its count and its buffers when the
+    data set added to it holds an empty tile in a later batch."""
+    te = qv.TTEncoder(he)
+    tensor = te.encode_encrypt(shape(2, 8), np.ones((4, 6)))
+    source = qv.EncryptedData(he)
+    source.load_from_buffer(saved_tensor_data(he, [[tensor], [tensor, tensor]]))
+    source.get_batch(1).get_item(1).get_tile_by_flat_index(1).load_from_buffer(
+        qv.CTile(he).save_to_buffer())
+    out = qv.EncryptedData(he)
+    out.attach_output_storage(qv.FileStorage(str(tmp_path / "store"), True))
+    files = sorted(p.name for p in (tmp_path / "store").iterdir())
+    with pytest.raises(RuntimeError) as info:
+        out.add_encrypted_data(source)
+    assert str(info.value) == "Tile 1 of item 1 of batch 1 is empty: it holds no values"
+    assert out.get_num_batches() == 0
+    assert sorted(p.name for p in (tmp_path / "store").iterdir()) == files
+    in_memory = qv.EncryptedData(he)
+    with pytest.raises(RuntimeError) as info:
+        in_memory.add_encrypted_data(source)
+    assert str(info.value) == "Tile 1 of item 1 of batch 1 is empty: it holds no values"
+    assert in_memory.get_num_batches() == 0
+
+
+@pytest.mark.parametrize("round_number", [1, 2])
+def test_decryption_rounds_check_the_input_they_read(round_number):
+    """set_input keeps a data set whose items it shares with the caller: a
+    tile emptied afterwards is refused by the round that reads the input,
+    named as set_input names it."""
+    def party(pid):
+        cfg = qv.MultiPartyConfig()
+        cfg.participant_id = pid
+        cfg.key_owners_ids = [1, 2]
+        cfg.initiator_id = 1
+        cfg.aggregator_id = 1
+        req = qv.HeConfigRequirement.insecure(8, 3)
+        req.set_multi_party_config(cfg)
+        return qv.HeContext.create("Mockup_Mockup", req)
+
+    he = party(1)
+    te = qv.TTEncoder(he)
+    tensor = te.encode_encrypt(shape(2, 4), np.ones((2, 7)))
+    data = qv.EncryptedData(he)
+    data.load_from_buffer(saved_tensor_data(he, [[tensor], [tensor]]))
+    holder = qv.DecryptProtocol(he)
+    holder.set_plaintext_aggregator_id(1)
+    holder.set_input(data)
+    if round_number == 2:
+        assert holder.execute_next_round(qv.ProtocolMessageVector(), qv.ProtocolMessageVector())
+    data.get_batch(1).get_item(0).get_tile_by_flat_index(1).load_from_buffer(
+        qv.CTile(he).save_to_buffer())
+    out = qv.ProtocolMessageVector()
+    with pytest.raises(RuntimeError) as info:
+        holder.execute_next_round(out, qv.ProtocolMessageVector())
+    assert str(info.value) == "Tile 1 of item 0 of batch 1 is empty: it holds no values"
+    assert len(out) == 0

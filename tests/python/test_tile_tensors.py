@@ -1,11 +1,13 @@
 import copy
 import gc
+import struct
 
 import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import DictHandler, interleaved, mockup, rand, saved_encrypted_data, shape_of
+from helpers import (DictHandler, context_id, header, interleaved, mockup, rand, run_python,
+                     saved_encrypted_data, shape_of)
 
 SLOTS = 16
 
@@ -459,3 +461,67 @@ def test_encrypted_data_in_storages(he, tt, tmp_path):
         merged = qv.EncryptedData(he)
         merged.add_encrypted_data(back)
         assert first_values(tt, merged) == [1.0, 2.0, 3.0]
+
+
+def saved_lazy(he, shape, values, packed):
+    """The saved form of a lazily encoded PTileTensor of the values: not
+    packed (its tiles not made yet), or packed (woken up, with its tiles)."""
+    p = qv.TTEncoder(he).encode(shape, values)
+    tiles = [p.get_tile_by_flat_index(i).save_to_buffer() for i in range(p.get_num_used_tiles())]
+    data = p.save_to_buffer()
+    head = header("PTileTensor", context_id(he))
+    assert data.startswith(head)
+    body = data[len(head):len(data) - sum(map(len, tiles))]
+    shape_record, flags = body[:-9], body[-9:]
+    assert flags == b"\1" + struct.pack("<ii", 0, p.get_chain_index())
+    raw = struct.pack("<i", values.ndim) + struct.pack("<%di" % values.ndim, *values.shape) + \
+        values.astype("<f8").tobytes(order="F")
+    return head + shape_record + (b"\1" if packed else b"\0") + \
+        struct.pack("<ii", 1, p.get_chain_index()) + raw + (b"".join(tiles) if packed else b"")
+
+
+def test_a_lazy_tensor_is_encrypted_only_once_woken_up(he, tt):
+    values = np.linspace(-1, 1, 24).reshape(4, 6)
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed=False))
+    np.testing.assert_array_equal(tt.decode_double(lazy), values)
+    target = tt.encode_encrypt(qv.TTShape([16]), np.ones(16))
+    before = target.save_to_buffer()
+    for refused in (lambda: lazy.validate_packed(), lambda: tt.encrypt(target, lazy)):
+        with pytest.raises(RuntimeError) as info:
+            refused()
+        assert str(info.value) == "This tile tensor has not been packed"
+    assert target.save_to_buffer() == before
+
+    woken = qv.PTileTensor(he)
+    woken.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed=True))
+    tt.encrypt(target, woken)
+    assert target.get_num_used_tiles() == 2
+    np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
+    assert target.get_tile_at([1, 0]).get_chain_index() == woken.get_chain_index()
+
+
+def test_tile_access_after_encrypting_a_lazy_tensor_does_not_crash():
+    """The reported sequence, in a child process: encrypting the loaded lazy
+    tensor is refused, and reading a tile of the target raises instead of
+    reading past its tile array."""
+    result = run_python("""
+        import numpy as np
+        import _pyquorvanelite_cppwrappers as qv
+        from helpers import mockup
+        from test_tile_tensors import saved_lazy
+        he = mockup(16, 5)
+        lazy = qv.PTileTensor(he)
+        lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.ones((4, 6)), packed=False))
+        c = qv.CTileTensor(he)
+        for step in (lambda: qv.TTEncoder(he).encrypt(c, lazy), lambda: c.get_tile_at([0, 0])):
+            try:
+                step()
+                print("accepted")
+            except (RuntimeError, ValueError) as e:
+                print(type(e).__name__, e)
+        """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "RuntimeError This tile tensor has not been packed",
+        "ValueError Accessing a tensor with too many indices: 2"]

@@ -191,8 +191,17 @@ void AbstractDecryptProtocol::setInputFromMessage(
   usingCTile = !usingEncryptedData && !usingCTileTensor;
 }
 
+void AbstractDecryptProtocol::checkInputHoldsValues() const
+{
+  if (usingEncryptedData)
+    inputEncryptedData->checkItemsHoldValues();
+  else if (usingCTileTensor)
+    inputCTileTensor->checkTilesHoldValues("the input");
+}
+
 std::vector<CTile> AbstractDecryptProtocol::transformInputToCTileVector() const
 {
+  checkInputHoldsValues();
   std::vector<CTile> tiles;
   if (usingEncryptedData) {
     for (size_t b = 0; b < inputEncryptedData->getNumBatches(); ++b) {
@@ -258,6 +267,7 @@ bool AbstractDecryptProtocol::executeRoundOne(std::vector<ProtocolMessage>& outp
   if (!isRole(MP_CIPHERTEXT_HOLDER))
     return true;
   validateInit();
+  checkInputHoldsValues();
   ProtocolMessage message(he, protocolType, MP_KEY_OWNER, currentRound + 1);
   AbstractProtocolMessage& impl = *message.getImpl();
   if (usingEncryptedData) {

@@ -67,7 +67,11 @@ protected:
   void validateNotInit() const;
   /// Takes the input that the holder's message carries (shared, not copied).
   void setInputFromMessage(const std::vector<ProtocolMessage>& inputMessages);
-  /// Copies of the input's tiles, in order.
+  /// Refuses an input tensor holding an empty tile, named as setInput names
+  /// it ("the input", or "item <i> of batch <b>" of a data set): the items of
+  /// a data set are shared with the caller, who may empty a tile after setInput.
+  void checkInputHoldsValues() const;
+  /// Copies of the input's tiles, in order (checkInputHoldsValues first).
   std::vector<CTile> transformInputToCTileVector() const;
   /// Decodes the decrypted tiles (in the order of transformInputToCTileVector)
   /// into the output.

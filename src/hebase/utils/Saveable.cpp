@@ -123,10 +123,17 @@ Saveable::~Saveable() {}
 
 std::streamoff Saveable::save(std::ostream& out) const
 {
+  // An attached object is refused by savePart, before its content is looked at.
+  if (!storage)
+    checkSavable();
+  return savePart(out);
+}
+
+std::streamoff Saveable::savePart(std::ostream& out) const
+{
   if (storage)
     throw std::runtime_error(
         "Cannot save an object that is attached to a Storage object. Flush to storage instead.");
-  checkSavable();
   return measure<std::ostream, CountingOutBuf>(
       out, [](std::ostream& s) { return static_cast<std::streamoff>(s.tellp()); },
       [&]() {

@@ -51,6 +51,10 @@ public:
   /// Header, metadata when storage is allowed, then body; returns bytes written.
   std::streamoff save(std::ostream& out) const override;
 
+  /// save without checkSavable: for a part of a container whose own
+  /// checkSavable covered the part.
+  std::streamoff savePart(std::ostream& out) const;
+
   /// Refuses, before anything is written, an object whose saved form could
   /// not be loaded back; accepts everything by default.
   virtual void checkSavable() const;
