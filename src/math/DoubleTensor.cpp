@@ -322,7 +322,7 @@ void DoubleTensor::print2dTensor(std::ostream& out, bool withHeader) const
   if (withHeader)
     out << "Tensor" << intVectorToString(getShape(), false) << std::endl;
   const DoubleTensorImpl& impl = getImpl();
-  const int width = getPrintOptions().tableCellWidth;
+  const int width = getPrintOptions().printedTableCellWidth();
   const int rows = getDimSize(0);
   const int cols = getDimSize(1);
   for (int i = 0; i < rows; ++i) {

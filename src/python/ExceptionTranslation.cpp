@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace py = pybind11;
 
@@ -12,55 +14,49 @@ namespace quorvane {
 
 namespace {
 
-// Sets type(message); bytes of the message that are not UTF-8 become
-// backslash escapes. When Python cannot allocate the text, its MemoryError
-// is set instead.
-void raise(PyObject* type, const char* message)
+// The message with the bytes that do not decode as UTF-8 written as backslash
+// escapes; nothing when it decodes as it is, or when Python cannot allocate
+// the text. A Python error already set is left as it was.
+std::optional<std::string> escapedUnlessUtf8(const char* message)
 {
-  PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)),
-                                        "backslashreplace");
-  if (text == nullptr)
-    return;
-  PyErr_SetObject(type, text);
-  Py_DECREF(text);
+  py::error_scope pending;
+  const auto size = static_cast<Py_ssize_t>(std::strlen(message));
+  py::object text = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(message, size, nullptr));
+  if (text)
+    return std::nullopt;
+  PyErr_Clear();
+  text = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(message, size, "backslashreplace"));
+  const char* escaped = text ? PyUnicode_AsUTF8(text.ptr()) : nullptr;
+  if (escaped == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string(escaped);
 }
 
-template <typename E>
-bool isA(const std::exception& e)
+// The Python type pybind11 gives a standard exception, found by its handlers
+// in pybind11's order.
+PyObject* pythonTypeOf(const std::exception_ptr& exception)
 {
-  return dynamic_cast<const E*>(&e) != nullptr;
-}
-
-// The Python type pybind11 gives an exception: its own exceptions first, then
-// the standard ones in pybind11's order, RuntimeError for the rest.
-PyObject* pythonTypeOf(const std::exception& e)
-{
-  struct Rule
-  {
-    bool (*matches)(const std::exception&);
-    PyObject* type;
-  };
-  const Rule rules[] = {
-      {isA<py::stop_iteration>, PyExc_StopIteration},
-      {isA<py::index_error>, PyExc_IndexError},
-      {isA<py::key_error>, PyExc_KeyError},
-      {isA<py::value_error>, PyExc_ValueError},
-      {isA<py::type_error>, PyExc_TypeError},
-      {isA<py::buffer_error>, PyExc_BufferError},
-      {isA<py::import_error>, PyExc_ImportError},
-      {isA<py::attribute_error>, PyExc_AttributeError},
-      {isA<std::bad_alloc>, PyExc_MemoryError},
-      {isA<std::domain_error>, PyExc_ValueError},
-      {isA<std::invalid_argument>, PyExc_ValueError},
-      {isA<std::length_error>, PyExc_ValueError},
-      {isA<std::out_of_range>, PyExc_IndexError},
-      {isA<std::range_error>, PyExc_ValueError},
-      {isA<std::overflow_error>, PyExc_OverflowError},
-  };
-  for (const Rule& rule : rules)
-    if (rule.matches(e))
-      return rule.type;
-  return PyExc_RuntimeError;
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::bad_alloc&) {
+    return PyExc_MemoryError;
+  } catch (const std::domain_error&) {
+    return PyExc_ValueError;
+  } catch (const std::invalid_argument&) {
+    return PyExc_ValueError;
+  } catch (const std::length_error&) {
+    return PyExc_ValueError;
+  } catch (const std::out_of_range&) {
+    return PyExc_IndexError;
+  } catch (const std::range_error&) {
+    return PyExc_ValueError;
+  } catch (const std::overflow_error&) {
+    return PyExc_OverflowError;
+  } catch (...) {
+    return PyExc_RuntimeError;
+  }
 }
 
 } // namespace
@@ -71,14 +67,22 @@ void translateException(std::exception_ptr exception)
     return;
   try {
     std::rethrow_exception(exception);
-  } catch (py::error_already_set& e) {
-    e.restore();
+  } catch (const py::error_already_set&) {
+    throw;
+  } catch (const py::builtin_exception&) {
+    throw;
   } catch (const std::exception& e) {
-    raise(pythonTypeOf(e), e.what());
-  } catch (const std::nested_exception&) {
-    raise(PyExc_RuntimeError, "Caught an unknown nested exception!");
-  } catch (...) {
-    raise(PyExc_RuntimeError, "Caught an unknown exception!");
+    std::optional<std::string> escaped = escapedUnlessUtf8(e.what());
+    if (!escaped)
+      throw;
+    // As pybind11 does: a nested exception is translated first, and a Python
+    // error already set becomes the cause of the new one.
+    py::detail::handle_nested_exception(e, exception);
+    PyObject* type = pythonTypeOf(exception);
+    if (PyErr_Occurred())
+      py::raise_from(type, escaped->c_str());
+    else
+      py::set_error(type, escaped->c_str());
   }
 }
 

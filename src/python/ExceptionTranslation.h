@@ -5,13 +5,14 @@
 
 namespace quorvane {
 
-/// Sets the Python error for an exception leaving a bound call, with the
-/// Python type pybind11's default translation gives it (ValueError for
+/// The module's exception translator. A standard exception whose message is
+/// not valid UTF-8 raises the Python type pybind11 gives it (ValueError for
 /// invalid arguments, IndexError for out-of-range, RuntimeError for the rest,
-/// and so on). Unlike that translation, a message that is not valid UTF-8
-/// keeps its text: the bytes that do not decode appear escaped ("\xcd"),
-/// where pybind11 would raise UnicodeDecodeError instead. The library nests no
-/// exceptions, so none is raised as the cause of another.
+/// and so on) with its text, the bytes that do not decode escaped ("\xcd"),
+/// where pybind11 would raise UnicodeDecodeError instead; nested exceptions
+/// and a Python error already set are chained as pybind11 chains them.
+/// Everything else is rethrown, so that the next translators, those registered
+/// with pybind11 and its own, translate it.
 void translateException(std::exception_ptr exception);
 
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <unordered_set>
 
 #include "hebase/DeviceType.h"
 #include "hebase/utils/QuorvaneVersion.h"
@@ -12,6 +13,7 @@
 #include "python/BoundClass.h"
 #include "python/ExceptionTranslation.h"
 #include "python/ModuleOrder.h"
+#include "python/PicklingRefusal.h"
 #include "python/PythonVersion.h"
 
 namespace py = pybind11;
@@ -29,6 +31,7 @@ void initModule(py::module_& m)
 {
   // Library errors keep their text even where it echoes bytes that are not UTF-8.
   py::register_local_exception_translator(&translateException);
+  const std::unordered_set<PyTypeObject*> registeredBefore = registeredTypes();
   // The order is part of the module's interface: bases before derived
   // classes, and argument types before the members that name them.
   m.attr("VERSION") = py::str(currentVersion.toString());
@@ -84,6 +87,8 @@ void initModule(py::module_& m)
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
   initDebugContextBindings(m);
+  // Every class and enum registered above, named in the module or not, refuses pickling.
+  refusePicklingOfTypesSince(registeredBefore);
 }
 
 } // namespace quorvane

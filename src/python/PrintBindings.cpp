@@ -47,10 +47,12 @@ void initPrintOptionsBindings(py::module_& m)
       .def_readwrite("print_complex_numbers", &PrintOptions::printComplexNumbers,
                      "\n    When false, the imaginary part of complex numbers is discarded in "
                      "prints.\n    Useful with CKKS when the imaginary part is not used.\n")
-      .def_readwrite("precision", &PrintOptions::precision,
-                     "\n    Precision setting when printing floating point numbers.\n")
-      .def_readwrite("table_cell_width", &PrintOptions::tableCellWidth,
-                     "\n    Width of element when printing tables of numbers.\n")
+      .def_property("precision", [](const PrintOptions& o) { return o.precision; },
+                    &PrintOptions::setPrecision,
+                    "\n    Precision setting when printing floating point numbers, from 0 to 30.\n")
+      .def_property("table_cell_width", [](const PrintOptions& o) { return o.tableCellWidth; },
+                    &PrintOptions::setTableCellWidth,
+                    "\n    Width of element when printing tables of numbers, from 0 to 100.\n")
       .def_readwrite("factor", &PrintOptions::factor,
                      "\n    When other than one, some ciphertext prints also show the values\n"
                      "    multiplied by this factor, beside the unscaled ones.\n")

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "hebase/utils/Assert.h"
 #include "hebase/utils/PrintUtils.h"
 #include "hebase/utils/TextBox.h"
+#include "math/DoubleTensor.h"
 
 using namespace quorvane;
 
@@ -107,6 +111,105 @@ TEST_F(PrintUtilsTest, NumbersFollowOptions)
   getPrintOptions().printComplexNumbers = true;
   PrintUtils::printComplex(out, {2.5, 3});
   EXPECT_EQ(out.str(), "1|1.000|2.5|(2.5,3)");
+}
+
+TEST_F(PrintUtilsTest, SettersRefuseValuesNoPrintCanHonour)
+{
+  struct Option
+  {
+    void (PrintOptions::*set)(int32_t);
+    int32_t PrintOptions::*field;
+  };
+  const Option precision = {&PrintOptions::setPrecision, &PrintOptions::precision};
+  const Option width = {&PrintOptions::setTableCellWidth, &PrintOptions::tableCellWidth};
+  struct Refused
+  {
+    Option option;
+    int32_t value;
+    std::string message;
+  };
+  const std::string precisionRange = " is out of range: expected a value in [0, 30]";
+  const std::string widthRange = " is out of range: expected a value in [0, 100]";
+  const std::vector<Refused> refused = {
+      {precision, -1, "Print precision -1" + precisionRange},
+      {precision, 31, "Print precision 31" + precisionRange},
+      {precision, 2147483647, "Print precision 2147483647" + precisionRange},
+      {precision, -2147483647 - 1, "Print precision -2147483648" + precisionRange},
+      {width, -1, "Table cell width -1" + widthRange},
+      {width, 101, "Table cell width 101" + widthRange},
+      {width, 2147483647, "Table cell width 2147483647" + widthRange},
+      {width, -2147483647 - 1, "Table cell width -2147483648" + widthRange},
+  };
+  PrintOptions& options = getPrintOptions();
+  for (const Refused& c : refused) {
+    options.*c.option.field = 7;
+    try {
+      (options.*c.option.set)(c.value);
+      ADD_FAILURE() << c.message;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+    EXPECT_EQ(options.*c.option.field, 7) << c.message;
+  }
+  // The bounds, and every value the defaults and the tests use, are accepted.
+  for (const Option& option : {precision, width})
+    for (int32_t value : {0, 2, 3, 5, 6, 9, 12, 30}) {
+      (options.*option.set)(value);
+      EXPECT_EQ(options.*option.field, value);
+    }
+  options.setTableCellWidth(100);
+  EXPECT_EQ(options.tableCellWidth, 100);
+}
+
+// Fields written directly, past the setters, print as their nearest bound: no
+// value overflows the stack or builds a cell of gigabytes.
+TEST_F(PrintUtilsTest, PrintsClampFieldsWrittenDirectly)
+{
+  const int32_t lowest = std::numeric_limits<int32_t>::min();
+  const int32_t highest = std::numeric_limits<int32_t>::max();
+  auto number = [](int32_t precision, bool general) {
+    getPrintOptions().precision = precision;
+    getPrintOptions().generalFloatFormat = general;
+    std::ostringstream out;
+    PrintUtils::printDouble(out, 1.0 / 3);
+    out << " ";
+    PrintUtils::printComplex(out, {2.0 / 3, 1e-7});
+    return out.str();
+  };
+  for (bool general : {true, false}) {
+    const std::string most = number(30, general);
+    const std::string least = number(0, general);
+    EXPECT_EQ(number(highest, general), most);
+    EXPECT_EQ(number(31, general), most);
+    EXPECT_EQ(number(lowest, general), least);
+    EXPECT_EQ(number(-1, general), least);
+  }
+  EXPECT_EQ(number(30, true),
+            "0.333333333333333314829616256247 "
+            "(0.666666666666666629659232512495,9.99999999999999954748111825886e-08)");
+  EXPECT_EQ(number(30, false),
+            "0.333333333333333314829616256247 "
+            "(0.666666666666666629659232512495,0.000000099999999999999995474811)");
+  EXPECT_EQ(number(0, true), "0.3 (0.7,1e-07)");
+  EXPECT_EQ(number(0, false), "0 (1,0)");
+
+  DoubleTensor table({1, 2});
+  table.init({1.5, -2}, false);
+  auto printed = [&table](int32_t width) {
+    getPrintOptions().precision = 3;
+    getPrintOptions().generalFloatFormat = true;
+    getPrintOptions().tableCellWidth = width;
+    std::ostringstream out;
+    table.print2dTensor(out, false);
+    return out.str();
+  };
+  const std::string widest = std::string(97, ' ') + "1.5" + std::string(98, ' ') + "-2\n";
+  EXPECT_EQ(printed(100), widest);
+  EXPECT_EQ(printed(highest), widest);
+  EXPECT_EQ(printed(101), widest);
+  EXPECT_EQ(printed(0), "1.5-2\n");
+  EXPECT_EQ(printed(lowest), "1.5-2\n");
+  EXPECT_EQ(printed(-1), "1.5-2\n");
 }
 
 TEST_F(PrintUtilsTest, FactoredVector)

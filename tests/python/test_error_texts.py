@@ -71,9 +71,24 @@ def test_valid_texts_are_unchanged(he, text):
     assert str(info.value) == "No registered HE context under the name " + text
 
 
+class HandlerError(Exception):
+    """An error of the tests' own, raised by a storage handler."""
+
+
+class RaisingHandler(DictHandler):
+    def get_buffer_for_read(self, name):
+        raise HandlerError(name)
+
+
+class NotBytesHandler(DictHandler):
+    def get_buffer_for_read(self, name):
+        return bytearray(b"x")
+
+
 def test_errors_keep_their_python_types(he):
     """Each kind of error keeps its Python type and text: the library's own
-    (by their C++ type), pybind11's, and a Python error raised by a handler."""
+    (by their C++ type), pybind11's own (thrown by the bindings), and Python
+    errors raised by a handler."""
     tile = qv.Encoder(he).encode_encrypt(np.ones(16))
     pf = qv.PublicFunctions()
     cases = [
@@ -86,9 +101,34 @@ def test_errors_keep_their_python_types(he):
          "Rotation step 2147483648 is outside the range of 32-bit signed integers"),
         (lambda: qv.PythonBackedStorage(DictHandler()).load(he, "missing"), KeyError,
          "'missing'"),
+        (lambda: qv.PythonBackedStorage(RaisingHandler()).load(he, "gone"), HandlerError,
+         "gone"),
+        (lambda: qv.PythonBackedStorage(NotBytesHandler()).load(he, "x"), TypeError,
+         "Object of type 'bytearray' is not an instance of 'bytes'"),
+        (lambda: qv.CTileVector()[0], IndexError, ""),
+        (lambda: qv.ProtocolMessageVector().pop(), IndexError, ""),
+        (lambda: next(iter(qv.CTileVector())), StopIteration, ""),
+        (lambda: setattr(qv.get_print_options(), "precision", 31), ValueError,
+         "Print precision 31 is out of range: expected a value in [0, 30]"),
     ]
     for call, kind, message in cases:
         with pytest.raises(Exception) as info:
             call()
         assert info.type is kind
         assert str(info.value) == message
+        assert info.value.__cause__ is None
+
+
+def test_a_python_error_crosses_the_library_as_it_was_raised(he):
+    """The handler's own exception object arrives, with its traceback."""
+    raised = []
+
+    class Handler(DictHandler):
+        def get_buffer_for_read(self, name):
+            raised.append(HandlerError(name))
+            raise raised[-1]
+
+    with pytest.raises(HandlerError) as info:
+        qv.PythonBackedStorage(Handler()).load(he, "gone")
+    assert info.value is raised[0]
+    assert info.traceback[-1].name == "get_buffer_for_read"

@@ -1,4 +1,5 @@
 import json
+import os
 import subprocess
 import sys
 
@@ -159,6 +160,68 @@ def test_print_option_setters_store_values(restore_print_options):
         setattr(options, name, value)
         assert getattr(qv.get_print_options(), name) == value
         assert type(getattr(options, name)) is type(value)
+
+
+# Sets each value of argv[2] (JSON) on the print option argv[1] and prints, as
+# JSON, for each value the refusal's type and text ("accepted" when none), the
+# option's value afterwards and the table of a tile tensor's print.
+PRINT_OPTION_CHILD = """
+import json, sys
+import numpy as np
+import _pyquorvanelite_cppwrappers as qv
+from helpers import mockup
+
+options = qv.get_print_options()
+he = mockup(8, 2)
+tensor = qv.TTEncoder(he).encode_encrypt(qv.TTShape([2, 4]),
+                                         np.array([[1 / 3, 2, 3, 4], [5, 6, 7, 8.0]]))
+results = []
+for value in json.loads(sys.argv[2]):
+    try:
+        setattr(options, sys.argv[1], value)
+        outcome = "accepted"
+    except Exception as e:
+        outcome = [type(e).__name__, str(e)]
+    table = tensor.to_string().split("Tensor[2,4]\\n")[1].split("\\n")[:2]
+    results.append([outcome, getattr(options, sys.argv[1]), table])
+print(json.dumps(results))
+"""
+
+
+def print_option_outcomes(name, values):
+    run = subprocess.run([sys.executable, "-c", PRINT_OPTION_CHILD, name, json.dumps(values)],
+                         cwd=os.path.dirname(os.path.abspath(__file__)), capture_output=True,
+                         text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    return run.stdout
+
+
+def cells(width, precision, values):
+    return "".join(format(format(v, ".%dg" % precision), ">%d" % width) for v in values)
+
+
+@pytest.mark.parametrize("name,words,high", [("precision", "Print precision", 30),
+                                             ("table_cell_width", "Table cell width", 100)])
+def test_print_options_refuse_values_no_print_can_honour(name, words, high):
+    """Out-of-range values are refused with the range and change nothing: the
+    option keeps its value and prints stay as they were."""
+    bad = [-1, high + 1, 2**31 - 1, -2**31]
+    outcomes = json.loads(print_option_outcomes(name, bad))
+    default = {"precision": 3, "table_cell_width": 5}[name]
+    table = [cells(5, 3, [1 / 3, 2, 3, 4]), cells(5, 3, [5, 6, 7, 8])]
+    assert table == ["0.333    2    3    4", "    5    6    7    8"]
+    assert outcomes == [[["ValueError", "%s %d is out of range: expected a value in [0, %d]"
+                          % (words, value, high)], default, table] for value in bad]
+
+
+def test_print_options_take_their_bounds():
+    rows = [[1 / 3, 2, 3, 4], [5, 6, 7, 8]]
+    widths = json.loads(print_option_outcomes("table_cell_width", [0, 100]))
+    assert widths == [["accepted", w, [cells(w, 3, row) for row in rows]] for w in [0, 100]]
+    assert widths[0][2][0] == "0.333234"
+    precisions = json.loads(print_option_outcomes("precision", [0, 30]))
+    assert precisions == [["accepted", p, [cells(5, p, row) for row in rows]] for p in [0, 30]]
+    assert precisions[1][2][0] == "0.333333333333333314829616256247    2    3    4"
 
 
 def test_verbosity_is_a_plain_enumeration():

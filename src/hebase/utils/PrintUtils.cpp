@@ -6,8 +6,43 @@
 #include <iomanip>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 
 namespace quorvane {
+
+namespace {
+
+void checkInRange(const char* option, int32_t value, int32_t min, int32_t max)
+{
+  if (value < min || value > max)
+    throw std::invalid_argument(std::string(option) + " " + std::to_string(value) +
+                                " is out of range: expected a value in [" + std::to_string(min) +
+                                ", " + std::to_string(max) + "]");
+}
+
+} // namespace
+
+void PrintOptions::setPrecision(int32_t value)
+{
+  checkInRange("Print precision", value, MIN_PRECISION, MAX_PRECISION);
+  precision = value;
+}
+
+void PrintOptions::setTableCellWidth(int32_t value)
+{
+  checkInRange("Table cell width", value, MIN_TABLE_CELL_WIDTH, MAX_TABLE_CELL_WIDTH);
+  tableCellWidth = value;
+}
+
+int32_t PrintOptions::printedPrecision() const
+{
+  return std::clamp(precision, MIN_PRECISION, MAX_PRECISION);
+}
+
+int32_t PrintOptions::printedTableCellWidth() const
+{
+  return std::clamp(tableCellWidth, MIN_TABLE_CELL_WIDTH, MAX_TABLE_CELL_WIDTH);
+}
 
 PrintOptions& getPrintOptions()
 {
@@ -30,7 +65,7 @@ namespace {
 void applyNumberFormat(std::ostringstream& text)
 {
   const PrintOptions& options = getPrintOptions();
-  text << std::setprecision(options.precision);
+  text << std::setprecision(options.printedPrecision());
   if (!options.generalFloatFormat)
     text << std::fixed;
 }

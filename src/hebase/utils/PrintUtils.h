@@ -11,9 +11,17 @@
 
 namespace quorvane {
 
-/// Process-wide settings of debug prints.
+/// Process-wide settings of debug prints. The setters refuse values that no
+/// print can honour; prints clamp a field written directly to its range.
 struct PrintOptions
 {
+  /// Accepted range of precision.
+  static constexpr int32_t MIN_PRECISION = 0;
+  static constexpr int32_t MAX_PRECISION = 30;
+  /// Accepted range of tableCellWidth.
+  static constexpr int32_t MIN_TABLE_CELL_WIDTH = 0;
+  static constexpr int32_t MAX_TABLE_CELL_WIDTH = 100;
+
   /// Leading elements of a vector that are printed.
   int32_t numPrintedElements = 4;
   /// Trailing elements printed after the gap.
@@ -32,6 +40,18 @@ struct PrintOptions
   bool printEncryptedContent = false;
   /// Tile tensor prints add a demonstration of the tiles.
   bool ttDemoTiles = false;
+
+  /// Sets precision; std::invalid_argument, and no change, outside
+  /// [MIN_PRECISION, MAX_PRECISION].
+  void setPrecision(int32_t value);
+  /// Sets tableCellWidth; std::invalid_argument, and no change, outside
+  /// [MIN_TABLE_CELL_WIDTH, MAX_TABLE_CELL_WIDTH].
+  void setTableCellWidth(int32_t value);
+
+  /// The precision that prints use: precision clamped to its range.
+  int32_t printedPrecision() const;
+  /// The cell width that prints use: tableCellWidth clamped to its range.
+  int32_t printedTableCellWidth() const;
 };
 
 /// The global print options.

@@ -1,0 +1,25 @@
+#ifndef QUORVANE_PYTHON_PICKLINGREFUSAL_H
+#define QUORVANE_PYTHON_PICKLINGREFUSAL_H
+
+#include <unordered_set>
+
+#include <pybind11/pybind11.h>
+
+namespace quorvane {
+
+/// The Python types that pybind11 has registered so far, in every module.
+std::unordered_set<PyTypeObject*> registeredTypes();
+
+/// Makes objects of every type pybind11 registered after `before` was taken
+/// refuse pickling: each protocol, __reduce__ and the copy module raise
+/// TypeError "cannot pickle '<type>' object", the text with which Python refuses
+/// protocols 2 and above. Without it, protocols 0 and 1 and __reduce__ reach
+/// copyreg, which constructs pybind11's base type and aborts the process.
+/// Enumerations are refused as well, although pybind11 gives them a state for
+/// protocols 2 and above; members of the types' own (__copy__, __deepcopy__)
+/// still copy.
+void refusePicklingOfTypesSince(const std::unordered_set<PyTypeObject*>& before);
+
+} // namespace quorvane
+
+#endif

@@ -1,0 +1,173 @@
+"""No object of the module can be pickled: every protocol, __reduce__ and the copy
+module raise TypeError, in the words with which Python refuses protocols 2 and
+above. Protocols 0 and 1 used to abort the process, so each case runs in a child."""
+
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+import _pyquorvanelite_cppwrappers as qv
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+M = qv.__name__ + "."
+
+# Makes the object of a case from its expression and prints, as JSON, the name
+# of its type and the outcome of each way of pickling or copying it: the
+# exception's type and text, or "made" when it succeeds. The members __reduce_ex__
+# and __reduce__ are those of the class named by the second argument, the
+# object's own class or one of its bases.
+CHILD = r"""
+import copy, json, pickle, sys, tempfile
+import numpy as np
+import _pyquorvanelite_cppwrappers as qv
+from helpers import DictHandler, mockup
+
+def multi_party():
+    cfg = qv.MultiPartyConfig()
+    cfg.participant_id = 1
+    cfg.key_owners_ids = [1, 2]
+    cfg.initiator_id = 1
+    cfg.aggregator_id = 1
+    req = qv.HeConfigRequirement.insecure(8, 3)
+    req.set_multi_party_config(cfg)
+    return qv.HeContext.create("Mockup_Mockup", req)
+
+class Requirement(qv.HeConfigRequirement):
+    pass
+
+he = mockup(8, 2)
+obj = eval(sys.argv[1])
+cls = getattr(qv, sys.argv[2]) if len(sys.argv) > 2 else type(obj)
+ways = [("protocol %d" % p, lambda p=p: pickle.dumps(obj, p)) for p in range(6)]
+ways += [("__reduce_ex__ %d" % p, lambda p=p: cls.__reduce_ex__(obj, p)) for p in range(6)]
+ways += [("__reduce__", lambda: cls.__reduce__(obj)),
+         ("copy", lambda: copy.copy(obj)), ("deepcopy", lambda: copy.deepcopy(obj))]
+outcomes = {}
+for name, way in ways:
+    try:
+        way()
+        outcomes[name] = "made"
+    except Exception as e:
+        outcomes[name] = [type(e).__name__, str(e)]
+print(json.dumps([type(obj).__name__, outcomes]))
+"""
+
+ENUM = "next(iter(qv.{}.__members__.values()))"
+
+# (class, expression of an object whose type is exactly that class).
+CASES = [
+    ("PrintOptions", "qv.get_print_options()"),
+    ("BootstrapConfig", "qv.BootstrapConfig()"),
+    ("PublicFunctions", "qv.PublicFunctions()"),
+    ("HeTraits", "he.get_traits()"),
+    ("HeConfigRequirement", "qv.HeConfigRequirement.insecure(8, 2)"),
+    ("MockupContext", "he"),
+    ("SealCkksContext", "qv.SealCkksContext()"),
+    ("DebugContext", "qv.DebugContext(mockup(8, 2), mockup(8, 2))"),
+    ("DoubleTensor", "qv.DoubleTensor(np.ones((2, 2)))"),
+    ("PTile", "qv.Encoder(he).encode(np.ones(8))"),
+    ("CTile", "qv.Encoder(he).encode_encrypt(np.ones(8))"),
+    ("Encoder", "qv.Encoder(he)"),
+    ("FileStorage", "qv.FileStorage(tempfile.mkdtemp(), True)"),
+    ("PythonBackedStorage", "qv.PythonBackedStorage(DictHandler())"),
+    ("MultiPartyConfig", "qv.MultiPartyConfig()"),
+    ("InitProtocol", "qv.InitProtocol(multi_party())"),
+    ("DecryptProtocol", "qv.DecryptProtocol(multi_party())"),
+    ("ProtocolMessageVector", "qv.ProtocolMessageVector()"),
+    ("ProtocolMessage", "qv.ProtocolMessage(he)"),
+    ("TTDim", "qv.TTDim(4, 8)"),
+    ("TTShape", "qv.TTShape([4, 2])"),
+    ("CTileTensor", "qv.TTEncoder(he).encode_encrypt(qv.TTShape([8]), np.ones(8))"),
+    ("PTileTensor", "qv.TTEncoder(he).encode(qv.TTShape([8]), np.ones(8))"),
+    ("GenericPackingConfig", "qv.GenericPackingConfig()"),
+    ("TTEncoder", "qv.TTEncoder(he)"),
+    ("EncryptedBatch", "qv.EncryptedBatch(he)"),
+    ("EncryptedData", "qv.EncryptedData(he)"),
+    ("CTileVector", "qv.CTileVector()"),
+    ("NativeFunctionEvaluator", "qv.NativeFunctionEvaluator(he)"),
+    ("FunctionEvaluator", "qv.FunctionEvaluator(he)"),
+    ("TTFunctionEvaluator", "qv.TTFunctionEvaluator(he)"),
+    ("NumberConfig", "qv.NumberConfig()"),
+    ("AesKey", "qv.AesKey(he)"),
+    ("Padding2d", "qv.Padding2d()"),
+    # Enumerations too, which pybind11 would pickle with protocols 2 and above.
+] + [(name, ENUM.format(name)) for name in [
+    "Verbosity", "RotationSetType", "ConjugationSupport", "DeviceType", "MultiPartyRole",
+    "ProtocolType", "ActionType", "GenericPackingOption", "EvalType", "NumberSize",
+    "NumberSigned"]]
+
+# (base, expression of an object of a class derived from it): Python holds no
+# object whose type is the base itself.
+BASES = [
+    ("Printable", "qv.HeConfigRequirement.insecure(8, 2)"),
+    ("SaveableBasic", "qv.PublicFunctions()"),
+    ("Saveable", "qv.Encoder(he).encode_encrypt(np.ones(8))"),
+    ("HeContext", "he"),
+    ("TrackingContext", "he"),
+    ("Tile", "qv.Encoder(he).encode(np.ones(8))"),
+    ("Storage", "qv.PythonBackedStorage(DictHandler())"),
+    ("Protocol", "qv.DecryptProtocol(multi_party())"),
+    ("TileTensor", "qv.TTEncoder(he).encode_encrypt(qv.TTShape([8]), np.ones(8))"),
+]
+
+# Classes whose own __copy__ and __deepcopy__ copy them.
+COPYABLE = {"CTile", "PTile", "TTShape", "CTileTensor", "PTileTensor"}
+
+
+def outcomes_of(expression, *cls):
+    run = subprocess.run([sys.executable, "-c", CHILD, expression, *cls], cwd=HERE,
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    return json.loads(run.stdout)
+
+
+def refusals(type_name, copyable=False):
+    """Each way refused with Python's text, the copies made when the class copies."""
+    refused = ["TypeError", "cannot pickle '" + type_name + "' object"]
+    ways = ["protocol %d" % p for p in range(6)] + ["__reduce_ex__ %d" % p for p in range(6)]
+    return {**{way: refused for way in ways + ["__reduce__"]},
+            "copy": "made" if copyable else refused,
+            "deepcopy": "made" if copyable else refused}
+
+
+def test_the_tables_cover_every_class_of_the_module():
+    classes = {name for name, value in vars(qv).items() if isinstance(value, type)}
+    tested = [name for name, _ in CASES + BASES]
+    assert len(set(tested)) == len(tested)
+    # Python cannot make a DataPacking, nor an object of a class derived from it.
+    assert set(tested) | {"DataPacking"} == classes
+
+
+@pytest.mark.parametrize("cls,expression", CASES, ids=[name for name, _ in CASES])
+def test_every_way_of_pickling_refuses(cls, expression):
+    assert outcomes_of(expression) == [cls, refusals(M + cls, cls in COPYABLE)]
+
+
+@pytest.mark.parametrize("base,expression", BASES, ids=[name for name, _ in BASES])
+def test_members_of_bases_refuse_in_the_name_of_the_object(base, expression):
+    name, outcomes = outcomes_of(expression, base)
+    assert issubclass(getattr(qv, name), getattr(qv, base)) and name != base
+    assert outcomes == refusals(M + name, name in COPYABLE)
+
+
+@pytest.mark.parametrize("expression,type_name", [
+    # The iterator of a CTileVector, a class that the module does not name.
+    ("iter(qv.CTileVector())", "iterator"),
+    # A Python subclass is refused under its own name, as Python refuses it.
+    ("Requirement(8, 2, 20, 10)", "Requirement"),
+])
+def test_unnamed_classes_and_subclasses_refuse(expression, type_name):
+    assert outcomes_of(expression) == [type_name, refusals(type_name)]
+
+
+def test_refusal_takes_only_objects_of_the_class():
+    """None, or an object of another class, is refused as a mismatched self."""
+    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(8, 2))
+    for call in (lambda: qv.CTile.__reduce_ex__(None, 2), lambda: qv.CTile.__reduce__(None),
+                 lambda: qv.CTile.__reduce_ex__(qv.CTileTensor(he), 2),
+                 lambda: qv.Verbosity.__reduce__(1)):
+        with pytest.raises(TypeError, match="incompatible function arguments"):
+            call()
