@@ -15,9 +15,9 @@ std::unordered_set<PyTypeObject*> registeredTypes();
 /// TypeError "cannot pickle '<type>' object", the text with which Python refuses
 /// protocols 2 and above. Without it, protocols 0 and 1 and __reduce__ reach
 /// copyreg, which constructs pybind11's base type and aborts the process.
-/// Enumerations are refused as well, although pybind11 gives them a state for
-/// protocols 2 and above; members of the types' own (__copy__, __deepcopy__)
-/// still copy.
+/// Enumerations, which pybind11 pickles through __getstate__ and __setstate__,
+/// keep protocols 2 and above (and copies); they refuse protocols 0 and 1 and
+/// __reduce__. Members of the types' own (__copy__, __deepcopy__) still copy.
 void refusePicklingOfTypesSince(const std::unordered_set<PyTypeObject*>& before);
 
 } // namespace quorvane

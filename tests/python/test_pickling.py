@@ -1,9 +1,14 @@
 """No object of the module can be pickled: every protocol, __reduce__ and the copy
 module raise TypeError, in the words with which Python refuses protocols 2 and
-above. Protocols 0 and 1 used to abort the process, so each case runs in a child."""
+above. Enumerations keep the pickling pybind11 gives them from protocol 2 on and
+refuse the rest. Protocols 0 and 1 used to abort the process, so each case runs
+in a child."""
 
+import copy
+import copyreg
 import json
 import os
+import pickle
 import subprocess
 import sys
 
@@ -93,11 +98,11 @@ CASES = [
     ("NumberConfig", "qv.NumberConfig()"),
     ("AesKey", "qv.AesKey(he)"),
     ("Padding2d", "qv.Padding2d()"),
-    # Enumerations too, which pybind11 would pickle with protocols 2 and above.
-] + [(name, ENUM.format(name)) for name in [
-    "Verbosity", "RotationSetType", "ConjugationSupport", "DeviceType", "MultiPartyRole",
-    "ProtocolType", "ActionType", "GenericPackingOption", "EvalType", "NumberSize",
-    "NumberSigned"]]
+]
+
+ENUMS = ["Verbosity", "RotationSetType", "ConjugationSupport", "DeviceType", "MultiPartyRole",
+         "ProtocolType", "ActionType", "GenericPackingOption", "EvalType", "NumberSize",
+         "NumberSigned"]
 
 # (base, expression of an object of a class derived from it): Python holds no
 # object whose type is the base itself.
@@ -135,7 +140,7 @@ def refusals(type_name, copyable=False):
 
 def test_the_tables_cover_every_class_of_the_module():
     classes = {name for name, value in vars(qv).items() if isinstance(value, type)}
-    tested = [name for name, _ in CASES + BASES]
+    tested = [name for name, _ in CASES + BASES] + ENUMS
     assert len(set(tested)) == len(tested)
     # Python cannot make a DataPacking, nor an object of a class derived from it.
     assert set(tested) | {"DataPacking"} == classes
@@ -144,6 +149,20 @@ def test_the_tables_cover_every_class_of_the_module():
 @pytest.mark.parametrize("cls,expression", CASES, ids=[name for name, _ in CASES])
 def test_every_way_of_pickling_refuses(cls, expression):
     assert outcomes_of(expression) == [cls, refusals(M + cls, cls in COPYABLE)]
+
+
+@pytest.mark.parametrize("cls", ENUMS)
+def test_enumerations_pickle_from_protocol_2_and_refuse_the_rest(cls):
+    expected = {way: outcome if way in ("__reduce__",) or way[-1] in "01" else "made"
+                for way, outcome in refusals(M + cls).items()}
+    assert outcomes_of(ENUM.format(cls)) == [cls, expected]
+    for value in getattr(qv, cls).__members__.values():
+        for protocol in range(2, 6):
+            back = pickle.loads(pickle.dumps(value, protocol))
+            assert type(back) is type(value) and back == value and back.name == value.name
+        assert copy.deepcopy(value) == value and copy.copy(value) == value
+    value = next(iter(getattr(qv, cls).__members__.values()))
+    assert value.__reduce_ex__(2) == (copyreg.__newobj__, (type(value),), int(value), None, None)
 
 
 @pytest.mark.parametrize("base,expression", BASES, ids=[name for name, _ in BASES])
