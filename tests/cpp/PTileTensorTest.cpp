@@ -155,7 +155,8 @@ TEST_F(PTileTensorTest, TilesThatDoNotMatchTheShapeAreRefused)
     qvtest::expectThrowWithMessage<std::invalid_argument>([&] { lazy.getSharedTile(flat); },
                                                           illegal + std::to_string(flat));
   }
-  const std::string mismatch = "A tile tensor of shape [4/2, 6/8] holds 0 tiles, but its shape has 2";
+  const std::string mismatch =
+      "A tile tensor of shape [4/2, 6/8] holds 0 tiles, but its shape has 2";
   qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.validatePacked(); }, mismatch);
   qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.checkTilesHoldValues(); },
                                                      mismatch);

@@ -18,6 +18,19 @@ def mockup(slots=8, depth=5, *precisions):
     return qv.HeContext.create(MOCKUP, qv.HeConfigRequirement.insecure(slots, depth, *precisions))
 
 
+def multi_party_mockup(participant, key_owners, slots=8):
+    """A mockup context of a participant of multi-party protocols, the first
+    key owner being the initiator and the aggregator."""
+    cfg = qv.MultiPartyConfig()
+    cfg.participant_id = participant
+    cfg.key_owners_ids = list(key_owners)
+    cfg.initiator_id = key_owners[0]
+    cfg.aggregator_id = key_owners[0]
+    req = qv.HeConfigRequirement.insecure(slots, 3)
+    req.set_multi_party_config(cfg)
+    return qv.HeContext.create(MOCKUP, req)
+
+
 def header(class_name, context_id):
     """The saved-object header of a class under a context id."""
     name = class_name.encode() + b"\0"

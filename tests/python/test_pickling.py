@@ -28,17 +28,10 @@ CHILD = r"""
 import copy, json, pickle, sys, tempfile
 import numpy as np
 import _pyquorvanelite_cppwrappers as qv
-from helpers import DictHandler, mockup
+from helpers import DictHandler, mockup, multi_party_mockup
 
 def multi_party():
-    cfg = qv.MultiPartyConfig()
-    cfg.participant_id = 1
-    cfg.key_owners_ids = [1, 2]
-    cfg.initiator_id = 1
-    cfg.aggregator_id = 1
-    req = qv.HeConfigRequirement.insecure(8, 3)
-    req.set_multi_party_config(cfg)
-    return qv.HeContext.create("Mockup_Mockup", req)
+    return multi_party_mockup(1, [1, 2])
 
 class Requirement(qv.HeConfigRequirement):
     pass
