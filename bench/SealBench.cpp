@@ -1,7 +1,10 @@
 // Times tile operations on a SEAL CKKS context against the same work done by
 // calling SEAL's evaluator, encoder, encryptor and decryptor directly.
 //
-//   quorvane_bench [--slots 8192,16384] [--depth 4] [--reps 30] [--json]
+//   quorvane_bench [--slots 8192,16384] [--depth 4] [--reps 30] [--context-reps 0] [--json]
+//
+// With --context-reps N > 0 it also times the creation of a context with its
+// keys, N times (bench/seal_alloc.sh; bench.py does not expect that row).
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +29,7 @@
 #include "hebase/HeContext.h"
 #include "hebase/PTile.h"
 #include "hebase/seal/SealCkksContext.h"
+#include "hebase/seal/SealCkksParams.h"
 
 using namespace quorvane;
 using quorvane::bench::elapsedMs;
@@ -40,6 +44,7 @@ struct Options
   int fractionalBits = 40;
   int integerBits = 10;
   int reps = 30;
+  int contextReps = 0;
   bool json = false;
 };
 
@@ -99,6 +104,8 @@ Options parseOptions(int argc, char** argv)
       options.depth = std::stoi(value());
     else if (arg == "--reps")
       options.reps = std::stoi(value());
+    else if (arg == "--context-reps")
+      options.contextReps = std::stoi(value());
     else if (arg == "--json")
       options.json = true;
     else
@@ -203,6 +210,32 @@ std::vector<Result> benchSlots(const Options& options, int slots)
           seal::Plaintext plain;
           decryptor.decrypt(sa, plain);
           ckksEncoder.decode(plain, sink);
+        };
+      }));
+  if (options.contextReps <= 0)
+    return results;
+  // The library's context against SEAL's context and the same keys (public,
+  // relinearisation and Galois keys of the default rotations and conjugation).
+  seal::EncryptionParameters parms = he.getEncryptionParams();
+  seal::sec_level_type level = he.getSecurityLevel() == 0 ? seal::sec_level_type::none
+                                                          : seal::sec_level_type::tc128;
+  std::vector<int> steps = SealCkksParams::getDefaultRotationSteps(slots);
+  steps.push_back(0);
+  results.push_back(compare(
+      "context creation", slots, options.contextReps,
+      [&]() -> std::function<void()> {
+        return [&]() { HeContext::create("SEAL_CKKS", req); };
+      },
+      [&]() -> std::function<void()> {
+        return [&]() {
+          seal::SEALContext sealContext(parms, true, level);
+          seal::KeyGenerator keygen(sealContext);
+          seal::PublicKey publicKey;
+          seal::RelinKeys relinKeys;
+          seal::GaloisKeys galoisKeys;
+          keygen.create_public_key(publicKey);
+          keygen.create_relin_keys(relinKeys);
+          keygen.create_galois_keys(steps, galoisKeys);
         };
       }));
   return results;
