@@ -157,10 +157,8 @@ DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
     return *src.rawData;
   if (!src.packed)
     throw std::runtime_error("Tile Tensor has not been encoded yet");
-  src.validatePackedShape();
+  src.validatePacked();
   const TTShape& shape = src.shape;
-  if (shape.getNumComplexPackedDims() > 0 || he->getTraits().getIsDebugEmpty())
-    src.checkTilesHoldValues();
   DoubleTensor res(shape.getOriginalSizes());
   if (he->getTraits().getIsDebugEmpty())
     return res;
@@ -171,8 +169,6 @@ DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
   double* values = res.data();
   TTIterator it(shape);
   for (int t = 0; t < static_cast<int>(src.tiles.size()); ++t) {
-    // Checked as it is read, so that the tiles are walked once.
-    src.checkTileHoldsValues(t);
     const std::vector<double> slots = encoder.decodeDouble(src.tiles[t]);
     it.setTileFlatIndex(t);
     for (bool used = it.isUsedSlot() || it.nextUsedInTile(); used; used = it.nextUsedInTile())
