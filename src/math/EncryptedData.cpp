@@ -1,6 +1,10 @@
 #include "math/EncryptedData.h"
 
+#include <ios>
+#include <limits>
+#include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "hebase/Buffer.h"
@@ -18,6 +22,40 @@ namespace {
 std::string batchBufferName(size_t i)
 {
   return "batch-" + std::to_string(i);
+}
+
+template <typename E>
+void rethrowIfExactly(const std::exception& e, const std::string& message)
+{
+  if (typeid(e) == typeid(E))
+    throw E(message);
+}
+
+// Rethrows e, of a standard type, with the batch named first; any other type (a
+// storage's own errors, say) is rethrown as it is.
+[[noreturn]] void rethrowNamingBatch(const std::exception& e, size_t i)
+{
+  const std::string message =
+      "Cannot read batch " + std::to_string(i) + " of the stored data set: " + e.what();
+  if (const auto* failure = dynamic_cast<const std::ios_base::failure*>(&e)) {
+    // Its text ends with its code's, which the new failure adds again.
+    const std::string codeText = ": " + failure->code().message();
+    std::string text = message;
+    if (text.size() >= codeText.size() &&
+        text.compare(text.size() - codeText.size(), codeText.size(), codeText) == 0)
+      text.erase(text.size() - codeText.size());
+    throw std::ios_base::failure(text, failure->code());
+  }
+  rethrowIfExactly<std::runtime_error>(e, message);
+  rethrowIfExactly<assert_error>(e, message);
+  rethrowIfExactly<std::invalid_argument>(e, message);
+  rethrowIfExactly<std::out_of_range>(e, message);
+  rethrowIfExactly<std::range_error>(e, message);
+  rethrowIfExactly<std::overflow_error>(e, message);
+  rethrowIfExactly<std::domain_error>(e, message);
+  rethrowIfExactly<std::length_error>(e, message);
+  rethrowIfExactly<std::logic_error>(e, message);
+  throw;
 }
 
 } // namespace
@@ -188,6 +226,20 @@ void EncryptedData::loadImpl(std::istream& in)
 void EncryptedData::addBatch(const EncryptedBatch& batch)
 {
   he->checkSameContext(batch.getHeContext());
+  checkAddable();
+  appendBatch(batch);
+}
+
+void EncryptedData::checkAddable() const
+{
+  if (isInputStorageAttached())
+    throw std::runtime_error("This data set is attached to an input storage: batches cannot be "
+                             "added to it. Add them to a data set that is not attached, or "
+                             "attached to an output storage.");
+}
+
+void EncryptedData::appendBatch(const EncryptedBatch& batch)
+{
   markPopulated();
   if (isOutputStorageAttached()) {
     Buffer buffer = getOutputStorage().openBufferForWrite(batchBufferName(numBatches));
@@ -199,41 +251,104 @@ void EncryptedData::addBatch(const EncryptedBatch& batch)
   ++numBatches;
 }
 
-EncryptedBatch EncryptedData::loadBatch(Storage& storage, size_t i) const
+void EncryptedData::appendBatches(std::vector<EncryptedBatch>&& toAdd)
+{
+  if (toAdd.empty())
+    return;
+  if (isOutputStorageAttached()) {
+    // A storage cannot take a written buffer back: a write that fails part-way
+    // keeps the batches written before it, counted.
+    for (const EncryptedBatch& batch : toAdd)
+      appendBatch(batch);
+    return;
+  }
+  const size_t before = batches.size();
+  try {
+    batches.reserve(before + toAdd.size());
+    for (EncryptedBatch& batch : toAdd)
+      batches.push_back(std::move(batch));
+  } catch (...) {
+    while (batches.size() > before)
+      batches.pop_back();
+    throw;
+  }
+  numBatches += toAdd.size();
+  markPopulated();
+}
+
+EncryptedBatch EncryptedData::loadBatch(Storage& storage, size_t i, uint64_t* bytesRead) const
 {
   EncryptedBatch batch(*he);
   Buffer buffer = storage.openBufferForRead(batchBufferName(i));
   batch.load(buffer.in());
+  if (bytesRead != nullptr) {
+    const std::streamoff end = buffer.in().tellg();
+    *bytesRead = end < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(end);
+  }
   buffer.close();
   return batch;
 }
 
+EncryptedBatch EncryptedData::loadBatchToAdd(Storage& storage, size_t i, uint64_t* bytesRead) const
+{
+  try {
+    return loadBatch(storage, i, bytesRead);
+  } catch (const std::exception& e) {
+    rethrowNamingBatch(e, i);
+  }
+}
+
+void EncryptedData::addStoredBatches(Storage& storage, size_t count)
+{
+  if (!isOutputStorageAttached()) {
+    std::vector<EncryptedBatch> loaded;
+    loaded.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+      loaded.push_back(loadBatchToAdd(storage, i, nullptr));
+    appendBatches(std::move(loaded));
+    return;
+  }
+  // Nothing is written before every batch has loaded. The first batches are
+  // kept while they fit in READ_AHEAD_BYTES; the rest are loaded again.
+  std::vector<EncryptedBatch> ahead;
+  uint64_t aheadBytes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t bytes = 0;
+    EncryptedBatch batch = loadBatchToAdd(storage, i, &bytes);
+    if (ahead.size() == i && bytes <= READ_AHEAD_BYTES - aheadBytes) {
+      ahead.push_back(std::move(batch));
+      aheadBytes += bytes;
+    }
+  }
+  const size_t kept = ahead.size();
+  appendBatches(std::move(ahead));
+  for (size_t i = kept; i < count; ++i)
+    appendBatch(loadBatchToAdd(storage, i, nullptr));
+}
+
 void EncryptedData::addEncryptedData(const EncryptedData& other)
 {
-  // Refused before anything is added, also when other holds no batches. The
-  // batches of a storage were checked when they were loaded.
+  // Refused before anything is added, also when other holds no batches.
   he->checkSameContext(*other.he);
+  checkAddable();
   other.checkItemsHoldValues();
   // The count is taken first, so adding a data set to itself adds each batch once.
   const size_t count = other.numBatches;
   if (other.isInputStorageAttached() || other.isOutputStorageAttached()) {
-    Storage& storage =
-        other.isInputStorageAttached() ? other.getInputStorage() : other.getOutputStorage();
-    for (size_t i = 0; i < count; ++i)
-      addBatch(loadBatch(storage, i));
+    addStoredBatches(other.isInputStorageAttached() ? other.getInputStorage()
+                                                    : other.getOutputStorage(),
+                     count);
     return;
   }
-  // Copies first: addBatch may grow the very list being read.
-  const std::vector<EncryptedBatch> toAdd(other.batches.begin(), other.batches.begin() + count);
-  for (const EncryptedBatch& batch : toAdd)
-    addBatch(batch);
+  // Copies first: adding may grow the very list being read.
+  appendBatches(std::vector<EncryptedBatch>(other.batches.begin(), other.batches.begin() + count));
 }
 
 EncryptedBatch EncryptedData::getBatch(size_t i) const
 {
   QV_ASSERT(i < numBatches);
   if (isInputStorageAttached())
-    return loadBatch(getInputStorage(), i);
+    return loadBatch(getInputStorage(), i, nullptr);
   // Empty when the batches went to an output storage.
   return checkedAt(batches, static_cast<int64_t>(i));
 }

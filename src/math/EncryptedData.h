@@ -94,17 +94,27 @@ public:
   void checkItemsHoldValues() const;
 
   /// Appends the batch (to the output storage when one is attached); refuses a
-  /// batch of another context (HeContext::checkSameContext).
+  /// batch of another context (HeContext::checkSameContext) and a data set
+  /// attached to an input storage.
   void addBatch(const EncryptedBatch& batch);
   /// Appends every batch of other, wherever it keeps them (other may be this
-  /// data set); refuses a data set of another context and, before anything is
-  /// added, one whose batches in memory hold an empty tile (checkItemsHoldValues).
+  /// data set), all or none: refuses a data set of another context, a data set
+  /// attached to an input storage as this one, a batch in memory holding an
+  /// empty tile (checkItemsHoldValues) and a stored batch that does not load
+  /// ("Cannot read batch <i> of the stored data set: ..."), before anything is
+  /// added. Stored batches are loaded one at a time; for an output storage all
+  /// are loaded before the first is written, keeping at most READ_AHEAD_BYTES
+  /// of them. A storage failing to write part-way keeps the batches written.
   void addEncryptedData(const EncryptedData& other);
   /// Batch i: from the input storage when one is attached, else a copy of the
   /// batch in memory (sharing its items).
   EncryptedBatch getBatch(size_t i) const;
   size_t getNumBatches() const { return numBatches; }
   const HeContext& getHeContext() const { return *he; }
+
+  /// How many bytes of stored batches addEncryptedData keeps in memory while
+  /// it checks them before writing them to an output storage.
+  static constexpr uint64_t READ_AHEAD_BYTES = 64u << 20;
 
 private:
   const HeContext* he;
@@ -113,8 +123,20 @@ private:
   /// The batch count before the metadata of a load was read, restored when the body fails.
   size_t numBatchesBeforeLoad = 0;
 
-  /// Loads batch i from the buffer of a storage.
-  EncryptedBatch loadBatch(Storage& storage, size_t i) const;
+  /// Refuses (std::runtime_error) adding to a data set attached to an input storage.
+  void checkAddable() const;
+  /// Marks the data set populated and appends the batch, to the output
+  /// storage when one is attached.
+  void appendBatch(const EncryptedBatch& batch);
+  /// Appends the batches; in memory all or none.
+  void appendBatches(std::vector<EncryptedBatch>&& toAdd);
+  /// Loads batch i from the buffer of a storage; bytesRead, when given, gets
+  /// the size read (the maximum value when the stream cannot tell).
+  EncryptedBatch loadBatch(Storage& storage, size_t i, uint64_t* bytesRead) const;
+  /// loadBatch, with a failure naming the batch.
+  EncryptedBatch loadBatchToAdd(Storage& storage, size_t i, uint64_t* bytesRead) const;
+  /// Adds batches 0..count-1 of the storage, all or none (addEncryptedData).
+  void addStoredBatches(Storage& storage, size_t count);
 };
 
 /// Loads a saved object through the loader registry; refuses (std::runtime_error)

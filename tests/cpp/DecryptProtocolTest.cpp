@@ -445,7 +445,8 @@ TEST(DecryptProtocol, EncryptedDataInAStorageIsSentFromMemory)
     const std::string file = dir.file("store") + "/batch-1";
     expectThrowWithMessage<std::runtime_error>(
         [&] { second.decrypt().setInput(broken); },
-        "FileStorage at path " + file + " failed to open file batch-1 for reading.");
+        "Cannot read batch 1 of the stored data set: FileStorage at path " + file +
+            " failed to open file batch-1 for reading.");
     std::vector<ProtocolMessage> messages;
     expectThrowWithMessage<std::runtime_error>(
         [&] { second.protocol->executeNextRound(messages, {}); },

@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "EmptyTileRecords.h"
 #include "TestUtils.h"
 #include "TileTensorTestUtils.h"
 #include "hebase/FileStorage.h"
+#include "hebase/Storage.h"
 #include "math/EncryptedData.h"
 
 using namespace quorvane;
@@ -208,4 +213,250 @@ TEST_F(EncryptedDataTest, FileStorages)
   merged.addEncryptedData(in);
   ASSERT_EQ(merged.getNumBatches(), 3u);
   EXPECT_EQ(firstValue(merged.getBatch(2)), firstValue(source.getBatch(1)));
+}
+
+namespace {
+
+// A storage of byte strings counting the reads of every buffer; unseekable, its
+// read streams cannot tell their position.
+class CountingStorage : public Storage
+{
+public:
+  explicit CountingStorage(bool seekable) : seekable(seekable) {}
+
+  std::map<std::string, std::string> buffers;
+  std::map<std::string, int> reads;
+
+  Buffer openBufferForRead(const std::string& name) override
+  {
+    ++reads[name];
+    auto it = buffers.find(name);
+    if (it == buffers.end())
+      throw std::runtime_error("no buffer " + name);
+    std::shared_ptr<std::istream> stream;
+    if (seekable)
+      stream = std::make_shared<std::istringstream>(it->second);
+    else
+      stream = std::make_shared<Unseekable>(it->second);
+    return Buffer(*this, name, stream);
+  }
+  Buffer openBufferForWrite(const std::string& name) override
+  {
+    if (buffers.count(name) != 0)
+      throw std::runtime_error("buffer " + name + " exists");
+    return Buffer(*this, name, std::shared_ptr<std::ostream>(std::make_shared<std::ostringstream>()));
+  }
+  void closeBuffer(Buffer& buffer) override
+  {
+    if (buffer.getMode() == Buffer::OPEN_OUT)
+      buffers[buffer.getName()] = static_cast<std::ostringstream&>(buffer.out()).str();
+  }
+  void discardBuffer(Buffer&) override {}
+
+private:
+  bool seekable;
+
+  // A stream buffer without seeking: tellg gives -1.
+  struct Source : std::streambuf
+  {
+    std::string bytes;
+    explicit Source(std::string b) : bytes(std::move(b))
+    {
+      setg(&bytes[0], &bytes[0], &bytes[0] + bytes.size());
+    }
+  };
+  struct Unseekable : std::istream
+  {
+    Source source;
+    explicit Unseekable(const std::string& bytes) : std::istream(nullptr), source(bytes)
+    {
+      rdbuf(&source);
+    }
+  };
+};
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+} // namespace
+
+// Adding a data set is all or none wherever the two keep their batches: a
+// batch of the source that is truncated or holds an empty tile is refused,
+// naming the batch, and the target keeps its count, its batches and its
+// buffers; once the source is mended, adding again gives the whole data set.
+TEST_F(EncryptedDataTest, AddingADataSetIsAllOrNothing)
+{
+  enum Fault { TRUNCATED, EMPTY_TILE };
+  struct Case
+  {
+    bool sourceStored;
+    Fault fault;
+    bool targetStored;
+  };
+  const std::vector<Case> cases = {
+      {false, EMPTY_TILE, false}, {false, EMPTY_TILE, true}, {true, TRUNCATED, false},
+      {true, TRUNCATED, true},    {true, EMPTY_TILE, false}, {true, EMPTY_TILE, true},
+  };
+  const std::string goodBatch = qvtest::saved(batchOf({item(3)}));
+  const std::string faultyBatch[] = {
+      goodBatch.substr(0, goodBatch.size() - 5),
+      qvrecords::batchOf(*he, qvrecords::withEmptyTile<CTile>(*item(3), 0))};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("source ") + (c.sourceStored ? "stored" : "in memory") +
+                 (c.fault == TRUNCATED ? ", truncated" : ", empty tile") + ", target " +
+                 (c.targetStored ? "stored" : "in memory"));
+    qvtest::TempDir dir;
+    const std::string sourcePath = dir.file("source");
+    const std::string targetPath = dir.file("target");
+    // The source: batches of 1, 2 and 3, the last one faulty.
+    EncryptedData memorySource = dataOf({1, 2, 3});
+    EncryptedData storedSource(*he);
+    std::string message;
+    if (c.sourceStored) {
+      {
+        EncryptedData out(*he);
+        out.attachOutputStorage(std::make_shared<FileStorage>(sourcePath, true));
+        out.addEncryptedData(memorySource);
+        out.flushToStorage();
+      }
+      writeFile(sourcePath + "/batch-2", faultyBatch[c.fault]);
+      storedSource.attachInputStorage(std::make_shared<FileStorage>(sourcePath, false));
+      // The load's own refusal, with the batch named.
+      try {
+        FileStorage files(sourcePath, false);
+        Buffer buffer = files.openBufferForRead("batch-2");
+        EncryptedBatch(*he).load(buffer.in());
+      } catch (const std::exception& e) {
+        message = std::string("Cannot read batch 2 of the stored data set: ") + e.what();
+      }
+    } else {
+      static_cast<CTile&>(memorySource.getBatch(2).getItem(0)->getMutableTile(0)) = CTile(*he);
+      message = "Tile 0 of item 0 of batch 2 is empty: it holds no values";
+    }
+    const EncryptedData& source = c.sourceStored ? storedSource : memorySource;
+    // The target already holds a batch of 7.
+    EncryptedData target(*he);
+    if (c.targetStored)
+      target.attachOutputStorage(std::make_shared<FileStorage>(targetPath, true));
+    target.addBatch(batchOf({item(7)}));
+    const std::vector<std::string> files = c.targetStored ? qvtest::entries(targetPath)
+                                                          : std::vector<std::string>();
+    const std::string firstBatch =
+        c.targetStored ? qvtest::readFile(targetPath + "/batch-0") : qvtest::saved(target.getBatch(0));
+
+    try {
+      target.addEncryptedData(source);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::exception& e) {
+      if (c.sourceStored && c.fault == TRUNCATED)
+        EXPECT_NE(dynamic_cast<const std::ios_base::failure*>(&e), nullptr);
+      else
+        EXPECT_EQ(typeid(e), typeid(std::runtime_error));
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+    EXPECT_EQ(target.getNumBatches(), 1u);
+    if (c.targetStored) {
+      EXPECT_EQ(qvtest::entries(targetPath), files);
+      EXPECT_EQ(qvtest::readFile(targetPath + "/batch-0"), firstBatch);
+    } else {
+      EXPECT_EQ(qvtest::saved(target.getBatch(0)), firstBatch);
+      qvtest::expectAssertion([&] { target.getBatch(1); }, "getBatch", "i < numBatches");
+    }
+
+    // Mended, the source is added whole.
+    if (c.sourceStored)
+      writeFile(sourcePath + "/batch-2", goodBatch);
+    else
+      static_cast<CTile&>(memorySource.getBatch(2).getItem(0)->getMutableTile(0)) =
+          CTile(item(3)->getTile(0));
+    target.addEncryptedData(source);
+    ASSERT_EQ(target.getNumBatches(), 4u);
+    EncryptedData result(*he);
+    if (c.targetStored) {
+      target.flushToStorage();
+      result.attachInputStorage(std::make_shared<FileStorage>(targetPath, false));
+    }
+    const EncryptedData& check = c.targetStored ? result : target;
+    ASSERT_EQ(check.getNumBatches(), 4u);
+    const double expected[] = {firstValue(batchOf({item(7)})), firstValue(batchOf({item(1)})),
+                               firstValue(batchOf({item(2)})), firstValue(batchOf({item(3)}))};
+    for (size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(firstValue(check.getBatch(i)), expected[i]) << i;
+  }
+}
+
+// Stored batches added to an output storage are all loaded before the first
+// is written: kept from that load when they fit the read-ahead, loaded again
+// when the storage cannot tell their size. A faulty last batch leaves the
+// target as it was either way.
+TEST_F(EncryptedDataTest, StoredBatchesAreCheckedBeforeTheFirstIsWritten)
+{
+  for (const bool seekable : {true, false}) {
+    SCOPED_TRACE(seekable ? "seekable" : "unseekable");
+    auto source = std::make_shared<CountingStorage>(seekable);
+    {
+      EncryptedData out(*he);
+      out.attachOutputStorage(source);
+      out.addEncryptedData(dataOf({1, 2, 3}));
+      out.flushToStorage();
+    }
+    EncryptedData in(*he);
+    in.attachInputStorage(source);
+    source->reads.clear();
+
+    auto target = std::make_shared<CountingStorage>(true);
+    EncryptedData out(*he);
+    out.attachOutputStorage(target);
+    out.addEncryptedData(in);
+    EXPECT_EQ(out.getNumBatches(), 3u);
+    for (const char* name : {"batch-0", "batch-1", "batch-2"}) {
+      EXPECT_EQ(source->reads[name], seekable ? 1 : 2) << name;
+      EXPECT_EQ(target->buffers[name], source->buffers[name]) << name;
+    }
+
+    const std::string good = source->buffers["batch-2"];
+    source->buffers["batch-2"] = good.substr(0, good.size() - 3);
+    source->reads.clear();
+    EncryptedData refused(*he);
+    auto untouched = std::make_shared<CountingStorage>(true);
+    refused.attachOutputStorage(untouched);
+    EXPECT_THROW(refused.addEncryptedData(in), std::runtime_error);
+    EXPECT_EQ(refused.getNumBatches(), 0u);
+    EXPECT_EQ(untouched->buffers.size(), 1u) << "only the header";
+    EXPECT_EQ(source->reads["batch-0"], 1);
+  }
+}
+
+// A data set attached to an input storage reads its batches from it: adding
+// to it is refused before anything changes.
+TEST_F(EncryptedDataTest, AddingToADataSetAttachedForInputIsRefused)
+{
+  qvtest::TempDir dir;
+  {
+    EncryptedData out(*he);
+    out.attachOutputStorage(std::make_shared<FileStorage>(dir.file("store"), true));
+    out.addEncryptedData(dataOf({1, 2}));
+    out.flushToStorage();
+  }
+  const std::vector<std::string> files = qvtest::entries(dir.file("store"));
+  EncryptedData in(*he);
+  in.attachInputStorage(std::make_shared<FileStorage>(dir.file("store"), false));
+  const std::string message =
+      "This data set is attached to an input storage: batches cannot be added to it. Add them "
+      "to a data set that is not attached, or attached to an output storage.";
+  const EncryptedData more = dataOf({3});
+  const std::vector<std::function<void()>> adds = {
+      [&] { in.addBatch(batchOf({item(3)})); },
+      [&] { in.addEncryptedData(more); },
+      [&] { in.addEncryptedData(EncryptedData(*he)); },
+      [&] { in.addEncryptedData(in); },
+  };
+  for (const auto& add : adds)
+    qvtest::expectThrowWithMessage<std::runtime_error>(add, message);
+  EXPECT_EQ(in.getNumBatches(), 2u);
+  EXPECT_EQ(firstValue(in.getBatch(1)), firstValue(batchOf({item(2)})));
+  EXPECT_EQ(qvtest::entries(dir.file("store")), files);
 }

@@ -73,6 +73,18 @@ def saved_encrypted_data(he, batches):
         for items in batches])
 
 
+def with_empty_tile(tensor, kind, k):
+    """The saved tensor with tile k's record replaced by a saved empty tile
+    (the tiles are the last records of a saved tile tensor)."""
+    records = [tensor.get_tile_by_flat_index(i).save_to_buffer()
+               for i in range(tensor.get_num_used_tiles())]
+    data = tensor.save_to_buffer()
+    prefix = data[:len(data) - sum(len(t) for t in records)]
+    assert prefix + b"".join(records) == data
+    return prefix + b"".join(kind.save_to_buffer() if i == k else t
+                             for i, t in enumerate(records))
+
+
 def run_python(code):
     """Runs the (indented) code in a fresh interpreter with this environment."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=dict(os.environ),

@@ -7,7 +7,7 @@ import pytest
 
 import _pyquorvanelite_cppwrappers as qv
 from helpers import (mockup, multi_party_mockup, saved_batch, saved_data, saved_tensor_data,
-                     shape_of)
+                     shape_of, with_empty_tile)
 
 SLOTS = 16
 EMPTY_TAIL = " is empty, but the tiles of a packed tensor must hold values"
@@ -24,18 +24,6 @@ def shape(*sizes):
 
 def complex_shape():
     return shape_of(qv.TTDim(4, 2), qv.TTDim(12, 8, is_complex_packed=True))
-
-
-def with_empty_tile(tensor, kind, k):
-    """The saved tensor with tile k's record replaced by a saved empty tile
-    (the tiles are the last records of a saved tile tensor)."""
-    records = [tensor.get_tile_by_flat_index(i).save_to_buffer()
-                for i in range(tensor.get_num_used_tiles())]
-    data = tensor.save_to_buffer()
-    prefix = data[:len(data) - sum(len(t) for t in records)]
-    assert prefix + b"".join(records) == data
-    return prefix + b"".join(kind.save_to_buffer() if i == k else t
-                             for i, t in enumerate(records))
 
 
 def test_the_reported_tensor_is_refused_on_load(he):

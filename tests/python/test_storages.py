@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import _pyquorvanelite_cppwrappers as qv
-from helpers import mockup
+from helpers import DictHandler, mockup, saved_batch, saved_data, with_empty_tile
 
 SLOTS = 8
 VALUES = np.array([0.5, -1.25, 3.0, 0.0, 2.0, -7.5, 1.0, 4.25])
@@ -291,3 +291,127 @@ def test_storage_arguments(he, enc, tmp_path):
         c.attach_output_storage(None)
     with pytest.raises((TypeError, ValueError, RuntimeError)):
         c.attach_input_storage(None)
+
+
+
+# ---- Adding data sets kept in storages ----
+
+class _Place:
+    """Where a data set keeps its batches: in memory, in a file storage or in
+    a Python storage."""
+
+    def __init__(self, kind, path):
+        self.kind, self.path, self.handler = kind, path, DictHandler()
+
+    def storage(self, create):
+        if self.kind == "file":
+            return qv.FileStorage(str(self.path), create)
+        return qv.PythonBackedStorage(self.handler)
+
+    def buffers(self):
+        if self.kind == "file":
+            return {p.name: p.read_bytes() for p in self.path.iterdir()}
+        return dict(self.handler.buffers)
+
+    def write(self, name, data):
+        if self.kind == "file":
+            (self.path / name).write_bytes(data)
+        else:
+            self.handler.buffers[name] = data
+
+
+@pytest.mark.parametrize("target_kind", ["memory", "file", "python"])
+@pytest.mark.parametrize("source_kind,fault", [
+    ("memory", "empty tile"), ("file", "truncated"), ("file", "empty tile"),
+    ("python", "truncated"), ("python", "empty tile")])
+def test_adding_a_data_set_is_all_or_nothing(he, tmp_path, source_kind, fault, target_kind):
+    """A faulty last batch of the source leaves the target's count, batches and
+    buffers as they were, and the refusal names the batch; mended, the source
+    is added whole."""
+    te = qv.TTEncoder(he)
+    shape = qv.TTShape([SLOTS])
+    saved = [saved_batch(he, [te.encode_encrypt(shape, np.full(SLOTS, v)).save_to_buffer()])
+             for v in (7.0, 1.0, 2.0, 3.0)]
+    last = qv.EncryptedBatch(he)
+    last.load_from_buffer(saved[3])
+    faulty = saved[3][:-5] if fault == "truncated" else \
+        saved_batch(he, [with_empty_tile(last.get_item(0), qv.CTile(he), 0)])
+
+    source = qv.load_encrypted_data(he, saved_data(he, saved[1:]))
+    src = _Place(source_kind, tmp_path / "source")
+    if source_kind == "memory":
+        emptied = source.get_batch(2).get_item(0).get_tile_by_flat_index(0)
+        emptied.load_from_buffer(qv.CTile(he).save_to_buffer())
+        expected = "Tile 0 of item 0 of batch 2 is empty: it holds no values"
+    else:
+        out = qv.EncryptedData(he)
+        out.attach_output_storage(src.storage(True))
+        out.add_encrypted_data(source)
+        out.flush_to_storage()
+        src.write("batch-2", faulty)
+        source = qv.EncryptedData(he)
+        source.attach_input_storage(src.storage(False))
+        # The direct load's own refusal, with the batch named.
+        with pytest.raises(RuntimeError) as direct:
+            if source_kind == "file":
+                qv.EncryptedBatch(he).load_from_file(str(src.path / "batch-2"))
+            else:
+                qv.EncryptedBatch(he).load_from_buffer(faulty)
+        expected = "Cannot read batch 2 of the stored data set: " + str(direct.value)
+
+    dst = _Place(target_kind, tmp_path / "target")
+    target = qv.EncryptedData(he)
+    if target_kind != "memory":
+        target.attach_output_storage(dst.storage(True))
+    target.add_encrypted_data(qv.load_encrypted_data(he, saved_data(he, saved[:1])))
+    before = target.get_batch(0).save_to_buffer() if target_kind == "memory" else dst.buffers()
+
+    with pytest.raises(RuntimeError) as info:
+        target.add_encrypted_data(source)
+    assert type(info.value) is RuntimeError
+    assert str(info.value) == expected
+    assert target.get_num_batches() == 1
+    if target_kind == "memory":
+        assert target.get_batch(0).save_to_buffer() == before
+    else:
+        assert dst.buffers() == before
+
+    # Mended, the source is added whole.
+    if source_kind == "memory":
+        emptied.load_from_buffer(last.get_item(0).get_tile_by_flat_index(0).save_to_buffer())
+    else:
+        src.write("batch-2", saved[3])
+    target.add_encrypted_data(source)
+    assert target.get_num_batches() == 4
+    if target_kind != "memory":
+        target.flush_to_storage()
+        target = qv.EncryptedData(he)
+        target.attach_input_storage(dst.storage(False))
+    assert [te.decrypt_decode_double(target.get_batch(i).get_item(0))[0]
+            for i in range(target.get_num_batches())] == [7.0, 1.0, 2.0, 3.0]
+
+
+def test_adding_to_a_data_set_attached_for_input_is_refused(he, tmp_path):
+    """Its batches are read from the storage: an added batch could never be
+    read, so adding is refused before anything changes."""
+    te = qv.TTEncoder(he)
+    batches = [saved_batch(he, [te.encode_encrypt(qv.TTShape([SLOTS]),
+                                                  np.full(SLOTS, v)).save_to_buffer()])
+               for v in (1.0, 2.0)]
+    out = qv.EncryptedData(he)
+    out.attach_output_storage(qv.FileStorage(str(tmp_path / "store"), True))
+    out.add_encrypted_data(qv.load_encrypted_data(he, saved_data(he, batches)))
+    out.flush_to_storage()
+    files = sorted(p.name for p in (tmp_path / "store").iterdir())
+    data = qv.EncryptedData(he)
+    data.attach_input_storage(qv.FileStorage(str(tmp_path / "store"), False))
+    for other in [qv.load_encrypted_data(he, saved_data(he, batches[:1])),
+                  qv.EncryptedData(he), data]:
+        with pytest.raises(RuntimeError) as info:
+            data.add_encrypted_data(other)
+        assert str(info.value) == (
+            "This data set is attached to an input storage: batches cannot be added to it. "
+            "Add them to a data set that is not attached, or attached to an output storage.")
+    assert data.get_num_batches() == 2
+    assert te.decrypt_decode_double(data.get_batch(1).get_item(0))[0] == 2.0
+    assert sorted(p.name for p in (tmp_path / "store").iterdir()) == files
