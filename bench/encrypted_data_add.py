@@ -1,0 +1,151 @@
+"""Times EncryptedData.add_encrypted_data from a data set kept in a storage: 1,000
+small batches (one item of one mockup tile of 16 slots each) read from a file
+storage or a Python storage, added to a data set in memory, attached to a file
+storage or attached to a Python storage.
+
+One build:
+
+    PYTHONPATH=<build dir> python3 bench/encrypted_data_add.py
+
+Two builds compared in one session, for example the module installed in two
+virtual environments (each interpreter imports its own module):
+
+    python3 bench/encrypted_data_add.py --compare <python A> <python B> [--rounds 7]
+
+The two run in turn, A B A B ..., each run a fresh process that prints its
+medians; the table gives, per case, the median over the rounds of each build's
+medians and the median of the per-round ratios A/B. Figures are milliseconds.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BATCHES = 1000
+SLOTS = 16
+
+
+class DictHandler:
+    """A Python storage handler that keeps the buffers in a dict."""
+
+    def __init__(self, buffers=None):
+        self.buffers = dict(buffers or {})
+
+    def get_buffer_for_read(self, name):
+        return self.buffers[name]
+
+    def on_buffer_write_open(self, name):
+        pass
+
+    def on_buffer_write_close(self, name, data):
+        self.buffers[name] = data
+
+
+def measure(reps):
+    """Medians of one build: case name -> milliseconds."""
+    import numpy as np
+
+    import _pyquorvanelite_cppwrappers as qv
+
+    he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, 4))
+    tt = qv.TTEncoder(he)
+    item = tt.encode_encrypt(qv.TTShape([SLOTS]), np.linspace(-1, 1, SLOTS)).save_to_buffer()
+    # A data set of BATCHES batches, built through its saved form.
+    header = qv.EncryptedBatch(he).save_to_buffer()[:-8]
+    batch = header + (1).to_bytes(8, "little") + item
+    data_header = qv.EncryptedData(he).save_to_buffer()[:-16]
+    count = BATCHES.to_bytes(8, "little")
+    memory = qv.load_encrypted_data(he, data_header + count + count + batch * BATCHES)
+
+    work = tempfile.mkdtemp(prefix="qv-bench-")
+    try:
+        out = qv.EncryptedData(he)
+        out.attach_output_storage(qv.FileStorage(os.path.join(work, "source"), True))
+        out.add_encrypted_data(memory)
+        out.flush_to_storage()
+        handler = DictHandler()
+        out = qv.EncryptedData(he)
+        out.attach_output_storage(qv.PythonBackedStorage(handler))
+        out.add_encrypted_data(memory)
+        out.flush_to_storage()
+
+        def source(kind):
+            data = qv.EncryptedData(he)
+            storage = (qv.FileStorage(os.path.join(work, "source"), False) if kind == "file"
+                       else qv.PythonBackedStorage(DictHandler(handler.buffers)))
+            data.attach_input_storage(storage)
+            return data
+
+        def target(kind, rep):
+            data = qv.EncryptedData(he)
+            if kind == "file":
+                data.attach_output_storage(
+                    qv.FileStorage(os.path.join(work, "target-%d" % rep), True))
+            elif kind == "python":
+                data.attach_output_storage(qv.PythonBackedStorage(DictHandler()))
+            return data
+
+        res = {}
+        for source_kind in ("file", "python"):
+            for target_kind in ("memory", "file", "python"):
+                times = []
+                for rep in range(reps + 1):
+                    src = source(source_kind)
+                    dst = target(target_kind, rep)
+                    start = time.perf_counter()
+                    dst.add_encrypted_data(src)
+                    elapsed = time.perf_counter() - start
+                    assert dst.get_num_batches() == BATCHES
+                    if rep > 0:
+                        times.append(elapsed)
+                    shutil.rmtree(os.path.join(work, "target-%d" % rep), ignore_errors=True)
+                res["%s storage -> %s" % (source_kind, target_kind)] = \
+                    statistics.median(times) * 1e3
+        return res
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def compare(python_a, python_b, rounds, reps):
+    runs = {"A": [], "B": []}
+    for r in range(rounds):
+        for label, python in (("A", python_a), ("B", python_b)):
+            out = subprocess.run([python, os.path.abspath(__file__), "--json", "--reps", str(reps)],
+                                 check=True, capture_output=True, text=True)
+            runs[label].append(json.loads(out.stdout))
+        print("round %d of %d done" % (r + 1, rounds), file=sys.stderr)
+    print("%-28s %12s %12s %8s" % ("case", "A median", "B median", "A/B"))
+    for name in runs["A"][0]:
+        a = [run[name] for run in runs["A"]]
+        b = [run[name] for run in runs["B"]]
+        ratio = statistics.median(x / y for x, y in zip(a, b))
+        print("%-28s %9.2f ms %9.2f ms %8.3f" % (name, statistics.median(a),
+                                                statistics.median(b), ratio))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--compare", nargs=2, metavar=("PYTHON_A", "PYTHON_B"))
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--reps", type=int, default=9)
+    parser.add_argument("--json", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.compare:
+        compare(args.compare[0], args.compare[1], args.rounds, args.reps)
+        return
+    res = measure(args.reps)
+    if args.json:
+        print(json.dumps(res))
+        return
+    for name, value in res.items():
+        print("%-28s %9.2f ms" % (name, value))
+
+
+if __name__ == "__main__":
+    main()
