@@ -301,6 +301,12 @@ void PTileTensor::sleep()
   tiles.clear();
 }
 
+void PTileTensor::endLazyMode()
+{
+  lazyMode = 0;
+  rawData.reset();
+}
+
 // ---- Integrity ----
 
 double PTileTensor::assertIntegrity(double epsilon) const

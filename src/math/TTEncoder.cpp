@@ -148,6 +148,8 @@ void TTEncoder::decrypt(PTileTensor& res, const CTileTensor& src) const
       *he, src.tiles, [&](PTile& out, const CTile& in) { encoder.decrypt(out, in); }));
   res.shape = src.shape;
   res.packed = true;
+  // A lazy tensor would otherwise go on decoding its raw values.
+  res.endLazyMode();
 }
 
 DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const

@@ -34,7 +34,8 @@ public:
               int chainIndex = -1) const;
   /// Encrypts every tile of src into res (res takes src's shape).
   void encrypt(CTileTensor& res, const PTileTensor& src) const;
-  /// Decrypts every tile of src into res (res takes src's shape).
+  /// Decrypts every tile of src into res (res takes src's shape). res becomes a
+  /// regular encoded tensor: a lazily encoded one drops its lazy mode and raw values.
   void decrypt(PTileTensor& res, const CTileTensor& src) const;
   /// The values of src, of its shape's original sizes (the raw values of a lazy tensor).
   DoubleTensor decodeDouble(const PTileTensor& src) const;

@@ -501,6 +501,62 @@ def test_a_lazy_tensor_is_encrypted_only_once_woken_up(he, tt):
     assert target.get_tile_at([1, 0]).get_chain_index() == woken.get_chain_index()
 
 
+SEVENS = np.full((4, 6), 7.0)
+SMALL = np.linspace(-1, 1, 15).reshape(3, 5)
+
+# Operations that give a plaintext tensor tiles: what it then holds, its
+# headline and its chain index.
+LAZY_WRITERS = [
+    ("decrypt", lambda tt, p: tt.decrypt(p, tt.encode_encrypt(qv.TTShape([2, 8]), SEVENS, 3)),
+     SEVENS, "[4/2, 6/8] packed=1", 3),
+    ("decrypt another shape",
+     lambda tt, p: tt.decrypt(p, tt.encode_encrypt(qv.TTShape([4, 4]), SMALL, 4)),
+     SMALL, "[3/4, 5/4] packed=1", 4),
+    ("load a packed form",
+     lambda tt, p: p.load_from_buffer(tt.encode(qv.TTShape([2, 8]), SEVENS, 3).save_to_buffer()),
+     SEVENS, "[4/2, 6/8] packed=1", 3),
+]
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+@pytest.mark.parametrize("name, write, values, headline, chain_index", LAZY_WRITERS,
+                         ids=[w[0] for w in LAZY_WRITERS])
+def test_a_lazy_tensor_given_tiles_holds_them(he, tt, packed, name, write, values, headline,
+                                              chain_index):
+    """After an operation that writes its tiles, a lazily encoded tensor is a
+    regular encoded one: it decodes and encrypts its tiles, not the raw values
+    it held, and reads its chain index off them."""
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.zeros((4, 6)), packed))
+    write(tt, lazy)
+    np.testing.assert_allclose(tt.decode_double(lazy), values, atol=1e-9)
+    assert lazy.to_string(qv.VERBOSITY_LOW) == "PTileTensor " + headline
+    assert lazy.get_chain_index() == chain_index
+    target = qv.CTileTensor(he)
+    tt.encrypt(target, lazy)
+    np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+def test_a_lazy_tensor_records_its_chain_index(he, tt, packed):
+    """Setting the chain index of a lazy tensor keeps it lazy: it records the
+    chain index for its encoding and, woken up, moves its tiles along."""
+    values = np.linspace(-1, 1, 24).reshape(4, 6)
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed))
+    lazy.set_chain_index(2)
+    assert lazy.to_string(qv.VERBOSITY_LOW) == \
+        "PTileTensor [4/2, 6/8] LAZY lazyCI=2 packed=%d" % packed
+    assert lazy.get_chain_index() == 2
+    np.testing.assert_array_equal(tt.decode_double(lazy), values)
+    if packed:
+        assert lazy.get_tile_at([1, 0]).get_chain_index() == 2
+        target = qv.CTileTensor(he)
+        tt.encrypt(target, lazy)
+        np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
+        assert target.get_chain_index() == 2
+
+
 def test_tile_access_after_encrypting_a_lazy_tensor_does_not_crash():
     """The reported sequence, in a child process: encrypting the loaded lazy
     tensor is refused, and reading a tile of the target raises instead of
