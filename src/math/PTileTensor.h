@@ -92,7 +92,8 @@ public:
   /// Sets every tile's chain index. A lazy tensor records it for its encoding
   /// and stays lazy: woken up, its tiles move to it too.
   void setChainIndex(int chainIndex);
-  /// The chain index of other.
+  /// The chain index of other, read as its getChainIndex reads it
+  /// (getArgumentChainIndex).
   void setChainIndex(const TileTensor& other);
   void reduceChainIndex();
   PTileTensor getReduceChainIndex() const;

@@ -225,6 +225,40 @@ TEST_F(PTileTensorTest, ChainIndexOfALazyTensorMovesItsTilesAlong)
   }
 }
 
+// setChainIndex(other) reads other's chain index as other.getChainIndex()
+// does: a lazy tensor answers its lazy chain index, woken up or not, without
+// looking at its tiles (here a woken tensor whose tile 0 was emptied).
+TEST_F(PTileTensorTest, ChainIndexOfALazyArgumentIsItsLazyChainIndex)
+{
+  const DoubleTensor values = randomTensor({4, 6}, 15);
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), values, 2);
+  PTileTensor woken(lazy);
+  woken.wakeup();
+  static_cast<PTile&>(woken.getMutableTile(0)) = PTile(*he);
+  for (const PTileTensor* other : {&lazy, &woken}) {
+    SCOPED_TRACE(other == &lazy ? "not woken up" : "woken up");
+    ASSERT_EQ(other->getChainIndex(), 2);
+    PTileTensor p = encoded(*he, TTShape({2, 8}), values, 4);
+    EXPECT_EQ(p.getSetChainIndex(*other).getChainIndex(), 2);
+    p.setChainIndex(*other);
+    EXPECT_EQ(p.getChainIndex(), 2);
+    EXPECT_EQ(p.getTile(1).getChainIndex(), 2);
+  }
+}
+
+// A lazy tensor that was never woken up holds no tiles to move.
+TEST_F(PTileTensorTest, ToDeviceNeedsALazyTensorWokenUp)
+{
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), randomTensor({4, 6}, 16));
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.toDevice(DEVICE_CPU); },
+                                                     "This tile tensor has not been packed");
+  lazy.wakeup();
+  lazy.toDevice(DEVICE_CPU);
+  EXPECT_EQ(lazy.getCurrentDevice(), DEVICE_CPU);
+}
+
 // A tensor whose tile array does not match its shape (here a lazy tensor
 // marked packed before it was woken up) is refused by every access to its
 // tiles, by position or through the operations, instead of read out of bounds.

@@ -277,6 +277,85 @@ def test_plaintext_chain_indexes(he, tt):
         qv.PTileTensor(he).get_chain_index()
 
 
+# The double-dispatch members: whether the caller is a plaintext tensor, the
+# call, and whether it combines the tiles (and so checks shapes and contexts).
+DOUBLE_DISPATCH = [
+    (False, "add_to", lambda s, a: s.add_to(a), True),
+    (False, "add_to_raw", lambda s, a: s.add_to_raw(a), True),
+    (False, "sub_from", lambda s, a: s.sub_from(a), True),
+    (False, "sub_from_raw", lambda s, a: s.sub_from_raw(a), True),
+    (False, "multiply_to", lambda s, a: s.multiply_to(a), True),
+    (False, "multiply_to_raw", lambda s, a: s.multiply_to_raw(a), True),
+    (False, "multiply_and_sum_to", lambda s, a: s.multiply_and_sum_to(a, 0), True),
+    (False, "set_chain_index", lambda s, a: s.set_chain_index(a), False),
+    (False, "get_set_chain_index", lambda s, a: s.get_set_chain_index(a), False),
+    (True, "get_multiply", lambda s, a: s.get_multiply(a), True),
+    (True, "get_multiply_raw", lambda s, a: s.get_multiply_raw(a), True),
+    (True, "get_add", lambda s, a: s.get_add(a), True),
+    (True, "get_add_raw", lambda s, a: s.get_add_raw(a), True),
+    (True, "add_to", lambda s, a: s.add_to(a), True),
+    (True, "add_to_raw", lambda s, a: s.add_to_raw(a), True),
+    (True, "sub_from", lambda s, a: s.sub_from(a), True),
+    (True, "sub_from_raw", lambda s, a: s.sub_from_raw(a), True),
+    (True, "multiply_to", lambda s, a: s.multiply_to(a), True),
+    (True, "multiply_to_raw", lambda s, a: s.multiply_to_raw(a), True),
+    (True, "get_multiply_and_sum", lambda s, a: s.get_multiply_and_sum(a, 0), True),
+    (True, "multiply_and_sum_to", lambda s, a: s.multiply_and_sum_to(a, 0), True),
+    (True, "set_chain_index", lambda s, a: s.set_chain_index(a), False),
+    (True, "get_set_chain_index", lambda s, a: s.get_set_chain_index(a), False),
+]
+# Shapes and contexts are checked by the members that combine tiles.
+DOUBLE_DISPATCH_REFUSALS = [
+    (plain, member, call, refusal)
+    for plain, member, call, combines in DOUBLE_DISPATCH
+    for refusal in ["unpacked argument", "unpacked caller"] +
+    (["mismatched shapes", "another context"] if combines else [])]
+
+
+@pytest.mark.parametrize("plain, member, call, refusal", DOUBLE_DISPATCH_REFUSALS,
+                         ids=[("plaintext " if c[0] else "") + c[1] + ", " + c[3]
+                              for c in DOUBLE_DISPATCH_REFUSALS])
+def test_double_dispatch_refusals_name_the_operands_as_the_caller_sees_them(
+        he, capfd, plain, member, call, refusal):
+    """x.add_to(y) refuses as x.add(y) would: x is this tile tensor and y the
+    other, although y carries the operation out; shapes and context ids come
+    in the caller's order, and neither tensor changes."""
+    # A plaintext tensor takes its chain index from another plaintext tensor.
+    plain_argument = plain and member.endswith("chain_index")
+    kinds = (qv.PTileTensor if plain else qv.CTileTensor,
+             qv.PTileTensor if plain_argument else qv.CTileTensor)
+    other_he = mockup(SLOTS, 5)
+
+    def packed(kind, values, context=he):
+        encoder = qv.TTEncoder(context)
+        if kind is qv.PTileTensor:
+            return encoder.encode(qv.TTShape([4, 4]), values)
+        return encoder.encode_encrypt(qv.TTShape([4, 4]), values)
+
+    self, argument, kind, message = {
+        "unpacked argument": (packed(kinds[0], rand(3, 5)), kinds[1](he), ValueError,
+                              "Other has not been encoded yet"),
+        "unpacked caller": (kinds[0](he), packed(kinds[1], rand(3, 5)), RuntimeError,
+                            "This tile tensor has not been packed"),
+        "mismatched shapes": (packed(kinds[0], rand(3, 5)), packed(kinds[1], rand(3, 4)),
+                              ValueError,
+                              "Attempting action with an incompatible shape: [3/4, 4/4]"),
+        "another context": (packed(kinds[0], rand(3, 5)), packed(kinds[1], rand(3, 5), other_he),
+                            ValueError,
+                            "The other tile tensor belongs to another context (context id "
+                            "%d, expected %d)" % (context_id(other_he), context_id(he))),
+    }[refusal]
+    before = [t.save_to_buffer() for t in (self, argument)]
+    capfd.readouterr()
+    with pytest.raises(Exception) as info:
+        call(self, argument)
+    assert info.type is kind
+    assert str(info.value) == message
+    if refusal == "mismatched shapes":
+        assert "\nIn this shape: [3/4, 5/4]\n" in capfd.readouterr().err
+    assert [t.save_to_buffer() for t in (self, argument)] == before
+
+
 def test_encoder_errors(he, tt, capfd):
     with pytest.raises(ValueError, match=r"^Values are of mismatched shape: received 1 dimensions, "
                                          r"expecting 2 dimensions$"):
@@ -555,6 +634,35 @@ def test_a_lazy_tensor_records_its_chain_index(he, tt, packed):
         tt.encrypt(target, lazy)
         np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
         assert target.get_chain_index() == 2
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+def test_a_lazy_argument_gives_its_lazy_chain_index(he, tt, packed):
+    """set_chain_index(other) reads a lazy other's chain index as its own
+    get_chain_index does, without looking at its tiles (tile 0 emptied here)."""
+    values = np.linspace(-1, 1, 24).reshape(4, 6)
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed))
+    lazy.set_chain_index(2)
+    if packed:
+        lazy.get_tile_by_flat_index(0).load_from_buffer(qv.PTile(he).save_to_buffer())
+    assert lazy.get_chain_index() == 2
+    p = tt.encode(qv.TTShape([2, 8]), values, 4)
+    assert p.get_set_chain_index(lazy).get_chain_index() == 2
+    p.set_chain_index(lazy)
+    assert p.get_tile_at([1, 0]).get_chain_index() == 2
+
+
+def test_to_device_needs_a_lazy_tensor_woken_up(he):
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.ones((4, 6)), False))
+    with pytest.raises(RuntimeError) as info:
+        lazy.to_device(qv.DeviceType.DEVICE_CPU)
+    assert str(info.value) == "This tile tensor has not been packed"
+    woken = qv.PTileTensor(he)
+    woken.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.ones((4, 6)), True))
+    woken.to_device(qv.DeviceType.DEVICE_CPU)
+    assert woken.get_current_device() == qv.DeviceType.DEVICE_CPU
 
 
 def test_tile_access_after_encrypting_a_lazy_tensor_does_not_crash():
