@@ -398,15 +398,8 @@ def test_assert_equals(tt, capfd):
     with pytest.raises(RuntimeError):
         tt.assert_equals(c, "far", np.array([2.0]), 0.01, percent=True)
     assert capfd.readouterr().out.startswith("Error in checking relative diff:\n")
-    # Relative differences divide by the decoded value, or by the expected one where the
-    # decoded value is 0; the largest absolute difference is returned.
+    # The largest absolute difference is returned, also by percent (see below).
     assert tt.assert_equals(c, "rel", [2.0], 0.05, True) == pytest.approx(0.1)
-    zero = tt.encode_encrypt(qv.TTShape([16]), np.array([0.0]))
-    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
-        tt.assert_equals(zero, "rel", [0.5], 0.6, True)
-    assert ", relative-diff: 1, " in capfd.readouterr().out
-    assert tt.assert_equals(zero, "rel", [0.5], 1.0, True) == 0.5
-    assert tt.assert_equals(zero, "rel", [0.0], 1e-6, True) == 0.0
     with pytest.raises(ValueError, match="Tensors shape mismatch"):
         tt.assert_equals(tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 3))), "t", np.ones((3, 2)))
 
@@ -423,6 +416,36 @@ def test_assert_equals_fails_on_nan(tt, capfd, decrypted, expected, percent):
     with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
         qv.DoubleTensor(np.array([0.5, decrypted])).assert_equals(
             qv.DoubleTensor(np.array([0.5, expected])), "values", 1e-6, percent)
+
+
+@pytest.mark.parametrize("decrypted, expected, eps, report", [
+    (0.0, 5.0, 2.0, "(5,0), actual value: (0,0), diff: (5,0), relative-diff: 5, epsilon: 2"),
+    (0.0, 0.5, 0.6, None),
+    (0.0, 0.5, 0.4, "(0.5,0), actual value: (0,0), diff: (0.5,0), relative-diff: 0.5, "
+                    "epsilon: 0.4"),
+    (0.0, 0.0, 1e-6, None),
+    (2.0, 3.0, 0.6, None),
+    (2.0, 3.0, 0.4, "(3,0), actual value: (2,0), diff: (1,0), relative-diff: 0.5, epsilon: 0.4"),
+])
+def test_assert_equals_by_percent_agrees_with_the_tile_encoder(he, tt, capfd, decrypted, expected,
+                                                               eps, report):
+    """By percent the relative diff is the diff over the decrypted value, or
+    the expected value where the decrypted value is 0: the tile-tensor encoder
+    and the tile encoder give the same verdict, result and report."""
+    c = tt.encode_encrypt(qv.TTShape([16]), np.array([0.25, decrypted]))
+    tile = qv.Encoder(he).encode_encrypt(np.array([0.25, decrypted]))
+    checks = [lambda: tt.assert_equals(c, "rel", np.array([0.25, expected]), eps, True),
+              lambda: qv.Encoder(he).assert_equals(tile, "rel", np.array([0.25, expected]), eps,
+                                                   True)]
+    for check in checks:
+        if report is None:
+            assert check() == abs(expected - decrypted)
+            continue
+        capfd.readouterr()
+        with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+            check()
+        assert capfd.readouterr().out == ("Error in checking relative diff:\nrel, at slot 1, "
+                                          "expected value: " + report + "\n")
 
 
 def test_assert_equals_by_percent_fails_on_an_infinite_decrypted_value(tt):
