@@ -52,6 +52,15 @@ std::vector<PackingCase> packingCases()
   };
 }
 
+// A tensor of two values: an element that agrees, then the case under test.
+DoubleTensor twoValues(double first, double second)
+{
+  DoubleTensor res({2});
+  res.at(0) = first;
+  res.at(1) = second;
+  return res;
+}
+
 } // namespace
 
 class TTEncoderTest : public ::testing::Test
@@ -371,7 +380,8 @@ TEST_F(TTEncoderTest, AssertEqualsByPercentAgreesWithTheTileEncoder)
   };
   const std::string heading = "Error in checking relative diff:\nrel, at slot 1, expected value: ";
   const std::vector<Case> cases = {
-      {0, 5.0, 2, false, heading + "(5,0), actual value: (0,0), diff: (5,0), relative-diff: 5, epsilon: 2\n"},
+      {0, 5.0, 2, false,
+       heading + "(5,0), actual value: (0,0), diff: (5,0), relative-diff: 5, epsilon: 2\n"},
       {0, 0.5, 0.6, true, ""},
       {0, 0.5, 0.4, false,
        heading + "(0.5,0), actual value: (0,0), diff: (0.5,0), relative-diff: 0.5, "
@@ -386,13 +396,8 @@ TEST_F(TTEncoderTest, AssertEqualsByPercentAgreesWithTheTileEncoder)
   for (const Case& c : cases) {
     SCOPED_TRACE("actual " + std::to_string(c.actual) + ", expected " + std::to_string(c.expected) +
                  ", eps " + std::to_string(c.eps));
-    // Slot 0 agrees; slot 1 holds the case.
-    DoubleTensor actual({2});
-    actual.at(0) = 0.25;
-    actual.at(1) = c.actual;
-    DoubleTensor expected(actual);
-    expected.at(1) = c.expected;
-    const CTileTensor tensor = encrypted(*he, TTShape({16}), actual);
+    const DoubleTensor expected = twoValues(0.25, c.expected);
+    const CTileTensor tensor = encrypted(*he, TTShape({16}), twoValues(0.25, c.actual));
     CTile tile(*he);
     encoder.getEncoder().encodeEncrypt(tile, std::vector<double>{0.25, c.actual}, -1);
     const std::vector<double> tileExpected{0.25, c.expected};
@@ -437,15 +442,12 @@ TEST_F(TTEncoderTest, AssertEqualsFailsOnNaN)
   };
   const TTEncoder encoder(*he);
   for (const Case& c : cases) {
-    DoubleTensor actual({2});
-    actual.at(0) = 0.5;
-    actual.at(1) = c.actual;
-    DoubleTensor expected(actual);
-    expected.at(1) = c.expected;
-    const CTileTensor cipher = encrypted(*he, TTShape({16}), actual);
+    const CTileTensor cipher = encrypted(*he, TTShape({16}), twoValues(0.5, c.actual));
     qvtest::CoutCapture out;
     qvtest::expectThrowWithMessage<std::runtime_error>(
-        [&] { encoder.assertEquals(cipher, "values", expected, 1e-6, c.percent); },
+        [&] {
+          encoder.assertEquals(cipher, "values", twoValues(0.5, c.expected), 1e-6, c.percent);
+        },
         "Assert Equals Failed");
     EXPECT_NE(out.str().find("values, at slot 1, "), std::string::npos) << c.name << ": " << out.str();
   }
