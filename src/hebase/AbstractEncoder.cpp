@@ -4,14 +4,13 @@
 #include <cmath>
 #include <limits>
 #include <string>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
 #include "hebase/AbstractCiphertext.h"
 #include "hebase/AbstractPlaintext.h"
 #include "hebase/HeContext.h"
-#include "hebase/utils/PrintUtils.h"
+#include "hebase/SlotComparison.h"
 
 namespace quorvane {
 
@@ -83,30 +82,10 @@ double AbstractEncoder::assertEqualsVectors(const std::string& title,
     throw std::runtime_error("Size of expected values vector is bigger than size of cipher");
   double maxDiff = 0;
   for (size_t i = 0; i < expected.size(); ++i) {
-    std::complex<double> d = actual[i] - expected[i];
-    double diff = std::hypot(d.real(), d.imag());
-    double actualAbs = std::hypot(actual[i].real(), actual[i].imag());
-    double rel =
-        actualAbs != 0 ? diff / actualAbs : std::hypot(expected[i].real(), expected[i].imag());
-    bool failed = percent ? rel > eps : diff > eps;
-    if (failed) {
-      std::ostream& out = std::cout;
-      out << (percent ? "Error in checking relative diff:" : "Error in checking diff:")
-          << std::endl;
-      out << title << ", at slot " << i << ", expected value: ";
-      PrintUtils::printComplex(out, expected[i]);
-      out << ", actual value: ";
-      PrintUtils::printComplex(out, actual[i]);
-      out << ", diff: ";
-      PrintUtils::printComplex(out, std::complex<double>(diff, 0));
-      out << ", relative-diff: ";
-      PrintUtils::printDouble(out, rel);
-      out << ", epsilon: ";
-      PrintUtils::printDouble(out, eps);
-      out << std::endl;
-      throw std::runtime_error("Assert Equals Failed");
-    }
-    maxDiff = std::max(diff, maxDiff);
+    const SlotComparison slot(actual[i], expected[i]);
+    if (percent ? slot.getRelativeDiff() > eps : slot.getDiff() > eps)
+      slot.fail(title, i, eps, percent);
+    maxDiff = std::max(slot.getDiff(), maxDiff);
   }
   return maxDiff;
 }

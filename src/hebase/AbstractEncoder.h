@@ -20,7 +20,8 @@ class AbstractEncoder
 {
 public:
   /// Compares actual with expected slot by slot (absolute difference, or the
-  /// relative one when percent); returns the largest absolute difference.
+  /// relative one when percent: SlotComparison); returns the largest absolute
+  /// difference.
   /// On the first failing slot it prints a report to standard output and
   /// throws std::runtime_error "Assert Equals Failed".
   virtual double assertEqualsVectors(const std::string& title,

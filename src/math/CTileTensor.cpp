@@ -146,14 +146,6 @@ double CTileTensor::assertIntegrity(double epsilon) const
 
 // ---- The element-wise engine ----
 
-void CTileTensor::checkSameContext(const TileTensor& other) const
-{
-  if (other.getContextId() != getContextId())
-    throw std::invalid_argument("The other tile tensor belongs to another context (context id " +
-                                std::to_string(other.getContextId()) + ", expected " +
-                                std::to_string(getContextId()) + ")");
-}
-
 void CTileTensor::commit(CTileTensor&& res)
 {
   tiles.assignValues(std::move(res.tiles));
@@ -176,16 +168,14 @@ void CTileTensor::combineTiles(const TileTensor& other, ActionType actionType, T
   if (op == nullptr && !tileFunction)
     throw std::invalid_argument("Internal error: No operator supplied. Either the method pointer "
                                 "or function pointer must be supplied.");
-  validatePackedShape();
-  checkTilesHoldValues(callerIsOperand ? OTHER_TENSOR : THIS_TENSOR);
-  if (!other.isPacked())
-    throw std::invalid_argument("Other has not been encoded yet");
-  checkSameContext(other);
-  other.checkTilesHoldValues(callerIsOperand ? THIS_TENSOR : OTHER_TENSOR);
+  // The tensor the caller called the operation on, and its argument.
+  const TileTensor& self = callerIsOperand ? other : *this;
+  const TileTensor& arg = callerIsOperand ? *this : other;
+  checkOperands(self, arg);
   const TTShape& otherShape = other.getShape();
   if (!shape.isCompatible(otherShape, actionType))
-    shape.reportError("Attempting action with an incompatible shape: " +
-                      otherShape.toString(VERBOSITY_REGULAR));
+    self.getShape().reportError("Attempting action with an incompatible shape: " +
+                                arg.getShape().toString(VERBOSITY_REGULAR));
 
   TTShape newShape(shape);
   newShape.applyCompatibilityAdjustments(otherShape, actionType);

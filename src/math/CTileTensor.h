@@ -143,7 +143,7 @@ public:
   void bootstrap();
   void reduceChainIndex();
   void setChainIndex(int chainIndex);
-  /// Sets the chain index of other's tiles.
+  /// Sets the chain index of other (getArgumentChainIndex).
   void setChainIndex(const CTileTensor& other);
   /// Decrypts and encrypts every tile again at the top chain index. Real values
   /// only, except along a complex-packed dimension, whose pairs are kept.
@@ -271,11 +271,10 @@ private:
   friend class TTFunctionEvaluator;
 
   size_t getTileArraySize() const override;
-  /// Refuses an operand of another context.
-  void checkSameContext(const TileTensor& other) const;
   /// binaryOperation, naming the tensors in its refusals as the caller sees
   /// them: when the caller is the operand (double dispatch: other.addTo(this)),
-  /// this tensor is "the other tile tensor" and the operand "this tile tensor".
+  /// the operand is the tensor the operation was called on and this tensor its
+  /// argument (checkOperands with the roles swapped).
   void combineTiles(const TileTensor& other, ActionType actionType, TileOperation op,
                     const TileFunction& tileFunction, bool callerIsOperand);
   /// The element-wise operation with other, in its timer section (combineTiles).

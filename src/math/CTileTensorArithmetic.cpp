@@ -219,8 +219,7 @@ void CTileTensor::setChainIndex(int chainIndex)
 
 void CTileTensor::setChainIndex(const CTileTensor& other)
 {
-  other.checkTilesHoldValues(OTHER_TENSOR);
-  setChainIndex(other.getChainIndex());
+  setChainIndex(getArgumentChainIndex(other));
 }
 
 void CTileTensor::reEncrypt()

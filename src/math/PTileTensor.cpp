@@ -130,7 +130,7 @@ int PTileTensor::getNumUsedTiles() const
 
 // ---- Double dispatch: this tensor as the plaintext operand ----
 // The caller is the operand, so the refusals name the ciphertext tensor as
-// the other one.
+// the argument.
 
 CTileTensor PTileTensor::getMultiply(const CTileTensor& other) const
 {
@@ -247,8 +247,7 @@ void PTileTensor::setChainIndex(int chainIndex)
 
 void PTileTensor::setChainIndex(const TileTensor& other)
 {
-  other.checkTilesHoldValues(OTHER_TENSOR);
-  setChainIndex(other.getChainIndex());
+  setChainIndex(getArgumentChainIndex(other));
 }
 
 void PTileTensor::reduceChainIndex()
@@ -299,6 +298,12 @@ void PTileTensor::sleep()
     return;
   packed = false;
   tiles.clear();
+}
+
+void PTileTensor::endLazyMode()
+{
+  lazyMode = 0;
+  rawData.reset();
 }
 
 // ---- Integrity ----

@@ -89,9 +89,11 @@ public:
 
   // ---- Chain indexes ----
 
-  /// Sets every tile's chain index (a lazy tensor records it for its encoding).
+  /// Sets every tile's chain index. A lazy tensor records it for its encoding
+  /// and stays lazy: woken up, its tiles move to it too.
   void setChainIndex(int chainIndex);
-  /// The chain index of other.
+  /// The chain index of other, read as its getChainIndex reads it
+  /// (getArgumentChainIndex).
   void setChainIndex(const TileTensor& other);
   void reduceChainIndex();
   PTileTensor getReduceChainIndex() const;
@@ -123,6 +125,9 @@ private:
   std::unique_ptr<DoubleTensor> rawData;
 
   size_t getTileArraySize() const override;
+  /// Makes this tensor, just given tiles, a regular encoded tensor whose
+  /// values are its tiles: lazy mode 0, no raw values.
+  void endLazyMode();
 
   friend class TTEncoder;
 };

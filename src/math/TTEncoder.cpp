@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
-#include <iostream>
 #include <stdexcept>
 #include <utility>
 
 #include "hebase/HeContext.h"
-#include "hebase/utils/PrintUtils.h"
+#include "hebase/SlotComparison.h"
 #include "hebase/utils/SectionTimer.h"
 #include "math/CTileTensor.h"
 #include "math/PTileTensor.h"
@@ -148,6 +146,8 @@ void TTEncoder::decrypt(PTileTensor& res, const CTileTensor& src) const
       *he, src.tiles, [&](PTile& out, const CTile& in) { encoder.decrypt(out, in); }));
   res.shape = src.shape;
   res.packed = true;
+  // A lazy tensor would otherwise go on decoding its raw values.
+  res.endLazyMode();
 }
 
 DoubleTensor TTEncoder::decodeDouble(const PTileTensor& src) const
@@ -208,32 +208,13 @@ double TTEncoder::assertEquals(const CTileTensor& c, const std::string& title,
   expected.assertShapeEquals(actual, title);
   double largest = 0;
   for (int i = 0; i < expected.size(); ++i) {
-    const double a = actual.at(i);
-    const double e = expected.at(i);
-    const double diff = std::abs(a - e);
-    const double relativeDiff = diff / std::abs(a != 0 ? a : e);
-    // NaN never compares above eps: a NaN value fails, and so does a relative
-    // diff of inf / inf. Two zeros (0 / 0) are equal.
-    const bool failed =
-        std::isnan(diff) ||
-        (percent ? relativeDiff > eps || (std::isnan(relativeDiff) && diff != 0) : diff > eps);
-    if (failed) {
-      std::cout << (percent ? "Error in checking relative diff:" : "Error in checking diff:")
-                << std::endl;
-      std::cout << title << ", at slot " << i << ", expected value: ";
-      PrintUtils::printComplex(std::cout, e);
-      std::cout << ", actual value: ";
-      PrintUtils::printComplex(std::cout, a);
-      std::cout << ", diff: ";
-      PrintUtils::printComplex(std::cout, diff);
-      std::cout << ", relative-diff: ";
-      PrintUtils::printDouble(std::cout, relativeDiff);
-      std::cout << ", epsilon: ";
-      PrintUtils::printDouble(std::cout, eps);
-      std::cout << std::endl;
-      throw std::runtime_error("Assert Equals Failed");
-    }
-    largest = std::max(largest, diff);
+    const SlotComparison slot(actual.at(i), expected.at(i));
+    // NaN never compares above eps: a NaN value fails, and so does the
+    // relative diff inf / inf of an infinite decrypted value.
+    const double measured = percent ? slot.getRelativeDiff() : slot.getDiff();
+    if (std::isnan(measured) || measured > eps)
+      slot.fail(title, i, eps, percent);
+    largest = std::max(largest, slot.getDiff());
   }
   return largest;
 }

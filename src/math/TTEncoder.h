@@ -34,7 +34,8 @@ public:
               int chainIndex = -1) const;
   /// Encrypts every tile of src into res (res takes src's shape).
   void encrypt(CTileTensor& res, const PTileTensor& src) const;
-  /// Decrypts every tile of src into res (res takes src's shape).
+  /// Decrypts every tile of src into res (res takes src's shape). res becomes a
+  /// regular encoded tensor: a lazily encoded one drops its lazy mode and raw values.
   void decrypt(PTileTensor& res, const CTileTensor& src) const;
   /// The values of src, of its shape's original sizes (the raw values of a lazy tensor).
   DoubleTensor decodeDouble(const PTileTensor& src) const;
@@ -45,9 +46,10 @@ public:
   void encodeEncryptGenericPacking(CTileTensor& res, const DoubleTensor& vals,
                                    const GenericPackingConfig& config) const;
   /// Decrypts and decodes c and compares it with expected, which must have its
-  /// shape: absolute differences, or relative ones with percent. Reports the
-  /// first element beyond eps, or holding NaN on either side, on standard
-  /// output and throws; returns the largest absolute difference.
+  /// shape: absolute differences, or relative ones with percent (as the tile
+  /// encoder compares a slot, SlotComparison). Reports the first element beyond
+  /// eps, or holding NaN on either side, on standard output and throws; returns
+  /// the largest absolute difference.
   double assertEquals(const CTileTensor& c, const std::string& title,
                       const DoubleTensor& expected, double eps = 1e-6,
                       bool percent = false) const;

@@ -184,7 +184,10 @@ int64_t TileTensor::getEstimatedMemoryUsageBytes() const
 
 void TileTensor::toDevice(DeviceType device)
 {
-  for (int i = 0; i < getNumUsedTiles(); ++i)
+  // A lazy tensor that was never woken up counts the tiles of its shape but holds none.
+  validatePackedShape();
+  const int count = static_cast<int>(getTileArraySize());
+  for (int i = 0; i < count; ++i)
     getMutableTile(i).toDevice(device);
 }
 
@@ -227,6 +230,40 @@ void TileTensor::checkSavable() const
 void TileTensor::setLazyChainIndex(int chainIndex)
 {
   lazyChainIndex = chainIndex;
+}
+
+// ---- An operation called on one tensor with another as its argument ----
+
+void TileTensor::checkSameContext(const TileTensor& other) const
+{
+  if (other.getContextId() != getContextId())
+    throw std::invalid_argument("The other tile tensor belongs to another context (context id " +
+                                std::to_string(other.getContextId()) + ", expected " +
+                                std::to_string(getContextId()) + ")");
+}
+
+void TileTensor::validateArgumentShape() const
+{
+  if (!packed)
+    throw std::invalid_argument("Other has not been encoded yet");
+  validatePackedShape();
+}
+
+void TileTensor::checkOperands(const TileTensor& self, const TileTensor& other)
+{
+  self.validatePacked();
+  other.validateArgumentShape();
+  self.checkSameContext(other);
+  other.checkTilesHoldValues(OTHER_TENSOR);
+}
+
+int TileTensor::getArgumentChainIndex(const TileTensor& other)
+{
+  if (other.lazyMode != LAZY_ENCODING) {
+    other.validateArgumentShape();
+    other.checkTilesHoldValues(OTHER_TENSOR);
+  }
+  return other.getChainIndex();
 }
 
 } // namespace quorvane

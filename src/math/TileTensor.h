@@ -78,7 +78,7 @@ public:
 
   /// The chain index of the tiles, read off tile 0 (which must hold values).
   virtual int getChainIndex() const = 0;
-  /// Moves every tile to the device.
+  /// Moves every tile to the device; refuses an unpacked tensor.
   virtual void toDevice(DeviceType device);
   /// The device of tile 0 (which must hold values).
   virtual DeviceType getCurrentDevice() const;
@@ -176,6 +176,25 @@ protected:
   /// Refuses (std::runtime_error naming the class and the flat index) a
   /// loaded tile of a packed tensor that holds no values.
   static void checkLoadedTile(const Tile& tile, int flatIndex, const std::string& className);
+
+  // ---- An operation called on one tensor with another as its argument ----
+  // The refusals name the tensors as the caller sees them, whichever of the
+  // two carries the operation out (double dispatch: x.addTo(y) runs y += x).
+
+  /// Refuses an argument of another context.
+  void checkSameContext(const TileTensor& other) const;
+  /// What validatePackedShape checks, for the argument of an operation: an
+  /// unpacked tensor is refused with std::invalid_argument "Other has not been
+  /// encoded yet".
+  void validateArgumentShape() const;
+  /// The checks of an element-wise operation called on self with the argument
+  /// other: self packed (validatePacked), other packed (validateArgumentShape),
+  /// both of one context, every tile of other holding values.
+  static void checkOperands(const TileTensor& self, const TileTensor& other);
+  /// The chain index of other, the argument of setChainIndex, read as its own
+  /// getChainIndex reads it (a lazy tensor's lazy chain index); other is
+  /// refused, as the argument, when unpacked or holding an empty tile.
+  static int getArgumentChainIndex(const TileTensor& other);
 };
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -314,6 +315,125 @@ TEST_F(CTileTensorTest, BinaryOperationRefusals)
                           : quietMessageOf<std::runtime_error>([&] { c.call(c.target); });
     EXPECT_EQ(message, c.message);
     EXPECT_EQ(c.target.getShape(), before.getShape());
+  }
+}
+
+// A double-dispatch member refuses as the direct operation would, with the
+// tensors named as its caller sees them: for x.addTo(y), x is this tile tensor
+// and y the other, although y carries the operation out. Shapes and context
+// ids are printed in the caller's order, and nothing changes.
+TEST_F(CTileTensorTest, DoubleDispatchRefusalsNameTheOperandsAsTheCallerSeesThem)
+{
+  const TTShape shape({4, 4});
+  const CTileTensor x = encrypted(*he, shape, randomTensor({3, 5}, 1));
+  const PTileTensor xp = encoded(*he, shape, randomTensor({3, 5}, 2));
+  const CTileTensor mismatched = encrypted(*he, shape, randomTensor({3, 4}, 3));
+  const CTileTensor unpacked(*he);
+  auto other16 = qvtest::createMockup(16, 5);
+  const CTileTensor foreign = encrypted(*other16, shape, randomTensor({3, 5}, 4));
+  using Call = std::function<void(TileTensor&, CTileTensor&)>;
+  auto c = [](TileTensor& t) -> CTileTensor& { return static_cast<CTileTensor&>(t); };
+  auto p = [](TileTensor& t) -> PTileTensor& { return static_cast<PTileTensor&>(t); };
+  struct Member
+  {
+    const char* name;
+    bool plain;
+    Call call;
+    bool combines;
+  };
+  const Member members[] = {
+      {"addTo", false, [&](TileTensor& s, CTileTensor& a) { c(s).addTo(a); }, true},
+      {"addToRaw", false, [&](TileTensor& s, CTileTensor& a) { c(s).addToRaw(a); }, true},
+      {"subFrom", false, [&](TileTensor& s, CTileTensor& a) { c(s).subFrom(a); }, true},
+      {"subFromRaw", false, [&](TileTensor& s, CTileTensor& a) { c(s).subFromRaw(a); }, true},
+      {"multiplyTo", false, [&](TileTensor& s, CTileTensor& a) { c(s).multiplyTo(a); }, true},
+      {"multiplyToRaw", false, [&](TileTensor& s, CTileTensor& a) { c(s).multiplyToRaw(a); },
+       true},
+      {"multiplyAndSumTo", false,
+       [&](TileTensor& s, CTileTensor& a) { c(s).multiplyAndSumTo(a, 0); }, true},
+      {"setChainIndex", false, [&](TileTensor& s, CTileTensor& a) { c(s).setChainIndex(a); },
+       false},
+      {"getSetChainIndex", false,
+       [&](TileTensor& s, CTileTensor& a) { c(s).getSetChainIndex(a); }, false},
+      {"plaintext getMultiply", true, [&](TileTensor& s, CTileTensor& a) { p(s).getMultiply(a); },
+       true},
+      {"plaintext getMultiplyRaw", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).getMultiplyRaw(a); }, true},
+      {"plaintext getAdd", true, [&](TileTensor& s, CTileTensor& a) { p(s).getAdd(a); }, true},
+      {"plaintext getAddRaw", true, [&](TileTensor& s, CTileTensor& a) { p(s).getAddRaw(a); },
+       true},
+      {"plaintext addTo", true, [&](TileTensor& s, CTileTensor& a) { p(s).addTo(a); }, true},
+      {"plaintext addToRaw", true, [&](TileTensor& s, CTileTensor& a) { p(s).addToRaw(a); }, true},
+      {"plaintext subFrom", true, [&](TileTensor& s, CTileTensor& a) { p(s).subFrom(a); }, true},
+      {"plaintext subFromRaw", true, [&](TileTensor& s, CTileTensor& a) { p(s).subFromRaw(a); },
+       true},
+      {"plaintext multiplyTo", true, [&](TileTensor& s, CTileTensor& a) { p(s).multiplyTo(a); },
+       true},
+      {"plaintext multiplyToRaw", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).multiplyToRaw(a); }, true},
+      {"plaintext getMultiplyAndSum", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).getMultiplyAndSum(a, 0); }, true},
+      {"plaintext multiplyAndSumTo", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).multiplyAndSumTo(a, 0); }, true},
+      {"plaintext setChainIndex", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).setChainIndex(a); }, false},
+      {"plaintext getSetChainIndex", true,
+       [&](TileTensor& s, CTileTensor& a) { p(s).getSetChainIndex(a); }, false},
+  };
+  struct Refusal
+  {
+    const char* name;
+    bool packedSelf;
+    const CTileTensor& arg;
+    bool combinesOnly;
+    bool invalidArgument;
+    std::string message;
+    std::string stderrLine;
+  };
+  const Refusal refusals[] = {
+      {"unpacked argument", true, unpacked, false, true, "Other has not been encoded yet",
+       ""},
+      {"unpacked caller", false, x, false, false, "This tile tensor has not been packed", ""},
+      {"mismatched shapes", true, mismatched, true, true,
+       "Attempting action with an incompatible shape: [3/4, 4/4]",
+       "In this shape: [3/4, 5/4]\n"},
+      {"another context", true, foreign, true, true,
+       "The other tile tensor belongs to another context (context id " +
+           std::to_string(other16->getContextId()) + ", expected " +
+           std::to_string(he->getContextId()) + ")",
+       ""},
+  };
+  for (const Member& m : members) {
+    for (const Refusal& r : refusals) {
+      if (r.combinesOnly && !m.combines)
+        continue;
+      SCOPED_TRACE(std::string(m.name) + ", " + r.name);
+      std::unique_ptr<TileTensor> self;
+      if (m.plain)
+        self = std::make_unique<PTileTensor>(r.packedSelf ? xp : PTileTensor(*he));
+      else
+        self = std::make_unique<CTileTensor>(r.packedSelf ? x : CTileTensor(*he));
+      CTileTensor arg(r.arg);
+      const std::string selfBefore = r.packedSelf ? qvtest::saved(*self) : "";
+      const std::string argBefore = arg.isPacked() ? qvtest::saved(arg) : "";
+      testing::internal::CaptureStderr();
+      if (r.invalidArgument) {
+        qvtest::expectThrowWithMessage<std::invalid_argument>([&] { m.call(*self, arg); },
+                                                              r.message);
+      } else {
+        qvtest::expectThrowWithMessage<std::runtime_error>([&] { m.call(*self, arg); }, r.message);
+      }
+      const std::string err = testing::internal::GetCapturedStderr();
+      if (!r.stderrLine.empty()) {
+        EXPECT_NE(err.find(r.stderrLine), std::string::npos) << err;
+      }
+      if (r.packedSelf) {
+        EXPECT_EQ(qvtest::saved(*self), selfBefore);
+      }
+      if (arg.isPacked()) {
+        EXPECT_EQ(qvtest::saved(arg), argBefore);
+      }
+    }
   }
 }
 

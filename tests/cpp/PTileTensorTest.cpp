@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 using namespace quorvane;
 using qvtest::Bytes;
 using qvtest::encoded;
+using qvtest::encrypted;
 using qvtest::maxDiff;
 using qvtest::randomTensor;
 
@@ -134,6 +136,127 @@ TEST_F(PTileTensorTest, PackedLazyTensorRecordsItsChainIndexFirst)
   EXPECT_EQ(lazy.getLazyChainIndex(), 1);
   EXPECT_EQ(lazy.getTile(0).getChainIndex(), 1);
   EXPECT_EQ(lazy.getTile(1).getChainIndex(), 1);
+}
+
+// Every operation that gives a plaintext tensor new tiles leaves it a regular
+// encoded tensor whose values are its tiles: a lazily encoded tensor, woken up
+// or not, drops its lazy mode and raw values, decodes what it was given, reads
+// its chain index off its tiles and keeps its tiles through sleep().
+TEST_F(PTileTensorTest, WritingTilesEndsLazyMode)
+{
+  const TTShape shape({2, 8});
+  const DoubleTensor raw = randomTensor({4, 6}, 11);
+  const DoubleTensor fresh = randomTensor({4, 6}, 12);
+  const DoubleTensor small = randomTensor({3, 5}, 13);
+  const TTEncoder encoder(*he);
+  struct Case
+  {
+    const char* name;
+    std::function<void(PTileTensor&)> write;
+    const DoubleTensor& values;
+    int chainIndex;
+  };
+  const Case cases[] = {
+      {"decrypt", [&](PTileTensor& p) { encoder.decrypt(p, encrypted(*he, shape, fresh, 3)); },
+       fresh, 3},
+      {"decrypt another shape",
+       [&](PTileTensor& p) { encoder.decrypt(p, encrypted(*he, TTShape({4, 4}), small, 4)); },
+       small, 4},
+      {"encode", [&](PTileTensor& p) { encoder.encode(p, shape, fresh, 3); }, fresh, 3},
+      {"load a packed form",
+       [&](PTileTensor& p) {
+         std::istringstream in(qvtest::saved(encoded(*he, shape, fresh, 3)));
+         p.load(in);
+       },
+       fresh, 3},
+      {"copy assignment",
+       [&](PTileTensor& p) {
+         const PTileTensor src = encoded(*he, shape, fresh, 3);
+         p = src;
+       },
+       fresh, 3},
+      {"move assignment", [&](PTileTensor& p) { p = encoded(*he, shape, fresh, 3); }, fresh, 3},
+  };
+  for (const Case& c : cases) {
+    for (const bool woken : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (woken ? ", woken up" : ", not woken up"));
+      PTileTensor lazy(*he);
+      TTEncoder(*he, LAZY_ENCODING).encode(lazy, shape, raw, 2);
+      if (woken)
+        lazy.wakeup();
+      c.write(lazy);
+      EXPECT_EQ(lazy.getLazyMode(), 0);
+      EXPECT_EQ(lazy.getRawData(), nullptr);
+      EXPECT_TRUE(lazy.isPacked());
+      EXPECT_LT(maxDiff(encoder.decodeDouble(lazy), c.values), 1e-9);
+      EXPECT_EQ(lazy.getChainIndex(), c.chainIndex);
+      lazy.sleep();
+      EXPECT_TRUE(lazy.isPacked()) << "sleep() keeps the tiles of a tensor that is not lazy";
+      EXPECT_LT(maxDiff(encoder.decodeDouble(lazy), c.values), 1e-9);
+    }
+  }
+}
+
+// Setting the chain index of a lazy tensor records it for its encoding; a
+// woken tensor stays lazy and moves its tiles with it, so its raw values and
+// its tiles keep holding the same values at the same chain index.
+TEST_F(PTileTensorTest, ChainIndexOfALazyTensorMovesItsTilesAlong)
+{
+  const DoubleTensor raw = randomTensor({4, 6}, 14);
+  const TTEncoder encoder(*he);
+  for (const bool woken : {false, true}) {
+    SCOPED_TRACE(woken ? "woken up" : "not woken up");
+    PTileTensor lazy(*he);
+    TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), raw, 3);
+    if (woken)
+      lazy.wakeup();
+    lazy.setChainIndex(1);
+    EXPECT_EQ(lazy.getLazyMode(), LAZY_ENCODING);
+    EXPECT_EQ(lazy.isPacked(), woken);
+    EXPECT_EQ(lazy.getChainIndex(), 1);
+    EXPECT_EQ(maxDiff(encoder.decodeDouble(lazy), raw), 0);
+    lazy.wakeup();
+    EXPECT_EQ(lazy.getTile(1).getChainIndex(), 1);
+    EXPECT_LT(lazy.assertIntegrity(1e-9), 1e-9) << "the tiles hold the raw values";
+    CTileTensor cipher(*he);
+    encoder.encrypt(cipher, lazy);
+    EXPECT_LT(maxDiff(encoder.decryptDecodeDouble(cipher), raw), 1e-9);
+    EXPECT_EQ(cipher.getChainIndex(), 1);
+  }
+}
+
+// setChainIndex(other) reads other's chain index as other.getChainIndex()
+// does: a lazy tensor answers its lazy chain index, woken up or not, without
+// looking at its tiles (here a woken tensor whose tile 0 was emptied).
+TEST_F(PTileTensorTest, ChainIndexOfALazyArgumentIsItsLazyChainIndex)
+{
+  const DoubleTensor values = randomTensor({4, 6}, 15);
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), values, 2);
+  PTileTensor woken(lazy);
+  woken.wakeup();
+  static_cast<PTile&>(woken.getMutableTile(0)) = PTile(*he);
+  for (const PTileTensor* other : {&lazy, &woken}) {
+    SCOPED_TRACE(other == &lazy ? "not woken up" : "woken up");
+    ASSERT_EQ(other->getChainIndex(), 2);
+    PTileTensor p = encoded(*he, TTShape({2, 8}), values, 4);
+    EXPECT_EQ(p.getSetChainIndex(*other).getChainIndex(), 2);
+    p.setChainIndex(*other);
+    EXPECT_EQ(p.getChainIndex(), 2);
+    EXPECT_EQ(p.getTile(1).getChainIndex(), 2);
+  }
+}
+
+// A lazy tensor that was never woken up holds no tiles to move.
+TEST_F(PTileTensorTest, ToDeviceNeedsALazyTensorWokenUp)
+{
+  PTileTensor lazy(*he);
+  TTEncoder(*he, LAZY_ENCODING).encode(lazy, TTShape({2, 8}), randomTensor({4, 6}, 16));
+  qvtest::expectThrowWithMessage<std::runtime_error>([&] { lazy.toDevice(DEVICE_CPU); },
+                                                     "This tile tensor has not been packed");
+  lazy.wakeup();
+  lazy.toDevice(DEVICE_CPU);
+  EXPECT_EQ(lazy.getCurrentDevice(), DEVICE_CPU);
 }
 
 // A tensor whose tile array does not match its shape (here a lazy tensor

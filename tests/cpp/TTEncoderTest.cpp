@@ -52,6 +52,15 @@ std::vector<PackingCase> packingCases()
   };
 }
 
+// A tensor of two values: an element that agrees, then the case under test.
+DoubleTensor twoValues(double first, double second)
+{
+  DoubleTensor res({2});
+  res.at(0) = first;
+  res.at(1) = second;
+  return res;
+}
+
 } // namespace
 
 class TTEncoderTest : public ::testing::Test
@@ -346,25 +355,71 @@ TEST_F(TTEncoderTest, AssertEquals)
       << out.str();
   EXPECT_NE(out.str().find(", relative-diff: "), std::string::npos);
 
-  // Relative: with actual 0 the difference is divided by |expected| instead.
-  DoubleTensor zero({1});
-  const CTileTensor c0 = encrypted(*he, TTShape({16}), zero);
-  EXPECT_EQ(encoder.assertEquals(c0, "rel", DoubleTensor({1}), 1e-6, true), 0);
-  DoubleTensor small(one);
-  small.at(0) = 0.5;
-  qvtest::CoutCapture out2;
-  EXPECT_THROW(encoder.assertEquals(c0, "rel", small, 0.6, true), std::runtime_error);
-  EXPECT_EQ(out2.str().rfind("Error in checking relative diff:\n", 0), 0u);
-  EXPECT_NE(out2.str().find(", relative-diff: 1, "), std::string::npos) << out2.str();
-  EXPECT_EQ(encoder.assertEquals(c0, "rel", small, 1.0, true), 0.5);
-
   // Shapes are checked before the values.
   EXPECT_THROW(encoder.assertEquals(encrypted(*he, TTShape({4, 4}), randomTensor({3, 4}, 1)), "shape",
                                     randomTensor({4, 3}, 1)),
                std::invalid_argument);
+  const CTileTensor c0 = encrypted(*he, TTShape({16}), DoubleTensor({1}));
   qvtest::expectThrowWithMessage<std::runtime_error>(
       [&] { encoder.assertEquals(c0, "size", randomTensor({2}, 1)); },
       "Size of expected values vector is bigger than size of cipher");
+}
+
+// With percent the relative diff is the diff over |actual|, or |expected|
+// where the decrypted value is 0, as the tile encoder takes it: both give the
+// same verdict, result and report.
+TEST_F(TTEncoderTest, AssertEqualsByPercentAgreesWithTheTileEncoder)
+{
+  struct Case
+  {
+    double actual;
+    double expected;
+    double eps;
+    bool passes;
+    std::string report;
+  };
+  const std::string heading = "Error in checking relative diff:\nrel, at slot 1, expected value: ";
+  const std::vector<Case> cases = {
+      {0, 5.0, 2, false,
+       heading + "(5,0), actual value: (0,0), diff: (5,0), relative-diff: 5, epsilon: 2\n"},
+      {0, 0.5, 0.6, true, ""},
+      {0, 0.5, 0.4, false,
+       heading + "(0.5,0), actual value: (0,0), diff: (0.5,0), relative-diff: 0.5, "
+                  "epsilon: 0.4\n"},
+      {0, 0, 1e-6, true, ""},
+      {2, 3, 0.6, true, ""},
+      {2, 3, 0.4, false, heading + "(3,0), actual value: (2,0), diff: (1,0), relative-diff: 0.5, "
+                  "epsilon: 0.4\n"},
+      {-4, 0, 1, true, ""},
+  };
+  const TTEncoder encoder(*he);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("actual " + std::to_string(c.actual) + ", expected " + std::to_string(c.expected) +
+                 ", eps " + std::to_string(c.eps));
+    const DoubleTensor expected = twoValues(0.25, c.expected);
+    const CTileTensor tensor = encrypted(*he, TTShape({16}), twoValues(0.25, c.actual));
+    CTile tile(*he);
+    encoder.getEncoder().encodeEncrypt(tile, std::vector<double>{0.25, c.actual}, -1);
+    const std::vector<double> tileExpected{0.25, c.expected};
+    const double diff = std::abs(c.actual - c.expected);
+    if (c.passes) {
+      EXPECT_EQ(encoder.assertEquals(tensor, "rel", expected, c.eps, true), diff);
+      EXPECT_EQ(encoder.getEncoder().assertEquals(tile, "rel", tileExpected, c.eps, true), diff);
+      continue;
+    }
+    for (const bool tileEncoder : {false, true}) {
+      qvtest::CoutCapture out;
+      qvtest::expectThrowWithMessage<std::runtime_error>(
+          [&] {
+            if (tileEncoder)
+              encoder.getEncoder().assertEquals(tile, "rel", tileExpected, c.eps, true);
+            else
+              encoder.assertEquals(tensor, "rel", expected, c.eps, true);
+          },
+          "Assert Equals Failed");
+      EXPECT_EQ(out.str(), c.report) << (tileEncoder ? "tile encoder" : "tile-tensor encoder");
+    }
+  }
 }
 
 TEST_F(TTEncoderTest, AssertEqualsFailsOnNaN)
@@ -387,15 +442,12 @@ TEST_F(TTEncoderTest, AssertEqualsFailsOnNaN)
   };
   const TTEncoder encoder(*he);
   for (const Case& c : cases) {
-    DoubleTensor actual({2});
-    actual.at(0) = 0.5;
-    actual.at(1) = c.actual;
-    DoubleTensor expected(actual);
-    expected.at(1) = c.expected;
-    const CTileTensor cipher = encrypted(*he, TTShape({16}), actual);
+    const CTileTensor cipher = encrypted(*he, TTShape({16}), twoValues(0.5, c.actual));
     qvtest::CoutCapture out;
     qvtest::expectThrowWithMessage<std::runtime_error>(
-        [&] { encoder.assertEquals(cipher, "values", expected, 1e-6, c.percent); },
+        [&] {
+          encoder.assertEquals(cipher, "values", twoValues(0.5, c.expected), 1e-6, c.percent);
+        },
         "Assert Equals Failed");
     EXPECT_NE(out.str().find("values, at slot 1, "), std::string::npos) << c.name << ": " << out.str();
   }

@@ -277,6 +277,73 @@ def test_plaintext_chain_indexes(he, tt):
         qv.PTileTensor(he).get_chain_index()
 
 
+# The double-dispatch members: the name, the arguments after the tensor, and
+# whether the member combines tiles (and so checks shapes and contexts). Both
+# kinds of tensor have the first ones; the plaintext kind has the others too.
+DISPATCHED = [
+    ("add_to", (), True), ("add_to_raw", (), True), ("sub_from", (), True),
+    ("sub_from_raw", (), True), ("multiply_to", (), True), ("multiply_to_raw", (), True),
+    ("multiply_and_sum_to", (0,), True), ("set_chain_index", (), False),
+    ("get_set_chain_index", (), False),
+]
+PLAIN_DISPATCHED = [
+    ("get_multiply", (), True), ("get_multiply_raw", (), True), ("get_add", (), True),
+    ("get_add_raw", (), True), ("get_multiply_and_sum", (0,), True),
+]
+DOUBLE_DISPATCH = [(False,) + m for m in DISPATCHED] + \
+    [(True,) + m for m in DISPATCHED + PLAIN_DISPATCHED]
+# Shapes and contexts are checked by the members that combine tiles.
+DOUBLE_DISPATCH_REFUSALS = [
+    (plain, member, extra, refusal)
+    for plain, member, extra, combines in DOUBLE_DISPATCH
+    for refusal in ["unpacked argument", "unpacked caller"] +
+    (["mismatched shapes", "another context"] if combines else [])]
+
+
+@pytest.mark.parametrize("plain, member, extra, refusal", DOUBLE_DISPATCH_REFUSALS,
+                         ids=[("plaintext " if c[0] else "") + c[1] + ", " + c[3]
+                              for c in DOUBLE_DISPATCH_REFUSALS])
+def test_double_dispatch_refusals_name_the_operands_as_the_caller_sees_them(
+        he, capfd, plain, member, extra, refusal):
+    """x.add_to(y) refuses as x.add(y) would: x is this tile tensor and y the
+    other, although y carries the operation out; shapes and context ids come
+    in the caller's order, and neither tensor changes."""
+    # A plaintext tensor takes its chain index from another plaintext tensor.
+    plain_argument = plain and member.endswith("chain_index")
+    kinds = (qv.PTileTensor if plain else qv.CTileTensor,
+             qv.PTileTensor if plain_argument else qv.CTileTensor)
+    other_he = mockup(SLOTS, 5)
+
+    def packed(kind, values, context=he):
+        encoder = qv.TTEncoder(context)
+        if kind is qv.PTileTensor:
+            return encoder.encode(qv.TTShape([4, 4]), values)
+        return encoder.encode_encrypt(qv.TTShape([4, 4]), values)
+
+    self, argument, kind, message = {
+        "unpacked argument": (packed(kinds[0], rand(3, 5)), kinds[1](he), ValueError,
+                              "Other has not been encoded yet"),
+        "unpacked caller": (kinds[0](he), packed(kinds[1], rand(3, 5)), RuntimeError,
+                            "This tile tensor has not been packed"),
+        "mismatched shapes": (packed(kinds[0], rand(3, 5)), packed(kinds[1], rand(3, 4)),
+                              ValueError,
+                              "Attempting action with an incompatible shape: [3/4, 4/4]"),
+        "another context": (packed(kinds[0], rand(3, 5)), packed(kinds[1], rand(3, 5), other_he),
+                            ValueError,
+                            "The other tile tensor belongs to another context (context id "
+                            "%d, expected %d)" % (context_id(other_he), context_id(he))),
+    }[refusal]
+    before = [t.save_to_buffer() for t in (self, argument)]
+    capfd.readouterr()
+    with pytest.raises(Exception) as info:
+        getattr(self, member)(argument, *extra)
+    assert info.type is kind
+    assert str(info.value) == message
+    if refusal == "mismatched shapes":
+        assert "\nIn this shape: [3/4, 5/4]\n" in capfd.readouterr().err
+    assert [t.save_to_buffer() for t in (self, argument)] == before
+
+
 def test_encoder_errors(he, tt, capfd):
     with pytest.raises(ValueError, match=r"^Values are of mismatched shape: received 1 dimensions, "
                                          r"expecting 2 dimensions$"):
@@ -319,15 +386,8 @@ def test_assert_equals(tt, capfd):
     with pytest.raises(RuntimeError):
         tt.assert_equals(c, "far", np.array([2.0]), 0.01, percent=True)
     assert capfd.readouterr().out.startswith("Error in checking relative diff:\n")
-    # Relative differences divide by the decoded value, or by the expected one where the
-    # decoded value is 0; the largest absolute difference is returned.
+    # The largest absolute difference is returned, also by percent (see below).
     assert tt.assert_equals(c, "rel", [2.0], 0.05, True) == pytest.approx(0.1)
-    zero = tt.encode_encrypt(qv.TTShape([16]), np.array([0.0]))
-    with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
-        tt.assert_equals(zero, "rel", [0.5], 0.6, True)
-    assert ", relative-diff: 1, " in capfd.readouterr().out
-    assert tt.assert_equals(zero, "rel", [0.5], 1.0, True) == 0.5
-    assert tt.assert_equals(zero, "rel", [0.0], 1e-6, True) == 0.0
     with pytest.raises(ValueError, match="Tensors shape mismatch"):
         tt.assert_equals(tt.encode_encrypt(qv.TTShape([4, 4]), np.ones((2, 3))), "t", np.ones((3, 2)))
 
@@ -344,6 +404,36 @@ def test_assert_equals_fails_on_nan(tt, capfd, decrypted, expected, percent):
     with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
         qv.DoubleTensor(np.array([0.5, decrypted])).assert_equals(
             qv.DoubleTensor(np.array([0.5, expected])), "values", 1e-6, percent)
+
+
+@pytest.mark.parametrize("decrypted, expected, eps, report", [
+    (0.0, 5.0, 2.0, "(5,0), actual value: (0,0), diff: (5,0), relative-diff: 5, epsilon: 2"),
+    (0.0, 0.5, 0.6, None),
+    (0.0, 0.5, 0.4, "(0.5,0), actual value: (0,0), diff: (0.5,0), relative-diff: 0.5, "
+                    "epsilon: 0.4"),
+    (0.0, 0.0, 1e-6, None),
+    (2.0, 3.0, 0.6, None),
+    (2.0, 3.0, 0.4, "(3,0), actual value: (2,0), diff: (1,0), relative-diff: 0.5, epsilon: 0.4"),
+])
+def test_assert_equals_by_percent_agrees_with_the_tile_encoder(he, tt, capfd, decrypted, expected,
+                                                               eps, report):
+    """By percent the relative diff is the diff over the decrypted value, or
+    the expected value where the decrypted value is 0: the tile-tensor encoder
+    and the tile encoder give the same verdict, result and report."""
+    c = tt.encode_encrypt(qv.TTShape([16]), np.array([0.25, decrypted]))
+    tile = qv.Encoder(he).encode_encrypt(np.array([0.25, decrypted]))
+    checks = [lambda: tt.assert_equals(c, "rel", np.array([0.25, expected]), eps, True),
+              lambda: qv.Encoder(he).assert_equals(tile, "rel", np.array([0.25, expected]), eps,
+                                                   True)]
+    for check in checks:
+        if report is None:
+            assert check() == abs(expected - decrypted)
+            continue
+        capfd.readouterr()
+        with pytest.raises(RuntimeError, match="^Assert Equals Failed$"):
+            check()
+        assert capfd.readouterr().out == ("Error in checking relative diff:\nrel, at slot 1, "
+                                          "expected value: " + report + "\n")
 
 
 def test_assert_equals_by_percent_fails_on_an_infinite_decrypted_value(tt):
@@ -499,6 +589,91 @@ def test_a_lazy_tensor_is_encrypted_only_once_woken_up(he, tt):
     assert target.get_num_used_tiles() == 2
     np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
     assert target.get_tile_at([1, 0]).get_chain_index() == woken.get_chain_index()
+
+
+SEVENS = np.full((4, 6), 7.0)
+SMALL = np.linspace(-1, 1, 15).reshape(3, 5)
+
+# Operations that give a plaintext tensor tiles: what it then holds, its
+# headline and its chain index.
+LAZY_WRITERS = [
+    ("decrypt", lambda tt, p: tt.decrypt(p, tt.encode_encrypt(qv.TTShape([2, 8]), SEVENS, 3)),
+     SEVENS, "[4/2, 6/8] packed=1", 3),
+    ("decrypt another shape",
+     lambda tt, p: tt.decrypt(p, tt.encode_encrypt(qv.TTShape([4, 4]), SMALL, 4)),
+     SMALL, "[3/4, 5/4] packed=1", 4),
+    ("load a packed form",
+     lambda tt, p: p.load_from_buffer(tt.encode(qv.TTShape([2, 8]), SEVENS, 3).save_to_buffer()),
+     SEVENS, "[4/2, 6/8] packed=1", 3),
+]
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+@pytest.mark.parametrize("name, write, values, headline, chain_index", LAZY_WRITERS,
+                         ids=[w[0] for w in LAZY_WRITERS])
+def test_a_lazy_tensor_given_tiles_holds_them(he, tt, packed, name, write, values, headline,
+                                              chain_index):
+    """After an operation that writes its tiles, a lazily encoded tensor is a
+    regular encoded one: it decodes and encrypts its tiles, not the raw values
+    it held, and reads its chain index off them."""
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.zeros((4, 6)), packed))
+    write(tt, lazy)
+    np.testing.assert_allclose(tt.decode_double(lazy), values, atol=1e-9)
+    assert lazy.to_string(qv.VERBOSITY_LOW) == "PTileTensor " + headline
+    assert lazy.get_chain_index() == chain_index
+    target = qv.CTileTensor(he)
+    tt.encrypt(target, lazy)
+    np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+def test_a_lazy_tensor_records_its_chain_index(he, tt, packed):
+    """Setting the chain index of a lazy tensor keeps it lazy: it records the
+    chain index for its encoding and, woken up, moves its tiles along."""
+    values = np.linspace(-1, 1, 24).reshape(4, 6)
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed))
+    lazy.set_chain_index(2)
+    assert lazy.to_string(qv.VERBOSITY_LOW) == \
+        "PTileTensor [4/2, 6/8] LAZY lazyCI=2 packed=%d" % packed
+    assert lazy.get_chain_index() == 2
+    np.testing.assert_array_equal(tt.decode_double(lazy), values)
+    if packed:
+        assert lazy.get_tile_at([1, 0]).get_chain_index() == 2
+        target = qv.CTileTensor(he)
+        tt.encrypt(target, lazy)
+        np.testing.assert_allclose(tt.decrypt_decode_double(target), values, atol=1e-9)
+        assert target.get_chain_index() == 2
+
+
+@pytest.mark.parametrize("packed", [False, True], ids=["not woken up", "woken up"])
+def test_a_lazy_argument_gives_its_lazy_chain_index(he, tt, packed):
+    """set_chain_index(other) reads a lazy other's chain index as its own
+    get_chain_index does, without looking at its tiles (tile 0 emptied here)."""
+    values = np.linspace(-1, 1, 24).reshape(4, 6)
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), values, packed))
+    lazy.set_chain_index(2)
+    if packed:
+        lazy.get_tile_by_flat_index(0).load_from_buffer(qv.PTile(he).save_to_buffer())
+    assert lazy.get_chain_index() == 2
+    p = tt.encode(qv.TTShape([2, 8]), values, 4)
+    assert p.get_set_chain_index(lazy).get_chain_index() == 2
+    p.set_chain_index(lazy)
+    assert p.get_tile_at([1, 0]).get_chain_index() == 2
+
+
+def test_to_device_needs_a_lazy_tensor_woken_up(he):
+    lazy = qv.PTileTensor(he)
+    lazy.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.ones((4, 6)), False))
+    with pytest.raises(RuntimeError) as info:
+        lazy.to_device(qv.DeviceType.DEVICE_CPU)
+    assert str(info.value) == "This tile tensor has not been packed"
+    woken = qv.PTileTensor(he)
+    woken.load_from_buffer(saved_lazy(he, qv.TTShape([2, 8]), np.ones((4, 6)), True))
+    woken.to_device(qv.DeviceType.DEVICE_CPU)
+    assert woken.get_current_device() == qv.DeviceType.DEVICE_CPU
 
 
 def test_tile_access_after_encrypting_a_lazy_tensor_does_not_crash():
