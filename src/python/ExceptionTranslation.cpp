@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace py = pybind11;
 
@@ -59,6 +60,35 @@ PyObject* pythonTypeOf(const std::exception_ptr& exception)
   }
 }
 
+template <typename E>
+bool isA(const py::builtin_exception& e)
+{
+  return dynamic_cast<const E*>(&e) != nullptr;
+}
+
+// The Python type that pybind11's own exceptions set (cast_error and
+// reference_cast_error set RuntimeError); nothing for another class derived
+// from builtin_exception, whose type only its set_error knows.
+PyObject* pythonTypeOfBuiltin(const py::builtin_exception& e)
+{
+  const std::pair<bool (*)(const py::builtin_exception&), PyObject*> types[] = {
+      {isA<py::stop_iteration>, PyExc_StopIteration},
+      {isA<py::index_error>, PyExc_IndexError},
+      {isA<py::key_error>, PyExc_KeyError},
+      {isA<py::value_error>, PyExc_ValueError},
+      {isA<py::type_error>, PyExc_TypeError},
+      {isA<py::buffer_error>, PyExc_BufferError},
+      {isA<py::import_error>, PyExc_ImportError},
+      {isA<py::attribute_error>, PyExc_AttributeError},
+      {isA<py::cast_error>, PyExc_RuntimeError},
+      {isA<py::reference_cast_error>, PyExc_RuntimeError},
+  };
+  for (const auto& [matches, pythonType] : types)
+    if (matches(e))
+      return pythonType;
+  return nullptr;
+}
+
 } // namespace
 
 void translateException(std::exception_ptr exception)
@@ -69,8 +99,15 @@ void translateException(std::exception_ptr exception)
     std::rethrow_exception(exception);
   } catch (const py::error_already_set&) {
     throw;
-  } catch (const py::builtin_exception&) {
-    throw;
+  } catch (const py::builtin_exception& e) {
+    PyObject* type = pythonTypeOfBuiltin(e);
+    std::optional<std::string> escaped = type ? escapedUnlessUtf8(e.what()) : std::nullopt;
+    if (!escaped)
+      throw;
+    // As pybind11 sets them: a nested exception is translated first, then
+    // replaced by this one, as is a Python error already set.
+    py::detail::handle_nested_exception(e, exception);
+    py::set_error(type, escaped->c_str());
   } catch (const std::exception& e) {
     std::optional<std::string> escaped = escapedUnlessUtf8(e.what());
     if (!escaped)

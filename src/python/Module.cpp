@@ -15,6 +15,7 @@
 #include "python/ModuleOrder.h"
 #include "python/PicklingRefusal.h"
 #include "python/PythonVersion.h"
+#include "python/UnconstructedObjects.h"
 
 namespace py = pybind11;
 
@@ -87,8 +88,10 @@ void initModule(py::module_& m)
   initTrackingContextBindings(m);
   initMockupContextBindings(m);
   initDebugContextBindings(m);
-  // Every class and enum registered above, named in the module or not, refuses pickling.
+  // Every class and enum registered above, named in the module or not, refuses
+  // pickling and refuses to be used when made without its constructor.
   refusePicklingOfTypesSince(registeredBefore);
+  refuseUnconstructedObjectsOfTypesSince(registeredBefore);
 }
 
 } // namespace quorvane

@@ -1,5 +1,6 @@
 #include "python/PicklingRefusal.h"
 
+#include <stdexcept>
 #include <string>
 
 namespace py = pybind11;
@@ -17,6 +18,28 @@ void refuse(PyTypeObject* type, py::handle self)
     throw py::reference_cast_error();
   throw py::type_error(std::string("cannot pickle '") + Py_TYPE(self.ptr())->tp_name +
                        "' object");
+}
+
+// Gives the type a __new__ of its own, as every static type has one: CPython's
+// wrapper of tp_new, bound to the type, which keeps its tp_new. copyreg's
+// protocols 0 and 1 (object.__reduce__) then stop at the type and refuse the
+// object, instead of calling pybind11's base type, which has no value to make
+// and aborts.
+void giveOwnNew(PyTypeObject* type)
+{
+  auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
+  PyObject* baseNew = PyDict_GetItemString(base->tp_dict, "__new__");
+  if (baseNew == nullptr || !PyCFunction_Check(baseNew) ||
+      PyCFunction_GET_SELF(baseNew) != reinterpret_cast<PyObject*>(base))
+    throw std::runtime_error("pybind11's base type has no __new__ of its own");
+  PyMethodDef* wrapper = reinterpret_cast<PyCFunctionObject*>(baseNew)->m_ml;
+  PyObject* bound = PyCFunction_NewEx(wrapper, reinterpret_cast<PyObject*>(type), nullptr);
+  if (bound == nullptr)
+    throw py::error_already_set();
+  py::setattr(reinterpret_cast<PyObject*>(type), "__new__",
+              py::reinterpret_steal<py::object>(bound));
+  if (type->tp_new != base->tp_new)
+    throw std::runtime_error("a __new__ of its own changed how the type makes objects");
 }
 
 } // namespace
@@ -39,6 +62,7 @@ void refusePicklingOfTypesSince(const std::unordered_set<PyTypeObject*>& before)
     if (before.count(added) != 0)
       continue;
     py::handle type(reinterpret_cast<PyObject*>(added));
+    giveOwnNew(added);
     py::setattr(type, "__reduce__",
                 py::cpp_function([added](py::handle self) { refuse(added, self); },
                                  py::name("__reduce__"), py::is_method(type), doc));

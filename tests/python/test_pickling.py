@@ -183,3 +183,62 @@ def test_refusal_takes_only_objects_of_the_class():
                  lambda: qv.Verbosity.__reduce__(1)):
         with pytest.raises(TypeError, match="incompatible function arguments"):
             call()
+
+
+# Python's copyreg reached directly (object.__reduce__, copyreg._reduce_ex with
+# protocols 0 and 1), past the classes' own members: every object of the
+# tables above in one child, named on stderr before its calls so that a crash
+# shows which one, then each way's outcome by class as JSON.
+COPYREG_CHILD = r"""
+import copyreg, json, sys, tempfile
+import numpy as np
+import _pyquorvanelite_cppwrappers as qv
+from helpers import DictHandler, mockup, multi_party_mockup
+
+def multi_party():
+    return multi_party_mockup(1, [1, 2])
+
+class Requirement(qv.HeConfigRequirement):
+    pass
+
+he = mockup(8, 2)
+ways = [("object.__reduce__", lambda o: object.__reduce__(o))]
+ways += [("copyreg._reduce_ex %d" % p, lambda o, p=p: copyreg._reduce_ex(o, p)) for p in (0, 1)]
+results = {}
+for expression in json.loads(sys.argv[1]):
+    obj = eval(expression)
+    print("OBJECT", expression, file=sys.stderr, flush=True)
+    outcomes = {}
+    for name, way in ways:
+        try:
+            way(obj)
+            outcomes[name] = "made"
+        except Exception as e:
+            outcomes[name] = [type(e).__name__, str(e)]
+    results[type(obj).__name__] = outcomes
+print(json.dumps(results))
+"""
+
+
+def test_copyreg_reached_directly_refuses_instead_of_aborting():
+    """copyreg stops at the object's class and refuses it in Python's words,
+    under the class's name; it used to construct pybind11's base type, which
+    ends the process."""
+    expressions = ([e for _, e in CASES] + [ENUM.format(c) for c in ENUMS] +
+                   ["iter(qv.CTileVector())", "Requirement(8, 2, 20, 10)"])
+    run = subprocess.run([sys.executable, "-c", COPYREG_CHILD, json.dumps(expressions)],
+                         cwd=HERE, capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr[-2000:]
+    results = json.loads(run.stdout)
+    assert set(results) == {name for name, _ in CASES} | set(ENUMS) | {"iterator", "Requirement"}
+    ways = ["object.__reduce__", "copyreg._reduce_ex 0", "copyreg._reduce_ex 1"]
+    subclass = results.pop("Requirement")
+    for name, outcomes in results.items():
+        assert outcomes == {way: ["TypeError", "cannot pickle '%s' object" % name]
+                            for way in ways}, name
+    # A Python subclass reaches its bound base, which refuses the object as a
+    # constructor argument.
+    assert set(subclass) == set(ways)
+    for outcome in subclass.values():
+        assert outcome[0] == "TypeError"
+        assert outcome[1].startswith("__init__(): incompatible constructor arguments")

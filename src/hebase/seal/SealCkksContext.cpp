@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <type_traits>
@@ -119,11 +120,27 @@ int tableColumn(int polyDegree)
   }
 }
 
+// SEAL's context with its full modulus chain. SEAL catches every exception
+// while it creates a level's RNS tool, std::bad_alloc included: at the key
+// level it reports the parameters as not set (failed_creating_rns_tool); at the
+// first level it goes on without key switching, and at a lower level it ends
+// the chain there. For parameters it validated up to that tool only a failed
+// allocation can make the tool fail, so each case throws std::bad_alloc. Other
+// parameter errors are left to the callers.
 std::shared_ptr<seal::SEALContext> makeSealContext(const seal::EncryptionParameters& parms,
                                                    int securityLevel)
 {
-  return std::make_shared<seal::SEALContext>(parms, true,
-                                             static_cast<seal::sec_level_type>(securityLevel));
+  auto context = std::make_shared<seal::SEALContext>(
+      parms, true, static_cast<seal::sec_level_type>(securityLevel));
+  if (context->key_context_data()->qualifiers().parameter_error ==
+      seal::EncryptionParameterQualifiers::error_type::failed_creating_rns_tool)
+    throw std::bad_alloc();
+  const size_t primes = parms.coeff_modulus().size();
+  if (context->parameters_set() && primes > 1 &&
+      (!context->using_keyswitching() ||
+       context->first_context_data()->chain_index() + 2 != primes))
+    throw std::bad_alloc();
+  return context;
 }
 
 } // namespace
@@ -485,8 +502,8 @@ seal::SecretKey SealCkksContext::createSecretKeyFromSeed(const seal::EncryptionP
   seal::prng_seed_type prngSeed;
   std::copy(seed.begin(), seed.end(), prngSeed.begin());
   seeded.set_random_generator(std::make_shared<seal::Blake2xbPRNGFactory>(prngSeed));
-  seal::SEALContext context(seeded, true, static_cast<seal::sec_level_type>(securityLevel));
-  seal::KeyGenerator keyGenerator(context);
+  std::shared_ptr<seal::SEALContext> context = makeSealContext(seeded, securityLevel);
+  seal::KeyGenerator keyGenerator(*context);
   return keyGenerator.secret_key();
 }
 

@@ -132,6 +132,48 @@ TEST(ExceptionTranslationTest, MessagesThatAreNotUtf8KeepPybind11sTypes)
   }
 }
 
+TEST(ExceptionTranslationTest, Pybind11sOwnExceptionsWithMessagesThatAreNotUtf8KeepTheirTypes)
+{
+  struct Case
+  {
+    std::function<void()> valid, notUtf8;
+    std::string pythonType, escapedText;
+  };
+  const std::vector<Case> cases = {
+      {thrower<py::value_error>("text"), thrower<py::value_error>(NOT_UTF8), "ValueError",
+       ESCAPED},
+      {thrower<py::type_error>("text"), thrower<py::type_error>(NOT_UTF8), "TypeError", ESCAPED},
+      {thrower<py::index_error>("text"), thrower<py::index_error>(NOT_UTF8), "IndexError",
+       ESCAPED},
+      // KeyError shows its argument's repr, backslashes doubled.
+      {thrower<py::key_error>("text"), thrower<py::key_error>(NOT_UTF8), "KeyError",
+       R"('name \\xcdockup, end \\xff')"},
+      {thrower<py::stop_iteration>("text"), thrower<py::stop_iteration>(NOT_UTF8),
+       "StopIteration", ESCAPED},
+      {thrower<py::buffer_error>("text"), thrower<py::buffer_error>(NOT_UTF8), "BufferError",
+       ESCAPED},
+      {thrower<py::import_error>("text"), thrower<py::import_error>(NOT_UTF8), "ImportError",
+       ESCAPED},
+      {thrower<py::attribute_error>("text"), thrower<py::attribute_error>(NOT_UTF8),
+       "AttributeError", ESCAPED},
+      {thrower<py::cast_error>("text"), thrower<py::cast_error>(NOT_UTF8), "RuntimeError",
+       ESCAPED},
+  };
+  for (const Case& c : cases) {
+    // pybind11's own translation, which the valid messages reach.
+    EXPECT_EQ(raisedBy(c.valid).type, c.pythonType);
+    EXPECT_EQ(raisedBy(c.notUtf8), (Raised{c.pythonType, c.escapedText, "", "", "", ""}));
+  }
+  // A bound function's reference_cast_error makes pybind11 try the next
+  // overload; elsewhere it reaches the translators.
+  translateException(std::make_exception_ptr(py::reference_cast_error(NOT_UTF8)));
+  ASSERT_TRUE(PyErr_Occurred());
+  py::error_already_set raised;
+  EXPECT_TRUE(raised.matches(PyExc_RuntimeError));
+  EXPECT_EQ(text(raised.value()), ESCAPED);
+  EXPECT_EQ(typeName(raised.value()), "RuntimeError");
+}
+
 TEST(ExceptionTranslationTest, ValidTextsReachPybind11Unchanged)
 {
   for (const char* message : {"plain", "caf\xc3\xa9 \xe2\x98\x83", ""}) {
@@ -192,11 +234,29 @@ TEST(ExceptionTranslationTest, PendingErrorsAndNestedExceptionsAreChainedAsPybin
     std::function<void()> valid, notUtf8;
     Raised raised;
   };
+  // pybind11 sets its own exceptions over a pending or nested error.
+  auto pendingOwn = [](const char* message) {
+    return [message] {
+      PyErr_SetString(PyExc_KeyError, "pending");
+      throw py::type_error(message);
+    };
+  };
+  auto nestedOwn = [](const char* message) {
+    return [message] {
+      try {
+        throw std::out_of_range("inner");
+      } catch (...) {
+        std::throw_with_nested(py::value_error(message));
+      }
+    };
+  };
   const std::vector<Case> cases = {
       {pending("text"), pending(NOT_UTF8),
        {"ValueError", ESCAPED, "KeyError", "'pending'", "KeyError", "'pending'"}},
       {nested("text"), nested(NOT_UTF8),
        {"OverflowError", ESCAPED, "IndexError", "inner", "IndexError", "inner"}},
+      {pendingOwn("text"), pendingOwn(NOT_UTF8), {"TypeError", ESCAPED, "", "", "", ""}},
+      {nestedOwn("text"), nestedOwn(NOT_UTF8), {"ValueError", ESCAPED, "", "", "", ""}},
   };
   for (const Case& c : cases) {
     Raised expected = c.raised;
