@@ -17,15 +17,13 @@ medians; the table gives, per case, the median over the rounds of each build's
 medians and the median of the per-round ratios A/B. Figures are milliseconds.
 """
 
-import argparse
-import json
 import os
 import shutil
 import statistics
-import subprocess
-import sys
 import tempfile
 import time
+
+import build_compare
 
 BATCHES = 1000
 SLOTS = 16
@@ -105,47 +103,12 @@ def measure(reps):
                     if rep > 0:
                         times.append(elapsed)
                     shutil.rmtree(os.path.join(work, "target-%d" % rep), ignore_errors=True)
-                res["%s storage -> %s" % (source_kind, target_kind)] = \
-                    statistics.median(times) * 1e3
+                res["%s storage -> %s" % (source_kind, target_kind)] = (
+                    statistics.median(times) * 1e3, "ms")
         return res
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
-def compare(python_a, python_b, rounds, reps):
-    runs = {"A": [], "B": []}
-    for r in range(rounds):
-        for label, python in (("A", python_a), ("B", python_b)):
-            out = subprocess.run([python, os.path.abspath(__file__), "--json", "--reps", str(reps)],
-                                 check=True, capture_output=True, text=True)
-            runs[label].append(json.loads(out.stdout))
-        print("round %d of %d done" % (r + 1, rounds), file=sys.stderr)
-    print("%-28s %12s %12s %8s" % ("case", "A median", "B median", "A/B"))
-    for name in runs["A"][0]:
-        a = [run[name] for run in runs["A"]]
-        b = [run[name] for run in runs["B"]]
-        ratio = statistics.median(x / y for x, y in zip(a, b))
-        print("%-28s %9.2f ms %9.2f ms %8.3f" % (name, statistics.median(a),
-                                                statistics.median(b), ratio))
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--compare", nargs=2, metavar=("PYTHON_A", "PYTHON_B"))
-    parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--reps", type=int, default=9)
-    parser.add_argument("--json", action="store_true", help=argparse.SUPPRESS)
-    args = parser.parse_args()
-    if args.compare:
-        compare(args.compare[0], args.compare[1], args.rounds, args.reps)
-        return
-    res = measure(args.reps)
-    if args.json:
-        print(json.dumps(res))
-        return
-    for name, value in res.items():
-        print("%-28s %9.2f ms" % (name, value))
-
-
 if __name__ == "__main__":
-    main()
+    build_compare.main(os.path.abspath(__file__), __doc__.split("\n\n")[0], measure, reps=9)

@@ -19,13 +19,11 @@ build's medians and the median of the per-round ratios A/B.
 Figures are medians in microseconds (mockup) or milliseconds (SEAL).
 """
 
-import argparse
-import json
 import os
 import statistics
-import subprocess
-import sys
 import time
+
+import build_compare
 
 MOCKUP_TILES = 10000
 MOCKUP_SLOTS = 16
@@ -82,42 +80,5 @@ def measure(reps):
     return res
 
 
-def compare(python_a, python_b, rounds, reps):
-    runs = {"A": [], "B": []}
-    for r in range(rounds):
-        for label, python in (("A", python_a), ("B", python_b)):
-            out = subprocess.run([python, os.path.abspath(__file__), "--json", "--reps", str(reps)],
-                                 check=True, capture_output=True, text=True)
-            runs[label].append(json.loads(out.stdout))
-        print("round %d of %d done" % (r + 1, rounds), file=sys.stderr)
-    names = list(runs["A"][0])
-    print("%-34s %12s %12s %8s" % ("operation", "A median", "B median", "A/B"))
-    for name in names:
-        unit = runs["A"][0][name][1]
-        a = [run[name][0] for run in runs["A"]]
-        b = [run[name][0] for run in runs["B"]]
-        ratio = statistics.median(x / y for x, y in zip(a, b))
-        print("%-34s %9.3f %-2s %9.3f %-2s %8.3f" % (name, statistics.median(a), unit,
-                                                    statistics.median(b), unit, ratio))
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--compare", nargs=2, metavar=("PYTHON_A", "PYTHON_B"))
-    parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--reps", type=int, default=21)
-    parser.add_argument("--json", action="store_true", help=argparse.SUPPRESS)
-    args = parser.parse_args()
-    if args.compare:
-        compare(args.compare[0], args.compare[1], args.rounds, args.reps)
-        return
-    res = measure(args.reps)
-    if args.json:
-        print(json.dumps(res))
-        return
-    for name, (value, unit) in res.items():
-        print("%-34s %9.3f %s" % (name, value, unit))
-
-
 if __name__ == "__main__":
-    main()
+    build_compare.main(os.path.abspath(__file__), __doc__.split("\n\n")[0], measure, reps=21)

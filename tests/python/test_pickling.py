@@ -19,13 +19,8 @@ import _pyquorvanelite_cppwrappers as qv
 HERE = os.path.dirname(os.path.abspath(__file__))
 M = qv.__name__ + "."
 
-# Makes the object of a case from its expression and prints, as JSON, the name
-# of its type and the outcome of each way of pickling or copying it: the
-# exception's type and text, or "made" when it succeeds. The members __reduce_ex__
-# and __reduce__ are those of the class named by the second argument, the
-# object's own class or one of its bases.
-CHILD = r"""
-import copy, json, pickle, sys, tempfile
+# What the children need to make the objects of the cases from their expressions.
+CHILD_OBJECTS = r"""
 import numpy as np
 import _pyquorvanelite_cppwrappers as qv
 from helpers import DictHandler, mockup, multi_party_mockup
@@ -37,7 +32,16 @@ class Requirement(qv.HeConfigRequirement):
     pass
 
 he = mockup(8, 2)
-obj = eval(sys.argv[1])
+"""
+
+# Makes the object of a case from its expression and prints, as JSON, the name
+# of its type and the outcome of each way of pickling or copying it: the
+# exception's type and text, or "made" when it succeeds. The members __reduce_ex__
+# and __reduce__ are those of the class named by the second argument, the
+# object's own class or one of its bases.
+CHILD = r"""
+import copy, json, pickle, sys, tempfile
+""" + CHILD_OBJECTS + r"""obj = eval(sys.argv[1])
 cls = getattr(qv, sys.argv[2]) if len(sys.argv) > 2 else type(obj)
 ways = [("protocol %d" % p, lambda p=p: pickle.dumps(obj, p)) for p in range(6)]
 ways += [("__reduce_ex__ %d" % p, lambda p=p: cls.__reduce_ex__(obj, p)) for p in range(6)]
@@ -191,18 +195,7 @@ def test_refusal_takes_only_objects_of_the_class():
 # shows which one, then each way's outcome by class as JSON.
 COPYREG_CHILD = r"""
 import copyreg, json, sys, tempfile
-import numpy as np
-import _pyquorvanelite_cppwrappers as qv
-from helpers import DictHandler, mockup, multi_party_mockup
-
-def multi_party():
-    return multi_party_mockup(1, [1, 2])
-
-class Requirement(qv.HeConfigRequirement):
-    pass
-
-he = mockup(8, 2)
-ways = [("object.__reduce__", lambda o: object.__reduce__(o))]
+""" + CHILD_OBJECTS + r"""ways = [("object.__reduce__", lambda o: object.__reduce__(o))]
 ways += [("copyreg._reduce_ex %d" % p, lambda o, p=p: copyreg._reduce_ex(o, p)) for p in (0, 1)]
 results = {}
 for expression in json.loads(sys.argv[1]):
