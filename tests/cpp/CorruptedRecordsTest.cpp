@@ -22,6 +22,7 @@
 
 #include "BootstrapTestUtils.h"
 #include "MultiPartyTestUtils.h"
+#include "MemoryStorage.h"
 #include "TestUtils.h"
 #include "TileTensorTestUtils.h"
 #include "hebase/AbstractCiphertext.h"
@@ -559,30 +560,6 @@ std::vector<size_t> sampledFields(const std::string& record,
     fields.insert(i);
   return std::vector<size_t>(fields.begin(), fields.end());
 }
-
-/// A storage holding its buffers in memory.
-class MemoryStorage : public Storage
-{
-public:
-  std::map<std::string, std::string> buffers;
-
-  Buffer openBufferForRead(const std::string& name) override
-  {
-    auto it = buffers.find(name);
-    if (it == buffers.end())
-      throw std::runtime_error("no buffer " + name);
-    return Buffer(*this, name, std::make_shared<std::istringstream>(it->second));
-  }
-  Buffer openBufferForWrite(const std::string& name) override
-  {
-    return Buffer(*this, name, std::make_shared<std::ostringstream>());
-  }
-  void closeBuffer(Buffer& buffer) override
-  {
-    if (buffer.getMode() == Buffer::OPEN_OUT)
-      buffers[buffer.getName()] = static_cast<std::ostringstream&>(buffer.out()).str();
-  }
-};
 
 /// One buffer of a data set kept in a storage, replaced by the bytes; the data
 /// set is attached to the storage and every batch is read. A refused

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "EmptyTileRecords.h"
+#include "MemoryStorage.h"
 #include "TestUtils.h"
 #include "TileTensorTestUtils.h"
 #include "hebase/FileStorage.h"
-#include "hebase/Storage.h"
 #include "math/EncryptedData.h"
 
 using namespace quorvane;
@@ -217,58 +217,42 @@ TEST_F(EncryptedDataTest, FileStorages)
 
 namespace {
 
-// A storage of byte strings counting the reads of every buffer; unseekable, its
-// read streams cannot tell their position.
-class CountingStorage : public Storage
+// An in-memory storage whose read streams tell the position given for their
+// buffer's bytes (-1, as a stream that cannot tell, for bytes not listed).
+class ReportingStorage : public qvtest::MemoryStorage
 {
 public:
-  explicit CountingStorage(bool seekable) : seekable(seekable) {}
+  std::map<std::string, std::streamoff> reportedEnds;
 
-  std::map<std::string, std::string> buffers;
-  std::map<std::string, int> reads;
-
-  Buffer openBufferForRead(const std::string& name) override
+protected:
+  std::shared_ptr<std::istream> openInput(const std::string& bytes) override
   {
-    ++reads[name];
-    auto it = buffers.find(name);
-    if (it == buffers.end())
-      throw std::runtime_error("no buffer " + name);
-    std::shared_ptr<std::istream> stream;
-    if (seekable)
-      stream = std::make_shared<std::istringstream>(it->second);
-    else
-      stream = std::make_shared<Unseekable>(it->second);
-    return Buffer(*this, name, stream);
+    std::streamoff reported = -1;
+    for (const auto& [name, end] : reportedEnds)
+      if (buffers[name] == bytes)
+        reported = end;
+    return std::make_shared<Reporting>(bytes, reported);
   }
-  Buffer openBufferForWrite(const std::string& name) override
-  {
-    if (buffers.count(name) != 0)
-      throw std::runtime_error("buffer " + name + " exists");
-    return Buffer(*this, name, std::shared_ptr<std::ostream>(std::make_shared<std::ostringstream>()));
-  }
-  void closeBuffer(Buffer& buffer) override
-  {
-    if (buffer.getMode() == Buffer::OPEN_OUT)
-      buffers[buffer.getName()] = static_cast<std::ostringstream&>(buffer.out()).str();
-  }
-  void discardBuffer(Buffer&) override {}
 
 private:
-  bool seekable;
-
-  // A stream buffer without seeking: tellg gives -1.
   struct Source : std::streambuf
   {
     std::string bytes;
-    explicit Source(std::string b) : bytes(std::move(b))
+    std::streamoff reported;
+    Source(std::string b, std::streamoff r) : bytes(std::move(b)), reported(r)
     {
       setg(&bytes[0], &bytes[0], &bytes[0] + bytes.size());
     }
+    pos_type seekoff(off_type, std::ios_base::seekdir, std::ios_base::openmode) override
+    {
+      return pos_type(reported);
+    }
   };
-  struct Unseekable : std::istream
+  struct Reporting : std::istream
   {
     Source source;
-    explicit Unseekable(const std::string& bytes) : std::istream(nullptr), source(bytes)
+    Reporting(const std::string& bytes, std::streamoff reported)
+        : std::istream(nullptr), source(bytes, reported)
     {
       rdbuf(&source);
     }
@@ -389,14 +373,26 @@ TEST_F(EncryptedDataTest, AddingADataSetIsAllOrNothing)
 }
 
 // Stored batches added to an output storage are all loaded before the first
-// is written: kept from that load when they fit the read-ahead, loaded again
-// when the storage cannot tell their size. A faulty last batch leaves the
-// target as it was either way.
+// is written: kept from that load while they fit the read-ahead, loaded again
+// past it or when the storage cannot tell their size. A faulty last batch
+// leaves the target as it was either way.
 TEST_F(EncryptedDataTest, StoredBatchesAreCheckedBeforeTheFirstIsWritten)
 {
-  for (const bool seekable : {true, false}) {
-    SCOPED_TRACE(seekable ? "seekable" : "unseekable");
-    auto source = std::make_shared<CountingStorage>(seekable);
+  const uint64_t past = EncryptedData::READ_AHEAD_BYTES + 1;
+  struct Case
+  {
+    const char* name;
+    std::vector<std::streamoff> reportedEnds; // of batch-0, -1 and -2; -1: cannot tell
+    std::vector<int> reads;
+  };
+  const std::vector<Case> cases = {
+      {"all fit", {100, 100, 100}, {1, 1, 1}},
+      {"the second does not fit", {100, static_cast<std::streamoff>(past), 100}, {1, 2, 2}},
+      {"sizes unknown", {-1, -1, -1}, {2, 2, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto source = std::make_shared<ReportingStorage>();
     {
       EncryptedData out(*he);
       out.attachOutputStorage(source);
@@ -405,28 +401,32 @@ TEST_F(EncryptedDataTest, StoredBatchesAreCheckedBeforeTheFirstIsWritten)
     }
     EncryptedData in(*he);
     in.attachInputStorage(source);
-    source->reads.clear();
+    const std::string names[] = {"batch-0", "batch-1", "batch-2"};
+    for (int i = 0; i < 3; ++i)
+      source->reportedEnds[names[i]] = c.reportedEnds[i];
+    source->log.clear();
 
-    auto target = std::make_shared<CountingStorage>(true);
+    auto target = std::make_shared<qvtest::MemoryStorage>();
     EncryptedData out(*he);
     out.attachOutputStorage(target);
     out.addEncryptedData(in);
     EXPECT_EQ(out.getNumBatches(), 3u);
-    for (const char* name : {"batch-0", "batch-1", "batch-2"}) {
-      EXPECT_EQ(source->reads[name], seekable ? 1 : 2) << name;
-      EXPECT_EQ(target->buffers[name], source->buffers[name]) << name;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(source->readsOf(names[i]), c.reads[i]) << names[i];
+      EXPECT_EQ(target->buffers[names[i]], source->buffers[names[i]]) << names[i];
     }
 
     const std::string good = source->buffers["batch-2"];
+    source->reportedEnds.erase("batch-2");
     source->buffers["batch-2"] = good.substr(0, good.size() - 3);
-    source->reads.clear();
+    source->log.clear();
     EncryptedData refused(*he);
-    auto untouched = std::make_shared<CountingStorage>(true);
+    auto untouched = std::make_shared<qvtest::MemoryStorage>();
     refused.attachOutputStorage(untouched);
     EXPECT_THROW(refused.addEncryptedData(in), std::runtime_error);
     EXPECT_EQ(refused.getNumBatches(), 0u);
-    EXPECT_EQ(untouched->buffers.size(), 1u) << "only the header";
-    EXPECT_EQ(source->reads["batch-0"], 1);
+    EXPECT_EQ(untouched->log, std::vector<std::string>({"write header", "close header"}));
+    EXPECT_EQ(source->readsOf("batch-0"), 1);
   }
 }
 

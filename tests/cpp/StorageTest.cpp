@@ -11,6 +11,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "MemoryStorage.h"
 #include "TestUtils.h"
 #include "hebase/Buffer.h"
 #include "hebase/FileStorage.h"
@@ -125,38 +126,6 @@ public:
 
 const bool partsRegistered = Saveable::registerLoadFunction("QvTestParts", &Parts::createAndLoad);
 const bool noteRegistered = Saveable::registerLoadFunction("QvTestNote", &Note::createAndLoad);
-
-// An in-memory storage that logs every call and can fail closing chosen buffers.
-class MemoryStorage : public Storage
-{
-public:
-  std::map<std::string, std::string> buffers;
-  std::vector<std::string> log;
-  std::string failCloseOf;
-
-  Buffer openBufferForRead(const std::string& name) override
-  {
-    log.push_back("read " + name);
-    auto it = buffers.find(name);
-    if (it == buffers.end())
-      throw std::runtime_error("no buffer " + name);
-    return Buffer(*this, name, std::shared_ptr<std::istream>(new std::istringstream(it->second)));
-  }
-  Buffer openBufferForWrite(const std::string& name) override
-  {
-    log.push_back("write " + name);
-    return Buffer(*this, name, std::shared_ptr<std::ostream>(new std::ostringstream()));
-  }
-  void closeBuffer(Buffer& buffer) override
-  {
-    log.push_back("close " + buffer.getName());
-    if (buffer.getName() == failCloseOf)
-      throw std::runtime_error("close of " + buffer.getName() + " failed");
-    if (buffer.getMode() == Buffer::OPEN_OUT)
-      buffers[buffer.getName()] = static_cast<std::ostringstream&>(buffer.out()).str();
-  }
-  void discardBuffer(Buffer& buffer) override { log.push_back("discard " + buffer.getName()); }
-};
 
 // A storage that keeps the default discard (closing the buffer).
 class ClosingStorage : public MemoryStorage
