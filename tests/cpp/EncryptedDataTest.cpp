@@ -430,6 +430,30 @@ TEST_F(EncryptedDataTest, StoredBatchesAreCheckedBeforeTheFirstIsWritten)
   }
 }
 
+// A storage cannot take a written buffer back: one that fails while the
+// batches are written keeps those written before, and the data set counts
+// them, so that the next add goes on after them.
+TEST_F(EncryptedDataTest, AStorageFailingPartWayKeepsTheBatchesWritten)
+{
+  auto target = std::make_shared<qvtest::MemoryStorage>();
+  EncryptedData out(*he);
+  out.attachOutputStorage(target);
+  target->failCloseOf = "batch-2";
+  qvtest::expectThrowWithMessage<std::runtime_error>(
+      [&] { out.addEncryptedData(dataOf({1, 2, 3})); }, "close of batch-2 failed");
+  EXPECT_EQ(out.getNumBatches(), 2u);
+  EXPECT_EQ(target->buffers.count("batch-2"), 0u);
+
+  target->failCloseOf.clear();
+  out.addEncryptedData(dataOf({3}));
+  out.flushToStorage();
+  EncryptedData in(*he);
+  in.attachInputStorage(target);
+  ASSERT_EQ(in.getNumBatches(), 3u);
+  for (unsigned i = 0; i < 3; ++i)
+    EXPECT_EQ(firstValue(in.getBatch(i)), firstValue(batchOf({item(i + 1)}))) << i;
+}
+
 // A data set attached to an input storage reads its batches from it: adding
 // to it is refused before anything changes.
 TEST_F(EncryptedDataTest, AddingToADataSetAttachedForInputIsRefused)
