@@ -90,6 +90,29 @@ std::function<void()> thrower(const char* message)
   return [message] { throw E(message); };
 }
 
+// Throws E over a pending Python KeyError "pending".
+template <typename E>
+std::function<void()> pending(const char* message)
+{
+  return [message] {
+    PyErr_SetString(PyExc_KeyError, "pending");
+    throw E(message);
+  };
+}
+
+// Throws E with a std::out_of_range "inner" nested in it.
+template <typename E>
+std::function<void()> nested(const char* message)
+{
+  return [message] {
+    try {
+      throw std::out_of_range("inner");
+    } catch (...) {
+      std::throw_with_nested(E(message));
+    }
+  };
+}
+
 // Each standard type, with a message pybind11 decodes and one it does not.
 struct TypeCase
 {
@@ -214,49 +237,21 @@ TEST(ExceptionTranslationTest, OtherExceptionsAreLeftToPybind11)
 
 TEST(ExceptionTranslationTest, PendingErrorsAndNestedExceptionsAreChainedAsPybind11Does)
 {
-  auto pending = [](const char* message) {
-    return [message] {
-      PyErr_SetString(PyExc_KeyError, "pending");
-      throw std::invalid_argument(message);
-    };
-  };
-  auto nested = [](const char* message) {
-    return [message] {
-      try {
-        throw std::out_of_range("inner");
-      } catch (...) {
-        std::throw_with_nested(std::overflow_error(message));
-      }
-    };
-  };
   struct Case
   {
     std::function<void()> valid, notUtf8;
     Raised raised;
   };
   // pybind11 sets its own exceptions over a pending or nested error.
-  auto pendingOwn = [](const char* message) {
-    return [message] {
-      PyErr_SetString(PyExc_KeyError, "pending");
-      throw py::type_error(message);
-    };
-  };
-  auto nestedOwn = [](const char* message) {
-    return [message] {
-      try {
-        throw std::out_of_range("inner");
-      } catch (...) {
-        std::throw_with_nested(py::value_error(message));
-      }
-    };
-  };
   const std::vector<Case> cases = {
-      {pending("text"), pending(NOT_UTF8),
+      {pending<std::invalid_argument>("text"), pending<std::invalid_argument>(NOT_UTF8),
        {"ValueError", ESCAPED, "KeyError", "'pending'", "KeyError", "'pending'"}},
-      {nested("text"), nested(NOT_UTF8),
+      {nested<std::overflow_error>("text"), nested<std::overflow_error>(NOT_UTF8),
        {"OverflowError", ESCAPED, "IndexError", "inner", "IndexError", "inner"}},
-      {pendingOwn("text"), pendingOwn(NOT_UTF8), {"TypeError", ESCAPED, "", "", "", ""}},
-      {nestedOwn("text"), nestedOwn(NOT_UTF8), {"ValueError", ESCAPED, "", "", "", ""}},
+      {pending<py::type_error>("text"), pending<py::type_error>(NOT_UTF8),
+       {"TypeError", ESCAPED, "", "", "", ""}},
+      {nested<py::value_error>("text"), nested<py::value_error>(NOT_UTF8),
+       {"ValueError", ESCAPED, "", "", "", ""}},
   };
   for (const Case& c : cases) {
     Raised expected = c.raised;
