@@ -20,6 +20,7 @@ medians and the median of the per-round ratios A/B. Figures are milliseconds.
 import os
 import shutil
 import statistics
+import sys
 import tempfile
 import time
 
@@ -29,27 +30,15 @@ BATCHES = 1000
 SLOTS = 16
 
 
-class DictHandler:
-    """A Python storage handler that keeps the buffers in a dict."""
-
-    def __init__(self, buffers=None):
-        self.buffers = dict(buffers or {})
-
-    def get_buffer_for_read(self, name):
-        return self.buffers[name]
-
-    def on_buffer_write_open(self, name):
-        pass
-
-    def on_buffer_write_close(self, name, data):
-        self.buffers[name] = data
-
-
 def measure(reps):
     """Medians of one build: case name -> milliseconds."""
     import numpy as np
 
     import _pyquorvanelite_cppwrappers as qv
+    # The tests' Python storage handler, keeping the buffers in a dict.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                    "python"))
+    from helpers import DictHandler
 
     he = qv.HeContext.create("Mockup_Mockup", qv.HeConfigRequirement.insecure(SLOTS, 4))
     tt = qv.TTEncoder(he)
@@ -76,7 +65,7 @@ def measure(reps):
         def source(kind):
             data = qv.EncryptedData(he)
             storage = (qv.FileStorage(os.path.join(work, "source"), False) if kind == "file"
-                       else qv.PythonBackedStorage(DictHandler(handler.buffers)))
+                       else qv.PythonBackedStorage(handler))
             data.attach_input_storage(storage)
             return data
 
