@@ -368,13 +368,13 @@ def test_adding_a_data_set_is_all_or_nothing(he, tmp_path, source_kind, fault, t
 
     with pytest.raises(RuntimeError) as info:
         target.add_encrypted_data(source)
-    assert type(info.value) is RuntimeError
-    assert str(info.value) == expected
     assert target.get_num_batches() == 1
     if target_kind == "memory":
         assert target.get_batch(0).save_to_buffer() == before
     else:
         assert dst.buffers() == before
+    assert type(info.value) is RuntimeError
+    assert str(info.value) == expected
 
     # Mended, the source is added whole.
     if source_kind == "memory":
