@@ -553,6 +553,24 @@ def test_encrypted_data_in_storages(he, tt, tmp_path):
         assert first_values(tt, merged) == [1.0, 2.0, 3.0]
 
 
+def test_a_data_set_in_an_output_storage_added_to_itself(he, tt, tmp_path):
+    """Its batches are read back from its storage, each once, and written
+    after them."""
+    source = qv.EncryptedData(he)
+    source.load_from_buffer(saved_encrypted_data(he, [[[1.0]], [[2.0]], [[3.0]]]))
+    for storage in [qv.FileStorage(str(tmp_path / "store"), True),
+                    qv.PythonBackedStorage(DictHandler())]:
+        out = qv.EncryptedData(he)
+        out.attach_output_storage(storage)
+        out.add_encrypted_data(source)
+        out.add_encrypted_data(out)
+        assert out.get_num_batches() == 6
+        out.flush_to_storage()
+        back = qv.EncryptedData(he)
+        back.attach_input_storage(storage)
+        assert first_values(tt, back) == [1.0, 2.0, 3.0, 1.0, 2.0, 3.0]
+
+
 def saved_lazy(he, shape, values, packed):
     """The saved form of a lazily encoded PTileTensor of the values: not
     packed (its tiles not made yet), or packed (woken up, with its tiles)."""
