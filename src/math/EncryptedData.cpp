@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 
@@ -262,16 +263,12 @@ void EncryptedData::appendBatches(std::vector<EncryptedBatch>&& toAdd)
       appendBatch(batch);
     return;
   }
-  const size_t before = batches.size();
-  try {
-    batches.reserve(before + toAdd.size());
-    for (EncryptedBatch& batch : toAdd)
-      batches.push_back(std::move(batch));
-  } catch (...) {
-    while (batches.size() > before)
-      batches.pop_back();
-    throw;
-  }
+  // Only the reserve may throw, before anything is appended.
+  static_assert(std::is_nothrow_move_constructible<EncryptedBatch>::value,
+                "appending moved batches must not throw");
+  batches.reserve(batches.size() + toAdd.size());
+  for (EncryptedBatch& batch : toAdd)
+    batches.push_back(std::move(batch));
   numBatches += toAdd.size();
   markPopulated();
 }
