@@ -553,22 +553,22 @@ def test_encrypted_data_in_storages(he, tt, tmp_path):
         assert first_values(tt, merged) == [1.0, 2.0, 3.0]
 
 
-def test_a_data_set_in_an_output_storage_added_to_itself(he, tt, tmp_path):
+@pytest.mark.parametrize("kind", ["file", "python"])
+def test_a_data_set_in_an_output_storage_added_to_itself(he, tt, tmp_path, kind):
     """Its batches are read back from its storage, each once, and written
     after them."""
-    source = qv.EncryptedData(he)
-    source.load_from_buffer(saved_encrypted_data(he, [[[1.0]], [[2.0]], [[3.0]]]))
-    for storage in [qv.FileStorage(str(tmp_path / "store"), True),
-                    qv.PythonBackedStorage(DictHandler())]:
-        out = qv.EncryptedData(he)
-        out.attach_output_storage(storage)
-        out.add_encrypted_data(source)
-        out.add_encrypted_data(out)
-        assert out.get_num_batches() == 6
-        out.flush_to_storage()
-        back = qv.EncryptedData(he)
-        back.attach_input_storage(storage)
-        assert first_values(tt, back) == [1.0, 2.0, 3.0, 1.0, 2.0, 3.0]
+    storage = (qv.FileStorage(str(tmp_path / "store"), True) if kind == "file"
+               else qv.PythonBackedStorage(DictHandler()))
+    data = qv.EncryptedData(he)
+    data.attach_output_storage(storage)
+    data.add_encrypted_data(
+        qv.load_encrypted_data(he, saved_encrypted_data(he, [[[1.0]], [[2.0]], [[3.0]]])))
+    data.add_encrypted_data(data)
+    assert data.get_num_batches() == 6
+    data.flush_to_storage()
+    back = qv.EncryptedData(he)
+    back.attach_input_storage(storage)
+    assert first_values(tt, back) == [1.0, 2.0, 3.0, 1.0, 2.0, 3.0]
 
 
 def saved_lazy(he, shape, values, packed):
